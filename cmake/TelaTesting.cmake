@@ -1,0 +1,26 @@
+# tela_add_test(NAME SOURCES a.cpp ... [LIBS lib ...] [LABELS unit|integration|e2e|slow ...]
+#               [ENVIRONMENT VAR=value ...] [TIMEOUT seconds] [WRAPPER cmd ...])
+# One GoogleTest program; every test in it becomes a CTest test with the given labels.
+# WRAPPER runs the program through a command (for example the private namespace script); the
+# program's tests are then registered as one CTest test, since discovery cannot run inside it.
+function(tela_add_test NAME)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS;ENVIRONMENT;WRAPPER" ${ARGN})
+  add_executable(${NAME} ${T_SOURCES})
+  target_link_libraries(${NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+  if(NOT T_LABELS)
+    set(T_LABELS unit)
+  endif()
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  set(env "TELA_SOURCE_DIR=${PROJECT_SOURCE_DIR}" "TELA_BINARY_DIR=${PROJECT_BINARY_DIR}" ${T_ENVIRONMENT})
+  if(T_WRAPPER)
+    add_test(NAME ${NAME} COMMAND ${T_WRAPPER} $<TARGET_FILE:${NAME}>)
+    set_tests_properties(${NAME} PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT}
+                         ENVIRONMENT "${env}")
+  else()
+    gtest_discover_tests(${NAME}
+      DISCOVERY_TIMEOUT 60
+      PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${env}")
+  endif()
+endfunction()

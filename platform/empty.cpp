@@ -1,0 +1,1 @@
+// Keeps the library target valid while it has no part of its own yet.
