@@ -1,0 +1,2 @@
+// RPC client runtime (work in progress).
+#include "rpcrt/rpcrt.h"
