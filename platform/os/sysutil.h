@@ -120,6 +120,8 @@ char *SysVersionStamp(void *module, char *buffer, size_t size);
 // just the program path. The child is reaped by the system (it does not linger as a zombie).
 // 1 when started, else 0.
 int SysSpawn(const char *program, ...);
+// The same with a ready argument vector (nullptr-terminated, passed as it is).
+int SysSpawnArgv(const char *program, char *const argv[]);
 // dlopen/dlsym/dlclose. nullptr (or 0) on failure.
 [[nodiscard]] void *SysLoadLibrary(const char *name);
 int SysFreeLibrary(void *module);
