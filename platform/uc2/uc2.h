@@ -7,13 +7,14 @@
 // plain ISO-8859-15 and does not undo the folding.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
 // The Unicode value of each ISO-8859-15 byte.
-extern const uint16_t iso_to_uc2_tab[256];
+extern const std::array<uint16_t, 256> iso_to_uc2_tab;
 // The ISO-8859-15 byte of each UCS-2 value, 0 when it has none.
-extern const unsigned char uc2_to_iso_tab[65536];
+extern const std::array<unsigned char, 65536> uc2_to_iso_tab;
 
 // Status of one converted character (`mod`).
 enum {
