@@ -1,2 +1,466 @@
-// RPC client runtime (work in progress).
+// RPC client runtime: runtime start and stop, the locked client handle over libtirpc's TCP and
+// UDP transports, the creators and the locked call.
+//
+// A handle is a LockedClient whose first member is the CLIENT given to callers. Its operation
+// table forwards to a libtirpc client made with clnt_vc_create/clnt_dg_create on a socket we
+// opened ourselves (libtirpc's own clnttcp_create would bind a reserved port when run as root
+// and ask libtirpc's portmapper). Because the public part is a real CLIENT, libtirpc's
+// clnt_sperror and the CLNT_* macros keep working on it.
 #include "rpcrt/rpcrt.h"
+
+#include "os/sysutil.h"
+#include "rpcrt/rpcrt_internal.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+using tela::rpcrt_internal::kConnectTimeoutMs;
+
+// Process-wide runtime state. Start and stop run on the main thread only; the lock pointers are
+// atomic because client creation on other threads reads the host look-up lock.
+bool runtimeStarted = false;
+std::atomic<SysLockRec *> hostsLock{nullptr};
+std::atomic<SysLockRec *> spareLock{nullptr};
+
+std::atomic<int> liveLocks{0};
+
+struct LockedClient {
+    CLIENT pub;      // what callers hold; must stay the first member
+    CLIENT *inner;   // libtirpc's transport client
+    SysLockRec *lock;
+    int fd;
+    bool ownFd;      // the socket is ours: close it on destroy
+    bool tcp;
+};
+
+LockedClient *FromHandle(CLIENT *h) { return reinterpret_cast<LockedClient *>(h); }
+
+void SetCreateError(enum clnt_stat status, int err)
+{
+    rpc_createerr.cf_stat = status;
+    rpc_createerr.cf_error.re_errno = err;
+}
+
+enum clnt_stat OpCall(CLIENT *h, rpcproc_t proc, xdrproc_t xargs, void *argsp, xdrproc_t xres,
+                      void *resp, struct timeval timeout)
+{
+    LockedClient *lc = FromHandle(h);
+    lc->inner->cl_auth = h->cl_auth;
+    return CLNT_CALL(lc->inner, proc, xargs, argsp, xres, resp, timeout);
+}
+
+void OpAbort(CLIENT *h) { CLNT_ABORT(FromHandle(h)->inner); }
+
+void OpGetErr(CLIENT *h, struct rpc_err *err) { CLNT_GETERR(FromHandle(h)->inner, err); }
+
+bool_t OpFreeRes(CLIENT *h, xdrproc_t xres, void *resp)
+{
+    return CLNT_FREERES(FromHandle(h)->inner, xres, resp);
+}
+
+void OpDestroy(CLIENT *h)
+{
+    LockedClient *lc = FromHandle(h);
+    rpc_delete_lock(lc->lock);
+    CLNT_DESTROY(lc->inner);
+    if (lc->ownFd && close(lc->fd) != 0 && lc->tcp)
+        fprintf(stderr, "clnttcp_destroy: closesocket(%d) returned %d\n", lc->fd, errno);
+    free(lc);
+}
+
+bool_t OpControl(CLIENT *h, u_int request, void *info)
+{
+    LockedClient *lc = FromHandle(h);
+    // Who closes the socket is decided here, so the inner client never closes it behind us.
+    switch (request) {
+    case CLSET_FD_CLOSE:
+        lc->ownFd = true;
+        return TRUE;
+    case CLSET_FD_NCLOSE:
+        lc->ownFd = false;
+        return TRUE;
+    default:
+        return CLNT_CONTROL(lc->inner, request, info);
+    }
+}
+
+CLIENT::clnt_ops lockedOps = {OpCall, OpAbort, OpGetErr, OpFreeRes, OpDestroy, OpControl};
+
+// A fresh wrapper with its lock, or nullptr after the "out of memory" message of `creator`.
+LockedClient *NewLockedClient(const char *creator)
+{
+    auto *lc = static_cast<LockedClient *>(calloc(1, sizeof(LockedClient)));
+    if (lc != nullptr) {
+        lc->lock = rpc_create_lock();
+        if (lc->lock != nullptr)
+            return lc;
+    }
+    int err = errno;
+    fprintf(stderr, "%s: out of memory\n", creator);
+    SetCreateError(RPC_SYSTEMERROR, err);
+    free(lc);
+    return nullptr;
+}
+
+void FreeLockedClient(LockedClient *lc)
+{
+    rpc_delete_lock(lc->lock);
+    free(lc);
+}
+
+CLIENT *Finish(LockedClient *lc, CLIENT *inner, int fd, bool ownFd, bool tcp)
+{
+    lc->inner = inner;
+    lc->fd = fd;
+    lc->ownFd = ownFd;
+    lc->tcp = tcp;
+    lc->pub.cl_auth = inner->cl_auth;
+    lc->pub.cl_ops = &lockedOps;
+    lc->pub.cl_private = inner;
+    lc->pub.cl_netid = inner->cl_netid;
+    lc->pub.cl_tp = inner->cl_tp;
+    return &lc->pub;
+}
+
+// Connects fd to addr within timeoutMs. Returns 0 or the error number (ETIMEDOUT when the time
+// ran out). The socket is blocking again afterwards, as libtirpc's stream transport expects.
+int ConnectBounded(int fd, const struct sockaddr_in *addr, int timeoutMs)
+{
+    int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0)
+        return errno;
+    int err = 0;
+    if (connect(fd, reinterpret_cast<const struct sockaddr *>(addr), sizeof *addr) != 0) {
+        err = errno;
+        if (err == EINPROGRESS) {
+            auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+            for (;;) {
+                auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    deadline - std::chrono::steady_clock::now());
+                struct pollfd p = {fd, POLLOUT, 0};
+                int n = poll(&p, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n < 0) {
+                    err = errno;
+                } else if (n == 0) {
+                    err = ETIMEDOUT;
+                } else {
+                    socklen_t len = sizeof err;
+                    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
+                        err = errno;
+                }
+                break;
+            }
+        }
+    }
+    if (err == 0 && fcntl(fd, F_SETFL, flags) < 0)
+        err = errno;
+    return err;
+}
+
+// The protocol number for a transport name: the usual names without the protocol database.
+bool ProtocolByName(const char *name, int *protocol)
+{
+    if (strcmp(name, "ip") == 0) {
+        *protocol = 0;
+    } else if (strcmp(name, "tcp") == 0) {
+        *protocol = IPPROTO_TCP;
+    } else if (strcmp(name, "udp") == 0) {
+        *protocol = IPPROTO_UDP;
+    } else {
+        struct protoent entry;
+        struct protoent *found = nullptr;
+        char buffer[1024];
+        if (getprotobyname_r(name, &entry, buffer, sizeof buffer, &found) != 0 || found == nullptr)
+            return false;
+        *protocol = found->p_proto;
+    }
+    return true;
+}
+
+// Looks host up (IPv4) into addr under the host look-up lock. false with rpc_createerr set.
+bool LookUpHost(const char *host, struct sockaddr_in *addr)
+{
+    struct hostent entry;
+    struct hostent *found = nullptr;
+    int herr = 0;
+    std::vector<char> buffer(8192);
+    rpc_lock_hosts();
+    int rc;
+    while ((rc = gethostbyname_r(host, &entry, buffer.data(), buffer.size(), &found, &herr)) == ERANGE)
+        buffer.resize(buffer.size() * 2);
+    bool ok = false;
+    if (rc != 0 || found == nullptr || found->h_addr_list[0] == nullptr) {
+        SetCreateError(RPC_UNKNOWNHOST, 0);
+    } else if (found->h_addrtype != AF_INET || found->h_length != sizeof addr->sin_addr) {
+        SetCreateError(RPC_SYSTEMERROR, EAFNOSUPPORT);
+    } else {
+        memset(addr, 0, sizeof *addr);
+        addr->sin_family = AF_INET;
+        memcpy(&addr->sin_addr, found->h_addr_list[0], sizeof addr->sin_addr);
+        ok = true;
+    }
+    rpc_unlock_hosts();
+    return ok;
+}
+
+// The result routine and object of a call, so that the call can tell whether decoding of the
+// results began (and so may have allocated memory) before the call failed.
+struct TrackedResult {
+    xdrproc_t proc;
+    void *where;
+    bool started;
+};
+
+bool_t DecodeTracked(XDR *xdrs, TrackedResult *tracked)
+{
+    tracked->started = true;
+    return (*tracked->proc)(xdrs, tracked->where);
+}
+
+SysLockRec *CreateGlobalLock()
+{
+    SysLockRec *lock = rpc_create_lock();
+    if (lock == nullptr) {
+        char text[80];
+        snprintf(text, sizeof text, "rpc_create_lock() failed, error = %d\n", errno);
+        fprintf(stderr, "%s\n", text);
+        exit(1);
+    }
+    return lock;
+}
+
+}  // namespace
+
+// ---- Runtime --------------------------------------------------------------------------------
+
+void rpc_runtime_init()
+{
+    if (runtimeStarted)
+        return;
+    runtimeStarted = true;
+    // A write to a connection the server has closed must fail with EPIPE, not end the program.
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, nullptr);
+    hostsLock = CreateGlobalLock();
+    spareLock = CreateGlobalLock();
+}
+
+void rpc_runtime_cleanup()
+{
+    if (!runtimeStarted)
+        return;
+    runtimeStarted = false;
+    rpc_delete_lock(hostsLock.exchange(nullptr));
+    rpc_delete_lock(spareLock.exchange(nullptr));
+}
+
+SysLockRec *rpc_create_lock()
+{
+    SysLockRec *lock = SysCreateLock();
+    if (lock != nullptr)
+        ++liveLocks;
+    return lock;
+}
+
+void rpc_delete_lock(SysLockRec *lock)
+{
+    if (lock == nullptr)
+        return;
+    SysDeleteLock(lock);
+    --liveLocks;
+}
+
+void rpc_lock(SysLockRec *lock) { SysLock(lock); }
+void rpc_unlock(SysLockRec *lock) { SysUnlock(lock); }
+
+void rpc_lock_hosts() { SysLock(hostsLock.load()); }
+void rpc_unlock_hosts() { SysUnlock(hostsLock.load()); }
+void rpc_lock_spare() { SysLock(spareLock.load()); }
+void rpc_unlock_spare() { SysUnlock(spareLock.load()); }
+
+namespace tela {
+
+namespace rpcrt_internal {
+
+int LiveLockCount() { return liveLocks.load(); }
+
+CLIENT *CreateTcpClient(struct sockaddr_in *raddr, u_long prog, u_long vers, int *sockp,
+                        u_int sendsz, u_int recvsz, int connectTimeoutMs)
+{
+    LockedClient *lc = NewLockedClient("clnttcp_create");
+    if (lc == nullptr)
+        return nullptr;
+    if (raddr->sin_port == 0) {
+        u_short port = tela::pmap_getport(raddr, prog, vers, IPPROTO_TCP);
+        if (port == 0) {
+            FreeLockedClient(lc);
+            return nullptr;
+        }
+        raddr->sin_port = htons(port);
+    }
+    int fd = *sockp;
+    bool ownFd = false;
+    if (fd < 0) {
+        fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+        if (fd < 0) {
+            SetCreateError(RPC_SYSTEMERROR, errno);
+            FreeLockedClient(lc);
+            return nullptr;
+        }
+        ownFd = true;
+        int err = ConnectBounded(fd, raddr, connectTimeoutMs);
+        if (err != 0) {
+            SetCreateError(RPC_SYSTEMERROR, err);
+            close(fd);
+            FreeLockedClient(lc);
+            return nullptr;
+        }
+    }
+    struct netbuf server = {sizeof *raddr, sizeof *raddr, raddr};
+    CLIENT *inner = clnt_vc_create(fd, &server, static_cast<rpcprog_t>(prog),
+                                   static_cast<rpcvers_t>(vers), sendsz, recvsz);
+    if (inner == nullptr) {
+        if (ownFd)
+            close(fd);
+        FreeLockedClient(lc);
+        return nullptr;
+    }
+    *sockp = fd;
+    return Finish(lc, inner, fd, ownFd, true);
+}
+
+}  // namespace rpcrt_internal
+
+CLIENT *clnttcp_create(struct sockaddr_in *raddr, u_long prog, u_long vers, int *sockp,
+                       u_int sendsz, u_int recvsz)
+{
+    return rpcrt_internal::CreateTcpClient(raddr, prog, vers, sockp, sendsz, recvsz,
+                                           kConnectTimeoutMs);
+}
+
+CLIENT *clntudp_bufcreate(struct sockaddr_in *raddr, u_long prog, u_long vers,
+                          struct timeval wait, int *sockp, u_int sendsz, u_int recvsz)
+{
+    LockedClient *lc = NewLockedClient("clntudp_create");
+    if (lc == nullptr)
+        return nullptr;
+    sendsz = (sendsz + 3) / 4 * 4;
+    recvsz = (recvsz + 3) / 4 * 4;
+    if (raddr->sin_port == 0) {
+        u_short port = tela::pmap_getport(raddr, prog, vers, IPPROTO_UDP);
+        if (port == 0) {
+            FreeLockedClient(lc);
+            return nullptr;
+        }
+        raddr->sin_port = htons(port);
+    }
+    int fd = *sockp;
+    bool ownFd = false;
+    if (fd < 0) {
+        fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_UDP);
+        if (fd < 0) {
+            SetCreateError(RPC_SYSTEMERROR, errno);
+            FreeLockedClient(lc);
+            return nullptr;
+        }
+        ownFd = true;
+    }
+    struct netbuf server = {sizeof *raddr, sizeof *raddr, raddr};
+    CLIENT *inner = clnt_dg_create(fd, &server, static_cast<rpcprog_t>(prog),
+                                   static_cast<rpcvers_t>(vers), sendsz, recvsz);
+    if (inner == nullptr) {
+        if (ownFd)
+            close(fd);
+        FreeLockedClient(lc);
+        return nullptr;
+    }
+    CLNT_CONTROL(inner, CLSET_RETRY_TIMEOUT, &wait);
+    *sockp = fd;
+    return Finish(lc, inner, fd, ownFd, false);
+}
+
+CLIENT *clntudp_create(struct sockaddr_in *raddr, u_long prog, u_long vers, struct timeval wait,
+                       int *sockp)
+{
+    return tela::clntudp_bufcreate(raddr, prog, vers, wait, sockp, 8800, 8800);
+}
+
+CLIENT *clnt_create(const char *host, rpcprog_t prog, rpcvers_t vers, const char *proto)
+{
+    int protocol = 0;
+    if (proto == nullptr || !ProtocolByName(proto, &protocol)) {
+        SetCreateError(RPC_UNKNOWNPROTO, EPFNOSUPPORT);
+        return nullptr;
+    }
+    struct sockaddr_in addr = {};
+    if (host == nullptr) {
+        SetCreateError(RPC_UNKNOWNHOST, 0);
+        return nullptr;
+    }
+    if (!LookUpHost(host, &addr))
+        return nullptr;
+    addr.sin_port = htons(tela::rpclib(host, prog, vers));
+    int sock = -1;
+    struct timeval total = {25, 0};
+    CLIENT *client = nullptr;
+    switch (protocol) {
+    case IPPROTO_TCP:
+        client = tela::clnttcp_create(&addr, prog, vers, &sock, 0, 0);
+        break;
+    case IPPROTO_UDP:
+        client = tela::clntudp_create(&addr, prog, vers, {5, 0}, &sock);
+        break;
+    default:
+        SetCreateError(RPC_SYSTEMERROR, EPFNOSUPPORT);
+        return nullptr;
+    }
+    if (client != nullptr)
+        CLNT_CONTROL(client, CLSET_TIMEOUT, &total);
+    return client;
+}
+
+enum clnt_stat clnt_call(CLIENT *clnt, rpcproc_t proc, xdrproc_t xargs, void *argsp,
+                         xdrproc_t xres, void *resp, struct timeval timeout)
+{
+    if (clnt == nullptr)
+        return RPC_FAILED;
+    // Handles of ours carry a lock; anything else is called as it is.
+    SysLockRec *lock = clnt->cl_ops == &lockedOps ? FromHandle(clnt)->lock : nullptr;
+    rpc_lock(lock);
+    enum clnt_stat status;
+    if (xres == nullptr) {
+        // No result routine: libtirpc's batching rule looks at it, so pass it through.
+        status = clnt->cl_ops->cl_call(clnt, proc, xargs, argsp, xres, resp, timeout);
+    } else {
+        TrackedResult tracked = {xres, resp, false};
+        status = clnt->cl_ops->cl_call(clnt, proc, xargs, argsp,
+                                       reinterpret_cast<xdrproc_t>(&DecodeTracked), &tracked,
+                                       timeout);
+        // A reply that failed to decode may have left allocations in the result: free them.
+        if (status != RPC_SUCCESS && tracked.started)
+            xdr_free(xres, resp);
+    }
+    rpc_unlock(lock);
+    return status;
+}
+
+}  // namespace tela

@@ -30,12 +30,13 @@ void rpc_runtime_init();
 // usable. Not locked: call start and stop from the main thread only.
 void rpc_runtime_cleanup();
 
-// Lock primitives (recursive locks of the OS layer). rpc_create_lock returns nullptr when out
-// of memory; rpc_delete_lock, rpc_lock and rpc_unlock ignore nullptr.
-void *rpc_create_lock();
-void rpc_delete_lock(void *lock);
-void rpc_lock(void *lock);
-void rpc_unlock(void *lock);
+// Lock primitives (recursive locks of the OS layer, "os/sysutil.h"). rpc_create_lock returns
+// nullptr when out of memory; rpc_delete_lock, rpc_lock and rpc_unlock ignore nullptr.
+struct SysLockRec;
+SysLockRec *rpc_create_lock();
+void rpc_delete_lock(SysLockRec *lock);
+void rpc_lock(SysLockRec *lock);
+void rpc_unlock(SysLockRec *lock);
 
 // The host look-up lock (global lock 1) and the spare lock (global lock 2); each does nothing
 // while the runtime is not started.

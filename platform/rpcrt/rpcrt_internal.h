@@ -1,0 +1,30 @@
+// Internals of the RPC client runtime, shared by its sources and reached by its tests.
+#pragma once
+
+#include "rpcrt/rpcrt.h"
+
+#include <cstdint>
+
+namespace tela::rpcrt_internal {
+
+// Bound on the connect of a TCP client made by clnt_create or clnttcp_create: the total call
+// time-out, so that an unreachable host cannot stall a program for minutes.
+constexpr int kConnectTimeoutMs = 25000;
+// Everything the portmapper query does, connect included, stays within this.
+constexpr int kPmapTimeoutMs = 3000;
+
+// The programs the port map knows; a program's slot is added to the base port.
+struct RpcSlot {
+    uint32_t program;
+    uint16_t slot;
+};
+extern const RpcSlot RpcSlotTable[7];
+
+// The TCP creator with the connect bounded by connectTimeoutMs (an own socket only).
+CLIENT *CreateTcpClient(struct sockaddr_in *raddr, u_long prog, u_long vers, int *sockp,
+                        u_int sendsz, u_int recvsz, int connectTimeoutMs);
+
+// Locks made by rpc_create_lock and not yet deleted, for leak checks.
+int LiveLockCount();
+
+}  // namespace tela::rpcrt_internal
