@@ -1,0 +1,125 @@
+#include "exterror.h"
+
+#include <ldap.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+
+#include "os/sysutil.h"
+#include "xdr/alpha.h"
+
+namespace {
+
+const char *const kGatewayTexts[] = {
+    "Failed",
+    "Timeout",
+    "Not found",
+    "Network error",
+    "Send failed",
+    "To be implemented\n",
+    "FAXROOT not set\n",
+    "Send to default address failed",
+    "Temporary Send Failure",
+    "Invalid Address",
+    "Unknown Error",
+    "Socket closed",
+    "Daemon POP3 Timeout",
+};
+
+const char *const kConversionTexts[] = {
+    "Failed",
+    "Uninitialized Client",
+    "Network Error",
+    "Document type not supported",
+    "Message too long (smslen exceeded)",
+};
+
+CLIENT **textClient = nullptr;
+
+// Appends at most `room` - 1 characters of the text that alpha 73 gives for `key`, or the key
+// itself when there is no client or no answer.
+void AppendConfigText(const char *key, char *out, size_t room)
+{
+    if (room == 0)
+        return;
+    CLIENT *client = textClient != nullptr ? *textClient : nullptr;
+    if (client != nullptr) {
+        text_req request;
+        memset(&request, 0, sizeof request);
+        snprintf(request.language, sizeof request.language, "%s", "english_us.8859");
+        request.key.blob_len = static_cast<u_int>(strlen(key) + 1);
+        request.key.blob_val = const_cast<char *>(key);
+        blob *reply = a_get_text_1(&request, client);
+        if (reply != nullptr) {
+            size_t n = reply->blob_val != nullptr ? strnlen(reply->blob_val, reply->blob_len) : 0;
+            if (n > room - 1)
+                n = room - 1;
+            if (n > 0)
+                memcpy(out, reply->blob_val, n);
+            out[n] = '\0';
+            xdr_free(reinterpret_cast<xdrproc_t>(xdr_blob), reinterpret_cast<char *>(reply));
+            return;
+        }
+    }
+    snprintf(out, room, "%s", key);
+}
+
+}  // namespace
+
+void SetErrorTextClient(CLIENT **client)
+{
+    textClient = client;
+}
+
+void ErrorCodeText(ErrorCode code, char *buffer, size_t length)
+{
+    if (buffer == nullptr || length == 0)
+        return;
+    char work[EXT_ERROR_TEXT_SIZE];
+    memset(work, 0, sizeof work);
+    const ErrorCode family = code & EC_FAMILY_MASK;
+    const uint32_t number = code & EC_NUMBER_MASK;
+    int prefix = 0;
+    switch (family) {
+    case EC_SY:
+        prefix = snprintf(work, sizeof work, "SY%" PRIx32 ": ", number);
+        SysErrorText(static_cast<int>(number), work + prefix, sizeof work - prefix);
+        break;
+    case EC_GW: {
+        uint32_t index = code - EC_GW;
+        snprintf(work, sizeof work, "GW%" PRIx32 ": %s", number,
+                 index < std::size(kGatewayTexts) ? kGatewayTexts[index] : "Unknown Error");
+        break;
+    }
+    case EC_CV: {
+        uint32_t index = code - (EC_CV + 1);  // number 0 wraps round and has no text
+        snprintf(work, sizeof work, "CV%" PRIx32 ": %s", number,
+                 index < std::size(kConversionTexts) ? kConversionTexts[index] : "Unknown Error");
+        break;
+    }
+    case EC_LD: {
+        const char *text = ldap_err2string(static_cast<int>(number));
+        snprintf(work, sizeof work, "LD%" PRIx32 ": %s", number, text != nullptr ? text : "");
+        break;
+    }
+    case EC_CF: {
+        prefix = snprintf(work, sizeof work, "CF%" PRIx32 ": ", number);
+        char key[32];
+        snprintf(key, sizeof key, "$EC_%" PRIu32 ":", number);
+        AppendConfigText(key, work + prefix, sizeof work - prefix);
+        break;
+    }
+    default:
+        if (code == 0)
+            snprintf(work, sizeof work, "OK.");
+        else
+            snprintf(work, sizeof work, "Unknown Error %" PRIx32 ". ", code);
+        break;
+    }
+    work[sizeof work - 1] = '\0';
+    size_t n = strnlen(work, length - 1);
+    memcpy(buffer, work, n);
+    buffer[n] = '\0';
+}

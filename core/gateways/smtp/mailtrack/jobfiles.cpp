@@ -1,0 +1,426 @@
+#include "jobfiles.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "fileutil.h"
+#include "os/hostvars.h"
+#include "xdr/alpha.h"
+
+namespace {
+
+constexpr int kPieceBytes = 1024;
+constexpr int kLogLinesPerCall = 10;
+constexpr int kMaxPages = 1000;
+constexpr int kMaxVariant = 16;
+
+// Frees a stub's decoded reply on every path out of a scope.
+template <typename T>
+class Reply {
+public:
+    Reply(T *reply, xdrproc_t routine) : reply_(reply), routine_(routine) {}
+    ~Reply() { Free(); }
+    Reply(const Reply &) = delete;
+    Reply &operator=(const Reply &) = delete;
+    T *operator->() const { return reply_; }
+    explicit operator bool() const { return reply_ != nullptr; }
+    void Free()
+    {
+        if (reply_ != nullptr)
+            xdr_free(routine_, reinterpret_cast<char *>(reply_));
+        reply_ = nullptr;
+    }
+
+private:
+    T *reply_;
+    xdrproc_t routine_;
+};
+
+template <typename T>
+Reply<T> Hold(T *reply, bool_t (*routine)(XDR *, T *))
+{
+    return Reply<T>(reply, reinterpret_cast<xdrproc_t>(routine));
+}
+
+void CopyUser(char (&field)[11], const char *user)
+{
+    BoundedCopy(field, user != nullptr ? user : "", 10);
+}
+
+// Flush and close; false when either reports an error.
+bool FinishFile(FILE *file)
+{
+    bool ok = fflush(file) == 0 && !ferror(file);
+    if (fclose(file) != 0)
+        ok = false;
+    return ok;
+}
+
+// The flag words of the pages (at most 1000) in a page list.
+int PageCount(const page_list &pages)
+{
+    if (pages.count < 0)
+        return 0;
+    return pages.count < kMaxPages ? pages.count : kMaxPages;
+}
+
+}  // namespace
+
+int ExportLog(CLIENT *client, const char *user, int32_t job, int16_t kind, const char *language,
+              const char *path)
+{
+    FILE *file = fopen(path, "w");
+    if (file == nullptr) {
+        remove(path);
+        return 0;
+    }
+    int result = 0;
+    int32_t firstLine = 0;
+    long lines = 0;
+    long bytes = 0;
+    for (;;) {
+        log_req request;
+        memset(&request, 0, sizeof request);
+        CopyUser(request.user, user);
+        request.kind = kind;
+        request.job = job;
+        request.first_line = firstLine;
+        request.max_lines = kLogLinesPerCall;
+        BoundedCopy(request.language, language != nullptr ? language : "", 30);
+        auto reply = Hold(a_get_log_1(&request, client), xdr_log_res);
+        if (!reply || !reply->ok)
+            break;
+        const int32_t nextLine = reply->next_line;
+        bool any = false;
+        bool tooMuch = false;
+        for (const text_line *line = reply->lines; line != nullptr; line = line->next) {
+            any = true;
+            size_t n = strnlen(line->text, sizeof line->text);
+            fwrite(line->text, 1, n, file);
+            fputc('\n', file);
+            bytes += static_cast<long>(n) + 1;
+            if (++lines > EXPORT_LOG_MAX_LINES || bytes > EXPORT_LOG_MAX_BYTES) {
+                tooMuch = true;
+                break;
+            }
+        }
+        if (ferror(file) || tooMuch)
+            break;
+        if (!any) {
+            result = 1;
+            break;
+        }
+        // A server whose next batch does not start behind this one would be asked for ever.
+        if (nextLine <= firstLine)
+            break;
+        firstLine = nextLine;
+    }
+    if (!FinishFile(file))
+        result = 0;
+    if (result == 0)
+        remove(path);
+    return result;
+}
+
+int ExportDocs(CLIENT *client, const char *user, int32_t job, int16_t kind, int firstPage,
+               int lastPage, const char *path)
+{
+    FILE *file = fopen(path, "w");
+    if (file == nullptr) {
+        remove(path);
+        return 0;
+    }
+    int result = 0;
+    job_key key;
+    memset(&key, 0, sizeof key);
+    CopyUser(key.user, user);
+    key.kind = kind;
+    key.job = job;
+    auto pages = Hold(a_get_pages_1(&key, client), xdr_page_list);
+    if (pages) {
+        result = 1;
+        const int count = PageCount(*pages.operator->());
+        for (int page = firstPage < 1 ? 1 : firstPage; result && page <= lastPage && page <= count;
+             ++page) {
+            const int32_t flags = pages->variants[page - 1];
+            int16_t variant;
+            if (flags & 0x10)
+                variant = 4;
+            else if (flags & 0x40)
+                variant = 6;
+            else
+                continue;
+            int32_t offset = 0;
+            for (;;) {
+                pageb_req request;
+                memset(&request, 0, sizeof request);
+                CopyUser(request.user, user);
+                request.kind = kind;
+                request.job = job;
+                request.page = static_cast<int16_t>(page);
+                request.variant = variant;
+                request.offset = offset;
+                request.max_bytes = kPieceBytes;
+                auto piece = Hold(a_get_pageb_1(&request, client), xdr_pageb_res);
+                if (!piece || !piece->found) {
+                    result = 0;
+                    break;
+                }
+                u_int n = piece->count > 0 ? static_cast<u_int>(piece->count) : 0;
+                if (n > piece->data.blob_len)
+                    n = piece->data.blob_len;
+                if (n == 0)
+                    break;
+                if (fwrite(piece->data.blob_val, 1, n, file) != n) {
+                    result = 0;
+                    break;
+                }
+                offset += static_cast<int32_t>(n);
+            }
+        }
+        pages.Free();
+    }
+    if (!FinishFile(file))
+        result = 0;
+    if (result == 0)
+        remove(path);
+    return result;
+}
+
+int ExportPart(CLIENT *client, const char *user, int32_t job, int16_t kind, int16_t page,
+               int16_t variant, const char *path)
+{
+    FILE *file = fopen(path, "wb");
+    if (file == nullptr)
+        return JOB_CANNOT_CREATE;
+    int result = JOB_DONE;
+    int32_t offset = 0;
+    for (;;) {
+        pageb_req request;
+        memset(&request, 0, sizeof request);
+        CopyUser(request.user, user);
+        request.kind = kind;
+        request.job = job;
+        request.page = page;
+        request.variant = variant;
+        request.offset = offset;
+        request.max_bytes = kPieceBytes;
+        auto piece = Hold(a_get_pageb_1(&request, client), xdr_pageb_res);
+        if (!piece) {
+            result = JOB_SERVER_FAILED;
+            break;
+        }
+        if (!piece->found) {
+            result = JOB_NOT_FOUND;
+            break;
+        }
+        u_int n = piece->count > 0 ? static_cast<u_int>(piece->count) : 0;
+        if (n > piece->data.blob_len)
+            n = piece->data.blob_len;
+        if (n == 0)
+            break;
+        if (fwrite(piece->data.blob_val, 1, n, file) != n) {
+            result = JOB_WRITE_ERROR;
+            break;
+        }
+        offset += static_cast<int32_t>(n);
+    }
+    if (!FinishFile(file) && result == JOB_DONE)
+        result = JOB_FLUSH_ERROR;
+    if (result != JOB_DONE)
+        remove(path);
+    return result;
+}
+
+int ExportJob(CLIENT *client, const char *user, int32_t job, int16_t kind, const char *base,
+              int *files)
+{
+    *files = 0;
+    job_key key;
+    memset(&key, 0, sizeof key);
+    CopyUser(key.user, user);
+    key.kind = kind;
+    key.job = job;
+    auto pages = Hold(a_get_pages_1(&key, client), xdr_page_list);
+    if (!pages)
+        return JOB_SERVER_FAILED;
+    if (pages->count == 0)
+        return JOB_NOT_FOUND;
+    const int count = PageCount(*pages.operator->());
+    const std::string prefix = base != nullptr ? base : "";
+    for (int page = 1; page <= count; ++page) {
+        for (int variant = 0; variant <= kMaxVariant; ++variant) {
+            if (!(pages->variants[page - 1] & (1 << variant)))
+                continue;
+            std::string name = prefix + "." + std::to_string(page) + IndexLetter(variant);
+            int r = ExportPart(client, user, job, kind, static_cast<int16_t>(page),
+                               static_cast<int16_t>(variant), name.c_str());
+            if (r == JOB_DONE)
+                ++*files;
+            else if (r == JOB_NOT_FOUND)
+                fprintf(stderr, "warning: %s not found\n", name.c_str());
+            else
+                return r;
+        }
+    }
+    std::string logName = prefix + ".log";
+    if (ExportLog(client, user, job, kind, "", logName.c_str()))
+        ++*files;
+    else
+        fprintf(stderr, "warning: %s not found\n", logName.c_str());
+    std::string infName = prefix + ".inf";
+    int flag = 0;
+    WriteLongFile(infName.c_str(), pages->variants, static_cast<int16_t>(count), &flag);
+    if (flag)
+        ++*files;
+    else
+        fprintf(stderr, "warning: %s not found\n", infName.c_str());
+    return JOB_DONE;
+}
+
+int ImportPart(CLIENT *client, const char *user, int32_t job, int16_t page, int16_t variant,
+               const char *path)
+{
+    FILE *file = fopen(path, "rb");
+    if (file == nullptr)
+        return JOB_CANNOT_OPEN;
+    int result = JOB_DONE;
+    int32_t offset = 0;
+    char data[kPieceBytes];
+    for (;;) {
+        size_t n = fread(data, 1, sizeof data, file);
+        if (n == 0)
+            break;
+        pageb_rec record;
+        memset(&record, 0, sizeof record);
+        CopyUser(record.user, user);
+        record.job = job;
+        record.page = page;
+        record.variant = variant;
+        record.offset = offset;
+        record.count = static_cast<int32_t>(n);
+        record.data.blob_len = static_cast<u_int>(n);
+        record.data.blob_val = data;
+        bool_t *stored = a_put_pageb_1(&record, client);
+        if (stored == nullptr || !*stored) {
+            result = JOB_SERVER_FAILED;
+            break;
+        }
+        offset += static_cast<int32_t>(n);
+    }
+    fclose(file);
+    return result;
+}
+
+int ImportLog(CLIENT *client, const char *user, int32_t job, const char *path)
+{
+    FILE *file = fopen(path, "r");
+    if (file == nullptr)
+        return JOB_CANNOT_OPEN;
+    int result = JOB_DONE;
+    char line[1024];
+    while (fgets(line, sizeof line, file) != nullptr) {
+        size_t n = strlen(line);
+        if (n > 0 && line[n - 1] == '\n')
+            line[--n] = '\0';
+        log_line_rec record;
+        memset(&record, 0, sizeof record);
+        CopyUser(record.user, user);
+        record.kind = 2;
+        record.job = job;
+        record.line.blob_len = static_cast<u_int>(n + 1);
+        record.line.blob_val = line;
+        bool_t *stored = a_put_log_1(&record, client);
+        if (stored == nullptr || !*stored) {
+            result = JOB_SERVER_FAILED;
+            break;
+        }
+    }
+    fclose(file);
+    return result;
+}
+
+int ImportJob(CLIENT *client, const char *user, const char *path, int verbose, int32_t *job,
+              int *files)
+{
+    *files = 0;
+    if (user == nullptr || user[0] == '\0')
+        return JOB_NO_USER;
+    std::string copy = path != nullptr ? path : "";
+    for (char &c : copy)
+        if (c == '\\')
+            c = '/';
+    std::string directory = ".";
+    std::string base = copy;
+    size_t slash = copy.rfind('/');
+    if (slash != std::string::npos) {
+        directory = copy.substr(0, slash);
+        base = copy.substr(slash + 1);
+    }
+    FileDir *dir = DirOpen(directory.c_str());
+    if (verbose) {
+        printf("opendir %s\n", directory.c_str());
+        printf("basename %s\n", base.c_str());
+    }
+    if (dir == nullptr)
+        return JOB_CANNOT_OPEN;
+    // DirOpen shows a missing directory as an empty listing; the import wants to know.
+    struct stat st;
+    if (stat(directory.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        DirClose(dir);
+        return JOB_CANNOT_OPEN;
+    }
+    int result = JOB_DONE;
+    bool created = false;
+    int32_t newJob = 0;
+    while (FileDirEntry *entry = DirRead(dir)) {
+        std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        size_t dot = name.rfind('.');
+        if (dot == std::string::npos || name.compare(0, dot, base) != 0 || dot != base.size())
+            continue;
+        if (!created) {
+            char userField[11];
+            CopyUser(userField, user);
+            int *made = a_create_job_1(userField, client);
+            if (made == nullptr || *made == 0) {
+                result = JOB_SERVER_FAILED;
+                break;
+            }
+            created = true;
+            newJob = *made;
+            if (job != nullptr)
+                *job = newJob;
+        }
+        std::string file = directory + "/" + name;
+        std::string extension = name.substr(dot + 1);
+        int r;
+        if (extension == "log") {
+            r = ImportLog(client, user, newJob, file.c_str());
+        } else {
+            int page = 0;
+            char letter = 0;
+            char rest = 0;
+            if (sscanf(extension.c_str(), "%4d%c%c", &page, &letter, &rest) != 2)
+                continue;
+            r = ImportPart(client, user, newJob, static_cast<int16_t>(page),
+                           static_cast<int16_t>(letter - 'a'), file.c_str());
+        }
+        if (r == JOB_DONE)
+            ++*files;
+        else
+            fprintf(stderr, "warning: cannot import %s, ec = %d\n", name.c_str(), r);
+    }
+    DirClose(dir);
+    return result;
+}
+
+bool JobAnyDocFlag(const int32_t *flags, int count)
+{
+    for (int i = 0; i < count; ++i)
+        if (flags[i] & 0x50)
+            return true;
+    return false;
+}

@@ -1,0 +1,24 @@
+# Gateway libraries of the report program and the program mailtrack itself.
+set(mailtrack_dir ${CMAKE_CURRENT_LIST_DIR})
+pkg_check_modules(LDAP REQUIRED IMPORTED_TARGET ldap lber)
+
+if(TARGET platform AND TARGET trace)
+  # Error texts, media and state names, client functions and job files.
+  add_library(gateway STATIC
+    ${mailtrack_dir}/exterror.cpp
+    ${mailtrack_dir}/gwutils.cpp
+    ${mailtrack_dir}/jobfiles.cpp)
+  target_include_directories(gateway PUBLIC ${mailtrack_dir})
+  target_link_libraries(gateway PUBLIC platform trace PkgConfig::LDAP)
+endif()
+
+if(TARGET gateway AND TARGET cgihtml)
+  # The report page, apart from main so that tests can link it.
+  add_library(mailtrack_report STATIC ${mailtrack_dir}/report.cpp)
+  target_include_directories(mailtrack_report PUBLIC ${mailtrack_dir})
+  target_link_libraries(mailtrack_report PUBLIC gateway cgihtml)
+
+  add_executable(mailtrack ${mailtrack_dir}/mailtrack.cpp)
+  target_link_libraries(mailtrack PRIVATE mailtrack_report)
+  install(TARGETS mailtrack RUNTIME DESTINATION lib/cgi-bin)
+endif()

@@ -1,0 +1,257 @@
+#include "report.h"
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "exterror.h"
+#include "gwutils.h"
+#include "jobfiles.h"
+#include "os/hostvars.h"
+#include "os/sysutil.h"
+#include "xdr/alpha.h"
+
+namespace {
+
+constexpr const char kLogLanguage[] = "english_us.8859";
+
+// A fixed text field of the record, read no further than its width and escaped.
+template <size_t N>
+std::string Field(const char (&field)[N])
+{
+    return HtmlEscape(std::string(field, strnlen(field, N)).c_str());
+}
+
+// ctime of a 32-bit time widened with its sign; "--" for a time that does not convert (the
+// original platform converts no time before 1970).
+std::string TimeText(int32_t seconds)
+{
+    if (seconds < 0)
+        return "--";
+    time_t t = static_cast<time_t>(seconds);
+    char text[64];
+    if (ctime_r(&t, text) == nullptr)
+        return "--";
+    return text;
+}
+
+// Everything the report holds, given back by Release on every path.
+struct ReportResources {
+    char tempPath[SYS_MAX_PATH] = {};
+    bool haveTemp = false;
+    bool runtimeStarted = false;
+    CLIENT *client = nullptr;
+    s_rec_res *reply = nullptr;
+    FILE *log = nullptr;
+};
+
+void Release(ReportResources &r)
+{
+    if (r.log != nullptr)
+        fclose(r.log);
+    r.log = nullptr;
+    printf("</p>");
+    if (r.client != nullptr)
+        DestroyClient(r.client);
+    r.client = nullptr;
+    if (r.reply != nullptr)
+        xdr_free(reinterpret_cast<xdrproc_t>(xdr_s_rec_res), reinterpret_cast<char *>(r.reply));
+    r.reply = nullptr;
+    if (r.runtimeStarted)
+        rpc_runtime_cleanup();
+    r.runtimeStarted = false;
+    if (r.haveTemp)
+        (void)SysDeleteFile(r.tempPath);
+    r.haveTemp = false;
+    HtmlEnd();
+}
+
+void WriteTable(const s_rec_v1 &rec)
+{
+    printf("<table border=0 cols=2>");
+    printf("<tr><td><b>From:</b></td><td>%s</td></tr>", Field(rec.originator).c_str());
+    printf("<tr><td><b>To:</b></td><td>%s/%s</td></tr>", Field(rec.recipient).c_str(),
+           MediaName(MediaFromFlags(static_cast<uint32_t>(rec.flags))));
+    printf("<tr><td><b>Subject:</b></td><td>%s</td></tr>", Field(rec.subject).c_str());
+    printf("<tr><td><b>Date:</b></td><td>%s</td></tr>", TimeText(rec.submit_time).c_str());
+    printf("<tr><td><b>Status:</b></td><td>%s", TxStateName(rec.state));
+    if (rec.status_text[0] != '\0')
+        printf(" (%s)", Field(rec.status_text).c_str());
+    printf("</td></tr>");
+    printf("<tr><td><b>Last Attempt:</b></td><td>%s</td></tr>",
+           rec.last_attempt == 0 ? "--" : TimeText(rec.last_attempt).c_str());
+    printf("<tr><td><b>Retries:</b></td><td>%d</td></tr>", rec.retries);
+    printf("</table>");
+}
+
+// The exported log, each character escaped and every line end written as "<br>".
+void EchoLog(FILE *log)
+{
+    printf("<hr><h4>Transmission Log:</h4>");
+    char piece[1024];
+    while (fgets(piece, sizeof piece, log) != nullptr) {
+        for (const char *p = piece; *p != '\0'; ++p) {
+            switch (*p) {
+            case '\n':
+                fputs("<br>", stdout);
+                break;
+            case '&':
+                fputs("&amp;", stdout);
+                break;
+            case '<':
+                fputs("&lt;", stdout);
+                break;
+            case '>':
+                fputs("&gt;", stdout);
+                break;
+            case '"':
+                fputs("&quot;", stdout);
+                break;
+            case '\'':
+                fputs("&#39;", stdout);
+                break;
+            default:
+                putchar(*p);
+            }
+        }
+    }
+    printf("</p>");
+}
+
+// The recipient given in n against the record's field, exactly and no further than its width.
+template <size_t N>
+bool SameRecipient(const char *n, const char (&field)[N])
+{
+    size_t length = strnlen(field, N);
+    return strlen(n) == length && memcmp(n, field, length) == 0;
+}
+
+}  // namespace
+
+int32_t ParseJobNumber(const char *text)
+{
+    const char *p = text;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r'))
+        ++p;
+    bool negative = false;
+    if (*p == '+' || *p == '-')
+        negative = *p++ == '-';
+    int64_t value = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        value = value * 10 + (*p - '0');
+        if (value > int64_t{INT32_MAX} + 1)
+            value = int64_t{INT32_MAX} + 1;
+    }
+    if (negative)
+        value = -value;
+    if (value > INT32_MAX)
+        value = INT32_MAX;
+    return static_cast<int32_t>(value);
+}
+
+void ErrorPage(const char *format, ...)
+{
+    printf("<hr><h2 align=center>Error</h2><p align=center><b>");
+    va_list args;
+    va_start(args, format);
+    vprintf(format, args);
+    va_end(args);
+    printf("</b></p><hr>");
+}
+
+void ReportPage(const CgiEntry *entries)
+{
+    ReportResources r;
+    HtmlContentType();
+    r.haveTemp = SysTempFileName(r.tempPath, "LOG", nullptr) != 0;
+    const int tempError = SysGetLastError();
+    printf("<head><meta http-equiv=\"refresh\" content=10>"
+           "<title>Durorov Uzoroduru Vorerad Report</title></head><body>");
+
+    const char *a = CgiValue(entries, "a");
+    const char *u = CgiValue(entries, "u");
+    const char *rParam = CgiValue(entries, "r");
+    const char *n = CgiValue(entries, "n");
+    if (!r.haveTemp) {
+        char text[512];
+        SysErrorText(tempError, text, sizeof text);
+        ErrorPage("can not create temporary file: %s", HtmlEscape(text).c_str());
+    } else if (a == nullptr) {
+        ErrorPage("Missing a parameter");
+    } else if (u == nullptr) {
+        ErrorPage("Missing u parameter");
+    } else if (rParam == nullptr) {
+        ErrorPage("Missing r parameter");
+    } else if (n == nullptr) {
+        ErrorPage("Missing n parameter");
+    } else {
+        rpc_runtime_init();
+        r.runtimeStarted = true;
+        r.client = CreateAlphaClient(a);
+        if (r.client == nullptr) {
+            ErrorPage("%s", HtmlEscape(CreateErrorText(a)).c_str());
+            Release(r);
+            return;
+        }
+        s_rec_req request;
+        memset(&request, 0, sizeof request);
+        request.vers = 1;
+        BoundedCopy(request.s_rec_req_u.v1.user, u, 10);
+        request.s_rec_req_u.v1.job = ParseJobNumber(rParam);
+        r.reply = a_get_s_rec_new_1(&request, r.client);
+        if (r.reply == nullptr) {
+            ErrorPage("%s", HtmlEscape(ClientErrorText(r.client, "a_get_s_rec_new_1")).c_str());
+            Release(r);
+            return;
+        }
+        // The version-1 arm begins with the fields of version 0; after a version-0 reply the
+        // rest of it is still zero from the stub's clearing.
+        const s_rec_v1 &rec = r.reply->record.s_rec_new_u.v1;
+        if (r.reply->final != 0) {
+            printf("<p align=center><b>"
+                   "The message you are requesting has reached its final state.<br>"
+                   "If you have requested a report it has been sent to you.<br>"
+                   "Please do not use this reference any longer.<br>"
+                   "</b>");
+        } else if (!SameRecipient(n, rec.recipient)) {
+            ErrorPage("illegal reference");
+        } else {
+            WriteTable(rec);
+            if (!ExportLog(r.client, u, rec.job, 0, kLogLanguage, r.tempPath)) {
+                ExtErrorText failed(EC_GW);
+                ErrorPage("can not export logfile: %s\n", failed.Text());
+            } else {
+                r.log = fopen(r.tempPath, "r");
+                if (r.log == nullptr) {
+                    ExtErrorText failed(EC_SY | (static_cast<ErrorCode>(SysGetLastError()) & EC_NUMBER_MASK));
+                    ErrorPage("can not open logfile: %s", HtmlEscape(failed.Text()).c_str());
+                } else {
+                    EchoLog(r.log);
+                }
+            }
+        }
+    }
+    Release(r);
+}
+
+void AnswerRequest(const CgiEntry *entries)
+{
+    const char *p = CgiValue(entries, "p");
+    if (p == nullptr) {
+        HtmlContentType();
+        HtmlBegin("");
+        ErrorPage("Illegal calling mode");
+        HtmlEnd();
+    } else if (strcmp(p, "0") != 0) {
+        HtmlContentType();
+        HtmlBegin("");
+        ErrorPage("Unknown program %s", HtmlEscape(p).c_str());
+        HtmlEnd();
+    } else {
+        ReportPage(entries);
+    }
+}
