@@ -1,0 +1,129 @@
+// Iterative routines of the list node records (see lists.h).
+#include "xdr/lists.h"
+
+#include "xdr/records.h"
+
+#include <cstdlib>
+#include <new>
+#include <vector>
+
+namespace {
+
+template <class Node>
+using BodyProc = bool_t (*)(XDR *, Node *);
+
+// Allocates the node after `cur` when decoding finds a presence unit of 1.
+template <class Node>
+bool_t LinkNext(Node *cur)
+{
+    if (cur->next == nullptr) {
+        cur->next = static_cast<Node *>(std::calloc(1, sizeof(Node)));
+        if (cur->next == nullptr)
+            return FALSE;
+    }
+    return TRUE;
+}
+
+// Releases the bodies of all nodes from `head` on and the nodes after `head`.
+template <class Node, BodyProc<Node> Body>
+bool_t FreeChain(XDR *xdrs, Node *head)
+{
+    Node *n = head;
+    while (n != nullptr) {
+        Node *next = n->next;
+        Body(xdrs, n);
+        if (n != head)
+            std::free(n);
+        n = next;
+    }
+    head->next = nullptr;
+    return TRUE;
+}
+
+template <class Node, BodyProc<Node> Body>
+bool_t LinkFirst(XDR *xdrs, Node *head)
+{
+    if (xdrs->x_op == XDR_FREE)
+        return FreeChain<Node, Body>(xdrs, head);
+    try {
+        std::vector<Node *> chain;
+        if (xdrs->x_op == XDR_ENCODE) {
+            for (Node *n = head; n != nullptr; n = n->next)
+                chain.push_back(n);
+            for (Node *n : chain) {
+                bool_t more = n->next != nullptr;
+                if (!xdr_bool(xdrs, &more))
+                    return FALSE;
+            }
+        } else {
+            chain.push_back(head);
+            for (;;) {
+                Node *cur = chain.back();
+                bool_t more = FALSE;
+                if (!xdr_bool(xdrs, &more))
+                    return FALSE;
+                if (!more) {
+                    cur->next = nullptr;
+                    break;
+                }
+                if (chain.size() >= tela::kMaxListNodes || !LinkNext(cur))
+                    return FALSE;
+                chain.push_back(cur->next);
+            }
+        }
+        for (auto it = chain.rbegin(); it != chain.rend(); ++it)
+            if (!Body(xdrs, *it))
+                return FALSE;
+        return TRUE;
+    } catch (const std::bad_alloc &) {
+        return FALSE;
+    }
+}
+
+template <class Node, BodyProc<Node> Body>
+bool_t LinkLast(XDR *xdrs, Node *head)
+{
+    if (xdrs->x_op == XDR_FREE)
+        return FreeChain<Node, Body>(xdrs, head);
+    std::size_t count = 1;
+    for (Node *cur = head;; cur = cur->next, ++count) {
+        if (!Body(xdrs, cur))
+            return FALSE;
+        bool_t more = cur->next != nullptr;
+        if (!xdr_bool(xdrs, &more))
+            return FALSE;
+        if (!more) {
+            cur->next = nullptr;
+            return TRUE;
+        }
+        if (xdrs->x_op == XDR_DECODE && (count >= tela::kMaxListNodes || !LinkNext(cur)))
+            return FALSE;
+    }
+}
+
+}  // namespace
+
+// One row per node record: its name, whether the link comes first or last, and its body.
+#define TELA_LIST_NODE(node, shape, body)                                       \
+    static bool_t node##_body(XDR *xdrs, node *n) { return body; }              \
+    extern "C" bool_t xdr_##node(XDR *xdrs, node *objp)                         \
+    {                                                                           \
+        return shape<node, node##_body>(xdrs, objp);                            \
+    }
+
+TELA_LIST_NODE(route_node, LinkFirst, xdr_route_rec(xdrs, &n->entry))
+TELA_LIST_NODE(user_node, LinkFirst, xdr_user_rec(xdrs, &n->entry))
+TELA_LIST_NODE(group_node, LinkFirst, xdr_group_rec(xdrs, &n->entry))
+TELA_LIST_NODE(usrconf_node, LinkFirst,
+               xdr_str11(xdrs, n->user) && xdr_str11(xdrs, n->key) && xdr_str81(xdrs, n->value))
+TELA_LIST_NODE(usrconf_new_node, LinkFirst, xdr_usrconf_new_rec(xdrs, &n->entry))
+TELA_LIST_NODE(s_rec_v0_node, LinkLast, xdr_s_rec(xdrs, &n->entry))
+TELA_LIST_NODE(s_rec_node, LinkFirst, xdr_s_rec_new(xdrs, &n->entry))
+TELA_LIST_NODE(a_p17_node, LinkLast, xdr_a_p17_rec(xdrs, &n->entry))
+TELA_LIST_NODE(a_p17_node_new, LinkFirst, xdr_a_p17_rec_new(xdrs, &n->entry))
+TELA_LIST_NODE(a_p18_node, LinkLast, xdr_a_p18_rec(xdrs, &n->entry))
+TELA_LIST_NODE(text_line, LinkFirst, xdr_opaque101(xdrs, n->text))
+TELA_LIST_NODE(config_node, LinkFirst, xdr_config_rec(xdrs, &n->entry))
+TELA_LIST_NODE(o_tab7_node, LinkFirst, xdr_o_tab7_rec(xdrs, &n->entry))
+TELA_LIST_NODE(o_tab11_node, LinkFirst, xdr_o_tab11_rec(xdrs, &n->entry))
+TELA_LIST_NODE(o_tab102_node, LinkFirst, xdr_o_tab102_rec(xdrs, &n->entry))

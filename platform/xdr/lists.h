@@ -1,0 +1,22 @@
+// List nodes of the alpha and omega records.
+//
+// Every node record's routine (xdr_text_line, xdr_route_node, ...) walks its list in a loop
+// instead of recursing once per node, with exactly the wire form of the recursive routine:
+// - link first (most nodes): all presence units of the chain first, then the node bodies from
+//   the last node to the first; decoding rebuilds the sender's order;
+// - link last (s_rec_v0_node, a_p17_node, a_p18_node): body, presence, body, presence, ... 0.
+// Decoding allocates each node zero-filled where the link is null, and links it before its
+// body is read, so a failed decode leaves a chain that xdr_free releases whole. Freeing
+// releases every node after the one passed in and nulls its link (the caller's xdr_pointer
+// frees that first node, as for any optional record).
+#pragma once
+
+#include <cstddef>
+
+namespace tela {
+
+// Most nodes a decoded list may hold. A longer answer fails to decode (nothing crashes, and
+// the nodes decoded so far are released with the result).
+inline constexpr std::size_t kMaxListNodes = 1u << 20;
+
+}  // namespace tela
