@@ -57,12 +57,11 @@ void ReleaseHandle(SysHandleRec *h) {
     if (h->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete h;
 }
 
-// Signals `h` (event semantics) under its mutex.
+// Signals `h` (event semantics). The notify happens under the mutex: a woken waiter may close
+// the event as soon as it returns, so nothing may touch it after the unlock.
 void Signal(SysHandleRec *h) {
-    {
-        std::lock_guard<std::mutex> guard(h->mutex);
-        h->set = true;
-    }
+    std::lock_guard<std::mutex> guard(h->mutex);
+    h->set = true;
     if (h->manualReset)
         h->cond.notify_all();
     else
