@@ -1,0 +1,253 @@
+// Client API: group and user names, greeting pages and user properties.
+#include "tela.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "console/client.h"
+#include "xdr/alpha.h"
+#include "xdr/fieldtext.h"
+#include "xdr/omega.h"
+
+#define TRACE(level, ...) DriverTrace(__FILE__, __LINE__, level, LINE_NONE, __VA_ARGS__)
+
+namespace {
+
+CLIENT *alphaClient = nullptr;
+CLIENT *omegaClient = nullptr;
+CLIENT *userClient = nullptr;
+char connectedServer[36] = "";
+
+// Key of a property: the user id in its first 10 characters, the property name behind it.
+constexpr size_t kUserLen = 10;
+constexpr size_t kNameLen = 30;
+
+struct PropKey {
+    char text[kUserLen + kNameLen + 1];
+};
+
+// Copies at most max characters of src to dst (which the caller has cleared).
+void PutText(char *dst, const char *src, size_t max)
+{
+    std::memcpy(dst, src, strnlen(src, max));
+}
+
+PropKey MakeKey(const char *userId, const char *name)
+{
+    PropKey k;
+    std::memset(&k, 0, sizeof k);
+    PutText(k.text, userId, kUserLen);
+    PutText(k.text + kUserLen, name, kNameLen);
+    return k;
+}
+
+template <size_t N>
+void CopyText(char (&dst)[N], std::string_view src)
+{
+    size_t n = src.size() < N - 1 ? src.size() : N - 1;
+    std::memcpy(dst, src.data(), n);
+    dst[n] = '\0';
+}
+
+}  // namespace
+
+void TelaSetServerClients(CLIENT *alpha, CLIENT *omega)
+{
+    alphaClient = alpha;
+    omegaClient = omega;
+}
+
+GdResult OpenUserAlpha(const char *server)
+{
+    GdResult rc = 0;
+    TraceScope scope("OpenUserAlpha", LINE_NONE, &rc);
+    if (userClient && std::strcmp(connectedServer, server) == 0) return rc;
+    if (userClient) DestroyClient(userClient);
+    userClient = nullptr;
+    connectedServer[0] = '\0';
+    userClient = CreateAlphaClient(server);
+    if (!userClient) {
+        rc = GDERR_RPC;
+        TRACE(TRACE_ERROR, "%s", clnt_spcreateerror(server));
+        return rc;
+    }
+    CopyText(connectedServer, server);
+    return rc;
+}
+
+GdResult get_prop(const char *server, const char *key, char *value)
+{
+    GdResult rc = 0;
+    TraceScope scope("get_prop", LINE_NONE, &rc);
+    rc = OpenUserAlpha(server);
+    if (rc != 0) {
+        TRACE(TRACE_ERROR, "OpenUserAlpha(%s) failed: %s\n", server, ErrorText(rc).Text());
+        return rc;
+    }
+    usrconf_new_req req;
+    std::memset(&req, 0, sizeof req);
+    req.vers = 1;
+    PutText(req.usrconf_new_req_u.v1.user, key, kUserLen);
+    PutText(req.usrconf_new_req_u.v1.key, key + kUserLen, kNameLen);
+    usrconf_new_res *res = a_get_usrconf_new_1(&req, userClient);
+    if (!res) {
+        TRACE(TRACE_ERROR, "%s", clnt_sperror(userClient, "a_get_usrconf_new_1"));
+        rc = GDERR_FAILED;
+        return rc;
+    }
+    if (res->ec == 0) {
+        std::string_view v = tela::FieldText(res->value);
+        size_t n = v.size() < 80 ? v.size() : 80;
+        std::memcpy(value, v.data(), n);
+        value[n] = '\0';
+    } else if (res->ec == 25) {
+        value[0] = '\0';
+    } else {
+        TRACE(TRACE_ERROR, "a_get_usrconf_new_1 : error EC_%d", res->ec);
+        rc = GDERR_FAILED;
+    }
+    xdr_free(reinterpret_cast<xdrproc_t>(xdr_usrconf_new_res), reinterpret_cast<char *>(res));
+    return rc;
+}
+
+GdResult TelaGetUserProperty2(const UserInfo *user, const char *name, char *value)
+{
+    GdResult rc = 0;
+    TraceScope scope("TelaGetUserProperty2", LINE_NONE, &rc);
+    if (user->userId[0] == '\0') {
+        TRACE(TRACE_ERROR, "not a valid User\n");
+        rc = GDERR_FAILED;
+        return rc;
+    }
+    PropKey key = MakeKey(user->userId, name);
+    rc = get_prop(user->server, key.text, value);
+    return rc;
+}
+
+GdResult GetDEVEdaID(const UserInfo *user, const char *name, int video, int32_t *pageId)
+{
+    GdResult rc = 0;
+    TraceScope scope("GetDEVEdaID", LINE_NONE, &rc);
+    *pageId = -1;
+    PropKey key = MakeKey(user->userId, name);
+    char value[81] = "";
+    rc = get_prop(user->server, key.text, value);
+    if (rc != 0) return rc;
+    if (value[0] == '\0') return rc;
+    *pageId = std::atoi(value);
+
+    pageb_req req;
+    std::memset(&req, 0, sizeof req);
+    PutText(req.user, user->userId, kUserLen);
+    req.kind = 2;
+    req.job = *pageId;
+    req.page = 1;
+    req.variant = video ? 15 : 14;
+    req.offset = 0;
+    req.max_bytes = 0;
+    pageb_res *res = a_get_pageb_1(&req, userClient);
+    if (!res) {
+        rc = GDERR_RPC;
+        TRACE(TRACE_ERROR, "%s", clnt_sperror(userClient, "a_get_pageb_1"));
+        return rc;
+    }
+    if (!res->found) *pageId = -1;
+    xdr_free(reinterpret_cast<xdrproc_t>(xdr_pageb_res), reinterpret_cast<char *>(res));
+    return rc;
+}
+
+const char *GetGreetingPropName(const LineIDInfo *info, int video)
+{
+    static char greeting[21];
+    static char videoGreeting[21];
+    char *buf = video ? videoGreeting : greeting;
+    if (info->imapUser) {
+        std::snprintf(buf, 21, "%s%.19s", video ? "A" : "a", info->lineId);
+    } else {
+        std::snprintf(buf, 21, "%s", video ? "VGREETING" : "GREETING");
+    }
+    return buf;
+}
+
+const char *GetGoodbyePropName(const LineIDInfo *info, int video)
+{
+    static char goodbye[21];
+    static char videoGoodbye[21];
+    char *buf = video ? videoGoodbye : goodbye;
+    if (info->imapUser) {
+        std::snprintf(buf, 21, "%s%.19s", video ? "B" : "b", info->lineId);
+    } else {
+        std::snprintf(buf, 21, "%s", video ? "VGOODBYE" : "GOODBYE");
+    }
+    return buf;
+}
+
+GdResult TelaGetExtensionData(const char *extension, int namesWanted, LineIDInfo *info)
+{
+    GdResult rc = 0;
+    TraceScope scope("TelaGetExtensionData", LINE_NONE, &rc);
+    rc = GetLineIDInfo(extension, info);
+
+    group_rec *group = nullptr;
+    a_user_rec *user = nullptr;
+    bool groupFromOmega = false;
+    do {
+        if (info->isGroup) {
+            char groupId[11];
+            std::memset(groupId, 0, sizeof groupId);
+            PutText(groupId, info->groupId, 10);
+            groupFromOmega = omegaClient != nullptr;
+            group = groupFromOmega ? o_get_group_1(groupId, omegaClient) : a_get_o_group_1(groupId, alphaClient);
+            if (!group) {
+                rc = GDERR_RPC;
+                TRACE(TRACE_ERROR, "%s",
+                      groupFromOmega ? clnt_sperror(omegaClient, "o_get_group_1")
+                                     : clnt_sperror(alphaClient, "a_get_o_group_1"));
+                break;
+            }
+            CopyText(info->groupName, tela::FieldText(group->name));
+        }
+        if (!namesWanted || !info->userFound) break;
+        if (info->user.name[0] == '\0') {
+            user_key key;
+            std::memset(&key, 0, sizeof key);
+            PutText(key.server, info->user.server, sizeof key.server - 1);
+            PutText(key.user, info->user.userId, sizeof key.user - 1);
+            user = a_get_o_user_1(&key, alphaClient);
+            if (!user) {
+                rc = GDERR_RPC;
+                TRACE(TRACE_ERROR, "%s", clnt_sperror(alphaClient, "a_get_o_user_1"));
+                break;
+            }
+            CopyText(info->user.name, tela::FieldText(user->rec.name));
+        }
+        struct Step {
+            const char *name;
+            int video;
+            int *flag;
+        };
+        const Step steps[] = {
+            {GetGreetingPropName(info, 0), 0, &info->hasGreeting},
+            {GetGoodbyePropName(info, 0), 0, &info->hasGoodbye},
+            {GetGreetingPropName(info, 1), 1, &info->hasVideoGreeting},
+            {GetGoodbyePropName(info, 1), 1, &info->hasVideoGoodbye},
+        };
+        for (const Step &step : steps) {
+            int32_t pageId = -1;
+            rc = GetDEVEdaID(&info->user, step.name, step.video, &pageId);
+            if (rc != 0) {
+                TRACE(TRACE_ERROR, "GetDEVEdaID() failed: %s\n", ErrorText(rc).Text());
+                break;
+            }
+            *step.flag = pageId != -1;
+        }
+    } while (false);
+
+    if (group) {
+        xdr_free(reinterpret_cast<xdrproc_t>(xdr_group_rec), reinterpret_cast<char *>(group));
+    }
+    if (user) xdr_free(reinterpret_cast<xdrproc_t>(xdr_a_user_rec), reinterpret_cast<char *>(user));
+    return rc;
+}

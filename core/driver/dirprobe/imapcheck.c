@@ -1,0 +1,117 @@
+/* IMAP login check with the IMAP client library, and the application callbacks it requires. */
+#include "imapcheck.h"
+
+#include <c-client/c-client.h>
+
+#include <stdio.h>
+#include <string.h>
+
+/* The credentials of the running check, handed to the library on its first attempt only. */
+static const char *loginUser = "";
+static const char *loginPassword = "";
+static int loginAttempts = 0;
+static int driversLinked = 0;
+
+int ImapLoginAttempts(void) { return loginAttempts; }
+
+/* Copies into one of the library's buffers of MAILTMPLEN characters. */
+static void CopyToLibrary(char *dst, const char *src)
+{
+    size_t n = strlen(src);
+    if (n > MAILTMPLEN - 1) n = MAILTMPLEN - 1;
+    memcpy(dst, src, n);
+    dst[n] = '\0';
+}
+
+int CheckImapLogin(const char *host, const char *user, const char *password)
+{
+    char mailbox[1024];
+    MAILSTREAM *stream;
+
+    if (!driversLinked) {
+        mail_link(&imapdriver);
+        mail_link(&pop3driver);
+        auth_link(&auth_md5);
+        auth_link(&auth_log);
+        /* TLS for "/ssl" mailboxes and servers that offer STARTTLS. */
+        ssl_onceonlyinit();
+        driversLinked = 1;
+    }
+    loginUser = user ? user : "";
+    loginPassword = password ? password : "";
+    if (host[0] == '{')
+        snprintf(mailbox, sizeof mailbox, "%s", host);
+    else
+        snprintf(mailbox, sizeof mailbox, "{%s}", host);
+    loginAttempts = 0;
+    stream = mail_open(NIL, mailbox, NIL);
+    if (!stream) return 0;
+    mail_close_full(stream, NIL);
+    return 1;
+}
+
+void mm_login(NETMBX *mb, char *user, char *pwd, long trial)
+{
+    (void)mb;
+    (void)trial;
+    if (loginAttempts == 0) {
+        CopyToLibrary(user, loginUser);
+        CopyToLibrary(pwd, loginPassword);
+        loginAttempts = 1;
+    } else {
+        /* An empty user name makes the library give up: one attempt only. */
+        user[0] = '\0';
+        pwd[0] = '\0';
+        loginAttempts = 0;
+    }
+}
+
+void mm_notify(MAILSTREAM *stream, char *string, long errflg)
+{
+    (void)stream;
+    (void)errflg;
+    fprintf(stderr, "IMAP: %s\n", string);
+}
+
+void mm_log(char *string, long errflg)
+{
+    (void)errflg;
+    fprintf(stderr, "IMAP: %s\n", string);
+}
+
+long mm_diskerror(MAILSTREAM *stream, long errcode, long serious)
+{
+    (void)stream;
+    (void)errcode;
+    (void)serious;
+    return 0;
+}
+
+void mm_searched(MAILSTREAM *stream, unsigned long number) { (void)stream; (void)number; }
+void mm_exists(MAILSTREAM *stream, unsigned long number) { (void)stream; (void)number; }
+void mm_expunged(MAILSTREAM *stream, unsigned long number) { (void)stream; (void)number; }
+void mm_flags(MAILSTREAM *stream, unsigned long number) { (void)stream; (void)number; }
+void mm_list(MAILSTREAM *stream, int delimiter, char *name, long attributes)
+{
+    (void)stream;
+    (void)delimiter;
+    (void)name;
+    (void)attributes;
+}
+void mm_lsub(MAILSTREAM *stream, int delimiter, char *name, long attributes)
+{
+    (void)stream;
+    (void)delimiter;
+    (void)name;
+    (void)attributes;
+}
+void mm_status(MAILSTREAM *stream, char *mailbox, MAILSTATUS *status)
+{
+    (void)stream;
+    (void)mailbox;
+    (void)status;
+}
+void mm_dlog(char *string) { (void)string; }
+void mm_critical(MAILSTREAM *stream) { (void)stream; }
+void mm_nocritical(MAILSTREAM *stream) { (void)stream; }
+void mm_fatal(char *string) { (void)string; }

@@ -1,0 +1,21 @@
+/* The IMAP login check of dirprobe, over the IMAP client library (whose headers are C only). */
+#ifndef DIRPROBE_IMAPCHECK_H
+#define DIRPROBE_IMAPCHECK_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Opens the mailbox of `host` ("{host}" unless it is written "{...}" already) once, logging in
+   with user and password on the first attempt only. 1 when the login worked, else 0; the
+   library's notices go to the standard error as "IMAP: %s\n". */
+int CheckImapLogin(const char *host, const char *user, const char *password);
+
+/* Login attempts the library made during the last check (0 or 1). */
+int ImapLoginAttempts(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,717 @@
+// The resolver: route application, route cache with user settings, directory lookup, and the
+// one operation callers use, GetLineIDInfo.
+#include "resolver.h"
+
+#include <ldap.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+#include "console/client.h"
+#include "genldap/genldap.h"
+#include "os/hostvars.h"
+#include "xdr/fieldtext.h"
+#include "xdr/wrappers.h"
+
+#define TRACE(level, lineNo, ...) DriverTrace(__FILE__, __LINE__, level, lineNo, __VA_ARGS__)
+
+namespace {
+
+// Copies a decoded fixed field: never reads past the field, always terminates the copy.
+template <size_t N>
+void CopyField(char *dst, size_t dstSize, const char (&src)[N])
+{
+    std::string_view text = tela::FieldText(src);
+    size_t n = text.size() < dstSize - 1 ? text.size() : dstSize - 1;
+    std::memcpy(dst, text.data(), n);
+    dst[n] = '\0';
+}
+
+// Copies a text into a fixed field of the caller, cut to the field.
+template <size_t N>
+void SetText(char (&dst)[N], const char *src)
+{
+    size_t n = src ? strnlen(src, N - 1) : 0;
+    std::memcpy(dst, src, n);
+    dst[n] = '\0';
+}
+
+// Copies at most size - 1 characters and terminates.
+void CopyText(char *dst, const char *src, size_t size)
+{
+    size_t n = strnlen(src, size - 1);
+    std::memcpy(dst, src, n);
+    dst[n] = '\0';
+}
+
+// The LDAP library's global debug level; the directory lookup's debug lines need it non-zero.
+bool LdapDebugOn()
+{
+    int level = 0;
+    ldap_get_option(nullptr, LDAP_OPT_DEBUG_LEVEL, &level);
+    return level != 0;
+}
+
+int AtoiOr(const char *text, int fallback)
+{
+    if (text[0] == '\0') return fallback;
+    int v = std::atoi(text);
+    return v == 0 ? fallback : v;
+}
+
+}  // namespace
+
+// ---- Object, start, route application ----------------------------------------------------------
+
+Resolver::Resolver(const char *alphaHost, const char *defaultLineId)
+{
+    SetText(alphaHost_, alphaHost);
+    SetText(defaultLineId_, defaultLineId);
+    userServer_[0] = '\0';
+}
+
+Resolver::~Resolver()
+{
+    for (RouteEntry *e = routeCache_; e;) {
+        RouteEntry *next = e->next;
+        FreeEntry(e);
+        e = next;
+    }
+    routeCache_ = nullptr;
+    if (alpha_) DestroyClient(alpha_);
+    if (omega_) DestroyClient(omega_);
+    if (userAlpha_) DestroyClient(userAlpha_);
+}
+
+void Resolver::FreeEntry(RouteEntry *entry)
+{
+    delete entry->query;
+    std::free(entry->settings);
+    std::free(entry);
+}
+
+GdResult Resolver::ResolverInit()
+{
+    GdResult rc = 0;
+    TraceScope scope("ResolverInit", LINE_NONE, &rc);
+    std::lock_guard<std::mutex> guard(routeLock_);
+
+    alpha_ = CreateAlphaClient(alphaHost_);
+    if (!alpha_) {
+        TRACE(TRACE_ERROR, LINE_NONE, "%s", CreateErrorText(alphaHost_));
+        rc = GDERR_RPC;
+        return rc;
+    }
+    compat_rec *compat = a_get_compat_1(nullptr, alpha_);
+    if (!compat) {
+        TRACE(TRACE_ERROR, LINE_NONE, "%s", ClientErrorText(alpha_, "a_get_compat"));
+        rc = GDERR_RPC;
+        return rc;
+    }
+    compat_ = compat->level;
+    if (compat_ < 16) {
+        TRACE(TRACE_DEBUG, LINE_NONE, "old alpha compat=%d\n", compat_);
+        const char *omegaHost = GetOmegaHost();
+        omega_ = CreateOmegaClient(omegaHost);
+        if (!omega_) {
+            TRACE(TRACE_ERROR, LINE_NONE, "%s", CreateErrorText(omegaHost));
+            rc = GDERR_RPC;
+        }
+    }
+    xdr_free(reinterpret_cast<xdrproc_t>(xdr_compat_rec), reinterpret_cast<char *>(compat));
+    return rc;
+}
+
+int Resolver::ReconnectClient(CLIENT *client)
+{
+    if (client == alpha_) {
+        CLIENT *fresh = CreateAlphaClient(alphaHost_);
+        if (!fresh) {
+            TRACE(TRACE_ERROR, LINE_NONE, "%s", CreateErrorText(alphaHost_));
+            return 0;
+        }
+        DestroyClient(alpha_);
+        alpha_ = fresh;
+        TRACE(TRACE_DEBUG, LINE_NONE, "alpha reconnected.\n");
+        return 1;
+    }
+    if (client == omega_) {
+        const char *omegaHost = GetOmegaHost();
+        CLIENT *fresh = CreateOmegaClient(omegaHost);
+        if (!fresh) {
+            TRACE(TRACE_ERROR, LINE_NONE, "%s", CreateErrorText(omegaHost));
+            return 0;
+        }
+        DestroyClient(omega_);
+        omega_ = fresh;
+        TRACE(TRACE_DEBUG, LINE_NONE, "omega reconnected.\n");
+        return 1;
+    }
+    return 0;
+}
+
+GdResult Resolver::ApplyRoute(const char *extension, LineNo lineNo, LineIDInfo *info)
+{
+    std::lock_guard<std::mutex> guard(routeLock_);
+    const char *lineId = (extension && extension[0]) ? extension : defaultLineId_;
+
+    route_req req;
+    std::memset(&req, 0, sizeof req);
+    if (compat_ <= 12) {
+        if (std::strlen(lineId) > 10) {
+            TRACE(TRACE_ERROR, lineNo, "a_apply_route_new(): unsupported long lineid %s (old server)\n",
+                  lineId);
+            return GDERR_RPC;
+        }
+        req.vers = 0;
+        SetText(req.route_req_u.v0.line_id, lineId);
+    } else if (compat_ <= 15) {
+        req.vers = 1;
+        SetText(req.route_req_u.v1.line_id, lineId);
+    } else {
+        req.vers = 2;
+        SetText(req.route_req_u.v2.line_id, lineId);
+        req.route_req_u.v2.full = 1;
+    }
+    TRACE(TRACE_DEBUG, lineNo, "a_apply_ron(%s)\n", lineId);
+
+    route_res res;
+    std::memset(&res, 0, sizeof res);
+    auto freeRes = [&res] {
+        xdr_free(reinterpret_cast<xdrproc_t>(xdr_route_res), reinterpret_cast<char *>(&res));
+        std::memset(&res, 0, sizeof res);
+    };
+
+    GdResult call = a_apply_route_new_r1(alpha_, &req, &res);
+    if (call != 0) {
+        freeRes();
+        if (ReconnectClient(alpha_) == 1) call = a_apply_route_new_r1(alpha_, &req, &res);
+        // Without a client there is no call error to show: the reconnection said why.
+        if (call != 0 && alpha_) {
+            TRACE(TRACE_ERROR, lineNo, "%s", ClientErrorText(alpha_, "a_apply_route_new_r1"));
+        }
+    }
+    // A full-form answer of 23: the server cannot give the full form; ask for the short one.
+    if (call == 0 && req.vers == 2 && res.vers == 1 && res.route_res_u.v1.ec == 23) {
+        freeRes();
+        req.route_req_u.v2.full = 0;
+        call = a_apply_route_new_r1(alpha_, &req, &res);
+    }
+    if (call != 0) {
+        TRACE(TRACE_ERROR, lineNo, "%s", clnt_spcreateerror("a_apply_ron"));
+        freeRes();
+        return GDERR_RPC;
+    }
+
+    // The answer is read in the form it carries.
+    const bool full = res.vers == 1;
+    short ec = full ? res.route_res_u.v1.ec : res.route_res_u.v0.ec;
+    if (ec == 25) {
+        freeRes();
+        std::memset(&res, 0, sizeof res);
+        res.vers = full ? 1 : 0;
+        ec = 0;
+    } else if (ec != 0) {
+        TRACE(TRACE_ERROR, lineNo, "a_apply_route_new() returned EC_%hd\n", ec);
+        freeRes();
+        return GDERR_FAILED;
+    }
+
+    SetText(info->lineId, extension ? extension : "");
+    if (full) {
+        const route_res_v1 &a = res.route_res_u.v1;
+        CopyField(info->user.userId, sizeof info->user.userId, a.user);
+        CopyField(info->user.server, sizeof info->user.server, a.server);
+        CopyField(info->routeExtra, sizeof info->routeExtra, a.route_extra);
+        info->routeExtraValue = a.route_extra_value;
+        CopyField(info->groupId, sizeof info->groupId, a.group);
+        CopyField(info->routeId, sizeof info->routeId, a.route_id);
+    } else {
+        const route_res_v0 &a = res.route_res_u.v0;
+        CopyField(info->user.userId, sizeof info->user.userId, a.user);
+        CopyField(info->user.server, sizeof info->user.server, a.server);
+        CopyField(info->routeExtra, sizeof info->routeExtra, a.route_extra);
+        info->routeExtraValue = a.route_extra_value;
+        CopyField(info->groupId, sizeof info->groupId, a.group);
+        // An answer that routes nothing has no route id either.
+        if (info->user.userId[0] || info->user.server[0]) {
+            std::snprintf(info->routeId, sizeof info->routeId, "%s@%s", info->user.userId, info->user.server);
+        }
+    }
+    SetText(info->user.number, info->lineId);
+
+    const bool group = info->groupId[0] != '\0';
+    TRACE(TRACE_DEBUG, lineNo, "a_apply_ron (%s): user %s@%s%s%s\n", info->user.number, info->user.userId,
+          info->user.server, group ? ", group " : "", group ? info->groupId : "");
+    info->userFound = info->user.userId[0] != '\0' && info->user.server[0] != '\0';
+    info->isGroup = group;
+    info->hasRouteExtra = info->routeExtra[0] != '\0' && info->routeExtraValue != 0;
+    freeRes();
+    return 0;
+}
+
+// ---- User settings -----------------------------------------------------------------------------
+
+GdResult Resolver::OpenUserAlpha(const char *server)
+{
+    if (userAlpha_ && std::strcmp(userServer_, server) == 0) return 0;
+    if (userAlpha_) DestroyClient(userAlpha_);
+    userAlpha_ = nullptr;
+    userServer_[0] = '\0';
+    userAlpha_ = CreateAlphaClient(server);
+    if (!userAlpha_) {
+        TRACE(TRACE_ERROR, LINE_NONE, "%s", CreateErrorText(server));
+        return GDERR_RPC;
+    }
+    SetText(userServer_, server);
+    return 0;
+}
+
+GdResult Resolver::GetUserProp(const UserInfo *user, const char *key, LineNo lineNo, char *value,
+                               bool *transportFailed)
+{
+    if (!value) {
+        TRACE(TRACE_ERROR, lineNo, "GetUserProp: prop value is NULL\n");
+        return GDERR_FAILED;
+    }
+    value[0] = '\0';
+    GdResult rc = OpenUserAlpha(user->server);
+    if (rc != 0) {
+        TRACE(TRACE_ERROR, lineNo, "OpenUserAlpha(%s) failed: %s\n", user->server, ErrorText(rc).Text());
+        if (transportFailed) *transportFailed = true;
+        return rc;
+    }
+
+    usrconf_new_req req;
+    std::memset(&req, 0, sizeof req);
+    req.vers = 1;
+    tela::FieldSet(req.usrconf_new_req_u.v1.user, std::string_view(user->userId, strnlen(user->userId, 10)));
+    tela::FieldSet(req.usrconf_new_req_u.v1.key, std::string_view(key, strnlen(key, 30)));
+    usrconf_new_res res;
+    std::memset(&res, 0, sizeof res);
+
+    GdResult call = a_get_usrconf_new_r1(userAlpha_, &req, &res);
+    if (call != 0) {
+        xdr_free(reinterpret_cast<xdrproc_t>(xdr_usrconf_new_res), reinterpret_cast<char *>(&res));
+        std::memset(&res, 0, sizeof res);
+        userServer_[0] = '\0';
+        GdResult reopened = OpenUserAlpha(user->server);
+        if (reopened == 0) call = a_get_usrconf_new_r1(userAlpha_, &req, &res);
+        if (call != 0) {
+            // After a failed reconnection there is no client: its creation error was reported.
+            if (reopened == 0) {
+                TRACE(TRACE_ERROR, lineNo, "%s", ClientErrorText(userAlpha_, "a_get_usrconf_new_r1"));
+            }
+            xdr_free(reinterpret_cast<xdrproc_t>(xdr_usrconf_new_res), reinterpret_cast<char *>(&res));
+            if (transportFailed) *transportFailed = true;
+            return GDERR_RPC;
+        }
+    }
+    rc = 0;
+    if (res.ec == 0) {
+        CopyField(value, 81, res.value);
+    } else if (res.ec != 25) {
+        TRACE(TRACE_ERROR, lineNo, "a_get_usrconf_new_1 : error EC_%d\n", res.ec);
+        rc = GDERR_FAILED;
+    }
+    xdr_free(reinterpret_cast<xdrproc_t>(xdr_usrconf_new_res), reinterpret_cast<char *>(&res));
+    return rc;
+}
+
+GdResult Resolver::GetLDAPQuery(UserInfo user, int namesWanted, LineNo lineNo, UserConfig *c, bool *readFailed)
+{
+    std::lock_guard<std::mutex> guard(routeLock_);
+    if (!c) {
+        TRACE(TRACE_ERROR, lineNo, "GetLDAPQuery: result pointer is NULL\n");
+        return GDERR_FAILED;
+    }
+    std::memset(c, 0, sizeof *c);
+    if (user.userId[0] == '\0' || user.server[0] == '\0') {
+        TRACE(TRACE_ERROR, lineNo, "GetLDAPQuery: no user.\n");
+        return GDERR_FAILED;
+    }
+    bool failed = false;
+    // A property that cannot be read counts as not set.
+    auto read = [&](const char *key, char *out, size_t size) {
+        char v[81];
+        GetUserProp(&user, key, lineNo, v, &failed);
+        CopyText(out, v, size);
+    };
+    auto readIfEmpty = [&](const char *key, char *out, size_t size) {
+        if (out[0] == '\0') read(key, out, size);
+    };
+    char scratch[81];
+
+    read("GD_ACPTALL", c->acceptAll, sizeof c->acceptAll);
+    read("GD_IMU", scratch, sizeof scratch);
+    const bool imap = scratch[0] != '\0';
+    bool directory = imap;
+    if (!imap) {
+        read("SG_LDE", scratch, sizeof scratch);
+        directory = scratch[0] != '\0' && std::atoi(scratch) > 0;
+    }
+    if (!directory) {
+        TRACE(TRACE_DEBUG, lineNo, "GD_IMU or SG_LDE not defined, no IMAP or LDAP!\n");
+    } else {
+        read("GD_LDH", c->ldapHost, sizeof c->ldapHost);
+        readIfEmpty("SG_LDH", c->ldapHost, sizeof c->ldapHost);
+        read("GD_LDDL", scratch, sizeof scratch);
+        c->ldapDebug = std::atoi(scratch);
+        read("GD_LDTYPE", c->scheme, sizeof c->scheme);
+        readIfEmpty("SG_LDTYPE", c->scheme, sizeof c->scheme);
+        if (c->scheme[0] == '\0') SetText(c->scheme, "ldap");
+        read("GD_LDCERT", c->caCert, sizeof c->caCert);
+        readIfEmpty("SG_LDCERT", c->caCert, sizeof c->caCert);
+        read("GD_LDPRT", scratch, sizeof scratch);
+        readIfEmpty("SG_LDP", scratch, sizeof scratch);
+        c->port = AtoiOr(scratch, strcasecmp(c->scheme, "ldaps") == 0 ? 636 : 389);
+        read("GD_LDTO", scratch, sizeof scratch);
+        readIfEmpty("SG_LDTO", scratch, sizeof scratch);
+        c->timeout = AtoiOr(scratch, 10);
+        read("GD_LDU", c->bindDn, sizeof c->bindDn);
+        readIfEmpty("SG_LDBNAM", c->bindDn, sizeof c->bindDn);
+        read("GD_LDP", c->bindPassword, sizeof c->bindPassword);
+        readIfEmpty("SG_LDBPWD", c->bindPassword, sizeof c->bindPassword);
+        read("GD_LDBAS", c->searchBase, sizeof c->searchBase);
+        readIfEmpty("SG_LDMBB", c->searchBase, sizeof c->searchBase);
+        readIfEmpty("SG_LDUDB", c->searchBase, sizeof c->searchBase);
+        read("GD_LDFIL", c->filterTemplate, sizeof c->filterTemplate);
+        if (namesWanted) {
+            read("GD_LDLNG", c->languageAttr, sizeof c->languageAttr);
+            read("GD_LDAGN", c->givenNameAttr, sizeof c->givenNameAttr);
+            read("GD_LDASN", c->surnameAttr, sizeof c->surnameAttr);
+            if (c->givenNameAttr[0] == '\0') SetText(c->givenNameAttr, "givenName");
+            if (c->surnameAttr[0] == '\0') SetText(c->surnameAttr, "sn");
+        }
+        read("GD_LDATS", c->tsiAttr, sizeof c->tsiAttr);
+        read("GD_LDAED", c->extAttr, sizeof c->extAttr);
+        if (c->ldapHost[0] == '\0') SetText(c->ldapHost, "localhost");
+        if (c->filterTemplate[0] == '\0') SetText(c->filterTemplate, "facsimileTelephoneNumber=%s");
+        read("GD_LDR2T", scratch, sizeof scratch);
+        c->ldr2t = scratch[0] ? std::atoi(scratch) : 1;
+    }
+    if (imap) {
+        read("GD_IMH", c->imapHost, sizeof c->imapHost);
+        read("GD_IMS", c->imapSendFolder, sizeof c->imapSendFolder);
+        read("GD_IMD", c->imapDeletedFolder, sizeof c->imapDeletedFolder);
+        read("GD_SMH", c->smtpHost, sizeof c->smtpHost);
+        read("GD_LDAIU", c->imapUserAttr, sizeof c->imapUserAttr);
+        if (c->imapUserAttr[0] == '\0') SetText(c->imapUserAttr, "uid");
+        read("SG_MYDOM", c->smtpDomain, sizeof c->smtpDomain);
+        if (c->imapHost[0] == '\0') SetText(c->imapHost, "localhost");
+    }
+    if (readFailed) *readFailed = failed;
+    return 0;
+}
+
+// ---- Directory lookup --------------------------------------------------------------------------
+
+GdResult Resolver::LDAPBuildQuery(RouteEntry *entry, LineNo lineNo)
+{
+    const UserConfig *c = entry->settings;
+    LdapQuery *q = entry->query;
+    const bool debug = LdapDebugOn();
+    GdResult rc = q->LDAPSetSearchRoot(c->searchBase, lineNo);
+    if (rc != 0) return rc;
+    if (debug) TRACE(TRACE_DEBUG, lineNo, "resolver: search base = %s\n", c->searchBase);
+    rc = q->LDAPSetSearchMode(2, lineNo);
+    if (rc != 0) return rc;
+    if (debug) {
+        TRACE(TRACE_DEBUG, lineNo, "resolver: search scope = %d\n", 2);
+        TRACE(TRACE_DEBUG, lineNo, "resolver: ldap-attributes=\n");
+    }
+    const char *attrs[] = {c->surnameAttr, c->givenNameAttr, c->imapUserAttr,
+                           c->languageAttr, c->tsiAttr,      c->extAttr};
+    for (const char *attr : attrs) {
+        rc = q->LDAPAddField(attr, lineNo);
+        if (rc != 0) return rc;
+        if (debug && attr[0]) TRACE(TRACE_DEBUG, lineNo, "\t%s\n", attr);
+    }
+    return 0;
+}
+
+GdResult Resolver::GetLDAPResult(LineIDInfo *info, RouteEntry *entry, int /*namesWanted*/, LineNo lineNo)
+{
+    std::lock_guard<std::mutex> guard(ldapLock_);
+    const UserConfig *c = entry->settings;
+    LdapQuery *q = entry->query;
+    const bool debug = LdapDebugOn();
+
+    GdResult rc = q->LDAPOpenServer(lineNo);
+    if (rc != 0) {
+        TRACE(TRACE_ERROR, lineNo, "LDAP Open %s:%d %s *** failed\n", c->ldapHost, c->port, c->bindDn);
+        return rc;
+    }
+    char filter[1024];
+    if (!FormatLdapFilter(c->filterTemplate, info->lineId, filter, sizeof filter)) {
+        TRACE(TRACE_ERROR, lineNo, "GetLDAPResult: filter too long\n");
+        return GDERR_FAILED;
+    }
+    rc = q->LDAPSetFilter(filter, lineNo);
+    if (rc != 0) return rc;
+    rc = q->LDAPExecute(lineNo);
+    if (rc != 0) return rc;
+    int count = 0;
+    rc = q->LDAPGetResultCount(&count, lineNo);
+    if (rc != 0 || count == 0) {
+        TRACE(TRACE_DEBUG, lineNo, "LDAP: Base %s Filter %s : no matching entry found\n", c->searchBase, filter);
+        info->userFound = 0;
+        return rc;
+    }
+    info->userFound = 1;
+
+    auto readAttr = [&](const char *attr, char *out, int size) {
+        GdResult r = q->LDAPGetResultField(attr, out, size, lineNo, 1);
+        if (debug) TRACE(TRACE_DEBUG, lineNo, "%s = %s\n", attr, out);
+        return r;
+    };
+    char value[64];
+    if (c->languageAttr[0]) {
+        info->languageByLdap = 1;
+        value[0] = '\0';
+        if (q->LDAPGetResultField(c->languageAttr, value, sizeof value, lineNo, 1) != 0) {
+            TRACE(TRACE_ERROR, lineNo, "GetLDAPResult: Language not found\n");
+        }
+        SetText(info->language, value);
+        LowerIso885915(info->language);
+        if (debug) TRACE(TRACE_DEBUG, lineNo, "%s = %s\n", c->languageAttr, value);
+        TRACE(TRACE_DEBUG, lineNo, "Language set to '%s'\n", info->language);
+    }
+    char surname[64] = "", given[64] = "";
+    readAttr(c->surnameAttr, surname, sizeof surname);
+    readAttr(c->givenNameAttr, given, sizeof given);
+    std::snprintf(info->user.name, sizeof info->user.name, "%s %s", given, surname);
+    if (c->tsiAttr[0]) {
+        info->tsi[0] = '\0';
+        readAttr(c->tsiAttr, info->tsi, sizeof info->tsi);
+        TRACE(TRACE_DEBUG, lineNo, "TSI(%s): %s\n", c->tsiAttr, info->tsi);
+    }
+    if (c->extAttr[0]) {
+        char ext[1024] = "";
+        readAttr(c->extAttr, ext, sizeof ext);
+        ParseExtAttrTSI(ext, info->tsi, sizeof info->tsi, lineNo);
+        TRACE(TRACE_DEBUG, lineNo, "TSI(%s) %s\n", c->extAttr, info->tsi);
+    }
+    if (info->imapUser) {
+        value[0] = '\0';
+        readAttr(c->imapUserAttr, value, sizeof value);
+        SetText(info->imapUserName, value);
+    }
+    return 0;
+}
+
+// ---- Resolving one extension -------------------------------------------------------------------
+
+RouteEntry *Resolver::FindRoute(const char *routeId, const char *userId, const char *server)
+{
+    for (RouteEntry *e = routeCache_; e; e = e->next) {
+        // A route id that serves several users must not hand one user's settings to another.
+        if (std::strcmp(e->routeId, routeId) == 0 && std::strcmp(e->userId, userId) == 0 &&
+            std::strcmp(e->server, server) == 0) {
+            return e;
+        }
+    }
+    return nullptr;
+}
+
+GdResult Resolver::GetLineIDInfo(const char *extension, int namesWanted, LineNo lineNo, LineIDInfo *info)
+{
+    GdResult rc = 0;
+    TraceScope scope("GetLineIDInfo", LINE_NONE, &rc);
+    std::memset(info, 0, sizeof *info);
+
+    rc = ApplyRoute(extension, lineNo, info);
+    if (rc != 0) {
+        TRACE(TRACE_ERROR, lineNo, "GetLineIDInfo: ApplyRoute failed 0x%x\n", rc);
+        return rc;
+    }
+    if (!info->userFound) return rc;
+
+    RouteEntry *entry = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(cacheLock_);
+        entry = FindRoute(info->routeId, info->user.userId, info->user.server);
+    }
+    const UserConfig *settings = nullptr;
+    std::unique_ptr<UserConfig, decltype(&std::free)> own(nullptr, &std::free);
+    if (entry) {
+        TRACE(TRACE_DEBUG, lineNo, "GetLineIDInfo: routeid %s found\n", info->routeId);
+        if (!entry->settings || !entry->query) {
+            TRACE(TRACE_ERROR, lineNo, "GetLineIDInfo: internal error\n");
+            rc = GDERR_FAILED;
+            return rc;
+        }
+        settings = entry->settings;
+    } else {
+        own.reset(static_cast<UserConfig *>(std::calloc(1, sizeof(UserConfig))));
+        if (!own) {
+            rc = GdLastSystemError();
+            TRACE(TRACE_ERROR, lineNo, "GetLineIDInfo: calloc() failed: %s\n", ErrorText(rc).Text());
+            return rc;
+        }
+        bool readFailed = false;
+        rc = GetLDAPQuery(info->user, namesWanted, lineNo, own.get(), &readFailed);
+        if (rc != 0) {
+            TRACE(TRACE_ERROR, lineNo, "GetLiniIDInfo:  GetUserParams failed, 0x%x\n", rc);
+            return rc;
+        }
+        settings = own.get();
+        // Settings of a user without the directory, or read while the server failed, serve this
+        // request only.
+        if (own->ldapHost[0] && !readFailed) {
+            RouteEntry *fresh = static_cast<RouteEntry *>(std::calloc(1, sizeof(RouteEntry)));
+            if (!fresh) {
+                rc = GdLastSystemError();
+                TRACE(TRACE_ERROR, lineNo, "GetLineIDInfo: calloc() failed: %s\n", ErrorText(rc).Text());
+                return rc;
+            }
+            SetText(fresh->routeId, info->routeId);
+            SetText(fresh->userId, info->user.userId);
+            SetText(fresh->server, info->user.server);
+            TRACE(TRACE_DEBUG, lineNo, "GetLineIDInfo: new routeid %s\n", info->routeId);
+            fresh->settings = own.release();
+            const UserConfig *c = fresh->settings;
+            fresh->query = new LdapQuery(c->ldapHost, c->scheme, c->port, c->caCert, c->bindDn, c->bindPassword,
+                                         c->timeout, c->ldapDebug);
+            rc = LDAPBuildQuery(fresh, lineNo);
+            if (rc != 0) {
+                info->ldapFailed = 1;
+                TRACE(TRACE_ERROR, lineNo, "GetLineIDInfo: LDAPBuildQuery() failed: 0x%x\n", rc);
+                FreeEntry(fresh);
+                return rc;
+            }
+            {
+                std::lock_guard<std::mutex> guard(cacheLock_);
+                entry = FindRoute(fresh->routeId, fresh->userId, fresh->server);
+                if (!entry) {
+                    RouteEntry **tail = &routeCache_;
+                    while (*tail) tail = &(*tail)->next;
+                    *tail = fresh;
+                    entry = fresh;
+                    fresh = nullptr;
+                }
+            }
+            if (fresh) FreeEntry(fresh);  // another thread cached the route meanwhile
+            settings = entry->settings;
+        }
+    }
+
+    const UserConfig *c = settings;
+    info->acceptAll = c->acceptAll[0] != '\0' && std::strcmp(c->acceptAll, "0") != 0;
+    info->languageByLdap = c->languageAttr[0] != '\0';
+    if (c->imapHost[0]) {
+        info->imapUser = 1;
+        SetText(info->imapSendFolder, c->imapSendFolder);
+        SetText(info->imapDeletedFolder, c->imapDeletedFolder);
+        SetText(info->imapHost, c->imapHost);
+        SetText(info->smtpHost, c->smtpHost);
+        SetText(info->smtpDomain, c->smtpDomain);
+    }
+    if (c->ldapHost[0]) {
+        if (c->ldr2t == 0) info->userFound = 0;
+        if (!entry) {
+            // A directory user whose settings were not cached: a query object for this request.
+            RouteEntry once{};
+            SetText(once.routeId, info->routeId);
+            once.settings = own.get();
+            once.query = new LdapQuery(c->ldapHost, c->scheme, c->port, c->caCert, c->bindDn, c->bindPassword,
+                                       c->timeout, c->ldapDebug);
+            std::unique_ptr<LdapQuery> query(once.query);
+            rc = LDAPBuildQuery(&once, lineNo);
+            if (rc == 0) rc = GetLDAPResult(info, &once, namesWanted, lineNo);
+        } else {
+            rc = GetLDAPResult(info, entry, namesWanted, lineNo);
+        }
+        if (rc != 0) {
+            info->ldapFailed = 1;
+            TRACE(TRACE_ERROR, lineNo, "GetLineIDInfo: GetLDAPResult() failed: 0x%x\n", rc);
+        }
+    }
+    return rc;
+}
+
+// ---- Helpers -----------------------------------------------------------------------------------
+
+GdResult ParseExtAttrTSI(const char *text, char *out, size_t size, LineNo lineNo)
+{
+    if (!out || size == 0) return GDERR_FAILED;
+    out[0] = '\0';
+    const char *p = text ? std::strstr(text, "TSI") : nullptr;
+    if (!p) return 0;
+    p += 3;
+    while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n' || *p == '\f' || *p == '\v') ++p;
+    if (*p != '=') {
+        TRACE(TRACE_ERROR, lineNo, "ParseExtAttrTSI: = expected.\n");
+        return GDERR_FAILED;
+    }
+    ++p;
+    while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n' || *p == '\f' || *p == '\v') ++p;
+    if (*p != '"') {
+        TRACE(TRACE_ERROR, lineNo, "ParseExtAttrTSI: \" expected.\n");
+        return GDERR_FAILED;
+    }
+    ++p;
+    size_t n = 0;
+    while (*p && *p != '"') {
+        if (*p == '\\') {
+            ++p;
+            if (!*p) break;  // a backslash at the very end is dropped
+        }
+        if (n + 1 < size) out[n++] = *p;
+        ++p;
+    }
+    out[n] = '\0';
+    return 0;
+}
+
+bool FormatLdapFilter(const char *templ, const char *value, char *out, size_t size)
+{
+    if (!out || size == 0) return false;
+    size_t n = 0;
+    auto put = [&](char ch) {
+        if (n + 1 >= size) return false;
+        out[n++] = ch;
+        return true;
+    };
+    auto putEscaped = [&](unsigned char ch) {
+        static const char hex[] = "0123456789abcdef";
+        return put('\\') && put(hex[ch >> 4]) && put(hex[ch & 15]);
+    };
+    for (const char *t = templ ? templ : ""; *t; ++t) {
+        bool ok = true;
+        if (t[0] == '%' && t[1] == 's') {
+            for (const unsigned char *v = reinterpret_cast<const unsigned char *>(value ? value : ""); *v && ok; ++v) {
+                ok = (*v == '*' || *v == '(' || *v == ')' || *v == '\\') ? putEscaped(*v) : put(static_cast<char>(*v));
+            }
+            ++t;
+        } else if (t[0] == '%' && t[1] == '%') {
+            ok = put('%');
+            ++t;
+        } else {
+            ok = put(*t);
+        }
+        if (!ok) {
+            out[n] = '\0';
+            return false;
+        }
+    }
+    out[n] = '\0';
+    return true;
+}
+
+void LowerIso885915(char *text)
+{
+    for (unsigned char *p = reinterpret_cast<unsigned char *>(text); *p; ++p) {
+        unsigned char ch = *p;
+        if (ch >= 'A' && ch <= 'Z') *p = static_cast<unsigned char>(ch + 32);
+        else if (ch >= 0xC0 && ch <= 0xDE && ch != 0xD7) *p = static_cast<unsigned char>(ch + 32);
+        else if (ch == 0xA6) *p = 0xA8;  // S caron
+        else if (ch == 0xB4) *p = 0xB8;  // Z caron
+        else if (ch == 0xBC) *p = 0xBD;  // ligature OE
+        else if (ch == 0xBE) *p = 0xFF;  // Y diaeresis
+    }
+}

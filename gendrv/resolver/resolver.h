@@ -1,0 +1,121 @@
+// The resolver: turns a telephone extension into the user or group that alpha routes it to, adds
+// the user's LDAP and IMAP settings (per-user properties on the user's alpha server, cached per
+// route for directory users) and the user's directory attributes.
+//
+// Any number of threads may call GetLineIDInfo at once. Three locks, never held together:
+// routeLock_ around every use of the alpha client and the per-user client (route requests and
+// property reads), cacheLock_ around searching and extending the route cache, ldapLock_ around
+// each directory lookup.
+#pragma once
+
+#include <rpc/rpc.h>
+
+#include <cstddef>
+#include <mutex>
+
+#include "drvif/drvif.h"
+
+class LdapQuery;
+
+// A user's LDAP and IMAP settings, read from the user's properties. Every text holds a whole
+// property value (at most 80 characters).
+struct UserConfig {
+    char acceptAll[128];
+    char ldapHost[128];
+    int ldapDebug;
+    char scheme[128];
+    int port;
+    char caCert[128];
+    char bindDn[128];
+    char bindPassword[128];
+    char searchBase[256];
+    char filterTemplate[256];
+    char languageAttr[256];
+    char givenNameAttr[256];
+    char surnameAttr[256];
+    char tsiAttr[256];
+    char extAttr[256];
+    int timeout;
+    int ldr2t;
+    char imapHost[128];
+    char imapSendFolder[128];
+    char imapDeletedFolder[128];
+    char smtpHost[128];
+    char imapUserAttr[256];
+    char smtpDomain[128];
+};
+
+// One cached route of a directory user. The entry owns its settings and its query object; it is
+// never changed after it went into the cache.
+struct RouteEntry {
+    char routeId[50];
+    char userId[11];
+    char server[36];
+    UserConfig *settings;
+    LdapQuery *query;
+    RouteEntry *next;
+};
+
+class Resolver {
+public:
+    // Copies the alpha host (at most 35 characters) and the default line id (at most 11). Makes
+    // no connection.
+    Resolver(const char *alphaHost, const char *defaultLineId);
+    // Frees the route cache with its settings and query objects and destroys the clients.
+    ~Resolver();
+    Resolver(const Resolver &) = delete;
+    Resolver &operator=(const Resolver &) = delete;
+
+    // Connects to alpha, reads its compatibility level and, below level 16, connects to omega.
+    // 0 or GDERR_RPC; a client made before a failure stays.
+    GdResult ResolverInit();
+
+    // Resolves one extension into the caller's record, which is cleared first. namesWanted
+    // non-zero also reads the language and name attributes of a directory user.
+    GdResult GetLineIDInfo(const char *extension, int namesWanted, LineNo lineNo, LineIDInfo *info);
+
+    int Compat() const { return compat_; }
+    CLIENT *OmegaClient() const { return omega_; }
+
+    // Internal steps, public so that tests can drive them one by one.
+    GdResult ApplyRoute(const char *extension, LineNo lineNo, LineIDInfo *info);
+    int ReconnectClient(CLIENT *client);
+    // Reads the user's settings into *config. *readFailed (when given) is set when a property
+    // could not be read because of the transport, so the record must not be cached.
+    GdResult GetLDAPQuery(UserInfo user, int namesWanted, LineNo lineNo, UserConfig *config,
+                          bool *readFailed = nullptr);
+    GdResult GetUserProp(const UserInfo *user, const char *key, LineNo lineNo, char *value,
+                         bool *transportFailed = nullptr);
+    GdResult OpenUserAlpha(const char *server);
+    GdResult LDAPBuildQuery(RouteEntry *entry, LineNo lineNo);
+    GdResult GetLDAPResult(LineIDInfo *info, RouteEntry *entry, int namesWanted, LineNo lineNo);
+
+private:
+    RouteEntry *FindRoute(const char *routeId, const char *userId, const char *server);
+    static void FreeEntry(RouteEntry *entry);
+
+    char alphaHost_[36];
+    int compat_ = 0;
+    char defaultLineId_[12];
+    std::mutex routeLock_;
+    CLIENT *alpha_ = nullptr;
+    CLIENT *omega_ = nullptr;
+    char userServer_[36];
+    CLIENT *userAlpha_ = nullptr;
+    std::mutex cacheLock_;
+    RouteEntry *routeCache_ = nullptr;
+    std::mutex ldapLock_;
+};
+
+// Takes the TSI out of a free-form text: the first "TSI", blanks, "=", blanks and a quoted value
+// (backslash escapes; the closing quote may be missing). At most size - 1 characters are kept.
+// 0, or GDERR_FAILED with an empty buffer when "=" or the opening quote is missing.
+GdResult ParseExtAttrTSI(const char *text, char *out, size_t size, LineNo lineNo);
+
+// Builds a search filter from a template: every "%s" becomes the value escaped for an LDAP filter
+// (RFC 4515: "*", "(", ")", "\" and NUL), "%%" becomes "%", any other "%" stays as it is. Never
+// treats the template as a printf format. false when the filter does not fit size - 1 characters.
+bool FormatLdapFilter(const char *templ, const char *value, char *out, size_t size);
+
+// Lower case of an ISO-8859-15 text, in place.
+void LowerIso885915(char *text);
