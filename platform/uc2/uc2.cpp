@@ -3,6 +3,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr std::array<uint16_t, 256> BuildIsoToUc2()
@@ -137,6 +141,10 @@ public:
     {
     }
     bool Full() const { return n_ >= size_; }
+    size_t Room() const { return size_ - n_; }
+    unsigned char *Cursor() { return reinterpret_cast<unsigned char *>(buf_ + n_); }
+    void Advance(size_t k) { n_ += k; }
+    void Store(unsigned char byte) { buf_[n_++] = static_cast<char>(byte); }
     void Put(unsigned char byte, int mod)
     {
         if (mod == UC2_MAPPED) {
@@ -159,6 +167,38 @@ private:
     size_t replLen_;
     size_t n_ = 0;
 };
+
+struct Utf8Form {
+    unsigned char len;
+    char bytes[3];
+};
+
+// The UTF-8 form of every ISO-8859-15 byte.
+constexpr std::array<Utf8Form, 256> BuildIsoUtf8()
+{
+    const std::array<uint16_t, 256> iso = BuildIsoToUc2();
+    std::array<Utf8Form, 256> tab{};
+    for (unsigned i = 0; i < 256; ++i) {
+        const unsigned c = iso[i];
+        Utf8Form &f = tab[i];
+        if (c < 0x80) {
+            f.len = 1;
+            f.bytes[0] = static_cast<char>(c);
+        } else if (c < 0x800) {
+            f.len = 2;
+            f.bytes[0] = static_cast<char>(0xC0 | c >> 6);
+            f.bytes[1] = static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            f.len = 3;
+            f.bytes[0] = static_cast<char>(0xE0 | c >> 12);
+            f.bytes[1] = static_cast<char>(0x80 | (c >> 6 & 0x3F));
+            f.bytes[2] = static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return tab;
+}
+
+constexpr std::array<Utf8Form, 256> kIsoUtf8 = BuildIsoUtf8();
 
 inline int Utf8Length(uint16_t c)
 {
@@ -262,8 +302,77 @@ char *utf8_to_iso_buf(const char *utf8, char *buf, size_t size, const char *repl
         return buf;
     IsoWriter out(buf, size, replacement);
     const unsigned char *s = reinterpret_cast<const unsigned char *>(utf8);
+    const size_t len = strlen(utf8);
     size_t pos = 0;
-    while (s[pos] != 0 && !out.Full()) {
+    while (pos < len && !out.Full()) {
+#ifdef __SSE2__
+        // Leading ASCII bytes among the next sixteen, copied as they are unless one of them is a
+        // control character or the grave accent (those go through the table below).
+        if (pos + 16 <= len && out.Room() > 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + pos));
+            const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(v));
+            const unsigned k = high ? static_cast<unsigned>(__builtin_ctz(high)) : 16;
+            const __m128i special = _mm_or_si128(_mm_cmplt_epi8(v, _mm_set1_epi8(0x20)),
+                                                 _mm_cmpeq_epi8(v, _mm_set1_epi8(0x60)));
+            const unsigned lead = (1u << k) - 1;
+            if ((static_cast<unsigned>(_mm_movemask_epi8(special)) & lead) == 0) {
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(out.Cursor()), v);
+                out.Advance(k);
+                pos += k;
+                if (k == 16)
+                    continue;
+                goto one_character;
+            }
+        }
+#endif
+        // The ASCII bytes among the next eight, mapped together: all eight table bytes are
+        // written (room permitting) and the cursor moves past the leading ASCII ones.
+        if (pos + 8 <= len && out.Room() > 8) {
+            uint64_t word;
+            memcpy(&word, s + pos, 8);
+            const uint64_t high = word & 0x8080808080808080ull;
+            const unsigned k = high ? static_cast<unsigned>(__builtin_ctzll(high)) >> 3 : 8;
+            uint64_t mapped = 0;
+            for (unsigned i = 0; i < 8; ++i)
+                mapped |= static_cast<uint64_t>(uc2_to_iso_tab[(word >> (8 * i)) & 0x7F]) << (8 * i);
+            const uint64_t zero = (mapped - 0x0101010101010101ull) & ~mapped & 0x8080808080808080ull;
+            const uint64_t lead = k == 8 ? ~0ull : (1ull << (8 * k)) - 1;
+            if ((zero & lead) == 0) {
+                memcpy(out.Cursor(), &mapped, 8);
+                out.Advance(k);
+                pos += k;
+                if (k == 8)
+                    continue;
+            }
+        }
+    one_character:
+        // One character: the common mapped one- to three-byte forms first.
+        const unsigned b = s[pos];
+        if (b < 0x80) {
+            const unsigned char byte = uc2_to_iso_tab[b];
+            if (byte != 0) {
+                out.Store(byte);
+                pos += 1;
+                continue;
+            }
+        } else if ((b & 0xE0u) == 0xC0 && (s[pos + 1] & 0xC0u) == 0x80) {
+            const unsigned v = (b & 0x1Fu) << 6 | (s[pos + 1] & 0x3Fu);
+            const unsigned char byte = uc2_to_iso_tab[v];
+            if (v >= 0x80 && byte != 0) {
+                out.Store(byte);
+                pos += 2;
+                continue;
+            }
+        } else if ((b & 0xF0u) == 0xE0 && (s[pos + 1] & 0xC0u) == 0x80 &&
+                   (s[pos + 2] & 0xC0u) == 0x80) {
+            const unsigned v = (b & 0x0Fu) << 12 | (s[pos + 1] & 0x3Fu) << 6 | (s[pos + 2] & 0x3Fu);
+            const unsigned char byte = uc2_to_iso_tab[v];
+            if (v >= 0x800 && byte != 0) {
+                out.Store(byte);
+                pos += 3;
+                continue;
+            }
+        }
         uint16_t value;
         if (!Decode(s, pos, value)) {
             out.Put(0, UC2_INVALID);
@@ -296,14 +405,30 @@ char *iso_to_utf8_buf(const char *iso, char *buf, size_t size)
         return nullptr;
     if (size == 0)
         return buf;
+    const unsigned char *s = reinterpret_cast<const unsigned char *>(iso);
+    const size_t len = strlen(iso);
+    size_t pos = 0;
     size_t n = 0;
-    for (const unsigned char *s = reinterpret_cast<const unsigned char *>(iso); *s; ++s) {
-        char form[5];
-        const int len = ucs_to_utf8(iso_to_uc2_tab[*s], form);
-        if (len < 1 || n + static_cast<size_t>(len) >= size)
+    while (pos < len) {
+#ifdef __SSE2__
+        // ASCII is the same in both: leading ASCII bytes of the next sixteen are copied at once.
+        if (pos + 16 <= len && n + 16 < size) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + pos));
+            const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(v));
+            const unsigned k = high ? static_cast<unsigned>(__builtin_ctz(high)) : 16;
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(buf + n), v);
+            n += k;
+            pos += k;
+            if (k == 16)
+                continue;
+        }
+#endif
+        const Utf8Form &f = kIsoUtf8[s[pos]];
+        if (n + f.len >= size)
             break;
-        memcpy(buf + n, form, static_cast<size_t>(len));
-        n += static_cast<size_t>(len);
+        memcpy(buf + n, f.bytes, f.len);
+        n += f.len;
+        ++pos;
     }
     buf[n] = '\0';
     return buf;

@@ -43,7 +43,8 @@ int iso_to_utf8(const char *iso, char *out);
 
 // ---- NUL-terminated texts ------------------------------------------------------------------
 // `size`/`count` is the size of the output, terminator included. Each returns the output, or
-// nullptr when the input or the output is missing. A size or count of 0 writes nothing.
+// nullptr when the input or the output is missing. A size or count of 0 writes nothing. Bytes
+// of the output after the terminator (within size) may be overwritten.
 // A replacement (ISO-8859-15 text, nullptr or empty for none) is stored for each character
 // without an ISO-8859-15 form and for each invalid UTF-8 byte, when it fits whole.
 

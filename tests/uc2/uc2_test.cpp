@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -477,6 +478,96 @@ TEST(Uc2Dup, RoundTripThroughUtf8)
     std::unique_ptr<char, decltype(&free)> back(utf8_to_iso_dup(utf8.get(), nullptr), &free);
     ASSERT_NE(back, nullptr);
     EXPECT_EQ(std::string(back.get()), all);
+}
+
+// ---- long texts against the character-by-character rules ----------------------------------
+
+// The text rules applied one character at a time with utf8_to_iso.
+std::string ReferenceToIso(const std::string &in, size_t size, const char *repl)
+{
+    if (size == 0)
+        return "";
+    const size_t replLen = repl ? strlen(repl) : 0;
+    std::string out;
+    size_t pos = 0;
+    while (pos < in.size() && out.size() < size) {
+        unsigned char byte;
+        int mod;
+        EXPECT_EQ(utf8_to_iso(in.c_str(), &pos, &byte, &mod), 1);
+        if (mod == UC2_MAPPED)
+            out.push_back(static_cast<char>(byte));
+        else if (mod != UC2_DROPPED && replLen > 0 && out.size() + replLen < size)
+            out += repl;
+    }
+    if (out.size() == size)
+        out.pop_back();
+    return out;
+}
+
+std::string ReferenceToUtf8(const std::string &iso, size_t size)
+{
+    std::string out;
+    for (char c : iso) {
+        char form[5];
+        const int n = iso_to_utf8(&c, form);
+        if (size == 0 || out.size() + static_cast<size_t>(n) >= size)
+            break;
+        out.append(form, static_cast<size_t>(n));
+    }
+    return out;
+}
+
+// Random texts mixing ASCII runs, controls, grave accents, mapped and unmapped characters of
+// every length, and invalid or truncated sequences.
+std::string RandomText(std::mt19937 &rng)
+{
+    static const char *const pieces[] = {
+        "\x01", "\n", "\t", "\x1F", "`", "'", "\x7F", "\xC3\xA4", "\xC3\x98", "\xC2\xA4",
+        "\xC2\x85", "\xC5\xA0", "\xE2\x82\xAC", "\xE2\x80\x94", "\xE2\x80\x99", "\xEF\xBB\xBF",
+        "\xEF\xAC\x81", "\xF0\x9F\x98\x80", "\xFF", "\x80", "\xC3", "\xE2\x82", "\xC0\x80",
+        "\xE0\x80\x80", "\xED\xA0\x80", "\xD0\x96",
+    };
+    std::uniform_int_distribution<int> kind(0, 3), piece(0, sizeof pieces / sizeof pieces[0] - 1),
+        run(0, 40), letter('!', '~');
+    std::string t;
+    const int parts = std::uniform_int_distribution<int>(0, 30)(rng);
+    for (int i = 0; i < parts; ++i) {
+        if (kind(rng) == 0) {
+            t += pieces[piece(rng)];
+        } else {
+            for (int n = run(rng); n > 0; --n)
+                t.push_back(static_cast<char>(letter(rng)));
+        }
+    }
+    return t;
+}
+
+TEST(Uc2Long, TextFormsFollowTheCharacterRules)
+{
+    std::mt19937 rng(20261210);
+    const char *const repls[] = {nullptr, "?", "<>"};
+    for (int round = 0; round < 3000; ++round) {
+        const std::string in = RandomText(rng);
+        const size_t sizes[] = {in.size() + 1, in.size() * 3 + 1,
+                                std::uniform_int_distribution<size_t>(0, in.size() + 4)(rng)};
+        for (size_t size : sizes) {
+            for (const char *repl : repls) {
+                std::vector<char> buf(size + 1, '\x55');
+                const char *r = utf8_to_iso_buf(in.c_str(), buf.data(), size, repl);
+                ASSERT_EQ(r, buf.data());
+                const std::string got = size ? std::string(buf.data()) : std::string();
+                ASSERT_EQ(got, ReferenceToIso(in, size, repl))
+                    << "round " << round << " size " << size << " repl " << (repl ? repl : "none");
+                ASSERT_EQ(buf[size], '\x55') << "round " << round;  // nothing past the size
+            }
+            // The same bytes taken as ISO-8859-15 text, to UTF-8.
+            std::vector<char> buf(size + 1, '\x55');
+            ASSERT_EQ(iso_to_utf8_buf(in.c_str(), buf.data(), size), buf.data());
+            const std::string got = size ? std::string(buf.data()) : std::string();
+            ASSERT_EQ(got, ReferenceToUtf8(in, size)) << "round " << round << " size " << size;
+            ASSERT_EQ(buf[size], '\x55');
+        }
+    }
 }
 
 }  // namespace
