@@ -1,0 +1,503 @@
+// LDAP tool session set-up and simple bind over the process-wide ToolSettings.
+#include "common.h"
+
+#include "lutil/lutil.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+// Exported by libldap without a public declaration; frees the library's global TLS state.
+extern "C" void ldap_pvt_tls_destroy(void);
+
+ToolSettings tool_settings = {
+    .tool_kind = 0,
+    .prog_name = nullptr,
+    .uri_list = nullptr,
+    .ldap_host = nullptr,
+    .ldap_port = 0,
+    .protocol_version = -1,
+    .start_tls_level = 0,
+    .chase_referrals = 0,
+    .nettimeout = {-1, 0},
+    .debug_level = 0,
+    .verbose = 0,
+    .auth_method = -1,
+    .bind_dn = nullptr,
+    .passwd = {0, nullptr},
+    .prompt_for_password = 0,
+    .password_file = nullptr,
+    .assert_level = 0,
+    .assertion = nullptr,
+    .assertion_value = {0, nullptr},
+    .authzid = nullptr,
+    .proxydn = nullptr,
+    .relax = 0,
+    .manageDSAit = 0,
+    .noop = 0,
+    .ppolicy = 0,
+    .preread = 0,
+    .preread_attrs = nullptr,
+    .postread = 0,
+    .postread_attrs = nullptr,
+    .chaining = 0,
+    .chaining_resolve = -1,
+    .chaining_continuation = -1,
+    .sessiontracking = 0,
+    .session_tracking_value = {0, nullptr},
+    .extra_controls = nullptr,
+    .extra_control_count = 0,
+    .interrupt_action = 0,
+    .interrupt_pending = 0,
+    .ldif_output = 0,
+    .ldif_wrap = 0,
+    .paged_cookie = {0, nullptr},
+    .paged_more = 1,
+    .c_count = 0,
+    .f_argument = nullptr,
+    .dry_run = 0,
+    .version_count = 0,
+    .no_reverse_dns = 0,
+    .free_once = 0,
+};
+
+namespace {
+
+const char kPasswordPolicyOid[] = "1.3.6.1.4.1.42.2.27.8.5.1";
+const char kSessionTrackingOid[] = "1.3.6.1.4.1.21008.108.63.1";
+const char kSessionTrackingFormat[] = "1.3.6.1.4.1.21008.108.63.1.3";
+
+const char *ProgramName()
+{
+    return tool_settings.prog_name ? tool_settings.prog_name : program_invocation_short_name;
+}
+
+// Host lists from DNS service records are not looked up in this build: always "not supported".
+int LookUpServiceHosts(const char * /*domain*/, char **hostList)
+{
+    *hostList = nullptr;
+    return LDAP_NOT_SUPPORTED;
+}
+
+// A URL with a DN and no host would be expanded through DNS service records; the look-up is not
+// available, so this only reports which step stopped it. Adds nothing to `urls`.
+void ExpandServiceRecordUrl(const LDAPURLDesc *url)
+{
+    char *domain = nullptr;
+    if (ldap_dn2domain(url->lud_dn, &domain) != 0 || domain == nullptr) {
+        std::fprintf(stderr, "DNS SRV: Could not turn DN=\"%s\" into a domain\n", url->lud_dn);
+        ldap_memfree(domain);
+        return;
+    }
+    char *hostList = nullptr;
+    if (LookUpServiceHosts(domain, &hostList) != LDAP_SUCCESS)
+        std::fprintf(stderr, "DNS SRV: Could not turn domain=%s into a hostlist\n", domain);
+    ldap_memfree(hostList);
+    ldap_memfree(domain);
+}
+
+// Splits at blanks and commas, as the library's list parser does.
+std::vector<std::string> SplitUrlList(const char *list)
+{
+    std::vector<std::string> parts;
+    std::string current;
+    for (const char *p = list; *p; p++) {
+        if (*p == ' ' || *p == ',') {
+            if (!current.empty()) parts.push_back(current);
+            current.clear();
+        } else {
+            current += *p;
+        }
+    }
+    if (!current.empty()) parts.push_back(current);
+    return parts;
+}
+
+// Rewrites uri_list in the library's text form; false after a message when it cannot.
+bool NormaliseUrlList()
+{
+    ToolSettings &s = tool_settings;
+    if ((s.ldap_host != nullptr || s.ldap_port != 0) && s.uri_list == nullptr) {
+        LDAPURLDesc url;
+        std::memset(&url, 0, sizeof url);
+        url.lud_scheme = const_cast<char *>("ldap");
+        url.lud_host = s.ldap_host;
+        url.lud_port = s.ldap_port;
+        url.lud_scope = LDAP_SCOPE_DEFAULT;
+        s.uri_list = ldap_url_desc2str(&url);
+        return true;
+    }
+    if (s.uri_list == nullptr) return true;  // the library's default URL
+
+    std::vector<LDAPURLDesc *> parsed;
+    for (const std::string &part : SplitUrlList(s.uri_list)) {
+        LDAPURLDesc *url = nullptr;
+        int rc = ldap_url_parse(part.c_str(), &url);
+        if (rc != LDAP_URL_SUCCESS) {
+            std::fprintf(stderr, "Could not parse LDAP URI(s)=%s (%d)\n", s.uri_list, rc);
+            for (LDAPURLDesc *p : parsed) ldap_free_urldesc(p);
+            return false;
+        }
+        parsed.push_back(url);
+    }
+
+    std::vector<char *> texts;
+    size_t next = 0;
+    bool stopped = false;
+    for (; next < parsed.size(); next++) {
+        LDAPURLDesc *url = parsed[next];
+        if (url->lud_dn && url->lud_dn[0] && (!url->lud_host || !url->lud_host[0])) {
+            ExpandServiceRecordUrl(url);
+        } else {
+            char *text = ldap_url_desc2str(url);
+            if (!text) {
+                std::fprintf(stderr, "DNS SRV: out of memory?\n");
+                stopped = true;
+                break;
+            }
+            texts.push_back(text);
+        }
+        ldap_free_urldesc(url);
+    }
+    for (size_t i = next; i < parsed.size(); i++) ldap_free_urldesc(parsed[i]);
+
+    bool ok = !stopped && !texts.empty();
+    if (ok) {
+        std::string joined;
+        for (char *t : texts) {
+            if (!joined.empty()) joined += ' ';
+            joined += t;
+        }
+        char *copy = ber_strdup(joined.c_str());
+        if (copy) {
+            ldap_memfree(s.uri_list);
+            s.uri_list = copy;
+        } else {
+            ok = false;
+        }
+    }
+    for (char *t : texts) ldap_memfree(t);
+    return ok;
+}
+
+LDAP *SetupFailed(LDAP *ld)
+{
+    std::fprintf(stderr, "my_tool_conn_setup failed\n");
+    if (ld) tool_close_session(ld);
+    return nullptr;
+}
+
+int BindFailed(LDAP *ld, int code)
+{
+    std::fprintf(stderr, "my_tool_bind failed\n");
+    if (ld) tool_close_session(ld);
+    return code;
+}
+
+}  // namespace
+
+void on_interrupt_signal(int /*signo*/)
+{
+    tool_settings.interrupt_pending = tool_settings.interrupt_action;
+}
+
+void tool_set_kind(int kind)
+{
+    tool_settings.tool_kind = kind;
+}
+
+LDAP *my_tool_conn_setup(int dont_connect, ToolSetupHook hook)
+{
+    ToolSettings &s = tool_settings;
+    if (s.debug_level != 0) {
+        if (ber_set_option(nullptr, LBER_OPT_DEBUG_LEVEL, &s.debug_level) != LBER_OPT_SUCCESS)
+            std::fprintf(stderr, "Could not set LBER_OPT_DEBUG_LEVEL %d\n", s.debug_level);
+        if (ldap_set_option(nullptr, LDAP_OPT_DEBUG_LEVEL, &s.debug_level) != LDAP_OPT_SUCCESS)
+            std::fprintf(stderr, "Could not set LDAP_OPT_DEBUG_LEVEL %d\n", s.debug_level);
+    }
+    if (s.interrupt_action != 0) {
+        struct sigaction action;
+        std::memset(&action, 0, sizeof action);
+        action.sa_handler = on_interrupt_signal;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, nullptr);
+    }
+    if (dont_connect) return nullptr;
+
+    if (!NormaliseUrlList()) return SetupFailed(nullptr);
+
+    if (s.verbose)
+        std::fprintf(stderr, "ldap_initialize( %s )\n", s.uri_list ? s.uri_list : "<DEFAULT>");
+
+    LDAP *ld = nullptr;
+    int rc = ldap_initialize(&ld, s.uri_list);
+    if (rc != LDAP_SUCCESS) {
+        std::fprintf(stderr, "Could not create LDAP session handle for URI=%s (%d): %s\n",
+                     s.uri_list ? s.uri_list : "<DEFAULT>", rc, ldap_err2string(rc));
+        if (ld) ldap_unbind_ext(ld, nullptr, nullptr);
+        return SetupFailed(nullptr);
+    }
+
+    if (hook) hook(ld);
+
+    if (ldap_set_option(ld, LDAP_OPT_REFERRALS, s.chase_referrals ? LDAP_OPT_ON : LDAP_OPT_OFF) !=
+        LDAP_OPT_SUCCESS) {
+        std::fprintf(stderr, "Could not set LDAP_OPT_REFERRALS %s\n",
+                     s.chase_referrals ? "on" : "off");
+        return SetupFailed(ld);
+    }
+    if (ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &s.protocol_version) != LDAP_OPT_SUCCESS) {
+        std::fprintf(stderr, "Could not set LDAP_OPT_PROTOCOL_VERSION %d\n", s.protocol_version);
+        return SetupFailed(ld);
+    }
+    if (s.start_tls_level != 0) {
+        rc = ldap_start_tls_s(ld, nullptr, nullptr);
+        if (rc != LDAP_SUCCESS) {
+            char *diagnostic = nullptr;
+            ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &diagnostic);
+            tool_print_error("ldap_start_tls", rc, nullptr, nullptr, diagnostic, nullptr);
+            ldap_memfree(diagnostic);
+            if (s.start_tls_level > 1) return SetupFailed(ld);
+        }
+    }
+    if (s.nettimeout.tv_sec > 0) {
+        if (ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &s.nettimeout) != LDAP_OPT_SUCCESS) {
+            std::fprintf(stderr, "Could not set LDAP_OPT_NETWORK_TIMEOUT %ld\n",
+                         static_cast<long>(s.nettimeout.tv_sec));
+            return SetupFailed(ld);
+        }
+    }
+    return ld;
+}
+
+int my_tool_bind(LDAP *ld)
+{
+    ToolSettings &s = tool_settings;
+    LDAPControl controls[2];
+    LDAPControl *controlList[3] = {nullptr, nullptr, nullptr};
+    int controlCount = 0;
+    struct berval trackingCopy = {0, nullptr};
+
+    if (s.ppolicy) {
+        LDAPControl &c = controls[controlCount];
+        c.ldctl_oid = const_cast<char *>(kPasswordPolicyOid);
+        c.ldctl_value = {0, nullptr};
+        c.ldctl_iscritical = 0;
+        controlList[controlCount] = &c;
+        controlCount++;
+    }
+    if (s.sessiontracking) {
+        if (s.session_tracking_value.bv_val == nullptr &&
+            make_session_tracking_value(ld, nullptr) != 0)
+            return BindFailed(ld, LDAP_OTHER);
+        if (!ber_dupbv(&trackingCopy, &s.session_tracking_value))
+            return BindFailed(ld, LDAP_OTHER);
+        LDAPControl &c = controls[controlCount];
+        c.ldctl_oid = const_cast<char *>(kSessionTrackingOid);
+        c.ldctl_value = trackingCopy;
+        c.ldctl_iscritical = 0;
+        controlList[controlCount] = &c;
+        controlCount++;
+    }
+    struct FreeCopy {
+        struct berval *bv;
+        ~FreeCopy() { ber_memfree(bv->bv_val); }
+    } freeCopy{&trackingCopy};
+
+    if (s.password_file != nullptr || s.prompt_for_password) {
+        if (s.password_file != nullptr) {
+            struct berval value = {0, nullptr};
+            if (read_password_file(s.password_file, &value) != 0) return BindFailed(ld, LDAP_OTHER);
+            ber_memfree(s.passwd.bv_val);
+            s.passwd = value;
+        } else {
+            const char *entered = prompt_password("Enter LDAP Password: ");
+            if (entered) tool_set_password(entered);
+        }
+    }
+
+    if (s.auth_method == LDAP_AUTH_SASL) {
+        std::fprintf(stderr, "%s: not compiled with SASL support\n", ProgramName());
+        return BindFailed(ld, LDAP_OTHER);
+    }
+
+    int msgid = -1;
+    int rc = ldap_sasl_bind(ld, s.bind_dn, LDAP_SASL_SIMPLE, &s.passwd,
+                            controlCount ? controlList : nullptr, nullptr, &msgid);
+    if (msgid == -1) {
+        tool_print_error("ldap_sasl_bind(SIMPLE)", rc, nullptr, nullptr, nullptr, nullptr);
+        return BindFailed(ld, rc);
+    }
+
+    LDAPMessage *result = nullptr;
+    rc = ldap_result(ld, msgid, LDAP_MSG_ALL, nullptr, &result);
+    if (rc == -1) {
+        tool_print_error("ldap_result", -1, nullptr, nullptr, nullptr, nullptr);
+        return BindFailed(ld, LDAP_OTHER);
+    }
+    if (rc == 0) {
+        tool_print_error("ldap_result", LDAP_TIMEOUT, nullptr, nullptr, nullptr, nullptr);
+        return BindFailed(ld, LDAP_TIMEOUT);
+    }
+
+    int code = LDAP_SUCCESS;
+    char *matched = nullptr;
+    char *info = nullptr;
+    char **referrals = nullptr;
+    LDAPControl **responseControls = nullptr;
+    rc = ldap_parse_result(ld, result, &code, &matched, &info, &referrals, &responseControls, 1);
+    if (rc != LDAP_SUCCESS) {
+        tool_print_error("ldap_bind parse result", rc, nullptr, matched, info, referrals);
+        ldap_memfree(matched);
+        ldap_memfree(info);
+        ber_memvfree(reinterpret_cast<void **>(referrals));
+        ldap_controls_free(responseControls);
+        return BindFailed(ld, rc);
+    }
+
+    char message[256] = "";
+    if (responseControls && s.ppolicy) {
+        LDAPControl *control = ldap_control_find(kPasswordPolicyOid, responseControls, nullptr);
+        ber_int_t expire = -1;
+        ber_int_t grace = -1;
+        LDAPPasswordPolicyError error = PP_noError;
+        if (control &&
+            ldap_parse_passwordpolicy_control(ld, control, &expire, &grace, &error) == LDAP_SUCCESS) {
+            size_t used = 0;
+            if (error != PP_noError) {
+                int n = std::snprintf(message, sizeof message, "; %s",
+                                      ldap_passwordpolicy_err2txt(error));
+                used = n > 0 ? std::min(static_cast<size_t>(n), sizeof message - 1) : 0;
+            }
+            if (expire >= 0)
+                std::snprintf(message + used, sizeof message - used,
+                              " (Password expires in %d seconds)", static_cast<int>(expire));
+            else if (grace >= 0)
+                std::snprintf(message + used, sizeof message - used,
+                              " (Password expired, %d grace logins remain)", static_cast<int>(grace));
+        }
+    }
+    ldap_controls_free(responseControls);
+
+    if (code == LDAP_SUCCESS && message[0] == '\0' && (!matched || !matched[0]) &&
+        (!info || !info[0]) && !referrals) {
+        ldap_memfree(matched);
+        ldap_memfree(info);
+        return 0;
+    }
+    tool_print_error("ldap_bind", code, message, matched, info, referrals);
+    ldap_memfree(matched);
+    ldap_memfree(info);
+    ber_memvfree(reinterpret_cast<void **>(referrals));
+    if (code == LDAP_SUCCESS) return 0;
+    return BindFailed(ld, code);
+}
+
+int make_session_tracking_value(LDAP *ld, struct berval * /*unused*/)
+{
+    ToolSettings &s = tool_settings;
+    char hostName[HOST_NAME_MAX + 1];
+    char address[INET_ADDRSTRLEN];
+    char *name = nullptr;
+    char *ip = nullptr;
+    if (gethostname(hostName, sizeof hostName) == 0) {
+        hostName[sizeof hostName - 1] = '\0';
+        name = hostName;
+        struct addrinfo hints;
+        std::memset(&hints, 0, sizeof hints);
+        hints.ai_family = AF_INET;
+        struct addrinfo *found = nullptr;
+        if (getaddrinfo(hostName, nullptr, &hints, &found) == 0 && found) {
+            const auto *in = reinterpret_cast<const struct sockaddr_in *>(found->ai_addr);
+            if (inet_ntop(AF_INET, &in->sin_addr, address, sizeof address)) ip = address;
+        }
+        if (found) freeaddrinfo(found);
+    }
+    struct berval id = {0, nullptr};
+    if (s.bind_dn) ber_str2bv(s.bind_dn, 0, 0, &id);
+    if (ldap_create_session_tracking_value(ld, ip, name, const_cast<char *>(kSessionTrackingFormat),
+                                           &id, &s.session_tracking_value) != LDAP_SUCCESS) {
+        std::fprintf(stderr, "Session tracking control encoding error!\n");
+        return -1;
+    }
+    return 0;
+}
+
+int tool_close_session(LDAP *ld)
+{
+    if (ldap_set_option(ld, LDAP_OPT_SERVER_CONTROLS, nullptr) != LDAP_OPT_SUCCESS)
+        std::fprintf(stderr, "Could not unset controls\n");
+    return ldap_unbind_ext(ld, nullptr, nullptr);
+}
+
+void tool_free_settings()
+{
+    ToolSettings &s = tool_settings;
+    if (s.free_once++ != 0) return;
+    ldap_pvt_tls_destroy();
+    auto freeText = [](char *&text) {
+        if (text) {
+            ber_memfree(text);
+            text = nullptr;
+        }
+    };
+    freeText(s.uri_list);
+    if (s.paged_cookie.bv_val) {
+        ber_memfree(s.paged_cookie.bv_val);
+        s.paged_cookie.bv_val = nullptr;
+        s.paged_cookie.bv_len = 0;
+    }
+    freeText(s.bind_dn);
+    if (s.passwd.bv_val) {
+        ber_memfree(s.passwd.bv_val);
+        s.passwd.bv_val = nullptr;
+        s.passwd.bv_len = 0;
+    }
+    freeText(s.f_argument);
+    freeText(s.assertion);
+    freeText(s.authzid);
+    freeText(s.proxydn);
+    freeText(s.preread_attrs);
+    freeText(s.postread_attrs);
+}
+
+void tool_print_error(const char *func, int code, const char *tail, const char *matched,
+                      const char *info, char **referrals)
+{
+    std::fprintf(stderr, "%s: %s (%d)%s\n", func, ldap_err2string(code), code, tail ? tail : "");
+    if (matched && *matched) std::fprintf(stderr, "\tmatched DN: %s\n", matched);
+    if (info && *info) std::fprintf(stderr, "\tadditional info: %s\n", info);
+    if (referrals && referrals[0]) {
+        std::fprintf(stderr, "\treferrals:\n");
+        for (char **r = referrals; *r; r++) std::fprintf(stderr, "\t\t%s\n", *r);
+    }
+}
+
+bool tool_set_text(char **setting, const char *value)
+{
+    ber_memfree(*setting);
+    *setting = nullptr;
+    if (!value) return true;
+    *setting = ber_strdup(value);
+    return *setting != nullptr;
+}
+
+bool tool_set_password(const char *value)
+{
+    ToolSettings &s = tool_settings;
+    ber_memfree(s.passwd.bv_val);
+    s.passwd.bv_val = nullptr;
+    s.passwd.bv_len = 0;
+    if (!value) return true;
+    return ber_str2bv(value, 0, 1, &s.passwd) != nullptr;
+}

@@ -1,0 +1,408 @@
+// The LDAP query object: session through the LDAP tool code, search with retries, values
+// converted to ISO-8859-15.
+#define LDAP_DEPRECATED 1  // ldap_search_st, ldap_get_values and friends
+
+#include "genldap.h"
+
+#include <strings.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "os/sysutil.h"
+#include "tools/common.h"
+#include "uc2/uc2.h"
+
+#define LTRACE(level, lineNo, ...) DriverTrace(__FILE__, __LINE__, (level), (lineNo), __VA_ARGS__)
+
+const char ldap_tool_private_options[] = "";
+int ldap_tool_deref = -1;
+
+namespace {
+
+// The query whose re_open is running on this thread, for the set-up hook.
+thread_local LdapQuery *connecting = nullptr;
+
+// The tool settings and the library's TLS state are process-wide: freed once, at exit.
+void FreeToolSettingsAtExit()
+{
+    tool_free_settings();
+}
+
+void RegisterExitCleanup()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { std::atexit(FreeToolSettingsAtExit); });
+}
+
+void CopyField(char *field, size_t size, const char *text)
+{
+    std::snprintf(field, size, "%s", text ? text : "");
+}
+
+const int kMaxRetries = 2;
+
+}  // namespace
+
+LdapQuery::LdapQuery(const char *host, const char *scheme, int port, const char *caCertFile,
+                     const char *dn, const char *password, int timeLimit, int debug)
+{
+    RegisterExitCleanup();
+    const char *h = host ? host : "";
+    const char *s = scheme ? scheme : "";
+    if (strcasecmp(s, "startTLS") == 0) {
+        std::snprintf(url, sizeof url, "ldap://%s:%d", h, port);
+        startTls = 1;
+    } else {
+        std::snprintf(url, sizeof url, "%s://%s:%d", s, h, port);
+        startTls = 0;
+    }
+    CopyField(bindDn, sizeof bindDn, dn);
+    CopyField(bindPassword, sizeof bindPassword, password);
+    CopyField(caCert, sizeof caCert, caCertFile);
+    timeout = timeLimit;
+    debugLevel = debug;
+    if (port < 1 || port > 65535)
+        std::snprintf(settingError, sizeof settingError, "port %d out of range (1 to 65535)", port);
+    else if (timeLimit <= 0)
+        std::snprintf(settingError, sizeof settingError,
+                      "time limit %d out of range (must be positive)", timeLimit);
+}
+
+LdapQuery::~LdapQuery()
+{
+    (void)LDAPDeleteQuery(LINE_NONE);
+    if (ld) tool_close_session(ld);
+}
+
+GdResult LdapQuery::LDAPOpenServer(LineNo lineNo)
+{
+    GdResult rc = 0;
+    TraceScope trace("LDAPOpenServer", lineNo, &rc);
+    if (ld) {
+        LTRACE(TRACE_DEBUG, lineNo, "LDAPOpenServer: handle exists\n");
+        return rc;
+    }
+    if (settingError[0]) {
+        LTRACE(TRACE_ERROR, lineNo, "LDAPOpenServer: %s\n", settingError);
+        rc = GDERR_FAILED;
+        return rc;
+    }
+    tool_set_kind(TOOL_KIND_QUERY);
+    rc = re_open(lineNo);
+    if (rc != 0) {
+        LTRACE(TRACE_ERROR, lineNo, "LDAPOpenServer: %s\n", ErrorText(rc).Text());
+        return rc;
+    }
+    LTRACE(TRACE_DEBUG, lineNo, "LDAPOpenServer ok\n");
+    return rc;
+}
+
+GdResult LdapQuery::re_open(LineNo lineNo)
+{
+    GdResult rc = 0;
+    TraceScope trace("re_open", lineNo, &rc);
+    ToolSettings &s = tool_settings;
+
+    s.start_tls_level = startTls;
+    s.auth_method = LDAP_AUTH_SIMPLE;
+    s.protocol_version = LDAP_VERSION3;
+    if (!tool_set_text(&s.uri_list, url) || !tool_set_text(&s.bind_dn, bindDn) ||
+        !tool_set_password(bindPassword)) {
+        rc = GdLastSystemError();
+        LTRACE(TRACE_ERROR, lineNo, "strdup() failed: %s\n", ErrorText(rc).Text());
+        return rc;
+    }
+
+    int ldapCode = 0;
+    if (caCert[0]) {
+        int level = 0;
+        ldap_get_option(nullptr, LDAP_OPT_DEBUG_LEVEL, &level);
+        if (level != 0) {
+            ldapCode = ldap_set_option(nullptr, LDAP_OPT_DEBUG_LEVEL, &level);
+            if (ldapCode != LDAP_OPT_SUCCESS) {
+                LTRACE(TRACE_ERROR, lineNo, "Could not set LDAP_OPT_DEBUG_LEVEL %d\n", level);
+                rc = GdLdapError(ldapCode);
+                return rc;
+            }
+        }
+        LTRACE(TRACE_DEBUG, lineNo, "LDAP_OPT_DEBUG_LEVEL %d\n", level);
+        // The CA file itself goes into the new session's own TLS context (set-up hook), so
+        // that each query really uses its own CA.
+    }
+
+    openLine = lineNo;
+    sessionOptionsCode = 0;
+    connecting = this;
+    LDAP *fresh = my_tool_conn_setup(0, ldap_tool_setup_hook);
+    connecting = nullptr;
+    if (!fresh) {
+        rc = GdLdapError(sessionOptionsCode ? sessionOptionsCode : LDAP_CONNECT_ERROR);
+        return rc;
+    }
+    if (sessionOptionsCode != 0) {
+        tool_close_session(fresh);
+        rc = GdLdapError(sessionOptionsCode);
+        return rc;
+    }
+    LTRACE(TRACE_DEBUG, lineNo, "tool_conn_setup %s\n", url);
+
+    ldapCode = my_tool_bind(fresh);
+    if (ldapCode != 0) {
+        rc = GdLdapError(ldapCode);  // the bind has closed the new session
+        return rc;
+    }
+    ldapCode = ldap_set_option(fresh, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
+    if (ldapCode != LDAP_OPT_SUCCESS) {
+        tool_close_session(fresh);
+        rc = GdLdapError(ldapCode);
+        return rc;
+    }
+    if (ld) tool_close_session(ld);
+    ld = fresh;
+    return rc;
+}
+
+void LdapQuery::ApplySessionOptions(LDAP *session)
+{
+    if (!caCert[0]) return;
+    int code = ldap_set_option(session, LDAP_OPT_X_TLS_CACERTFILE, caCert);
+    if (code == LDAP_OPT_SUCCESS) {
+        int isServer = 0;
+        code = ldap_set_option(session, LDAP_OPT_X_TLS_NEWCTX, &isServer);
+    }
+    if (code != LDAP_OPT_SUCCESS) {
+        LTRACE(TRACE_ERROR, openLine, "Could not set LDAP_OPT_X_TLS_CACERTFILE %s\n", caCert);
+        sessionOptionsCode = code;
+        return;
+    }
+    LTRACE(TRACE_DEBUG, openLine, "LDAP_OPT_X_TLS_CACERTFILE %s\n", caCert);
+}
+
+void ldap_tool_setup_hook(LDAP *session)
+{
+    if (ldap_tool_deref != -1 &&
+        ldap_set_option(session, LDAP_OPT_DEREF, &ldap_tool_deref) != LDAP_OPT_SUCCESS)
+        LTRACE(TRACE_ERROR, LINE_NONE, "Could not set LDAP_OPT_DEREF %d\n", ldap_tool_deref);
+    if (connecting) connecting->ApplySessionOptions(session);
+}
+
+void ldap_tool_usage()
+{
+    std::fputs("usage", stdout);
+    std::fflush(stdout);
+    std::exit(1);
+}
+
+int ldap_tool_option_hook(int letter)
+{
+    return letter;
+}
+
+GdResult LdapQuery::LDAPDeleteQuery(LineNo lineNo)
+{
+    GdResult rc = 0;
+    TraceScope trace("LDAPDeleteQuery", lineNo, &rc);
+    std::free(filter);
+    filter = nullptr;
+    std::free(base);
+    base = nullptr;
+    if (attrs) {
+        for (int i = 0; i < attrCount; i++) std::free(attrs[i]);
+        std::free(attrs);
+        attrs = nullptr;
+    }
+    attrCount = 0;
+    if (result) ldap_msgfree(result);
+    result = nullptr;
+    entry = nullptr;
+    return rc;
+}
+
+namespace {
+
+// Replaces *field by a copy of text; GDERR_SYSTEM (field empty) when the copy fails.
+GdResult KeepCopy(char **field, const char *text, LineNo lineNo)
+{
+    std::free(*field);
+    *field = text ? strdup(text) : nullptr;
+    if (text && !*field) {
+        GdResult rc = GdLastSystemError();
+        LTRACE(TRACE_ERROR, lineNo, "strdup() failed: %s\n", ErrorText(rc).Text());
+        return rc;
+    }
+    return 0;
+}
+
+}  // namespace
+
+GdResult LdapQuery::LDAPSetFilter(const char *text, LineNo lineNo)
+{
+    GdResult rc = 0;
+    TraceScope trace("LDAPSetFilter", lineNo, &rc);
+    rc = KeepCopy(&filter, text, lineNo);
+    return rc;
+}
+
+GdResult LdapQuery::LDAPSetSearchRoot(const char *text, LineNo lineNo)
+{
+    GdResult rc = 0;
+    TraceScope trace("LDAPSetSearchRoot", lineNo, &rc);
+    rc = KeepCopy(&base, text, lineNo);
+    return rc;
+}
+
+GdResult LdapQuery::LDAPSetSearchMode(int mode, LineNo lineNo)
+{
+    GdResult rc = 0;
+    TraceScope trace("LDAPSetSearchMode", lineNo, &rc);
+    scope = mode;
+    return rc;
+}
+
+GdResult LdapQuery::LDAPSetTimeout(int seconds, LineNo lineNo)
+{
+    GdResult rc = 0;
+    TraceScope trace("LDAPSetTimeout", lineNo, &rc);
+    if (seconds <= 0) {
+        LTRACE(TRACE_ERROR, lineNo, "LDAPSetTimeout: time limit %d out of range (must be positive)\n",
+               seconds);
+        rc = GDERR_FAILED;
+        return rc;
+    }
+    timeout = seconds;
+    return rc;
+}
+
+GdResult LdapQuery::LDAPAddField(const char *name, LineNo lineNo)
+{
+    GdResult rc = 0;
+    TraceScope trace("LDAPAddField", lineNo, &rc);
+    char **grown = static_cast<char **>(std::realloc(attrs, sizeof(char *) * (attrCount + 2)));
+    if (!grown) {
+        rc = GdLastSystemError();
+        LTRACE(TRACE_ERROR, lineNo, "realloc() failed: %s\n", ErrorText(rc).Text());
+        return rc;
+    }
+    attrs = grown;
+    attrs[attrCount] = strdup(name ? name : "");
+    if (!attrs[attrCount]) {
+        rc = GdLastSystemError();
+        LTRACE(TRACE_ERROR, lineNo, "strdup() failed: %s\n", ErrorText(rc).Text());
+    }
+    attrCount++;
+    attrs[attrCount] = nullptr;
+    return rc;
+}
+
+GdResult LdapQuery::LDAPExecute(LineNo lineNo)
+{
+    GdResult rc = 0;
+    TraceScope trace("LDAPExecute", lineNo, &rc);
+    if (!filter) {
+        LTRACE(TRACE_ERROR, lineNo, "filter is missing!\n");
+        rc = GDERR_FAILED;
+        return rc;
+    }
+    if (attrCount == 0) {
+        LTRACE(TRACE_ERROR, lineNo, "no fields requested!\n");
+        rc = GDERR_FAILED;
+        return rc;
+    }
+    if (!ld) {
+        LTRACE(TRACE_ERROR, lineNo, "LDAPExecute: no open session\n");
+        rc = GDERR_FAILED;
+        return rc;
+    }
+    if (result) ldap_msgfree(result);
+    result = nullptr;
+    entry = nullptr;
+
+    int retries = 0;
+    for (;;) {
+        struct timeval limit = {timeout, 0};
+        int code = ldap_search_st(ld, base, scope, filter, attrs, 0, &limit, &result);
+        if (code == LDAP_SUCCESS) return rc;
+        if (code == LDAP_SERVER_DOWN || code == LDAP_TIMEOUT) {
+            // Nothing of a failed attempt is kept.
+            if (result) ldap_msgfree(result);
+            result = nullptr;
+            if (retries >= kMaxRetries) {
+                if (code == LDAP_TIMEOUT)
+                    LTRACE(TRACE_WARNING, lineNo, "warning: timeout on LDAP query\n");
+                rc = GdLdapError(code);
+                return rc;
+            }
+            retries++;
+            SysSleep(1000);
+            LTRACE(TRACE_DEBUG, lineNo, code == LDAP_SERVER_DOWN ? "re_open after LDAP_SERVER_DOWN\n"
+                                                                 : "re_open after LDAP_TIMEOUT\n");
+            rc = re_open(lineNo);
+            if (rc != 0) return rc;
+            continue;
+        }
+        if (result) return rc;  // a partial result, such as one cut by a size limit
+        rc = GdLdapError(code);
+        LTRACE(TRACE_ERROR, lineNo, "ldap_search_st() failed: %s\n", ldap_err2string(code));
+        return rc;
+    }
+}
+
+GdResult LdapQuery::LDAPGetResultCount(int *count, LineNo lineNo)
+{
+    GdResult rc = 0;
+    TraceScope trace("LDAPGetResultCount", lineNo, &rc);
+    *count = 0;
+    if (!result) {
+        LTRACE(TRACE_ERROR, lineNo, "warning: query not executed\n");
+        rc = GDERR_FAILED;
+        return rc;
+    }
+    *count = ldap_count_entries(ld, result);
+    return rc;
+}
+
+GdResult LdapQuery::LDAPGetResultField(const char *name, char *buf, size_t size, LineNo lineNo,
+                                       int valueNo)
+{
+    GdResult rc = 0;
+    TraceScope trace("LDAPGetResultField", lineNo, &rc);
+    if (buf && size > 0) std::memset(buf, 0, size);
+    if (!result) {
+        LTRACE(TRACE_WARNING, lineNo, "warning: query not executed\n");
+        rc = GDERR_FAILED;
+        return rc;
+    }
+    if (!entry) entry = ldap_first_entry(ld, result);
+    if (!entry || !name || !buf || size == 0) return rc;
+    char **values = ldap_get_values(ld, entry, name);
+    if (!values) return rc;
+    if (valueNo >= 1 && ldap_count_values(values) >= valueNo) {
+        if (!utf8_to_iso_buf(values[valueNo - 1], buf, size, nullptr))
+            LTRACE(TRACE_WARNING, lineNo, "warning: utf8_to_iso failed\n");
+    }
+    ldap_value_free(values);
+    return rc;
+}
+
+GdResult LdapQuery::LDAPNextResult(LineNo lineNo)
+{
+    GdResult rc = 0;
+    TraceScope trace("LDAPNextResult", lineNo, &rc);
+    if (!result) {
+        LTRACE(TRACE_ERROR, lineNo, "warning: query not executed\n");
+        rc = GDERR_FAILED;
+        return rc;
+    }
+    LDAPMessage *current = entry ? entry : ldap_first_entry(ld, result);
+    LDAPMessage *next = current ? ldap_next_entry(ld, current) : nullptr;
+    if (!next) {
+        rc = GDERR_NO_MORE;
+        return rc;
+    }
+    entry = next;
+    return rc;
+}

@@ -1,0 +1,97 @@
+// LdapQuery: one LDAP session and one prepared search (base, scope, filter, attributes, time
+// limit) with its last result and a current entry. The session is made and bound by the LDAP
+// tool code from the process-wide tool settings, which every connection of this object
+// rewrites. Not thread-safe: the owner serialises every use of every LdapQuery under one lock
+// (also because the tool settings are shared by all of them).
+#pragma once
+
+#include <ldap.h>
+
+#include <cstddef>
+
+#include "drvif/drvif.h"
+
+class LdapQuery {
+public:
+    // Builds the URL "<scheme>://<host>:<port>" ("ldap://" with StartTLS when the scheme is
+    // "startTLS" in any case) and copies the texts, cut to their fields. Makes no connection.
+    // A port outside 1 to 65535 or a time limit that is not positive is kept as an error that
+    // LDAPOpenServer reports.
+    LdapQuery(const char *host, const char *scheme, int port, const char *caCert, const char *bindDn,
+              const char *bindPassword, int timeout, int debugLevel);
+    // Frees the search data and closes this object's own session; the process-wide tool
+    // settings are freed once at the end of the process.
+    ~LdapQuery();
+    LdapQuery(const LdapQuery &) = delete;
+    LdapQuery &operator=(const LdapQuery &) = delete;
+
+    // Makes sure a bound session exists (0 at once when one does).
+    GdResult LDAPOpenServer(LineNo lineNo);
+    // Frees filter, base, attribute list and result; 0.
+    GdResult LDAPDeleteQuery(LineNo lineNo);
+    // Keep a copy of the text; GDERR_SYSTEM (field then empty) when the copy fails.
+    GdResult LDAPSetFilter(const char *filter, LineNo lineNo);
+    GdResult LDAPSetSearchRoot(const char *base, LineNo lineNo);
+    // LDAP search scope (LDAP_SCOPE_SUBTREE is 2); 0.
+    GdResult LDAPSetSearchMode(int scope, LineNo lineNo);
+    // Search time limit in seconds; GDERR_FAILED for a value that is not positive.
+    GdResult LDAPSetTimeout(int seconds, LineNo lineNo);
+    // Appends an attribute to request; GDERR_SYSTEM when the list cannot grow.
+    GdResult LDAPAddField(const char *name, LineNo lineNo);
+    // Runs the search; reconnects and searches again (at most twice in all) when the server is
+    // down or the time limit passes. 0, GDERR_FAILED without filter or attributes, else
+    // GDERR_LDAP with the LDAP code.
+    GdResult LDAPExecute(LineNo lineNo);
+    // Number of entries of the last result; GDERR_FAILED (count 0) when no search ran.
+    GdResult LDAPGetResultCount(int *count, LineNo lineNo);
+    // Value number `valueNo` (from 1) of the attribute of the current entry (the first entry
+    // until LDAPNextResult), converted from UTF-8 to ISO-8859-15 into buf (at most size - 1
+    // characters; characters without a form are left out). No such value: empty buf, 0.
+    GdResult LDAPGetResultField(const char *name, char *buf, size_t size, LineNo lineNo, int valueNo);
+    // Moves to the next entry; GDERR_NO_MORE at the end (entry unchanged).
+    GdResult LDAPNextResult(LineNo lineNo);
+    // Connects and binds a new session and replaces the current one; on failure the current
+    // session stays.
+    GdResult re_open(LineNo lineNo);
+
+    // Used by the session set-up hook while this object connects.
+    void ApplySessionOptions(LDAP *ld);
+
+    LDAP *session() const { return ld; }
+    const char *Url() const { return url; }
+    int StartTls() const { return startTls; }
+
+private:
+    LDAP *ld = nullptr;
+    char url[256] = "";
+    int startTls = 0;
+    char bindDn[128] = "";
+    char bindPassword[128] = "";
+    int timeout = 0;
+    char caCert[256] = "";
+    int debugLevel = 0;
+    char *filter = nullptr;
+    char *base = nullptr;
+    int scope = 0;
+    char **attrs = nullptr;
+    int attrCount = 0;
+    LDAPMessage *result = nullptr;
+    LDAPMessage *entry = nullptr;
+
+    char settingError[128] = "";  // a refused port or time limit, reported by LDAPOpenServer
+    LineNo openLine = LINE_NONE;  // line of the running re_open, for the set-up hook's trace
+    int sessionOptionsCode = 0;   // LDAP code of a failed session option in the set-up hook
+};
+
+// What the LDAP tool code asks of the program that embeds it.
+// Option letters of the program for the tool option parser: none.
+extern const char ldap_tool_private_options[];
+// Alias dereferencing for new sessions; -1 leaves the library's default.
+extern int ldap_tool_deref;
+// Prints "usage" on stdout and ends the process with status 1.
+[[noreturn]] void ldap_tool_usage();
+// Accepts every private option letter: returns it.
+int ldap_tool_option_hook(int letter);
+// Session set-up callback: dereferencing, and the CA file of the connecting LdapQuery in a TLS
+// context of the session's own.
+void ldap_tool_setup_hook(LDAP *ld);

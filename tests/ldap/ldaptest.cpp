@@ -1,0 +1,223 @@
+#include "ldaptest.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "testsupport.h"
+
+namespace ldaptest {
+
+CaptureFd::CaptureFd(int fd) : fd_(fd)
+{
+    char name[] = "/tmp/tela-capture-XXXXXX";
+    int tmp = mkstemp(name);
+    path_ = name;
+    std::fflush(stdout);
+    std::fflush(stderr);
+    saved_ = dup(fd_);
+    dup2(tmp, fd_);
+    close(tmp);
+}
+
+CaptureFd::~CaptureFd()
+{
+    Restore();
+}
+
+void CaptureFd::Restore()
+{
+    if (saved_ < 0) return;
+    std::fflush(stdout);
+    std::fflush(stderr);
+    dup2(saved_, fd_);
+    close(saved_);
+    saved_ = -1;
+    text_ = testsupport::ReadFile(path_);
+    unlink(path_.c_str());
+}
+
+std::string CaptureFd::Text()
+{
+    Restore();
+    return text_;
+}
+
+const char kReaderDn[] = "cn=reader,dc=example,dc=test";
+const char kReaderPassword[] = "readpw";
+const char kBase[] = "ou=people,dc=example,dc=test";
+
+std::string DirectoryLdif()
+{
+    return "dn: dc=example,dc=test\n"
+           "objectClass: dcObject\n"
+           "objectClass: organization\n"
+           "dc: example\n"
+           "o: Example\n"
+           "\n"
+           "dn: cn=reader,dc=example,dc=test\n"
+           "objectClass: organizationalRole\n"
+           "objectClass: simpleSecurityObject\n"
+           "cn: reader\n"
+           "userPassword: readpw\n"
+           "\n"
+           "dn: ou=people,dc=example,dc=test\n"
+           "objectClass: organizationalUnit\n"
+           "ou: people\n"
+           "\n"
+           "dn: uid=jdoe,ou=people,dc=example,dc=test\n"
+           "objectClass: inetOrgPerson\n"
+           "uid: jdoe\n"
+           "cn: J\xc3\xbcrgen M\xc3\xbcller\n"
+           "givenName: J\xc3\xbcrgen\n"
+           "sn: M\xc3\xbcller\n"
+           "telephoneNumber: 4711\n"
+           "telephoneNumber: +49 89 4711\n"
+           "telephoneNumber: 0815\n"
+           "facsimileTelephoneNumber: 4711\n"
+           // "Preis 10 € – “Top” ‘x’ O'Neill" with an en dash, typographic quotes and an apostrophe
+           "description: Preis 10 \xe2\x82\xac \xe2\x80\x93 \xe2\x80\x9cTop\xe2\x80\x9d "
+           "\xe2\x80\x98x\xe2\x80\x99 O'Neill\n"
+           // Cyrillic "Иван", which has no ISO-8859-15 form
+           "title: Dr \xd0\x98\xd0\xb2\xd0\xb0\xd0\xbd\n"
+           "preferredLanguage: DE\n"
+           "\n"
+           "dn: uid=anna,ou=people,dc=example,dc=test\n"
+           "objectClass: inetOrgPerson\n"
+           "uid: anna\n"
+           "cn: Anna Berg\n"
+           "givenName: Anna\n"
+           "sn: Berg\n"
+           "telephoneNumber: 4712\n"
+           "facsimileTelephoneNumber: 4712\n"
+           "\n"
+           "dn: uid=bare,ou=people,dc=example,dc=test\n"
+           "objectClass: inetOrgPerson\n"
+           "uid: bare\n"
+           "cn: bare\n"
+           "sn: bare\n"
+           "telephoneNumber: 4713\n";
+}
+
+FakeLdap::FakeLdap(Mode mode, int stalled) : mode_(mode), stalled_(stalled)
+{
+    port_ = testsupport::FreePort(20000, 32000);
+    listenFd_ = socket(AF_INET, SOCK_STREAM, 0);
+    int one = 1;
+    setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port_));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(listenFd_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
+        listen(listenFd_, 8) != 0) {
+        close(listenFd_);
+        listenFd_ = -1;
+        port_ = 0;
+        return;
+    }
+    acceptThread_ = std::thread([this] { AcceptLoop(); });
+}
+
+FakeLdap::~FakeLdap()
+{
+    stop_ = true;
+    if (acceptThread_.joinable()) acceptThread_.join();
+    if (listenFd_ >= 0) close(listenFd_);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (int fd : clientFds_) shutdown(fd, SHUT_RDWR);
+    }
+    for (std::thread &t : workers_) t.join();
+    for (int fd : clientFds_) close(fd);
+}
+
+void FakeLdap::AcceptLoop()
+{
+    while (!stop_) {
+        pollfd p{listenFd_, POLLIN, 0};
+        if (poll(&p, 1, 50) <= 0) continue;
+        int fd = accept(listenFd_, nullptr, nullptr);
+        if (fd < 0) continue;
+        connections_++;
+        std::lock_guard<std::mutex> lock(mutex_);
+        clientFds_.push_back(fd);
+        workers_.emplace_back([this, fd] { Serve(fd); });
+    }
+}
+
+namespace {
+
+// Reads exactly n bytes; false at end of stream.
+bool ReadFull(int fd, unsigned char *buf, size_t n)
+{
+    while (n > 0) {
+        ssize_t got = read(fd, buf, n);
+        if (got <= 0) return false;
+        buf += got;
+        n -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
+// One LDAP message: its id and the tag of its operation.
+bool ReadMessage(int fd, int *id, int *op)
+{
+    unsigned char head[2];
+    if (!ReadFull(fd, head, 2) || head[0] != 0x30) return false;
+    size_t length = head[1];
+    if (length & 0x80) {
+        unsigned char bytes[4];
+        size_t count = length & 0x7f;
+        if (count == 0 || count > 4 || !ReadFull(fd, bytes, count)) return false;
+        length = 0;
+        for (size_t i = 0; i < count; i++) length = length << 8 | bytes[i];
+    }
+    std::vector<unsigned char> body(length);
+    if (length == 0 || !ReadFull(fd, body.data(), length)) return false;
+    if (body.size() < 3 || body[0] != 0x02) return false;
+    size_t idLength = body[1];
+    int value = 0;
+    for (size_t i = 0; i < idLength && 2 + i < body.size(); i++) value = value << 8 | body[2 + i];
+    *id = value;
+    *op = 2 + idLength < body.size() ? body[2 + idLength] : -1;
+    return true;
+}
+
+// A response of the given application tag with result code success and empty texts.
+void SendResult(int fd, int id, unsigned char tag)
+{
+    unsigned char msg[] = {0x30, 0x0c, 0x02, 0x01, static_cast<unsigned char>(id), tag, 0x07,
+                           0x0a, 0x01, 0x00, 0x04, 0x00, 0x04, 0x00};
+    ssize_t ignored = write(fd, msg, sizeof msg);
+    (void)ignored;
+}
+
+}  // namespace
+
+void FakeLdap::Serve(int fd)
+{
+    int id = 0;
+    int op = 0;
+    while (ReadMessage(fd, &id, &op)) {
+        if (op == 0x60) {  // bind request
+            binds_++;
+            SendResult(fd, id, 0x61);
+        } else if (op == 0x63) {  // search request
+            int number = ++searches_;
+            if (mode_ == kCloseOnSearch) break;
+            if (number > stalled_) SendResult(fd, id, 0x65);  // search result done
+        } else if (op == 0x42) {  // unbind
+            break;
+        }
+    }
+    shutdown(fd, SHUT_RDWR);
+}
+
+}  // namespace ldaptest

@@ -1,0 +1,74 @@
+// Helpers of the LDAP tests: output capture of a file descriptor, the test directory data, and
+// a small fake LDAP server for the failure paths slapd cannot be made to show.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace ldaptest {
+
+// Redirects a descriptor (1 or 2) into a temporary file until Text() or destruction.
+class CaptureFd {
+public:
+    explicit CaptureFd(int fd);
+    ~CaptureFd();
+    CaptureFd(const CaptureFd &) = delete;
+    CaptureFd &operator=(const CaptureFd &) = delete;
+    // Restores the descriptor and returns what was written meanwhile.
+    std::string Text();
+
+private:
+    void Restore();
+    int fd_;
+    int saved_ = -1;
+    std::string path_;
+    std::string text_;
+};
+
+// LDIF of the test directory below dc=example,dc=test: people jdoe (UTF-8 names, several
+// telephone numbers, fax 4711), anna (fax 4712) and bare (no names), and the bind entry
+// cn=reader with password "readpw".
+std::string DirectoryLdif();
+extern const char kReaderDn[];
+extern const char kReaderPassword[];
+extern const char kBase[];
+
+// A fake LDAP server on 127.0.0.1: answers every bind with success, and every search as the
+// mode says. Counts connections, binds and searches.
+class FakeLdap {
+public:
+    enum Mode {
+        kCloseOnSearch,  // drop the connection when a search arrives (server down)
+        kStallSearches,  // leave the first `stalled` searches unanswered, then answer "done"
+    };
+    FakeLdap(Mode mode, int stalled = 0);
+    ~FakeLdap();
+    FakeLdap(const FakeLdap &) = delete;
+    FakeLdap &operator=(const FakeLdap &) = delete;
+    int port() const { return port_; }
+    int connections() const { return connections_; }
+    int binds() const { return binds_; }
+    int searches() const { return searches_; }
+
+private:
+    void AcceptLoop();
+    void Serve(int fd);
+
+    Mode mode_;
+    int stalled_;
+    int listenFd_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> connections_{0};
+    std::atomic<int> binds_{0};
+    std::atomic<int> searches_{0};
+    std::thread acceptThread_;
+    std::mutex mutex_;
+    std::vector<std::thread> workers_;
+    std::vector<int> clientFds_;
+};
+
+}  // namespace ldaptest

@@ -1,0 +1,321 @@
+// LDAP tool session set-up and bind against a private slapd (plain, ldaps, StartTLS).
+#include <dirent.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "ldaptest.h"
+#include "slapd.h"
+#include "tools/common.h"
+
+namespace {
+
+using ldaptest::CaptureFd;
+
+// Back to the settings of a fresh process (as far as these tests touch them).
+void ResetSettings()
+{
+    ToolSettings &s = tool_settings;
+    tool_set_text(&s.uri_list, nullptr);
+    tool_set_text(&s.bind_dn, nullptr);
+    tool_set_password(nullptr);
+    tool_set_text(&s.ldap_host, nullptr);
+    s.ldap_port = 0;
+    s.protocol_version = 3;
+    s.auth_method = LDAP_AUTH_SIMPLE;
+    s.start_tls_level = 0;
+    s.verbose = 0;
+    s.ppolicy = 0;
+    s.sessiontracking = 0;
+    s.prompt_for_password = 0;
+    s.password_file = nullptr;
+}
+
+int OpenDescriptors()
+{
+    int n = 0;
+    DIR *d = opendir("/proc/self/fd");
+    while (readdir(d)) n++;
+    closedir(d);
+    return n;
+}
+
+class LdapToolSetup : public ::testing::Test {
+protected:
+    void SetUp() override { ResetSettings(); }
+    void TearDown() override { ResetSettings(); }
+};
+
+TEST_F(LdapToolSetup, DontConnectPrintsNothingAndGivesNoSession)
+{
+    CaptureFd err(2);
+    EXPECT_EQ(my_tool_conn_setup(1, nullptr), nullptr);
+    EXPECT_EQ(err.Text(), "");
+}
+
+// The URL list comes back in the library's text form, joined by single blanks.
+TEST_F(LdapToolSetup, UrlListIsNormalised)
+{
+    struct Case {
+        const char *in;
+        const char *out;
+    } cases[] = {
+        {"ldap://127.0.0.1:1389", "ldap://127.0.0.1:1389/??base"},
+        {"ldap://dir.example.test", "ldap://dir.example.test:389/??base"},
+        {"ldap://a:1389,ldaps://b", "ldap://a:1389/??base ldaps://b:636/??base"},
+        {"ldap://a:1389   ldap://b:2389", "ldap://a:1389/??base ldap://b:2389/??base"},
+    };
+    for (const Case &c : cases) {
+        tool_set_text(&tool_settings.uri_list, c.in);
+        CaptureFd err(2);
+        LDAP *ld = my_tool_conn_setup(0, nullptr);
+        ASSERT_NE(ld, nullptr) << c.in << err.Text();
+        EXPECT_STREQ(tool_settings.uri_list, c.out) << c.in;
+        tool_close_session(ld);
+    }
+}
+
+TEST_F(LdapToolSetup, HostAndPortMakeAPlainUrl)
+{
+    tool_set_text(&tool_settings.ldap_host, "127.0.0.1");
+    tool_settings.ldap_port = 1389;
+    tool_settings.verbose = 1;
+    CaptureFd err(2);
+    LDAP *ld = my_tool_conn_setup(0, nullptr);
+    ASSERT_NE(ld, nullptr);
+    EXPECT_STREQ(tool_settings.uri_list, "ldap://127.0.0.1:1389");
+    EXPECT_EQ(err.Text(), "ldap_initialize( ldap://127.0.0.1:1389 )\n");
+    tool_close_session(ld);
+}
+
+TEST_F(LdapToolSetup, BadOrEmptyUrlListFails)
+{
+    tool_set_text(&tool_settings.uri_list, "ldap://ok:1 foo://x");
+    {
+        CaptureFd err(2);
+        EXPECT_EQ(my_tool_conn_setup(0, nullptr), nullptr);
+        EXPECT_EQ(err.Text(), "Could not parse LDAP URI(s)=ldap://ok:1 foo://x (3)\n"
+                              "my_tool_conn_setup failed\n");
+    }
+    tool_set_text(&tool_settings.uri_list, " , ");
+    CaptureFd err(2);
+    EXPECT_EQ(my_tool_conn_setup(0, nullptr), nullptr);
+    EXPECT_EQ(err.Text(), "my_tool_conn_setup failed\n");
+}
+
+// Host lists from DNS service records are not looked up: such a URL is dropped.
+TEST_F(LdapToolSetup, HostlessUrlWithDnIsNotSupported)
+{
+    tool_set_text(&tool_settings.uri_list, "ldap:///dc=example%2Cdc=invalid");
+    {
+        CaptureFd err(2);
+        EXPECT_EQ(my_tool_conn_setup(0, nullptr), nullptr);
+        EXPECT_EQ(err.Text(), "DNS SRV: Could not turn domain=example.invalid into a hostlist\n"
+                              "my_tool_conn_setup failed\n");
+    }
+    tool_set_text(&tool_settings.uri_list, "ldap:///dc=example%2Cdc=invalid ldap://kept:1389");
+    CaptureFd err(2);
+    LDAP *ld = my_tool_conn_setup(0, nullptr);
+    ASSERT_NE(ld, nullptr);
+    EXPECT_STREQ(tool_settings.uri_list, "ldap://kept:1389/??base");
+    tool_close_session(ld);
+    EXPECT_EQ(err.Text(), "DNS SRV: Could not turn domain=example.invalid into a hostlist\n");
+}
+
+TEST_F(LdapToolSetup, HookRunsOnTheNewSession)
+{
+    static LDAP *seen = nullptr;
+    tool_set_text(&tool_settings.uri_list, "ldap://127.0.0.1:1389");
+    LDAP *ld = my_tool_conn_setup(0, [](LDAP *session) { seen = session; });
+    ASSERT_NE(ld, nullptr);
+    EXPECT_EQ(seen, ld);
+    tool_close_session(ld);
+}
+
+TEST(LdapToolPrintError, Layout)
+{
+    char ref1[] = "ldap://a/";
+    char ref2[] = "ldap://b/";
+    char *refs[] = {ref1, ref2, nullptr};
+    char *noRefs[] = {nullptr};
+    struct Case {
+        const char *tail, *matched, *info;
+        char **refs;
+        std::string out;
+    } cases[] = {
+        {nullptr, nullptr, nullptr, nullptr, "f: Invalid credentials (49)\n"},
+        {"", "", "", noRefs, "f: Invalid credentials (49)\n"},
+        {" tail", "dc=x", "why", refs,
+         "f: Invalid credentials (49) tail\n\tmatched DN: dc=x\n\tadditional info: why\n"
+         "\treferrals:\n\t\tldap://a/\n\t\tldap://b/\n"},
+    };
+    for (const Case &c : cases) {
+        CaptureFd err(2);
+        tool_print_error("f", 49, c.tail, c.matched, c.info, c.refs);
+        EXPECT_EQ(err.Text(), c.out);
+    }
+}
+
+// One slapd for the bind tests (TLS on), one without TLS for the refused StartTLS.
+class LdapToolBind : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        tls_ = new testsupport::Slapd;
+        testsupport::SlapdOptions o;
+        o.ldif = ldaptest::DirectoryLdif();
+        ASSERT_TRUE(tls_->Start(o)) << tls_->error();
+        plain_ = new testsupport::Slapd;
+        o.tls = false;
+        ASSERT_TRUE(plain_->Start(o)) << plain_->error();
+    }
+    static void TearDownTestSuite()
+    {
+        delete tls_;
+        delete plain_;
+        tls_ = plain_ = nullptr;
+    }
+    void SetUp() override
+    {
+        ResetSettings();
+        ASSERT_TRUE(tls_ && tls_->Running());
+        ASSERT_TRUE(plain_ && plain_->Running());
+    }
+    void TearDown() override
+    {
+        ResetSettings();
+        ldap_set_option(nullptr, LDAP_OPT_X_TLS_CACERTFILE, nullptr);
+    }
+    // Set-up and bind; returns the bind's code (the session closed either way).
+    int Connect(const std::string &url, const char *dn, const char *password, std::string *err)
+    {
+        tool_set_text(&tool_settings.uri_list, url.c_str());
+        tool_set_text(&tool_settings.bind_dn, dn);
+        tool_set_password(password);
+        CaptureFd capture(2);
+        LDAP *ld = my_tool_conn_setup(0, nullptr);
+        int rc = ld ? my_tool_bind(ld) : -100;
+        if (ld && rc == 0) tool_close_session(ld);
+        *err = capture.Text();
+        return rc;
+    }
+    static testsupport::Slapd *tls_;
+    static testsupport::Slapd *plain_;
+};
+testsupport::Slapd *LdapToolBind::tls_ = nullptr;
+testsupport::Slapd *LdapToolBind::plain_ = nullptr;
+
+TEST_F(LdapToolBind, SimpleBindSucceeds)
+{
+    std::string err;
+    EXPECT_EQ(Connect(plain_->Url(), ldaptest::kReaderDn, ldaptest::kReaderPassword, &err), 0);
+    EXPECT_EQ(err, "");
+    EXPECT_EQ(Connect(plain_->Url(), "cn=admin,dc=example,dc=test", "secret", &err), 0);
+    EXPECT_EQ(err, "");
+}
+
+TEST_F(LdapToolBind, WrongPasswordClosesTheSessionAndReturns49)
+{
+    std::string err;
+    int before = OpenDescriptors();
+    EXPECT_EQ(Connect(plain_->Url(), ldaptest::kReaderDn, "wrong", &err), LDAP_INVALID_CREDENTIALS);
+    EXPECT_EQ(err, "ldap_bind: Invalid credentials (49)\nmy_tool_bind failed\n");
+    EXPECT_EQ(OpenDescriptors(), before);
+}
+
+TEST_F(LdapToolBind, ServerDownFailsTheBind)
+{
+    testsupport::Slapd down;
+    testsupport::SlapdOptions o;
+    o.tls = false;
+    o.ldif = ldaptest::DirectoryLdif();
+    ASSERT_TRUE(down.Start(o)) << down.error();
+    std::string url = down.Url();
+    down.Stop();
+    std::string err;
+    EXPECT_EQ(Connect(url, ldaptest::kReaderDn, ldaptest::kReaderPassword, &err), LDAP_SERVER_DOWN);
+    EXPECT_EQ(err, "ldap_sasl_bind(SIMPLE): Can't contact LDAP server (-1)\nmy_tool_bind failed\n");
+}
+
+TEST_F(LdapToolBind, StartTlsRefusedGoesOnAtLevelOneAndFailsAtLevelTwo)
+{
+    std::string err;
+    tool_settings.start_tls_level = 1;
+    EXPECT_EQ(Connect(plain_->Url(), ldaptest::kReaderDn, ldaptest::kReaderPassword, &err), 0);
+    EXPECT_EQ(err.rfind("ldap_start_tls: ", 0), 0u) << err;
+    EXPECT_NE(err.find("\tadditional info: "), std::string::npos) << err;
+    EXPECT_EQ(err.find("my_tool_conn_setup failed"), std::string::npos) << err;
+
+    ResetSettings();
+    tool_settings.start_tls_level = 2;
+    EXPECT_EQ(Connect(plain_->Url(), ldaptest::kReaderDn, ldaptest::kReaderPassword, &err), -100);
+    EXPECT_EQ(err.rfind("ldap_start_tls: ", 0), 0u) << err;
+    EXPECT_NE(err.find("\nmy_tool_conn_setup failed\n"), std::string::npos) << err;
+}
+
+TEST_F(LdapToolBind, LdapsAndStartTlsWithTheTestCa)
+{
+    ASSERT_EQ(ldap_set_option(nullptr, LDAP_OPT_X_TLS_CACERTFILE, tls_->caFile().c_str()),
+              LDAP_OPT_SUCCESS);
+    int zero = 0;
+    ASSERT_EQ(ldap_set_option(nullptr, LDAP_OPT_X_TLS_NEWCTX, &zero), LDAP_OPT_SUCCESS);
+    std::string err;
+    EXPECT_EQ(Connect(tls_->TlsUrl(), ldaptest::kReaderDn, ldaptest::kReaderPassword, &err), 0)
+        << err;
+    EXPECT_EQ(err, "");
+    tool_settings.start_tls_level = 2;
+    EXPECT_EQ(Connect(tls_->Url(), ldaptest::kReaderDn, ldaptest::kReaderPassword, &err), 0) << err;
+    EXPECT_EQ(err, "");
+}
+
+TEST_F(LdapToolBind, SessionTrackingAndPasswordPolicyRequestsAreAccepted)
+{
+    tool_settings.sessiontracking = 1;
+    tool_settings.ppolicy = 1;
+    std::string err;
+    EXPECT_EQ(Connect(plain_->Url(), ldaptest::kReaderDn, ldaptest::kReaderPassword, &err), 0) << err;
+    EXPECT_NE(tool_settings.session_tracking_value.bv_len, 0u);
+}
+
+TEST_F(LdapToolBind, PasswordFromFile)
+{
+    testsupport::TempDir dir;
+    testsupport::WriteFile(dir.file("pw"), ldaptest::kReaderPassword, 0600);
+    std::string path = dir.file("pw");
+    tool_settings.password_file = path.c_str();
+    std::string err;
+    EXPECT_EQ(Connect(plain_->Url(), ldaptest::kReaderDn, nullptr, &err), 0) << err;
+    std::string missing = dir.file("missing");
+    tool_settings.password_file = missing.c_str();
+    EXPECT_EQ(Connect(plain_->Url(), ldaptest::kReaderDn, nullptr, &err), LDAP_OTHER);
+    EXPECT_NE(err.find("my_tool_bind failed\n"), std::string::npos);
+}
+
+TEST_F(LdapToolBind, SaslIsNotCompiledIn)
+{
+    tool_settings.auth_method = LDAP_AUTH_SASL;
+    tool_settings.prog_name = "probe";
+    std::string err;
+    EXPECT_EQ(Connect(plain_->Url(), nullptr, nullptr, &err), LDAP_OTHER);
+    EXPECT_EQ(err, "probe: not compiled with SASL support\nmy_tool_bind failed\n");
+    tool_settings.prog_name = nullptr;
+}
+
+// Runs last in its own process image: the first call frees, the second does nothing.
+TEST(LdapToolFreeSettingsDeathTest, SecondCallFreesNothing)
+{
+    EXPECT_EXIT(
+        {
+            tool_set_text(&tool_settings.uri_list, "ldap://x");
+            tool_free_settings();
+            bool cleared = tool_settings.uri_list == nullptr;
+            tool_set_text(&tool_settings.uri_list, "ldap://y");
+            tool_free_settings();
+            bool kept = tool_settings.uri_list != nullptr && tool_settings.free_once == 2;
+            std::exit(cleared && kept ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
