@@ -1,0 +1,425 @@
+// The report program run directly as a CGI program with a crafted environment, against the
+// simulated alpha server: every page, byte for byte, what reached the server, and that the
+// temporary directory is empty again after every request.
+#include <dirent.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "simserver.h"
+#include "testsupport.h"
+
+using testsupport::RunOptions;
+using testsupport::RunProgram;
+using testsupport::RunResult;
+using testsupport::SimRequest;
+using testsupport::SimServer;
+using testsupport::TempDir;
+
+namespace {
+
+const std::string H = "Content-type: text/html\r\n\r\n";
+const std::string B0 = "<html> <head>\n<title></title>\n</head>\n\n<body>\n";
+const std::string RH =
+    "<head><meta http-equiv=\"refresh\" content=10><title>Durorov Uzoroduru Vorerad Report</title>"
+    "</head><body>";
+const std::string END = "</body> </html>\n";
+
+std::string E(const std::string &message)
+{
+    return "<hr><h2 align=center>Error</h2><p align=center><b>" + message + "</b></p><hr>";
+}
+
+// The page of a report that ended in an error block.
+std::string ReportError(const std::string &message, const std::string &table = "")
+{
+    return H + RH + table + E(message) + "</p>" + END;
+}
+
+struct Row {
+    std::string from, to, subject, date, status, lastAttempt, retries;
+};
+
+std::string Table(const Row &r)
+{
+    return "<table border=0 cols=2>"
+           "<tr><td><b>From:</b></td><td>" + r.from + "</td></tr>"
+           "<tr><td><b>To:</b></td><td>" + r.to + "</td></tr>"
+           "<tr><td><b>Subject:</b></td><td>" + r.subject + "</td></tr>"
+           "<tr><td><b>Date:</b></td><td>" + r.date + "</td></tr>"
+           "<tr><td><b>Status:</b></td><td>" + r.status + "</td></tr>"
+           "<tr><td><b>Last Attempt:</b></td><td>" + r.lastAttempt + "</td></tr>"
+           "<tr><td><b>Retries:</b></td><td>" + r.retries + "</td></tr>"
+           "</table>";
+}
+
+// The standard record of the fixture, as the page shows it under TZ=UTC.
+Row StandardRow()
+{
+    return {"alice@example.com",         "bob@example.com/voice",       "Quarterly figures",
+            "Sun Sep  9 01:46:40 2001\n", "transmission (line busy)",    "Sun Sep  9 01:56:40 2001\n",
+            "3"};
+}
+
+std::string FullPage(const Row &row, const std::vector<std::string> &lines)
+{
+    std::string page = H + RH + Table(row) + "<hr><h4>Transmission Log:</h4>";
+    for (const std::string &line : lines)
+        page += line + "<br>";
+    return page + "</p></p>" + END;
+}
+
+std::string MailtrackPath()
+{
+    return MAILTRACK_BIN;
+}
+
+std::vector<std::string> DirEntries(const std::string &path)
+{
+    std::vector<std::string> names;
+    if (DIR *d = opendir(path.c_str())) {
+        while (dirent *e = readdir(d))
+            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+                names.push_back(e->d_name);
+        closedir(d);
+    }
+    return names;
+}
+
+class Report : public testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        server_ = new SimServer;
+        ASSERT_TRUE(server_->StartFile(testsupport::SourceDir() + "/tests/mailtrack/fixtures/report.json"))
+            << server_->Log();
+    }
+    static void TearDownTestSuite()
+    {
+        delete server_;
+        server_ = nullptr;
+    }
+    void SetUp() override { server_->ClearRequests(); }
+
+    // One run with the given CGI variables (NAME=value); the temporary directory must be empty
+    // afterwards, whatever the page.
+    RunResult Run(std::vector<std::string> env, const std::string &input = "")
+    {
+        env.push_back("TZ=UTC");
+        env.push_back("TMPDIR=" + tmp_.path());
+        env.push_back(server_->RpcMapEnv());
+        RunOptions options;
+        options.clearEnv = true;
+        options.env = env;
+        options.input = input;
+        RunResult result = RunProgram({MailtrackPath()}, options);
+        EXPECT_TRUE(DirEntries(tmp_.path()).empty()) << "temporary file left behind";
+        return result;
+    }
+    RunResult Get(const std::string &query)
+    {
+        return Run({"REQUEST_METHOD=GET", "QUERY_STRING=" + query});
+    }
+    std::string Query(const std::string &job, const std::string &recipient = "bob@example.com",
+                      const std::string &user = "alice")
+    {
+        return "p=0&a=" + server_->Host() + "&u=" + user + "&r=" + job + "&n=" + recipient;
+    }
+    std::vector<SimRequest> Calls(int proc) { return server_->Calls("alpha", proc); }
+
+    static SimServer *server_;
+    TempDir tmp_{"mailtrack-tmp"};
+};
+
+SimServer *Report::server_ = nullptr;
+
+TEST_F(Report, MainErrorPages)
+{
+    struct Case {
+        std::string query;
+        std::string page;
+    } cases[] = {
+        {"", H + B0 + E("Illegal calling mode") + END},
+        {"a=x&u=y", H + B0 + E("Illegal calling mode") + END},
+        {"p=1", H + B0 + E("Unknown program 1") + END},
+        {"p=", H + B0 + E("Unknown program ") + END},
+        {"p=%25s%25n", H + B0 + E("Unknown program %s%n") + END},
+        {"p=%3Cscript%3Ealert(1)%3C/script%3E",
+         H + B0 + E("Unknown program &lt;script&gt;alert(1)&lt;/script&gt;") + END},
+        {"p=1&p=0", H + B0 + E("Unknown program 1") + END},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        RunResult r = Get(cases[i].query);
+        EXPECT_EQ(r.exitCode, 0) << "case " << i << "\n" << r.err;
+        EXPECT_EQ(r.out, cases[i].page) << "case " << i;
+    }
+    EXPECT_EQ(server_->Accepts(), 0) << "no server is contacted";
+}
+
+TEST_F(Report, MissingParameters)
+{
+    const std::string a = "a=" + server_->Host();
+    struct Case {
+        std::string query;
+        std::string message;
+    } cases[] = {
+        {"p=0", "Missing a parameter"},
+        {"p=0&u=alice&r=1&n=x", "Missing a parameter"},
+        {"p=0&" + a + "&r=1&n=x", "Missing u parameter"},
+        {"p=0&" + a + "&n=x", "Missing u parameter"},
+        {"p=0&" + a + "&u=alice&n=x", "Missing r parameter"},
+        {"p=0&" + a + "&u=alice&r=1", "Missing n parameter"},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        RunResult r = Get(cases[i].query);
+        EXPECT_EQ(r.exitCode, 0) << "case " << i << "\n" << r.err;
+        EXPECT_EQ(r.out, ReportError(cases[i].message)) << "case " << i;
+    }
+    EXPECT_EQ(server_->Accepts(), 0) << "no server is contacted";
+}
+
+TEST_F(Report, MessageInProgress)
+{
+    RunResult r = Get(Query("100"));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    std::vector<std::string> lines;
+    for (int i = 1; i <= 25; ++i)
+        lines.push_back("line " + std::to_string(i));
+    EXPECT_EQ(r.out, FullPage(StandardRow(), lines));
+
+    std::vector<SimRequest> record = Calls(137);
+    ASSERT_EQ(record.size(), 1u);
+    EXPECT_EQ(record[0].args["version"], 1);
+    EXPECT_EQ(record[0].args["user"], "alice");
+    EXPECT_EQ(record[0].args["job"], 100);
+
+    // The log is asked for the record's job, from the server's next_line each time.
+    std::vector<SimRequest> log = Calls(72);
+    ASSERT_EQ(log.size(), 4u);
+    const int firstLines[] = {0, 1070, 1140, 1175};
+    for (size_t i = 0; i < log.size(); ++i) {
+        EXPECT_EQ(log[i].args["user"], "alice") << i;
+        EXPECT_EQ(log[i].args["job"], 555) << i;
+        EXPECT_EQ(log[i].args["kind"], 0) << i;
+        EXPECT_EQ(log[i].args["max_lines"], 10) << i;
+        EXPECT_EQ(log[i].args["language"], "english_us.8859") << i;
+        EXPECT_EQ(log[i].args["first_line"], firstLines[i]) << i;
+    }
+    EXPECT_EQ(server_->Accepts("alpha"), 1) << "one connection for the whole page";
+}
+
+TEST_F(Report, RecordVariants)
+{
+    Row v0 = StandardRow();
+    v0.from = "";
+    v0.status = "transmission";
+    Row quiet = StandardRow();
+    quiet.to = "bob@example.com/sms";
+    quiet.status = "in process by lcr";
+    quiet.lastAttempt = "--";
+    quiet.retries = "0";
+    Row odd = StandardRow();
+    odd.to = "bob@example.com/telex";
+    odd.subject = "Gr\xfc\xdf" "e";
+    odd.date = "--";
+    odd.status = "unknown (line busy)";
+    odd.retries = "-1";
+    Row zero = StandardRow();
+    zero.to = "zero@example.com/voice";
+    Row negative = StandardRow();
+    negative.to = "neg@example.com/voice";
+
+    struct Case {
+        std::string query;
+        std::string page;
+    } cases[] = {
+        {Query("102"), FullPage(v0, {"only line"})},
+        {Query("103"), FullPage(quiet, {})},
+        {Query("109"), FullPage(odd, {"Gr\xfc\xdf" "e \xa4"})},
+        {Query("xyz", "zero@example.com"), FullPage(zero, {})},
+        {Query("  +0abc", "zero@example.com"), FullPage(zero, {})},
+        {Query("-5", "neg@example.com"), FullPage(negative, {})},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        RunResult r = Get(cases[i].query);
+        EXPECT_EQ(r.exitCode, 0) << "case " << i << "\n" << r.err;
+        EXPECT_EQ(r.out, cases[i].page) << "case " << i;
+    }
+}
+
+TEST_F(Report, FinalStateAndWrongRecipient)
+{
+    const std::string finalPage =
+        H + RH +
+        "<p align=center><b>The message you are requesting has reached its final state.<br>"
+        "If you have requested a report it has been sent to you.<br>"
+        "Please do not use this reference any longer.<br></b></p>" + END;
+    struct Case {
+        std::string query;
+        std::string page;
+    } cases[] = {
+        {Query("101", "nobody"), finalPage},  // the recipient is not compared
+        {Query("100", "Bob@example.com"), ReportError("illegal reference")},
+        {Query("100", "bob@example.co"), ReportError("illegal reference")},
+        {Query("100", ""), ReportError("illegal reference")},
+        {Query("4711"), ReportError("illegal reference")},  // no such record: empty recipient
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        RunResult r = Get(cases[i].query);
+        EXPECT_EQ(r.exitCode, 0) << "case " << i << "\n" << r.err;
+        EXPECT_EQ(r.out, cases[i].page) << "case " << i;
+    }
+    EXPECT_TRUE(Calls(72).empty()) << "no log is exported for these pages";
+}
+
+TEST_F(Report, UserCutToTenCharacters)
+{
+    Row row = StandardRow();
+    RunResult r = Get(Query("7", "bob@example.com", "abcdefghijKLMN"));
+    EXPECT_EQ(r.out, FullPage(row, {"cut user"}));
+    std::vector<SimRequest> record = Calls(137);
+    std::vector<SimRequest> log = Calls(72);
+    ASSERT_EQ(record.size(), 1u);
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(record[0].args["user"], "abcdefghij");
+    for (const SimRequest &call : log)
+        EXPECT_EQ(call.args["user"], "abcdefghij");
+}
+
+TEST_F(Report, ServerFailures)
+{
+    const std::string exportFailed = "can not export logfile: GW0: Failed\n";
+    struct Case {
+        std::string query;
+        std::string page;
+    } cases[] = {
+        {Query("104"), ReportError(exportFailed, Table(StandardRow()))},
+        {Query("106"), ReportError(exportFailed, Table(StandardRow()))},  // next_line goes back
+        {Query("666"), ReportError("a_get_s_rec_new_1: RPC: Procedure unavailable")},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        RunResult r = Get(cases[i].query);
+        EXPECT_EQ(r.exitCode, 0) << "case " << i << "\n" << r.err;
+        EXPECT_EQ(r.out, cases[i].page) << "case " << i;
+    }
+}
+
+TEST_F(Report, ClientCannotBeCreated)
+{
+    // A port map that names the host with a port where nothing listens.
+    int closed = testsupport::FreePort();
+    ASSERT_NE(closed, 0);
+    RunOptions options;
+    options.clearEnv = true;
+    options.env = {"REQUEST_METHOD=GET", "QUERY_STRING=" + Query("100"), "TZ=UTC",
+                   "TMPDIR=" + tmp_.path(), "TELAMORPCMAP=127.0.0.1:" + std::to_string(closed)};
+    RunResult r = RunProgram({MailtrackPath()}, options);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, ReportError("127.0.0.1: RPC: Remote system error - Connection refused"));
+    EXPECT_TRUE(DirEntries(tmp_.path()).empty());
+}
+
+TEST_F(Report, NoTemporaryFile)
+{
+    RunOptions options;
+    options.clearEnv = true;
+    options.env = {"REQUEST_METHOD=GET", "QUERY_STRING=" + Query("100"), "TZ=UTC",
+                   "TMPDIR=" + tmp_.file("missing"), server_->RpcMapEnv()};
+    RunResult r = RunProgram({MailtrackPath()}, options);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, ReportError("can not create temporary file: No such file or directory"));
+    EXPECT_EQ(server_->Accepts(), 0);
+}
+
+TEST_F(Report, HostileAnswers)
+{
+    Row markup = StandardRow();
+    markup.from = "Eve &lt;eve@example.com&gt; &amp; &quot;co&quot;";
+    markup.subject = "&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt;";
+    markup.status = "transmission (&lt;i&gt;late&lt;/i&gt;)";
+    RunResult r = Get(Query("105"));
+    EXPECT_EQ(r.out, FullPage(markup, {"&lt;b&gt;bold&lt;/b&gt; &amp; more", "plain"}));
+
+    // Every fixed text filled to its width without a terminator: nothing beyond it is read.
+    const std::string recipient(31, '#');
+    Row full = StandardRow();
+    full.from = std::string(81, '#');
+    full.to = recipient + "/voice";
+    full.subject = std::string(31, '#');
+    full.status = "transmission (" + std::string(81, '#') + ")";
+    std::string escaped;
+    for (int i = 0; i < 31; ++i)
+        escaped += "%23";
+    r = Get(Query("108", escaped));
+    EXPECT_EQ(r.out, FullPage(full, {"x" + std::string(100, '#'), std::string(101, '#')}));
+    r = Get(Query("108", recipient.substr(0, 30)));
+    EXPECT_EQ(r.out, ReportError("illegal reference"));
+}
+
+TEST_F(Report, EndlessLogIsCut)
+{
+    RunResult r = Get(Query("107"));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, ReportError("can not export logfile: GW0: Failed\n", Table(StandardRow())));
+    EXPECT_EQ(Calls(72).size(), 10001u) << "100,000 lines in batches of 10, then the call that passes the bound";
+}
+
+TEST_F(Report, PostAndMultipart)
+{
+    std::string body = Query("100");
+    RunResult post = Run({"REQUEST_METHOD=POST", "CONTENT_TYPE=application/x-www-form-urlencoded",
+                          "CONTENT_LENGTH=" + std::to_string(body.size())},
+                         body);
+    std::vector<std::string> lines;
+    for (int i = 1; i <= 25; ++i)
+        lines.push_back("line " + std::to_string(i));
+    EXPECT_EQ(post.exitCode, 0) << post.err;
+    EXPECT_EQ(post.out, FullPage(StandardRow(), lines));
+
+    std::string multipart;
+    auto part = [&](const std::string &name, const std::string &value) {
+        multipart += "--XyZ\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value + "\r\n";
+    };
+    part("p", "0");
+    part("a", server_->Host());
+    part("u", "alice");
+    part("r", "103");
+    part("n", "bob@example.com");
+    multipart += "--XyZ\r\nContent-Disposition: form-data; name=\"f\"; filename=\"upload.txt\"\r\n"
+                 "Content-Type: text/plain\r\n\r\nnot stored\r\n--XyZ--\r\n";
+    RunResult mp = Run({"REQUEST_METHOD=POST", "CONTENT_TYPE=multipart/form-data; boundary=XyZ",
+                        "CONTENT_LENGTH=" + std::to_string(multipart.size())},
+                       multipart);
+    Row quiet = StandardRow();
+    quiet.to = "bob@example.com/sms";
+    quiet.status = "in process by lcr";
+    quiet.lastAttempt = "--";
+    quiet.retries = "0";
+    EXPECT_EQ(mp.exitCode, 0) << mp.err;
+    EXPECT_EQ(mp.out, FullPage(quiet, {}));
+}
+
+TEST_F(Report, RejectedInput)
+{
+    struct Case {
+        std::vector<std::string> env;
+        std::string input;
+        std::string err;
+    } cases[] = {
+        {{"REQUEST_METHOD=PUT"}, "", "caught by cgihtml: REQUEST_METHOD invalid\n"},
+        {{"REQUEST_METHOD=POST"}, "p=0", "caught by cgihtml: CONTENT_LENGTH is null\n"},
+        {{"REQUEST_METHOD=POST", "CONTENT_LENGTH=10"}, "p=0", "caught by cgihtml: input length < CONTENT_LENGTH\n"},
+        {{"REQUEST_METHOD=POST", "CONTENT_LENGTH=-1"}, "p=0", "caught by cgihtml: CONTENT_LENGTH invalid\n"},
+        {{"REQUEST_METHOD=GET"}, "", "caught by cgihtml: QUERY_STRING is null\n"},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        RunResult r = Run(cases[i].env, cases[i].input);
+        EXPECT_EQ(r.exitCode, 1) << "case " << i;
+        EXPECT_EQ(r.out, "") << "case " << i;
+        EXPECT_EQ(r.err, cases[i].err) << "case " << i;
+    }
+    EXPECT_EQ(server_->Accepts(), 0);
+}
+
+}  // namespace
