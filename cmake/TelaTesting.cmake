@@ -30,8 +30,11 @@ function(tela_add_test NAME)
     set_tests_properties(${NAME} PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT}
                          ENVIRONMENT "${env}")
   else()
+    # The environment goes in through env(1) as the test's launcher: discovered tests cannot
+    # carry a list-valued ENVIRONMENT property.
+    set_property(TARGET ${NAME} PROPERTY CROSSCOMPILING_EMULATOR /usr/bin/env ${env})
     gtest_discover_tests(${NAME}
       DISCOVERY_TIMEOUT 60
-      PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${env}")
+      PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT})
   endif()
 endfunction()

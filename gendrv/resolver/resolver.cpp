@@ -177,7 +177,11 @@ GdResult Resolver::ApplyRoute(const char *extension, LineNo lineNo, LineIDInfo *
         SetText(req.route_req_u.v2.line_id, lineId);
         req.route_req_u.v2.full = 1;
     }
-    TRACE(TRACE_DEBUG, lineNo, "a_apply_ron(%s)\n", lineId);
+    // The line id as it is sent (cut to its field).
+    char sent[21];
+    SetText(sent, req.vers == 0 ? req.route_req_u.v0.line_id
+                  : req.vers == 1 ? req.route_req_u.v1.line_id : req.route_req_u.v2.line_id);
+    TRACE(TRACE_DEBUG, lineNo, "a_apply_ron(%s)\n", sent);
 
     route_res res;
     std::memset(&res, 0, sizeof res);

@@ -1,0 +1,340 @@
+// dirprobe against the simulated alpha and omega servers: start-up, plain users, groups,
+// route forms and continuous mode, with the exact console output and the requests sent.
+#include <gtest/gtest.h>
+
+#include "dirprobe_env.h"
+
+namespace {
+
+using namespace dirprobe_test;
+using testsupport::RunResult;
+using testsupport::SimServer;
+
+const char kJdoe[] =
+    "resolving 4711\n"
+    "GetExtensionData 4711 flag 2\n"
+    "No IMAP\n"
+    "SetRecordTimeout 30\n"
+    "SetSilenceTimeout 5\n"
+    "globalLanguageByLDAP = FALSE\n"
+    "\n"
+    "User ID = jdoe, name = John Doe\n"
+    "\n"
+    "native user has greeting\n";
+
+const char kGroup[] =
+    "resolving 200\n"
+    "GetExtensionData 200 flag 2\n"
+    "User not found\n"
+    "globalLanguageByLDAP = FALSE\n"
+    "\n"
+    "Group ID = sales, name = Sales Team\n"
+    "\n";
+
+class DirprobePlain : public ::testing::Test {
+protected:
+    void StartSim(const json &fixture)
+    {
+        ASSERT_TRUE(sim.Start(fixture.dump())) << sim.Log();
+    }
+    SimServer sim;
+};
+
+TEST_F(DirprobePlain, PlainUserWithGreetingAndAcceptAllUser)
+{
+    StartSim(BaseFixture());
+    RunResult r = RunDirprobe({"4711", "4712"}, RunEnv(sim));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, std::string("ok.\n") + kJdoe +
+                         "resolving 4712\n"
+                         "GetExtensionData 4712 flag 2\n"
+                         "No IMAP\n"
+                         "AcceptAll\n"
+                         "globalLanguageByLDAP = FALSE\n"
+                         "\n"
+                         "AcceptAll\n"
+                         "User ID = asmith, name = Anna Smith\n"
+                         "\n"
+                         "native user has video greeting\n");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(DirprobePlain, RequestsFollowTheRoadOfOneExtension)
+{
+    StartSim(BaseFixture());
+    RunResult r = RunDirprobe({"4711"}, RunEnv(sim));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    // main's and the resolver's compatibility questions, then the full-form route request.
+    auto compat = sim.Calls("alpha", 75);
+    EXPECT_EQ(compat.size(), 2u);
+    auto routes = sim.Calls("alpha", 117);
+    ASSERT_EQ(routes.size(), 1u);
+    EXPECT_EQ(routes[0].args["version"], 2);
+    EXPECT_EQ(routes[0].args["full"], 1);
+    EXPECT_EQ(routes[0].args["line_id"], "4711");
+    // A user without the directory: three settings reads, then the four greeting properties
+    // (and a page look-up for each one set), then the voice timeouts.
+    std::vector<std::string> expected = {"GD_ACPTALL", "GD_IMU",   "SG_LDE",  "GREETING", "GOODBYE",
+                                         "VGREETING",  "VGOODBYE", "GD_VRREC", "GD_VRSIL"};
+    EXPECT_EQ(PropertyKeys(sim), expected);
+    auto pages = sim.Calls("alpha", 59);
+    ASSERT_EQ(pages.size(), 2u);
+    EXPECT_EQ(pages[0].args["job"], 100);
+    EXPECT_EQ(pages[0].args["variant"], 14);
+    EXPECT_EQ(pages[1].args["job"], 101);
+    // The user's name came from the user record of alpha.
+    EXPECT_EQ(sim.Calls("alpha", 35).size(), 1u);
+    // No omega at level 16.
+    EXPECT_EQ(sim.Accepts("omega"), 0);
+}
+
+TEST_F(DirprobePlain, UserWithoutDirectoryIsReadAgainOnEveryRequest)
+{
+    StartSim(BaseFixture());
+    RunResult r = RunDirprobe({"4711", "4711"}, RunEnv(sim));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    int settingsReads = 0;
+    for (const auto &k : PropertyKeys(sim)) settingsReads += (k == "GD_IMU");
+    EXPECT_EQ(settingsReads, 2);
+}
+
+TEST_F(DirprobePlain, GroupNameComesFromAlphaAtLevel16AndFromOmegaBelow)
+{
+    for (int level : {16, 15}) {
+        SCOPED_TRACE(level);
+        SimServer s;
+        ASSERT_TRUE(s.Start(BaseFixture(level).dump())) << s.Log();
+        RunResult r = RunDirprobe({"200"}, RunEnv(s));
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        std::string head = level < 16 ? "old alpha compat=15\nok.\n" : "ok.\n";
+        EXPECT_EQ(r.out, head + kGroup);
+        EXPECT_EQ(s.Calls("alpha", 150).size(), level < 16 ? 0u : 1u);
+        EXPECT_EQ(s.Calls("omega", 32).size(), level < 16 ? 1u : 0u);
+        // A group line reads no user settings.
+        EXPECT_TRUE(PropertyKeys(s).empty());
+    }
+}
+
+TEST_F(DirprobePlain, UnknownExtensionPrintsUserNotFound)
+{
+    StartSim(BaseFixture());
+    RunResult r = RunDirprobe({"999"}, RunEnv(sim));
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out,
+              "ok.\nresolving 999\nGetExtensionData 999 flag 2\nUser not found\n"
+              "globalLanguageByLDAP = FALSE\n\n\n");
+    EXPECT_TRUE(PropertyKeys(sim).empty());
+}
+
+TEST_F(DirprobePlain, RouteRequestFormFollowsTheCompatibilityLevel)
+{
+    struct Case {
+        int level;
+        const char *extension;
+        int version;
+        const char *lineIdSent;  // nullptr: no request
+    };
+    const Case cases[] = {
+        {12, "12345678901", -1, nullptr},
+        {12, "4711", 0, "4711"},
+        {13, "1234567890123456789012345", 1, "12345678901234567890"},
+        {16, "4711", 2, "4711"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.level);
+        SimServer s;
+        ASSERT_TRUE(s.Start(BaseFixture(c.level).dump())) << s.Log();
+        RunResult r = RunDirprobe({"-v", c.extension}, RunEnv(s));
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        auto routes = s.Calls("alpha", 117);
+        if (!c.lineIdSent) {
+            EXPECT_TRUE(routes.empty());
+            EXPECT_NE(r.out.find("a_apply_route_new(): unsupported long lineid 12345678901 (old server)\n"),
+                      std::string::npos)
+                << r.out;
+            EXPECT_NE(r.out.find("GetLineIDInfo: ApplyRoute failed 0x10000005\n"), std::string::npos);
+            continue;
+        }
+        ASSERT_EQ(routes.size(), 1u);
+        EXPECT_EQ(routes[0].args["version"], c.version);
+        EXPECT_EQ(routes[0].args["line_id"], c.lineIdSent);
+        EXPECT_NE(r.out.find(std::string("a_apply_ron(") + c.lineIdSent + ")\n"), std::string::npos) << r.out;
+    }
+}
+
+TEST_F(DirprobePlain, StatusTwentyThreeAsksAgainForTheShortForm)
+{
+    json f = BaseFixture();
+    f["routes"][0]["full_ec"] = 23;
+    StartSim(f);
+    RunResult r = RunDirprobe({"-v", "4711"}, RunEnv(sim));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    auto routes = sim.Calls("alpha", 117);
+    ASSERT_EQ(routes.size(), 2u);
+    EXPECT_EQ(routes[0].args["full"], 1);
+    EXPECT_EQ(routes[1].args["full"], 0);
+    EXPECT_NE(r.out.find("a_apply_ron (4711): user jdoe@127.0.0.1\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("User ID = jdoe, name = John Doe\n"), std::string::npos);
+}
+
+TEST_F(DirprobePlain, RouteFailuresAreReportedAndTheLoopGoesOn)
+{
+    json f = BaseFixture();
+    f["routes"][0]["ec"] = 7;
+    StartSim(f);
+    RunResult r = RunDirprobe({"4711", "200"}, RunEnv(sim));
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.out.find("a_apply_route_new() returned EC_7\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("GetLineIDInfo: ApplyRoute failed 0x10000001\n"), std::string::npos);
+    EXPECT_NE(r.out.find(kGroup), std::string::npos) << r.out;
+}
+
+TEST_F(DirprobePlain, VerboseShowsTheResolversProgressOnly)
+{
+    StartSim(BaseFixture(15));
+    RunResult r = RunDirprobe({"-v", "4711"}, RunEnv(sim));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    // The level line comes once, from the resolver.
+    EXPECT_EQ(r.out.find("old alpha compat=15\n"), r.out.rfind("old alpha compat=15\n"));
+    EXPECT_NE(r.out.find("old alpha compat=15\n"), std::string::npos);
+    EXPECT_NE(r.out.find("a_apply_ron(4711)\n"), std::string::npos);
+    EXPECT_NE(r.out.find("GD_IMU or SG_LDE not defined, no IMAP or LDAP!\n"), std::string::npos);
+    EXPECT_EQ(r.out.find("-->"), std::string::npos);
+    EXPECT_EQ(r.out.find("<--"), std::string::npos);
+}
+
+TEST_F(DirprobePlain, ContinuousModeReadsUntilThreeZeros)
+{
+    StartSim(BaseFixture());
+    RunResult r = RunDirprobe({"-c", "4711"}, RunEnv(sim, "200\n0000\n000\n4711\n"));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    const std::string prompt = "next extension (stop with 000): ";
+    std::string expected = std::string("ok.\n") + kJdoe + prompt;
+    std::string group = kGroup;
+    expected += group.substr(std::string("resolving 200\n").size());
+    expected += prompt + "GetExtensionData 0000 flag 2\nUser not found\nglobalLanguageByLDAP = FALSE\n\n\n";
+    expected += prompt;
+    EXPECT_EQ(r.out, expected);
+    // Nothing after "000" was resolved.
+    EXPECT_EQ(sim.Calls("alpha", 117).size(), 3u);
+}
+
+TEST_F(DirprobePlain, ContinuousModeEndsAtTheEndOfInput)
+{
+    StartSim(BaseFixture());
+    RunResult r = RunDirprobe({"-c"}, RunEnv(sim, "200\n"));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("next extension (stop with 000): "), r.out.size() - 32);
+    EXPECT_NE(r.out.find("no extension\nok.\n"), std::string::npos) << r.out;
+    EXPECT_FALSE(r.timedOut);
+}
+
+TEST_F(DirprobePlain, LongLinesAreReadInPiecesOf35)
+{
+    StartSim(BaseFixture());
+    std::string line(40, '1');
+    RunResult r = RunDirprobe({"-c", "-v", std::string(40, '2')}, RunEnv(sim, line + "\n000\n"));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("resolving " + std::string(35, '2') + "\n"), std::string::npos);
+    EXPECT_NE(r.out.find("GetExtensionData " + std::string(35, '1') + " flag 2\n"), std::string::npos);
+    EXPECT_NE(r.out.find("GetExtensionData 11111 flag 2\n"), std::string::npos);
+}
+
+// ---- Start-up failures -------------------------------------------------------------------------
+
+TEST_F(DirprobePlain, UsageAndOptionErrors)
+{
+    const char usage[] =
+        "usage: dirprobe [-v] [-d] [-c] <extension> [<extension> ....]\n"
+        "\t-c continuous mode\n"
+        "\t-d for ldap debug\n"
+        "\t-v verbose\n";
+    testsupport::RunOptions o;
+    o.unset = {"OMEGAHOST"};
+    RunResult none = RunDirprobe({}, o);
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_EQ(none.err, usage);
+    EXPECT_EQ(none.out, "");
+    RunResult question = RunDirprobe({"-?"}, o);
+    EXPECT_EQ(question.exitCode, 1);
+    EXPECT_EQ(question.err, usage);
+    RunResult unknown = RunDirprobe({"-x", "4711"}, o);
+    EXPECT_EQ(unknown.exitCode, 1);
+    EXPECT_EQ(unknown.err, DirprobePath() + ": unknown option, -x\n" + usage);
+}
+
+TEST_F(DirprobePlain, NoEnvironmentFileEndsTheProgram)
+{
+    testsupport::TempDir root;
+    testsupport::RunOptions o;
+    o.unset = {"OMEGAHOST"};
+    o.env = {"FAXROOT=" + root.path(), "LDAPNOINIT=1"};
+    RunResult r = RunDirprobe({"4711"}, o);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("config not found!!\n"), std::string::npos) << r.err;
+}
+
+TEST_F(DirprobePlain, StartUpFailuresEndWithExitCodeOne)
+{
+    // alpha unreachable
+    {
+        testsupport::RunOptions o;
+        int port = testsupport::FreePort();
+        o.env = {"TELAMORPCMAP=127.0.0.1:" + std::to_string(port), "ALPHAHOST=127.0.0.1", "OMEGAHOST=127.0.0.1",
+                 "LDAPNOINIT=1"};
+        RunResult r = RunDirprobe({"4711"}, o);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.out.rfind("127.0.0.1: RPC: ", 0), 0u) << r.out;
+        EXPECT_EQ(r.out.find("ok."), std::string::npos);
+    }
+    // the compatibility question is not answered
+    {
+        json f = BaseFixture();
+        f["faults"] = json::array({{{"prog", "alpha"}, {"proc", 75}, {"close", true}}});
+        SimServer s;
+        ASSERT_TRUE(s.Start(f.dump())) << s.Log();
+        RunResult r = RunDirprobe({"4711"}, RunEnv(s));
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.out.rfind("a_get_compat: RPC: ", 0), 0u) << r.out;
+    }
+    // level 15 and omega down
+    {
+        testsupport::SimServerOptions so;
+        so.omega = false;
+        SimServer s;
+        ASSERT_TRUE(s.Start(BaseFixture(15).dump(), so)) << s.Log();
+        RunResult r = RunDirprobe({"4711"}, RunEnv(s));
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.out.rfind("old alpha compat=15\n127.0.0.1: RPC: ", 0), 0u) << r.out;
+    }
+    // the resolver's own start fails (its compatibility question is refused)
+    {
+        json f = BaseFixture();
+        f["faults"] = json::array({{{"prog", "alpha"}, {"proc", 75}, {"skip", 1}, {"close", true}}});
+        SimServer s;
+        ASSERT_TRUE(s.Start(f.dump())) << s.Log();
+        RunResult r = RunDirprobe({"4711"}, RunEnv(s));
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_NE(r.out.find("a_get_compat: RPC: "), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("ResolverInit Error 0x10000005\n"), std::string::npos) << r.out;
+    }
+}
+
+TEST_F(DirprobePlain, OnlyTheOptionLetterCMeansPurelyInteractive)
+{
+    StartSim(BaseFixture());
+    RunResult r = RunDirprobe({"-c"}, RunEnv(sim, "000\n"));
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "no extension\nok.\nnext extension (stop with 000): ");
+}
+
+TEST_F(DirprobePlain, OptionsEndAtTheFirstExtension)
+{
+    StartSim(BaseFixture());
+    RunResult r = RunDirprobe({"-cv", "4711", "-d"}, RunEnv(sim, "000\n"));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("resolving -d\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("a_apply_ron(4711)\n"), std::string::npos);
+}
+
+}  // namespace
