@@ -84,7 +84,7 @@ struct CgiRequest {
     const char *queryString = nullptr;    // QUERY_STRING
     const char *contentLength = nullptr;  // CONTENT_LENGTH
     const char *contentType = nullptr;    // CONTENT_TYPE
-    FILE *in = nullptr;                   // request body or typed input
+    FILE *in = nullptr;                   // request body or typed input; null reads as empty
     FILE *err = nullptr;                  // prompts and echo of the interactive mode
     // Directory of uploaded files; null stores no file (the entries are still made).
     const char *uploadDir = "/tmp";
@@ -94,15 +94,15 @@ struct CgiRequest {
 CgiRequest CgiProcessRequest();
 
 // CgiReadInput over a request: on CGI_OK *count holds the number of entries.
-CgiError CgiReadInputFrom(const CgiRequest &request, CgiEntry **list, int *count);
+[[nodiscard]] CgiError CgiReadInputFrom(const CgiRequest &request, CgiEntry **list, int *count);
 // The POST body (malloc'd into *text) of request.contentLength bytes read from request.in.
-CgiError CgiReadPostFrom(const CgiRequest &request, char **text);
+[[nodiscard]] CgiError CgiReadPostFrom(const CgiRequest &request, char **text);
 // A malloc'd copy of request.queryString into *text.
-CgiError CgiReadGetFrom(const CgiRequest &request, char **text);
+[[nodiscard]] CgiError CgiReadGetFrom(const CgiRequest &request, char **text);
 // The typed line from `in` (prompts and echo to `err`), malloc'd; null only when memory runs out.
 char *CgiReadInteractiveFrom(FILE *in, FILE *err);
 // Checks a CONTENT_LENGTH text: plain decimal digits, value at most CGI_MAX_CONTENT_LENGTH.
-CgiError CgiContentLength(const char *text, unsigned long *length);
+[[nodiscard]] CgiError CgiContentLength(const char *text, unsigned long *length);
 // Multipart parse of request.in. CONTENT_LENGTH unset: *count 0, list unchanged, nothing read;
 // invalid: CGI_ERR_BAD_LENGTH; at most that many bytes are read. No "boundary=" in CONTENT_TYPE
 // (or a boundary too long for one delimiter line): empty list, nothing read. Parsing ends at the
@@ -110,7 +110,7 @@ CgiError CgiContentLength(const char *text, unsigned long *length);
 // and its content is written to uploadDir under the last path component of the file name, created
 // exclusively (O_EXCL, no symbolic link followed, mode 0600); an empty name, "." or ".." writes
 // no file. CGI_ERR_UPLOAD when the file cannot be created (entries made so far stay in *list).
-CgiError CgiParseMultipartFrom(const CgiRequest &request, CgiEntry **list, int *count);
+[[nodiscard]] CgiError CgiParseMultipartFrom(const CgiRequest &request, CgiEntry **list, int *count);
 // Reads characters from `in` until a newline, the end of the input or n characters stored; a
 // newline read is stored behind them (a newline after the n-th character stays unread). Returns
 // the count stored (0 only at the end of the input) and writes a NUL behind: buffer needs n + 1.

@@ -29,7 +29,7 @@ struct Body {
 
 int GetByte(Body &body)
 {
-    if (body.left == 0)
+    if (body.left == 0 || body.in == nullptr)
         return EOF;
     int c = std::getc(body.in);
     if (c == EOF)
@@ -400,7 +400,7 @@ char *CgiReadInteractiveFrom(FILE *in, FILE *err)
         return nullptr;
     size_t length = 0;
     for (;;) {
-        int c = std::getc(in);
+        int c = in != nullptr ? std::getc(in) : EOF;
         if (c == EOF || c == '\n')
             break;
         if (length == room) {
@@ -434,7 +434,9 @@ CgiError CgiReadPostFrom(const CgiRequest &request, char **text)
     auto *body = static_cast<char *>(std::malloc(length + 1));
     if (body == nullptr)
         return CGI_ERR_MEMORY;
-    size_t got = length == 0 ? 0 : std::fread(body, 1, length, request.in);
+    size_t got = 0;
+    if (length > 0 && request.in != nullptr)
+        got = std::fread(body, 1, length, request.in);
     if (got < length) {
         std::free(body);
         return CGI_ERR_SHORT_INPUT;
@@ -510,7 +512,7 @@ CgiError CgiParseMultipartFrom(const CgiRequest &request, CgiEntry **list, int *
         return error;
     CgiListInit(list);
     std::string boundary = Boundary(request.contentType);
-    if (boundary.empty() || request.in == nullptr)
+    if (boundary.empty())
         return CGI_OK;
 
     MultipartReader reader{Body{request.in, length}, "--" + boundary, "--" + boundary + "--", {}};
