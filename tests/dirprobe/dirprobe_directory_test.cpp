@@ -1,0 +1,299 @@
+// dirprobe with a real directory (slapd) and a real IMAP server (dovecot): directory users, the
+// route cache, the IMAP login check, and the password prompt on a terminal.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+
+#include "dirprobe_env.h"
+#include "dovecot.h"
+#include "slapd.h"
+
+namespace {
+
+using namespace dirprobe_test;
+using testsupport::RunResult;
+using testsupport::SimServer;
+
+const char kLdif[] =
+    "dn: dc=example,dc=test\n"
+    "objectClass: dcObject\nobjectClass: organization\no: Example\ndc: example\n\n"
+    "dn: ou=people,dc=example,dc=test\nobjectClass: organizationalUnit\nou: people\n\n"
+    "dn: uid=jdoe,ou=people,dc=example,dc=test\n"
+    "objectClass: inetOrgPerson\nuid: jdoe\ncn: John Doe\nsn: Doe\ngivenName: John\n"
+    "telephoneNumber: 5000\npreferredLanguage: DE\ndepartmentNumber: +49 30 5000\n"
+    "description: mode=\"fax\" TSI = \"+49 30 5099\"\n\n"
+    "dn: uid=mmueller,ou=people,dc=example,dc=test\n"
+    "objectClass: inetOrgPerson\nuid: mmueller\ncn:: TWFyaWEgTcO8bGxlcg==\nsn:: TcO8bGxlcg==\n"
+    "givenName: Maria\ntelephoneNumber: 5001\n\n"
+    "dn: uid=noname,ou=people,dc=example,dc=test\n"
+    "objectClass: account\nuid: noname\nhost: 5002\n\n";
+
+class DirprobeDirectory : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        slapd = new testsupport::Slapd;
+        testsupport::SlapdOptions so;
+        so.ldif = kLdif;
+        so.tls = false;
+        if (!slapd->Start(so)) {
+            setupError = "slapd: " + slapd->error() + "\n" + slapd->Log();
+            return;
+        }
+        dovecot = new testsupport::Dovecot;
+        if (!dovecot->Start()) setupError = "dovecot: " + dovecot->error() + "\n" + dovecot->Log();
+    }
+    static void TearDownTestSuite()
+    {
+        delete dovecot;
+        delete slapd;
+        dovecot = nullptr;
+        slapd = nullptr;
+    }
+    void SetUp() override { ASSERT_EQ(setupError, ""); }
+
+    // Directory users: 5000 (IMAP), 5001 (directory only, UTF-8 name), 5002 (entry without names),
+    // 5003 (IMAP, not in the directory).
+    json Fixture()
+    {
+        json f = BaseFixture();
+        auto route = [](const char *line, const char *user) {
+            return json{{"line_id", line}, {"route_id", std::string("R") + line}, {"server", "127.0.0.1"},
+                        {"user", user}};
+        };
+        f["routes"].push_back(route("5000", "ldapu"));
+        f["routes"].push_back(route("5001", "mueller"));
+        f["routes"].push_back(route("5002", "noname"));
+        f["routes"].push_back(route("5003", "ghost"));
+        json ldap = {{"GD_LDH", "127.0.0.1"},
+                     {"GD_LDPRT", std::to_string(slapd->port())},
+                     {"GD_LDBAS", "ou=people,dc=example,dc=test"},
+                     {"GD_LDFIL", "(|(telephoneNumber=%s)(host=%s))"}};
+        json imap = ldap;
+        imap["GD_IMU"] = "1";
+        imap["GD_IMH"] = dovecot->HostPort();
+        imap["GD_IMS"] = "Sent";
+        imap["GD_IMD"] = "Trash";
+        imap["GD_SMH"] = "smtp.example.test";
+        imap["SG_MYDOM"] = "example.test";
+        imap["GD_LDLNG"] = "preferredLanguage";
+        imap["GD_LDATS"] = "departmentNumber";
+        imap["a5000"] = "500";
+        f["properties"]["ldapu"] = imap;
+        f["properties"]["ghost"] = imap;
+        json dirOnly = ldap;
+        dirOnly["SG_LDE"] = "1";
+        f["properties"]["mueller"] = dirOnly;
+        f["properties"]["noname"] = dirOnly;
+        f["jobs"].push_back({{"user", "ldapu"}, {"kind", 2}, {"job", 500},
+                             {"pages", json::array({{{"page", 1}, {"variants", {{"14", {{"size", 8}}}}}}})}});
+        return f;
+    }
+
+    static testsupport::Slapd *slapd;
+    static testsupport::Dovecot *dovecot;
+    static std::string setupError;
+    SimServer sim;
+};
+
+testsupport::Slapd *DirprobeDirectory::slapd = nullptr;
+testsupport::Dovecot *DirprobeDirectory::dovecot = nullptr;
+std::string DirprobeDirectory::setupError;
+
+std::string ImapBlock(const std::string &hostPort)
+{
+    return "IMAP Host\t= " + hostPort +
+           "\n"
+           "IMAP User\t= jdoe\n"
+           "IMAP SendFolder\t= Sent\n"
+           "IMAP DeleteItemsFolder\t= Trash\n"
+           "SMTP Host\t= smtp.example.test\n"
+           "SMTP Domain\t= example.test\n";
+}
+
+TEST_F(DirprobeDirectory, ImapUserWithAWorkingLogin)
+{
+    ASSERT_TRUE(sim.Start(Fixture().dump())) << sim.Log();
+    RunResult r = RunDirprobe({"5000"}, RunEnv(sim, "s3cret\n"));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "ok.\n"
+                     "resolving 5000\n"
+                     "GetExtensionData 5000 flag 2\n"
+                     "Check Language by LDAP\n"
+                     "globalLanguageByLDAP = TRUE\n"
+                     "lang=de\n"
+                     "\n"
+                     "User ID = ldapu, name = John Doe\n"
+                     "IMAP User jdoe\n"
+                     "TSI = +49 30 5000\n"
+                     "\n"
+                     "ldap user has greeting\n" +
+                         ImapBlock(dovecot->HostPort()) +
+                         "enter password for user jdoe: checking IMAP login ... \n"
+                         "ok.\n"
+                         "The LDAP/IMAP4 configuration seems to be OK.\n"
+                         "\n\n");
+    EXPECT_NE(r.err.find("IMAP: "), std::string::npos);
+    // The greeting properties of an IMAP user carry the extension.
+    auto keys = PropertyKeys(sim);
+    for (const char *k : {"a5000", "b5000", "A5000", "B5000"}) {
+        EXPECT_NE(std::find(keys.begin(), keys.end(), k), keys.end()) << k;
+    }
+}
+
+TEST_F(DirprobeDirectory, WrongPasswordMakesExactlyOneLoginAttempt)
+{
+    ASSERT_TRUE(sim.Start(Fixture().dump())) << sim.Log();
+    int before = dovecot->PasswordMismatches();
+    RunResult r = RunDirprobe({"5000"}, RunEnv(sim, "wrong\n"));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("enter password for user jdoe: checking IMAP login ... \nfailed!\n\n\n"), std::string::npos)
+        << r.out;
+    // dovecot writes its log line a moment after it answered.
+    for (int i = 0; i < 50 && dovecot->PasswordMismatches() == before; ++i) usleep(100000);
+    EXPECT_EQ(dovecot->PasswordMismatches() - before, 1) << dovecot->Log();
+}
+
+TEST_F(DirprobeDirectory, EndOfInputAtThePromptMakesNoLoginAttempt)
+{
+    ASSERT_TRUE(sim.Start(Fixture().dump())) << sim.Log();
+    int before = dovecot->PasswordMismatches();
+    RunResult r = RunDirprobe({"5000"}, RunEnv(sim));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("checking IMAP login ... \nfailed!\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.err.find("IMAP: "), std::string::npos) << r.err;
+    EXPECT_EQ(dovecot->PasswordMismatches(), before);
+}
+
+TEST_F(DirprobeDirectory, CachedRouteReadsNoPropertiesTheSecondTime)
+{
+    ASSERT_TRUE(sim.Start(Fixture().dump())) << sim.Log();
+    RunResult r = RunDirprobe({"5001", "5001"}, RunEnv(sim));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    auto keys = PropertyKeys(sim);
+    // A directory-only user on a miss: every settings key in its order, once.
+    std::vector<std::string> settings(keys.begin(), keys.begin() + 23);
+    std::vector<std::string> expected = {
+        "GD_ACPTALL", "GD_IMU",   "SG_LDE",   "GD_LDH",    "GD_LDDL",  "GD_LDTYPE", "SG_LDTYPE", "GD_LDCERT",
+        "SG_LDCERT",  "GD_LDPRT", "GD_LDTO",  "SG_LDTO",   "GD_LDU",   "SG_LDBNAM", "GD_LDP",    "SG_LDBPWD",
+        "GD_LDBAS",   "GD_LDFIL", "GD_LDLNG", "GD_LDAGN",  "GD_LDASN", "GD_LDATS",  "GD_LDAED"};
+    EXPECT_EQ(settings, expected);
+    int imu = 0;
+    for (const auto &k : keys) imu += (k == "GD_IMU");
+    EXPECT_EQ(imu, 1);
+    // One connection serves all property reads of the user's server.
+    // The name came from the directory, converted to ISO-8859-15, and was not asked of alpha.
+    EXPECT_NE(r.out.find("User ID = mueller, name = Maria M\xFCller\n"), std::string::npos) << r.out;
+    EXPECT_TRUE(sim.Calls("alpha", 35).empty());
+}
+
+TEST_F(DirprobeDirectory, EntryWithoutNamesAndUserNotInTheDirectory)
+{
+    ASSERT_TRUE(sim.Start(Fixture().dump())) << sim.Log();
+    RunResult r = RunDirprobe({"5002", "5003"}, RunEnv(sim));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    // A found entry without names gives one blank, which alpha is not asked to replace.
+    EXPECT_NE(r.out.find("User ID = noname, name =  \n"), std::string::npos) << r.out;
+    // Not in the directory: "User not found", but the user id is known, so the settings block
+    // follows without a password prompt (the directory gave no IMAP name).
+    EXPECT_NE(r.out.find("GetExtensionData 5003 flag 2\nUser not found\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("enter password"), std::string::npos);
+}
+
+TEST_F(DirprobeDirectory, DebugOptionStartsEachResultWithTwoEmptyLines)
+{
+    ASSERT_TRUE(sim.Start(Fixture().dump())) << sim.Log();
+    RunResult r = RunDirprobe({"-d", "-v", "5001"}, RunEnv(sim));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("\n\n\nglobalLanguageByLDAP = FALSE\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("resolver: search base = ou=people,dc=example,dc=test\n"), std::string::npos) << r.out;
+    // Without -d the directory's debug lines stay out even with -v.
+    RunResult quiet = RunDirprobe({"-v", "5001"}, RunEnv(sim));
+    EXPECT_EQ(quiet.out.find("resolver: search base"), std::string::npos) << quiet.out;
+}
+
+// Reads from the terminal's master side until `want` appears or the time runs out.
+bool ReadUntil(int fd, std::string &seen, const std::string &want, int timeoutMs)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (seen.find(want) == std::string::npos) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+        char buf[4096];
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n <= 0) return seen.find(want) != std::string::npos;
+        seen.append(buf, static_cast<size_t>(n));
+    }
+    return true;
+}
+
+TEST_F(DirprobeDirectory, PasswordTypedOnATerminalIsNeverShown)
+{
+    ASSERT_TRUE(sim.Start(Fixture().dump())) << sim.Log();
+    auto opts = RunEnv(sim);
+    std::vector<std::string> env = opts.env;
+    int master = -1;
+    pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        for (const auto &name : opts.unset) unsetenv(name.c_str());
+        for (const auto &e : env) putenv(const_cast<char *>(e.c_str()));
+        std::string path = DirprobePath();
+        execl(path.c_str(), path.c_str(), "-c", "5000", static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    std::string seen;
+    ASSERT_TRUE(ReadUntil(master, seen, "enter password for user jdoe: ", 30000)) << seen;
+    ASSERT_EQ(write(master, "s3cret\r", 7), 7);
+    ASSERT_TRUE(ReadUntil(master, seen, "next extension (stop with 000): ", 30000)) << seen;
+    // Echo is back on: the next line typed is shown.
+    ASSERT_EQ(write(master, "000\r", 4), 4);
+    ReadUntil(master, seen, "(stop with 000): 000", 10000);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(master);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
+    EXPECT_EQ(seen.find("s3cret"), std::string::npos) << seen;
+    EXPECT_NE(seen.find("The LDAP/IMAP4 configuration seems to be OK."), std::string::npos) << seen;
+    EXPECT_NE(seen.find("stop with 000): 000"), std::string::npos) << seen;
+}
+
+TEST_F(DirprobeDirectory, InterruptAtThePromptRestoresTheEcho)
+{
+    ASSERT_TRUE(sim.Start(Fixture().dump())) << sim.Log();
+    auto opts = RunEnv(sim);
+    int master = -1;
+    pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        for (const auto &name : opts.unset) unsetenv(name.c_str());
+        for (const auto &e : opts.env) putenv(const_cast<char *>(e.c_str()));
+        std::string path = DirprobePath();
+        execl(path.c_str(), path.c_str(), "5000", static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    std::string seen;
+    ASSERT_TRUE(ReadUntil(master, seen, "enter password for user jdoe: ", 30000)) << seen;
+    termios mode{};
+    ASSERT_EQ(tcgetattr(master, &mode), 0);
+    EXPECT_EQ(mode.c_lflag & ECHO, 0u);
+    kill(pid, SIGINT);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
+    ASSERT_EQ(tcgetattr(master, &mode), 0);
+    EXPECT_NE(mode.c_lflag & ECHO, 0u);
+    close(master);
+}
+
+}  // namespace
