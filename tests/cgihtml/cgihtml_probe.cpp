@@ -1,8 +1,10 @@
 // Child program of the CGI input tests: reads the request like the report program does and
-// prints the entries, one "name=value" line each, with CR, LF and backslash escaped.
+// prints the entries, one "name=value" line each, with CR, LF and backslash escaped. Started by a
+// web server (CGIHTML_PROBE_HEADER set), it writes a plain-text header first.
 #include "cgihtml.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -26,6 +28,8 @@ int main()
 {
     CgiEntry *entries = nullptr;
     int count = CgiReadInput(&entries);
+    if (std::getenv("CGIHTML_PROBE_HEADER") != nullptr)
+        std::printf("Content-type: text/plain\r\n\r\n");
     std::printf("count=%d\n", count);
     for (const CgiEntry *e = entries; e != nullptr; e = CgiListNext(e)) {
         PrintEscaped(e->name);
