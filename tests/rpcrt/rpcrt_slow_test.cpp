@@ -1,0 +1,70 @@
+// The 25-second bounds of a client made by clnt_create: the total call time-out against a
+// server that never answers, and the connect against one that never completes it.
+#include "rpcrt/rpcrt.h"
+#include "rpcrt_helpers.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+using namespace rpcrt_test;
+
+namespace {
+
+double SecondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+TEST(TotalTimeout, ServerThatNeverAnswersIsGivenUpAfter25Seconds)
+{
+    rpc_runtime_init();
+    SilentListener listener;
+    ASSERT_GT(listener.port(), 0);
+    std::string port = std::to_string(listener.port());
+    ScopedEnv env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", port.c_str()}};
+    CLIENT *client = tela::clnt_create("127.0.0.1", kTestProgram, 1, "tcp");
+    ASSERT_NE(client, nullptr);
+    int value = 1, result = 0;
+    auto start = std::chrono::steady_clock::now();
+    // The caller asks for 60 s; the handle's total of 25 s wins.
+    EXPECT_EQ(tela::clnt_call(client, kProcEcho, Xdr(xdr_int), &value, Xdr(xdr_int), &result, {60, 0}),
+              RPC_TIMEDOUT);
+    double elapsed = SecondsSince(start);
+    EXPECT_GE(elapsed, 24.0);
+    EXPECT_LT(elapsed, 59.0);
+    clnt_destroy(client);
+    rpc_runtime_cleanup();
+}
+
+TEST(TotalTimeout, ConnectThatNeverCompletesIsGivenUpAfter25Seconds)
+{
+    // The accept queue of this listener is full, so further connection requests are dropped.
+    SilentListener listener(0);
+    ASSERT_GT(listener.port(), 0);
+    struct sockaddr_in addr = LoopbackAddress(listener.port());
+    std::vector<int> fillers;
+    for (int i = 0; i < 4; ++i) {
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        connect(fd, reinterpret_cast<struct sockaddr *>(&addr), sizeof addr);
+        fillers.push_back(fd);
+    }
+    std::string port = std::to_string(listener.port());
+    ScopedEnv env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", port.c_str()}};
+    auto start = std::chrono::steady_clock::now();
+    CLIENT *client = tela::clnt_create("127.0.0.1", kTestProgram, 1, "tcp");
+    double elapsed = SecondsSince(start);
+    EXPECT_EQ(client, nullptr);
+    EXPECT_EQ(rpc_createerr.cf_stat, RPC_SYSTEMERROR);
+    EXPECT_EQ(rpc_createerr.cf_error.re_errno, ETIMEDOUT);
+    EXPECT_GE(elapsed, 24.0);
+    EXPECT_LT(elapsed, 60.0);
+    if (client != nullptr)
+        clnt_destroy(client);
+    for (int fd : fillers)
+        close(fd);
+}
+
+}  // namespace

@@ -1,0 +1,457 @@
+// The RPC runtime against our small RPC server on loopback: the port map, client creation, the
+// locked call, destroy, and the runtime start and stop.
+#include "rpcrt/rpcrt.h"
+#include "rpcrt/rpcrt_internal.h"
+#include "rpcrt_helpers.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+using namespace rpcrt_test;
+
+namespace {
+
+// ---- rpclib: a pure function of the environment ---------------------------------------------
+
+struct MapCase {
+    const char *map;     // TELAMORPCMAP, nullptr: unset
+    const char *base;    // TELAMORPCPORT, nullptr: unset
+    const char *offset;  // TELAMORPCOFFSET, nullptr: unset
+    const char *host;
+    rpcprog_t program;
+    unsigned short port;
+    const char *message;  // expected standard error, byte for byte
+};
+
+const MapCase kMapCases[] = {
+    // The examples: a four-character host and omega (slot 5).
+    {"beta:7000;host:7100", nullptr, nullptr, "host", kOmegaProgram, 7105, ""},
+    {"host:71x0", nullptr, nullptr, "host", kOmegaProgram, 76,
+     "bad TELAMORPCMAP: number expected near character 6\n"},
+    {"host", nullptr, nullptr, "host", kOmegaProgram, 0,
+     "bad TELAMORPCMAP: syntax error near character 6\n"},
+    {"beta:7000;gamma:7100", nullptr, nullptr, "host", kOmegaProgram, 0, ""},
+    // A base port for every host, plus the slot; a program outside the table gets the base.
+    {nullptr, "9000", nullptr, "host", kAlphaProgram, 9000, ""},
+    {nullptr, "9000", nullptr, "host", kOmegaProgram, 9005, ""},
+    {nullptr, "9000", nullptr, "host", 9081975, 9006, ""},
+    {nullptr, "9000", nullptr, "host", kTestProgram, 9000, ""},
+    {nullptr, "0", nullptr, "host", kOmegaProgram, 0, ""},
+    {nullptr, nullptr, nullptr, "host", kOmegaProgram, 0, ""},
+    // Ports wrap modulo 65536.
+    {"host:-1", nullptr, nullptr, "host", kAlphaProgram, 65535, ""},
+    {"host:70000", nullptr, nullptr, "host", kAlphaProgram, 4464, ""},
+    {nullptr, "65535", nullptr, "host", 9081975, 5, ""},
+    // Blanks are dropped before positions are counted; tabs are not blanks.
+    {" host :x", nullptr, nullptr, "host", kOmegaProgram, 5,
+     "bad TELAMORPCMAP: number expected near character 6\n"},
+    {"ho st:7 000", nullptr, nullptr, "host", kAlphaProgram, 7000, ""},
+    {"\thost:7000", nullptr, nullptr, "host", kAlphaProgram, 0, ""},
+    // A map that does not name the host gives nothing, TELAMORPCPORT notwithstanding; an empty
+    // map counts as set.
+    {"beta:7000", "9000", nullptr, "host", kAlphaProgram, 0, ""},
+    {"", "9000", nullptr, "host", kAlphaProgram, 0, ""},
+    // The map is matched as text: no name resolution, case matters.
+    {"localhost:7000;127.0.0.1:8000", nullptr, nullptr, "127.0.0.1", kAlphaProgram, 8000, ""},
+    {"HOST:7000", nullptr, nullptr, "host", kAlphaProgram, 0, ""},
+    // A program outside the table gets nothing from a map.
+    {"host:7000", nullptr, nullptr, "host", kTestProgram, 0, ""},
+    // The offset is taken off again to find the slot.
+    {nullptr, "9000", "100", "host", kOmegaProgram + 100, 9005, ""},
+    {nullptr, "9000", "-3", "host", kOmegaProgram - 3, 9005, ""},
+    {nullptr, "9000", "100", "host", kOmegaProgram, 9000, ""},
+    // A host field runs to the next colon, semicolons included; a missing port is reported at
+    // the character after the host's colon.
+    {"beta;host:7000", nullptr, nullptr, "host", kAlphaProgram, 0, ""},
+    {"beta:7000;host:", nullptr, nullptr, "host", kAlphaProgram, 0,
+     "bad TELAMORPCMAP: syntax error near character 16\n"},
+    {"beta:7000;host:;;", nullptr, nullptr, "host", kAlphaProgram, 0,
+     "bad TELAMORPCMAP: syntax error near character 16\n"},
+    {"beta:7000;other", nullptr, nullptr, "host", kAlphaProgram, 0,
+     "bad TELAMORPCMAP: syntax error near character 17\n"},
+    {"beta:;host:7000", nullptr, nullptr, "host", kAlphaProgram, 0, ""},
+    // Colons before a host and semicolons before a port are skipped; ";;" makes ";b" a host.
+    {"::host:;;7000", nullptr, nullptr, "host", kAlphaProgram, 7000, ""},
+    {"a:1;;b:2", nullptr, nullptr, "b", kAlphaProgram, 0, ""},
+    // Junk after the number of a non-matching entry says nothing.
+    {"beta:7x;host:7100", nullptr, nullptr, "host", kAlphaProgram, 7100, ""},
+};
+
+TEST(RpcLib, PortFromEnvironment)
+{
+    int index = 0;
+    for (const MapCase &c : kMapCases) {
+        ScopedEnv env{{"TELAMORPCMAP", c.map}, {"TELAMORPCPORT", c.base}, {"TELAMORPCOFFSET", c.offset}};
+        StderrCapture err;
+        unsigned short port = tela::rpclib(c.host, c.program, 1);
+        EXPECT_EQ(port, c.port) << "case " << index;
+        EXPECT_EQ(err.Text(), c.message) << "case " << index;
+        ++index;
+    }
+}
+
+// ---- Client creation -------------------------------------------------------------------------
+
+TEST(ClntCreate, ProtocolNamesBeforeHost)
+{
+    struct Case {
+        const char *proto;
+        enum clnt_stat status;
+        int err;
+    } cases[] = {
+        {"bogus", RPC_UNKNOWNPROTO, EPFNOSUPPORT},
+        {"", RPC_UNKNOWNPROTO, EPFNOSUPPORT},
+        {"ip", RPC_SYSTEMERROR, EPFNOSUPPORT},   // known, but neither TCP nor UDP
+        {"icmp", RPC_SYSTEMERROR, EPFNOSUPPORT},
+    };
+    ScopedEnv env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", "9"}};
+    for (const Case &c : cases) {
+        rpc_createerr.cf_stat = RPC_SUCCESS;
+        rpc_createerr.cf_error.re_errno = 0;
+        EXPECT_EQ(tela::clnt_create("localhost", kTestProgram, 1, c.proto), nullptr) << c.proto;
+        EXPECT_EQ(rpc_createerr.cf_stat, c.status) << c.proto;
+        EXPECT_EQ(rpc_createerr.cf_error.re_errno, c.err) << c.proto;
+    }
+    // libtirpc's texts read right with Linux error numbers.
+    EXPECT_EQ(std::string(clnt_spcreateerror("localhost")),
+              "localhost: RPC: Remote system error - Protocol family not supported");
+}
+
+class WithServer : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        rpc_runtime_init();
+        server = new TestServer({kTestProgram, kOmegaProgram});
+    }
+    static void TearDownTestSuite()
+    {
+        delete server;
+        server = nullptr;
+        rpc_runtime_cleanup();
+    }
+    void SetUp() override { ASSERT_TRUE(server->started()) << server->Log(); }
+
+    static std::string Port() { return std::to_string(server->port()); }
+
+    static int Echo(CLIENT *client, int value, enum clnt_stat *status)
+    {
+        int result = -1;
+        *status = tela::clnt_call(client, kProcEcho, Xdr(xdr_int), &value, Xdr(xdr_int), &result,
+                                  {25, 0});
+        return result;
+    }
+
+    static TestServer *server;
+};
+
+TestServer *WithServer::server = nullptr;
+
+TEST_F(WithServer, CallsSucceedOverTcpAndUdp)
+{
+    ScopedEnv env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", Port().c_str()}};
+    for (const char *proto : {"tcp", "udp", "TCP", "UDP"}) {
+        CLIENT *client = tela::clnt_create("127.0.0.1", kTestProgram, 1, proto);
+        ASSERT_NE(client, nullptr) << proto << ": " << clnt_spcreateerror("127.0.0.1");
+        for (int value : {0, 7, -2, 123456}) {
+            enum clnt_stat status;
+            EXPECT_EQ(Echo(client, value, &status), value) << proto;
+            EXPECT_EQ(status, RPC_SUCCESS) << proto;
+        }
+        char *text = nullptr;
+        EXPECT_EQ(tela::clnt_call(client, kProcString, Xdr(xdr_void), nullptr,
+                                  Xdr(xdr_wrapstring), &text, {25, 0}),
+                  RPC_SUCCESS);
+        ASSERT_NE(text, nullptr);
+        EXPECT_STREQ(text, "hello");
+        xdr_free(Xdr(xdr_wrapstring), &text);
+        clnt_destroy(client);
+    }
+}
+
+TEST_F(WithServer, MappedPortNeedsNoPortmapper)
+{
+    // The server listens on port p; omega is slot 5, so a base of p - 5 reaches it.
+    std::string base = std::to_string(server->port() - 5);
+    std::string map = "localhost:1;127.0.0.1:" + base;
+    ScopedEnv env{{"TELAMORPCMAP", map.c_str()}, {"TELAMORPCPORT", "1"}};
+    CLIENT *client = tela::clnt_create("127.0.0.1", kOmegaProgram, 1, "tcp");
+    ASSERT_NE(client, nullptr) << clnt_spcreateerror("127.0.0.1");
+    int fd = -1;
+    ASSERT_TRUE(CLNT_CONTROL(client, CLGET_FD, &fd));
+    struct sockaddr_in peer = {};
+    socklen_t len = sizeof peer;
+    ASSERT_EQ(getpeername(fd, reinterpret_cast<struct sockaddr *>(&peer), &len), 0);
+    EXPECT_EQ(ntohs(peer.sin_port), server->port());
+    enum clnt_stat status;
+    EXPECT_EQ(Echo(client, 42, &status), 42);
+    EXPECT_EQ(status, RPC_SUCCESS);
+    clnt_destroy(client);
+}
+
+TEST_F(WithServer, NeverBindsAReservedPort)
+{
+    ScopedEnv env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", Port().c_str()}};
+    for (const char *proto : {"tcp", "udp"}) {
+        CLIENT *client = tela::clnt_create("127.0.0.1", kTestProgram, 1, proto);
+        ASSERT_NE(client, nullptr) << proto;
+        enum clnt_stat status;
+        Echo(client, 1, &status);  // a UDP socket gets its local port on the first send
+        EXPECT_EQ(status, RPC_SUCCESS) << proto;
+        int fd = -1;
+        ASSERT_TRUE(CLNT_CONTROL(client, CLGET_FD, &fd));
+        EXPECT_GE(LocalPort(fd), 1024) << proto << " (running as uid " << getuid() << ")";
+        clnt_destroy(client);
+    }
+}
+
+TEST_F(WithServer, ErrorTextsOfLibtirpcWorkOnOurHandles)
+{
+    ScopedEnv env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", Port().c_str()}};
+    CLIENT *client = tela::clnt_create("127.0.0.1", kTestProgram, 1, "tcp");
+    ASSERT_NE(client, nullptr);
+    EXPECT_EQ(tela::clnt_call(client, 99, Xdr(xdr_void), nullptr, Xdr(xdr_void), nullptr, {25, 0}),
+              RPC_PROCUNAVAIL);
+    EXPECT_EQ(std::string(clnt_sperror(client, "a_proc99")), "a_proc99: RPC: Procedure unavailable");
+    struct rpc_err err = {};
+    CLNT_GETERR(client, &err);
+    EXPECT_EQ(err.re_status, RPC_PROCUNAVAIL);
+    clnt_destroy(client);
+
+    // The program the server does not serve.
+    client = tela::clnt_create("127.0.0.1", kTestProgram + 1, 1, "tcp");
+    ASSERT_NE(client, nullptr);
+    EXPECT_EQ(tela::clnt_call(client, kProcNull, Xdr(xdr_void), nullptr, Xdr(xdr_void), nullptr,
+                              {25, 0}),
+              RPC_PROGUNAVAIL);
+    clnt_destroy(client);
+}
+
+TEST_F(WithServer, MissingHandleGivesRpcFailedAndTouchesNothing)
+{
+    rpc_createerr.cf_stat = RPC_PMAPFAILURE;
+    rpc_createerr.cf_error.re_errno = 4321;
+    int value = 5, result = 0;
+    EXPECT_EQ(tela::clnt_call(nullptr, kProcEcho, Xdr(xdr_int), &value, Xdr(xdr_int), &result, {25, 0}),
+              RPC_FAILED);
+    EXPECT_EQ(static_cast<int>(RPC_FAILED), 16);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(rpc_createerr.cf_stat, RPC_PMAPFAILURE);
+    EXPECT_EQ(rpc_createerr.cf_error.re_errno, 4321);
+}
+
+TEST_F(WithServer, ReplyThatFailsToDecodeIsFreed)
+{
+    // The server answers with one string; the result wants two. The first was decoded (and
+    // allocated) when the second failed: the call must free it, or the leak check fails.
+    ScopedEnv env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", Port().c_str()}};
+    for (const char *proto : {"tcp", "udp"}) {
+        CLIENT *client = tela::clnt_create("127.0.0.1", kTestProgram, 1, proto);
+        ASSERT_NE(client, nullptr) << proto;
+        TwoStrings result = {};
+        EXPECT_EQ(tela::clnt_call(client, kProcString, Xdr(xdr_void), nullptr,
+                                  Xdr(XdrTwoStrings), &result, {25, 0}),
+                  RPC_CANTDECODERES)
+            << proto;
+        EXPECT_EQ(result.first, nullptr) << proto;
+        EXPECT_EQ(result.second, nullptr) << proto;
+        // The handle goes on working.
+        enum clnt_stat status;
+        EXPECT_EQ(Echo(client, 9, &status), 9) << proto;
+        EXPECT_EQ(status, RPC_SUCCESS) << proto;
+        clnt_destroy(client);
+    }
+}
+
+TEST_F(WithServer, TransportCreatorsTakeACallersSocketAndLeaveItOpen)
+{
+    // TCP: a socket connected by the caller is used as it is and survives destroy.
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    struct sockaddr_in addr = LoopbackAddress(server->port());
+    ASSERT_EQ(connect(fd, reinterpret_cast<struct sockaddr *>(&addr), sizeof addr), 0);
+    int sock = fd;
+    CLIENT *client = tela::clnttcp_create(&addr, kTestProgram, 1, &sock, 0, 0);
+    ASSERT_NE(client, nullptr);
+    EXPECT_EQ(sock, fd);
+    enum clnt_stat status;
+    EXPECT_EQ(Echo(client, 3, &status), 3);
+    clnt_destroy(client);
+    EXPECT_EQ(fcntl(fd, F_GETFD), 0) << "the caller's socket was closed";
+    close(fd);
+
+    // An own socket is stored back and closed on destroy.
+    sock = -1;
+    client = tela::clntudp_create(&addr, kTestProgram, 1, {1, 0}, &sock);
+    ASSERT_NE(client, nullptr);
+    EXPECT_GE(sock, 0);
+    EXPECT_EQ(Echo(client, 4, &status), 4);
+    clnt_destroy(client);
+    EXPECT_EQ(fcntl(sock, F_GETFD), -1);
+    EXPECT_EQ(errno, EBADF);
+}
+
+TEST_F(WithServer, FailedConnectLeavesNothingBehind)
+{
+    // A free port: nothing listens there.
+    std::string portText = std::to_string(testsupport::FreePort());
+    ASSERT_NE(portText, "0");
+    ScopedEnv env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", portText.c_str()}};
+    int fdsBefore = OpenDescriptorCount();
+    int locksBefore = tela::rpcrt_internal::LiveLockCount();
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(tela::clnt_create("127.0.0.1", kTestProgram, 1, "tcp"), nullptr);
+        EXPECT_EQ(rpc_createerr.cf_stat, RPC_SYSTEMERROR);
+        EXPECT_EQ(rpc_createerr.cf_error.re_errno, ECONNREFUSED);
+    }
+    EXPECT_EQ(OpenDescriptorCount(), fdsBefore);
+    EXPECT_EQ(tela::rpcrt_internal::LiveLockCount(), locksBefore);
+    EXPECT_EQ(std::string(clnt_spcreateerror("127.0.0.1")),
+              "127.0.0.1: RPC: Remote system error - Connection refused");
+}
+
+TEST_F(WithServer, DestroyReleasesLockAndSocket)
+{
+    ScopedEnv env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", Port().c_str()}};
+    int fdsBefore = OpenDescriptorCount();
+    int locksBefore = tela::rpcrt_internal::LiveLockCount();
+    for (const char *proto : {"tcp", "udp"}) {
+        CLIENT *client = tela::clnt_create("127.0.0.1", kTestProgram, 1, proto);
+        ASSERT_NE(client, nullptr);
+        EXPECT_EQ(tela::rpcrt_internal::LiveLockCount(), locksBefore + 1);
+        EXPECT_EQ(OpenDescriptorCount(), fdsBefore + 1);
+        {
+            StderrCapture err;
+            clnt_destroy(client);
+            EXPECT_EQ(err.Text(), "");
+        }
+        EXPECT_EQ(tela::rpcrt_internal::LiveLockCount(), locksBefore);
+        EXPECT_EQ(OpenDescriptorCount(), fdsBefore);
+    }
+}
+
+TEST_F(WithServer, ServerClosingTheConnectionGivesErrorsNotSigpipe)
+{
+    SilentListener listener;
+    ASSERT_GT(listener.port(), 0);
+    std::string port = std::to_string(listener.port());
+    ScopedEnv env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", port.c_str()}};
+    CLIENT *client = tela::clnt_create("127.0.0.1", kTestProgram, 1, "tcp");
+    ASSERT_NE(client, nullptr);
+    // The server accepts the connection and closes it at once.
+    int accepted = accept(listener.fd(), nullptr, nullptr);
+    ASSERT_GE(accepted, 0);
+    close(accepted);
+    enum clnt_stat first, second;
+    Echo(client, 1, &first);
+    Echo(client, 2, &second);
+    EXPECT_NE(first, RPC_SUCCESS);
+    EXPECT_NE(second, RPC_SUCCESS);
+    clnt_destroy(client);
+}
+
+TEST_F(WithServer, CallerTimeoutBelowTheTotalIsIgnored)
+{
+    // The total of 25 s set at creation wins over the caller's time-out.
+    ScopedEnv env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", Port().c_str()}};
+    CLIENT *client = tela::clnt_create("127.0.0.1", kTestProgram, 1, "tcp");
+    ASSERT_NE(client, nullptr);
+    struct timeval total = {};
+    ASSERT_TRUE(CLNT_CONTROL(client, CLGET_TIMEOUT, &total));
+    EXPECT_EQ(total.tv_sec, 25);
+    EXPECT_EQ(total.tv_usec, 0);
+    int value = 300, result = 0;
+    EXPECT_EQ(tela::clnt_call(client, kProcSlowEcho, Xdr(xdr_int), &value, Xdr(xdr_int), &result,
+                              {0, 100000}),
+              RPC_SUCCESS);
+    EXPECT_EQ(result, 300);
+    clnt_destroy(client);
+}
+
+// ---- The connect bound -------------------------------------------------------------------
+
+TEST(ConnectBound, StalledConnectGivesUpInTime)
+{
+    // A listener whose accept queue is full drops further connection requests, so a connect
+    // to it stalls like one to an unreachable host.
+    SilentListener listener(0);
+    ASSERT_GT(listener.port(), 0);
+    struct sockaddr_in addr = LoopbackAddress(listener.port());
+    std::vector<int> fillers;
+    for (int i = 0; i < 4; ++i) {
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        connect(fd, reinterpret_cast<struct sockaddr *>(&addr), sizeof addr);
+        fillers.push_back(fd);
+    }
+    int locksBefore = tela::rpcrt_internal::LiveLockCount();
+    int fdsBefore = OpenDescriptorCount();
+    int sock = -1;
+    CLIENT *client = tela::rpcrt_internal::CreateTcpClient(&addr, kTestProgram, 1, &sock, 0, 0, 300);
+    EXPECT_EQ(client, nullptr);
+    EXPECT_EQ(rpc_createerr.cf_stat, RPC_SYSTEMERROR);
+    EXPECT_EQ(rpc_createerr.cf_error.re_errno, ETIMEDOUT);
+    EXPECT_EQ(sock, -1);
+    EXPECT_EQ(OpenDescriptorCount(), fdsBefore);
+    EXPECT_EQ(tela::rpcrt_internal::LiveLockCount(), locksBefore);
+    if (client != nullptr)
+        clnt_destroy(client);
+    for (int fd : fillers)
+        close(fd);
+}
+
+// ---- Runtime start and stop ------------------------------------------------------------------
+
+TEST(Runtime, StartsOnceAndHandlesOutliveTheStop)
+{
+    int locksBefore = tela::rpcrt_internal::LiveLockCount();
+    rpc_runtime_init();
+    EXPECT_EQ(tela::rpcrt_internal::LiveLockCount(), locksBefore + 2);
+    rpc_runtime_init();
+    EXPECT_EQ(tela::rpcrt_internal::LiveLockCount(), locksBefore + 2);
+    struct sigaction action = {};
+    sigaction(SIGPIPE, nullptr, &action);
+    EXPECT_EQ(action.sa_handler, SIG_IGN);
+    // The host lock is recursive and taken by creation.
+    rpc_lock_hosts();
+    rpc_lock_hosts();
+    rpc_unlock_hosts();
+    rpc_unlock_hosts();
+
+    TestServer server({kTestProgram});
+    ASSERT_TRUE(server.started()) << server.Log();
+    std::string port = std::to_string(server.port());
+    ScopedEnv env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", port.c_str()}};
+    CLIENT *client = tela::clnt_create("localhost", kTestProgram, 1, "tcp");
+    ASSERT_NE(client, nullptr);
+
+    rpc_runtime_cleanup();
+    EXPECT_EQ(tela::rpcrt_internal::LiveLockCount(), locksBefore + 1);  // the handle's own
+    rpc_lock_hosts();  // no lock: nothing happens
+    rpc_unlock_hosts();
+    rpc_lock_spare();
+    rpc_unlock_spare();
+    rpc_runtime_cleanup();
+
+    int value = 11, result = 0;
+    EXPECT_EQ(tela::clnt_call(client, kProcEcho, Xdr(xdr_int), &value, Xdr(xdr_int), &result, {25, 0}),
+              RPC_SUCCESS);
+    EXPECT_EQ(result, 11);
+    // Creation works without the runtime too (no host lock to take).
+    CLIENT *second = tela::clnt_create("localhost", kTestProgram, 1, "udp");
+    ASSERT_NE(second, nullptr);
+    clnt_destroy(second);
+    clnt_destroy(client);
+    EXPECT_EQ(tela::rpcrt_internal::LiveLockCount(), locksBefore);
+
+    // A stop followed by a start sets everything up again.
+    rpc_runtime_init();
+    EXPECT_EQ(tela::rpcrt_internal::LiveLockCount(), locksBefore + 2);
+    rpc_runtime_cleanup();
+}
+
+}  // namespace
