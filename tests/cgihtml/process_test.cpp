@@ -156,3 +156,19 @@ TEST_F(CgiUploadToTmp, ExistingFileEndsTheProgram)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CgiReadInputProcess, PostOfTheLargestLength)
+{
+    std::string body;
+    for (int i = 0; i < 262144; ++i)
+        body += "a=1&";
+    ASSERT_EQ(body.size(), 1048576u);
+    RunResult r = RunProbe({"REQUEST_METHOD=POST", "CONTENT_LENGTH=1048576"}, body);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "count=262144");
+    EXPECT_EQ(r.err, "");
+}
+
+}  // namespace

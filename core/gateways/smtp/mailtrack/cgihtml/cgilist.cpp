@@ -135,15 +135,20 @@ CgiEntry *CgiListInsertAfter(CgiEntry **list, CgiEntry *node, const char *name, 
 
 void CgiListClear(CgiEntry **list)
 {
+    // Reverse the links first so that the last node goes first without a walk per node.
+    CgiEntry *reversed = nullptr;
     while (*list != nullptr) {
-        // Find the last node and the link that points at it.
-        CgiEntry **link = list;
-        while ((*link)->next != nullptr)
-            link = &(*link)->next;
-        std::free((*link)->name);
-        std::free((*link)->value);
-        std::free(*link);
-        *link = nullptr;
+        CgiEntry *node = *list;
+        *list = node->next;
+        node->next = reversed;
+        reversed = node;
+    }
+    while (reversed != nullptr) {
+        CgiEntry *node = reversed;
+        reversed = node->next;
+        std::free(node->name);
+        std::free(node->value);
+        std::free(node);
     }
 }
 
