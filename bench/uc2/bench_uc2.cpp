@@ -209,8 +209,11 @@ public:
     {
         for (const Run &r : runs) {
             auto it = r.counters.find("bytes_per_second");
-            if (it != r.counters.end() && r.run_type == Run::RT_Iteration)
-                rates_[r.benchmark_name()] = it->second.value;
+            const std::string name = r.benchmark_name();
+            const bool spread = r.run_type == Run::RT_Aggregate && r.aggregate_name != "mean" &&
+                                r.aggregate_name != "median";
+            if (it != r.counters.end() && !spread)
+                rates_[name] = it->second.value;
         }
         ConsoleReporter::ReportRuns(runs);
     }
@@ -223,7 +226,8 @@ public:
                 continue;
             const auto other = rates_.find(name.substr(0, at) + "_Iconv" + name.substr(at + 4));
             if (other != rates_.end() && other->second > 0)
-                printf("ratio %-16s uc2/iconv = %.2f\n", name.substr(0, at).c_str(),
+                printf("ratio %-22s uc2/iconv = %.2f\n",
+                       (name.substr(0, at) + name.substr(at + 4)).c_str(),
                        rate / other->second);
         }
     }
