@@ -66,7 +66,7 @@ bool_t LinkFirst(XDR *xdrs, Node *head)
                     cur->next = nullptr;
                     break;
                 }
-                if (chain.size() >= tela::kMaxListNodes || !LinkNext(cur))
+                if (chain.size() >= tela::kListNodeLimit<Node> || !LinkNext(cur))
                     return FALSE;
                 chain.push_back(cur->next);
             }
@@ -96,7 +96,7 @@ bool_t LinkLast(XDR *xdrs, Node *head)
             cur->next = nullptr;
             return TRUE;
         }
-        if (xdrs->x_op == XDR_DECODE && (count >= tela::kMaxListNodes || !LinkNext(cur)))
+        if (xdrs->x_op == XDR_DECODE && (count >= tela::kListNodeLimit<Node> || !LinkNext(cur)))
             return FALSE;
     }
 }

@@ -15,8 +15,14 @@
 
 namespace tela {
 
-// Most nodes a decoded list may hold. A longer answer fails to decode (nothing crashes, and
-// the nodes decoded so far are released with the result).
+// Most nodes a decoded list may hold, and most memory its nodes may take (a presence unit of
+// 4 bytes on the wire makes the decoder allocate a whole node). A longer answer fails to
+// decode; nothing crashes, and the nodes decoded so far are released with the result.
 inline constexpr std::size_t kMaxListNodes = 1u << 20;
+inline constexpr std::size_t kMaxListBytes = std::size_t(256) << 20;
+
+template <class Node>
+inline constexpr std::size_t kListNodeLimit =
+    kMaxListBytes / sizeof(Node) < kMaxListNodes ? kMaxListBytes / sizeof(Node) : kMaxListNodes;
 
 }  // namespace tela

@@ -24,12 +24,6 @@ int16_t SH(int n) { return static_cast<int16_t>(-n); }
 std::string T(int n) { return "v" + std::to_string(n); }
 
 template <size_t N>
-void SetText(char (&field)[N], std::string_view text)
-{
-    std::memset(field, 0, N);
-    std::memcpy(field, text.data(), text.size() < N ? text.size() : N);
-}
-template <size_t N>
 void SetS(char (&field)[N], int n)
 {
     SetText(field, T(n));

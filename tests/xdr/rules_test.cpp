@@ -18,13 +18,6 @@ namespace {
 
 using namespace xdrtest;
 
-template <size_t N>
-void SetText(char (&field)[N], std::string_view text)
-{
-    std::memset(field, 0, N);
-    std::memcpy(field, text.data(), text.size() < N ? text.size() : N);
-}
-
 // ---- the rule table -------------------------------------------------------------------------
 
 struct Rule {

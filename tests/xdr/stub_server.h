@@ -11,6 +11,7 @@
 
 #include <rpc/rpc.h>
 
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -63,5 +64,14 @@ private:
 
 // A client of our RPC runtime for prog on the test server, or nullptr.
 CLIENT *ConnectTo(rpcprog_t prog);
+
+struct ClientCloser {
+    void operator()(CLIENT *c) const
+    {
+        if (c)
+            CLNT_DESTROY(c);
+    }
+};
+using Client = std::unique_ptr<CLIENT, ClientCloser>;
 
 }  // namespace xdrtest

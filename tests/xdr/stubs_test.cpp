@@ -15,22 +15,6 @@ namespace {
 
 using namespace xdrtest;
 
-template <size_t N>
-void SetText(char (&field)[N], std::string_view text)
-{
-    std::memset(field, 0, N);
-    std::memcpy(field, text.data(), text.size() < N ? text.size() : N);
-}
-
-struct ClientCloser {
-    void operator()(CLIENT *c) const
-    {
-        if (c)
-            CLNT_DESTROY(c);
-    }
-};
-using Client = std::unique_ptr<CLIENT, ClientCloser>;
-
 class Stubs : public ::testing::Test {
 protected:
     void SetUp() override

@@ -17,15 +17,6 @@ using namespace xdrtest;
 
 constexpr int kCalls = 200;
 
-struct ClientCloser {
-    void operator()(CLIENT *c) const
-    {
-        if (c)
-            CLNT_DESTROY(c);
-    }
-};
-using Client = std::unique_ptr<CLIENT, ClientCloser>;
-
 class WrapperThreads : public ::testing::Test {
 protected:
     void SetUp() override

@@ -74,6 +74,14 @@ private:
     Bytes b_;
 };
 
+// Fills a fixed field for a test: the text (cut at N), zeros behind.
+template <size_t N>
+void SetText(char (&field)[N], std::string_view text)
+{
+    std::memset(field, 0, N);
+    std::memcpy(field, text.data(), text.size() < N ? text.size() : N);
+}
+
 // Encodes *obj with proc; false when the routine fails (out is then what was written so far).
 inline bool Encode(xdrproc_t proc, void *obj, Bytes *out, size_t room = 1 << 16)
 {
