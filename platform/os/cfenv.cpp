@@ -156,7 +156,10 @@ int SetEnv(const char *name, const char *value) {
         errno = EINVAL;
         return -1;
     }
-    return setenv(name, value ? value : "", 1);
+    // As on the product's first platform, an empty value removes the variable: an entry
+    // "RPCTRANSPORT=" must leave the transport's default in force, not an empty name.
+    if (!value || !*value) return unsetenv(name);
+    return setenv(name, value, 1);
 }
 
 EnvFile ReadEnvFile(const char *path) {

@@ -41,14 +41,16 @@ const char *NextListElement(const char *list, char *out, size_t outSize = ENV_MA
 // Every backslash of text turned into "/", in place.
 void ToSlashes(char *text);
 
-// Puts name=value into the environment (setenv, replacing). 0 on success, -1 on failure.
+// Puts name=value into the environment (setenv, replacing); an empty value removes the
+// variable instead. 0 on success, -1 on failure.
 int SetEnv(const char *name, const char *value);
 
 // Reads the file; nullptr when it cannot be opened. Lines of any length.
 [[nodiscard]] EnvFile ReadEnvFile(const char *path);
 // Applies the file: its FAXROOT entry (unexpanded) wins over an inherited FAXROOT; every other
 // variable is set from the file (with "?" expanded) only when it is not set already. Entries
-// without "=" or with an empty name are skipped. Without a FAXROOT nothing else is set.
+// without "=" or with an empty name are skipped; an empty value sets nothing (an empty
+// FAXROOT entry removes FAXROOT). Without a FAXROOT nothing else is set.
 void SetEnvFile(EnvFile file);
 // ReadEnvFile, SetEnvFile and FreeEnvFile: 1, or 0 when the file cannot be opened.
 int LoadEnvFile(const char *path);

@@ -146,8 +146,7 @@ TEST(SetEnvFile, Precedence) {
     EXPECT_STREQ(getenv("TELA_T_KEEP"), "mine");  // inherited values win
     EXPECT_STREQ(getenv("TELA_T_NEW"), "new");
     EXPECT_STREQ(getenv("TELA_T_PROG"), "/inst/prog:/inst/x");
-    ASSERT_NE(getenv("TELA_T_EMPTY"), nullptr);
-    EXPECT_STREQ(getenv("TELA_T_EMPTY"), "");
+    EXPECT_EQ(getenv("TELA_T_EMPTY"), nullptr);  // an empty value sets nothing
     EXPECT_EQ(getenv("NOEQUALS"), nullptr);
 }
 
@@ -159,6 +158,33 @@ TEST(SetEnvFile, NothingWithoutFaxroot) {
     SetEnvFile(const_cast<EnvFile>(lines));
     EXPECT_EQ(getenv("TELA_T_NEW"), nullptr);
     EXPECT_STREQ(ExpandFaxroot("A=?"), "echo FAXROOT not set");
+}
+
+TEST(SetEnvFile, EmptyValuesLeaveDefaultsInForce) {
+    EnvGuard env;
+    env.Set("FAXROOT", "/inst");
+    env.Unset("RPCTRANSPORT");
+    const char *lines[] = {"RPCTRANSPORT=", nullptr};
+    SetEnvFile(const_cast<EnvFile>(lines));
+    EXPECT_EQ(getenv("RPCTRANSPORT"), nullptr);
+
+    // An empty FAXROOT entry removes the inherited one, and then nothing else applies.
+    env.Unset("TELA_T_NEW");
+    const char *noRoot[] = {"FAXROOT=", "TELA_T_NEW=new", nullptr};
+    SetEnvFile(const_cast<EnvFile>(noRoot));
+    EXPECT_EQ(getenv("FAXROOT"), nullptr);
+    EXPECT_EQ(getenv("TELA_T_NEW"), nullptr);
+}
+
+TEST(SetEnvFile, SetEnvReplacesOrRemoves) {
+    EnvGuard env;
+    env.Set("TELA_T_V", "old");
+    EXPECT_EQ(SetEnv("TELA_T_V", "new"), 0);
+    EXPECT_STREQ(getenv("TELA_T_V"), "new");
+    EXPECT_EQ(SetEnv("TELA_T_V", ""), 0);
+    EXPECT_EQ(getenv("TELA_T_V"), nullptr);
+    EXPECT_EQ(SetEnv("", "x"), -1);
+    EXPECT_EQ(SetEnv("A=B", "x"), -1);
 }
 
 TEST(SetEnvFile, FaxrootValueIsNotExpanded) {
