@@ -99,7 +99,8 @@ CgiRequest CgiProcessRequest();
 [[nodiscard]] CgiError CgiReadPostFrom(const CgiRequest &request, char **text);
 // A malloc'd copy of request.queryString into *text.
 [[nodiscard]] CgiError CgiReadGetFrom(const CgiRequest &request, char **text);
-// The typed line from `in` (prompts and echo to `err`), malloc'd; null only when memory runs out.
+// The typed line from `in` (prompts and echo to `err` unless null), malloc'd; null only when
+// memory runs out.
 char *CgiReadInteractiveFrom(FILE *in, FILE *err);
 // Checks a CONTENT_LENGTH text: plain decimal digits, value at most CGI_MAX_CONTENT_LENGTH.
 [[nodiscard]] CgiError CgiContentLength(const char *text, unsigned long *length);

@@ -390,9 +390,11 @@ CgiError CgiReadInputFrom(const CgiRequest &request, CgiEntry **list, int *count
 
 char *CgiReadInteractiveFrom(FILE *in, FILE *err)
 {
-    std::fputs("\n--- cgihtml Interactive Mode ---\n", err);
-    std::fputs("Enter CGI input string.  Remember to encode appropriate ", err);
-    std::fputs("characters.\nPress ENTER when done:\n\n", err);
+    if (err != nullptr) {
+        std::fputs("\n--- cgihtml Interactive Mode ---\n", err);
+        std::fputs("Enter CGI input string.  Remember to encode appropriate ", err);
+        std::fputs("characters.\nPress ENTER when done:\n\n", err);
+    }
 
     size_t room = 1024;  // characters, plus one byte for the NUL
     auto *text = static_cast<char *>(std::malloc(room + 1));
@@ -416,9 +418,11 @@ char *CgiReadInteractiveFrom(FILE *in, FILE *err)
     }
     text[length] = '\0';
 
-    std::fprintf(err, "\n Input string: %s\nString length: %d\n", text,
-                 length > INT_MAX ? INT_MAX : static_cast<int>(length));
-    std::fputs("--- end cgihtml Interactive Mode ---\n\n", err);
+    if (err != nullptr) {
+        std::fprintf(err, "\n Input string: %s\nString length: %d\n", text,
+                     length > INT_MAX ? INT_MAX : static_cast<int>(length));
+        std::fputs("--- end cgihtml Interactive Mode ---\n\n", err);
+    }
     return text;
 }
 
