@@ -49,6 +49,8 @@ void CopyText(char *dst, const char *src, size_t size)
 }
 
 // The LDAP library's global debug level; the directory lookup's debug lines need it non-zero.
+// Read once when the resolver is made (the program sets it before), so that threads never read
+// the library's globals while a connection sets its options.
 bool LdapDebugOn()
 {
     int level = 0;
@@ -72,6 +74,7 @@ Resolver::Resolver(const char *alphaHost, const char *defaultLineId)
     SetText(alphaHost_, alphaHost);
     SetText(defaultLineId_, defaultLineId);
     userServer_[0] = '\0';
+    ldapDebug_ = LdapDebugOn();
 }
 
 Resolver::~Resolver()
@@ -418,7 +421,7 @@ GdResult Resolver::LDAPBuildQuery(RouteEntry *entry, LineNo lineNo)
 {
     const UserConfig *c = entry->settings;
     LdapQuery *q = entry->query;
-    const bool debug = LdapDebugOn();
+    const bool debug = ldapDebug_;
     GdResult rc = q->LDAPSetSearchRoot(c->searchBase, lineNo);
     if (rc != 0) return rc;
     if (debug) TRACE(TRACE_DEBUG, lineNo, "resolver: search base = %s\n", c->searchBase);
@@ -443,7 +446,7 @@ GdResult Resolver::GetLDAPResult(LineIDInfo *info, RouteEntry *entry, int /*name
     std::lock_guard<std::mutex> guard(ldapLock_);
     const UserConfig *c = entry->settings;
     LdapQuery *q = entry->query;
-    const bool debug = LdapDebugOn();
+    const bool debug = ldapDebug_;
 
     GdResult rc = q->LDAPOpenServer(lineNo);
     if (rc != 0) {

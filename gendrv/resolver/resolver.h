@@ -105,6 +105,7 @@ private:
     std::mutex cacheLock_;
     RouteEntry *routeCache_ = nullptr;
     std::mutex ldapLock_;
+    bool ldapDebug_ = false;  // the LDAP library's debug level was set when the resolver was made
 };
 
 // Takes the TSI out of a free-form text: the first "TSI", blanks, "=", blanks and a quoted value

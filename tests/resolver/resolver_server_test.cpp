@@ -1,0 +1,240 @@
+// The resolver against the simulated alpha server and a real slapd: reconnection, uncached
+// settings after a failed read, and many threads resolving at once.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "drvtrace.h"
+#include "resolver/resolver.h"
+#include "rpcrt/rpcrt.h"
+#include "simserver.h"
+#include "slapd.h"
+
+namespace {
+
+using nlohmann::json;
+
+const char kLdif[] =
+    "dn: dc=example,dc=test\n"
+    "objectClass: dcObject\nobjectClass: organization\no: Example\ndc: example\n\n"
+    "dn: ou=people,dc=example,dc=test\nobjectClass: organizationalUnit\nou: people\n\n"
+    "dn: uid=u1,ou=people,dc=example,dc=test\n"
+    "objectClass: inetOrgPerson\nuid: u1\ncn: One\nsn: One\ngivenName: User\ntelephoneNumber: 6001\n\n"
+    "dn: uid=u2,ou=people,dc=example,dc=test\n"
+    "objectClass: inetOrgPerson\nuid: u2\ncn: Two\nsn: Two\ngivenName: User\ntelephoneNumber: 6002\n"
+    "telephoneNumber: 6003\n\n";
+
+class ResolverServer : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        rpc_runtime_init();
+        SetTraceVerbosity(2);
+        slapd = new testsupport::Slapd;
+        testsupport::SlapdOptions so;
+        so.ldif = kLdif;
+        so.tls = false;
+        if (!slapd->Start(so)) setupError = slapd->error() + slapd->Log();
+    }
+    static void TearDownTestSuite()
+    {
+        delete slapd;
+        slapd = nullptr;
+    }
+    void SetUp() override { ASSERT_EQ(setupError, ""); }
+
+    // 6001 and 6002/6003 are directory users (6002 and 6003 share one route), 7001/7002 plain
+    // users, 8000 a group.
+    json Fixture()
+    {
+        json dir = {{"SG_LDE", "1"},
+                    {"GD_LDH", "127.0.0.1"},
+                    {"GD_LDPRT", std::to_string(slapd->port())},
+                    {"GD_LDBAS", "ou=people,dc=example,dc=test"},
+                    {"GD_LDFIL", "(telephoneNumber=%s)"}};
+        auto route = [](const char *line, const char *routeId, const char *user) {
+            return json{{"line_id", line}, {"route_id", routeId}, {"server", "127.0.0.1"}, {"user", user}};
+        };
+        return json{
+            {"compat", {{"valid", 1}, {"level", 16}}},
+            {"routes", json::array({route("6001", "R6001", "u1"), route("6002", "R600X", "u2"),
+                                    route("6003", "R600X", "u2"), route("7001", "R7001", "p1"),
+                                    route("7002", "R7002", "p2"),
+                                    {{"line_id", "8000"}, {"route_id", "G8000"}, {"group", "g8"}}})},
+            {"properties", {{"u1", dir}, {"u2", dir}, {"p1", {{"GD_ACPTALL", "1"}}}, {"p2", json::object()}}},
+        };
+    }
+
+    void StartSim(const json &fixture)
+    {
+        ASSERT_TRUE(sim.Start(fixture.dump())) << sim.Log();
+        setenv("TELAMORPCMAP", sim.RpcMap().c_str(), 1);
+        setenv("OMEGAHOST", "127.0.0.1", 1);
+        unsetenv("TELAMORPCPORT");
+        unsetenv("TELAMORPCOFFSET");
+    }
+
+    int Count(const char *key, const char *user = nullptr)
+    {
+        int n = 0;
+        for (const auto &r : sim.Calls("alpha", 144)) {
+            n += r.args.value("key", "") == key && (!user || r.args.value("user", "") == user);
+        }
+        return n;
+    }
+
+    static testsupport::Slapd *slapd;
+    static std::string setupError;
+    testsupport::SimServer sim;
+};
+
+testsupport::Slapd *ResolverServer::slapd = nullptr;
+std::string ResolverServer::setupError;
+
+TEST_F(ResolverServer, ARouteCallThatFailsOnceIsSentAgainAfterReconnecting)
+{
+    json f = Fixture();
+    f["faults"] = json::array({{{"prog", "alpha"}, {"proc", 117}, {"times", 1}, {"close", true}}});
+    StartSim(f);
+    Resolver r("127.0.0.1", "");
+    ASSERT_EQ(r.ResolverInit(), 0u);
+    LineIDInfo info;
+    testing::internal::CaptureStdout();
+    GdResult rc = r.GetLineIDInfo("7001", 1, LINE_NONE, &info);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(rc, 0u) << out;
+    EXPECT_NE(out.find("alpha reconnected.\n"), std::string::npos) << out;
+    EXPECT_STREQ(info.user.userId, "p1");
+    EXPECT_EQ(info.acceptAll, 1);
+    EXPECT_EQ(sim.Calls("alpha", 117).size(), 2u);
+}
+
+TEST_F(ResolverServer, AlphaGoneForGoodGivesThreeMessagesAndRpcError)
+{
+    StartSim(Fixture());
+    Resolver r("127.0.0.1", "");
+    ASSERT_EQ(r.ResolverInit(), 0u);
+    sim.Stop();
+    LineIDInfo info;
+    testing::internal::CaptureStdout();
+    GdResult rc = r.GetLineIDInfo("7001", 1, LINE_NONE, &info);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(rc, GDERR_RPC);
+    size_t create = out.find("127.0.0.1: RPC: ");
+    size_t call = out.find("a_apply_route_new_r1: RPC: ");
+    size_t again = out.find("a_apply_ron: RPC: ");
+    EXPECT_NE(create, std::string::npos) << out;
+    EXPECT_NE(call, std::string::npos) << out;
+    EXPECT_NE(again, std::string::npos) << out;
+    EXPECT_LT(create, call);
+    EXPECT_LT(call, again);
+    EXPECT_EQ(info.userFound, 0);
+    EXPECT_STREQ(info.routeId, "");
+}
+
+TEST_F(ResolverServer, SettingsReadWhileTheServerFailedAreNotCached)
+{
+    json f = Fixture();
+    // The search base read fails once on the transport; the reconnection gets it the second
+    // time, so make it fail twice in a row.
+    f["faults"] = json::array(
+        {{{"prog", "alpha"}, {"proc", 144}, {"match", {{"key", "GD_LDBAS"}}}, {"times", 2}, {"close", true}}});
+    StartSim(f);
+    Resolver r("127.0.0.1", "");
+    ASSERT_EQ(r.ResolverInit(), 0u);
+    LineIDInfo info;
+    testing::internal::CaptureStdout();
+    r.GetLineIDInfo("6001", 1, LINE_NONE, &info);
+    r.GetLineIDInfo("6001", 1, LINE_NONE, &info);
+    r.GetLineIDInfo("6001", 1, LINE_NONE, &info);
+    std::string out = testing::internal::GetCapturedStdout();
+    // Read again on the second request, cached from then on.
+    EXPECT_EQ(Count("SG_LDE"), 2) << out;
+    EXPECT_STREQ(info.user.name, "User One");
+    EXPECT_EQ(info.userFound, 1);
+}
+
+TEST_F(ResolverServer, SharedRouteIsCachedOnceForBothExtensions)
+{
+    StartSim(Fixture());
+    Resolver r("127.0.0.1", "");
+    ASSERT_EQ(r.ResolverInit(), 0u);
+    LineIDInfo a, b;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(r.GetLineIDInfo("6002", 1, LINE_NONE, &a), 0u);
+    EXPECT_EQ(r.GetLineIDInfo("6003", 1, LINE_NONE, &b), 0u);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(Count("SG_LDE"), 1);
+    EXPECT_NE(out.find("GetLineIDInfo: routeid R600X found\n"), std::string::npos) << out;
+    EXPECT_STREQ(a.user.name, "User Two");
+    EXPECT_STREQ(b.user.name, "User Two");
+}
+
+// Many threads resolving a mix at once: new directory routes raced from several threads, cache
+// hits, a route shared by two extensions, plain users read every time, a group line.
+TEST_F(ResolverServer, ManyThreadsResolveAMixAtOnce)
+{
+    StartSim(Fixture());
+    SetTraceVerbosity(1);
+    Resolver r("127.0.0.1", "");
+    ASSERT_EQ(r.ResolverInit(), 0u);
+    struct Expect {
+        const char *extension;
+        const char *userId;
+        const char *name;
+        int userFound;
+        int isGroup;
+    };
+    const Expect mix[] = {
+        {"6001", "u1", "User One", 1, 0}, {"6002", "u2", "User Two", 1, 0}, {"6003", "u2", "User Two", 1, 0},
+        {"7001", "p1", "", 1, 0},         {"7002", "p2", "", 1, 0},         {"8000", "", "", 0, 1},
+        {"9999", "", "", 0, 0},
+    };
+    constexpr int kThreads = 8;
+    constexpr int kRounds = 12;
+    std::atomic<int> wrong{0};
+    std::atomic<int> failed{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < kRounds; ++round) {
+                const Expect &e = mix[(t + round) % (sizeof mix / sizeof mix[0])];
+                LineIDInfo info;
+                if (r.GetLineIDInfo(e.extension, 1, LINE_NONE, &info) != 0) {
+                    ++failed;
+                    continue;
+                }
+                if (std::strcmp(info.user.userId, e.userId) != 0 || std::strcmp(info.user.name, e.name) != 0 ||
+                    info.userFound != e.userFound || info.isGroup != e.isGroup ||
+                    std::strcmp(info.lineId, e.extension) != 0) {
+                    ++wrong;
+                }
+            }
+        });
+    }
+    for (auto &th : threads) th.join();
+    SetTraceVerbosity(2);
+    EXPECT_EQ(failed.load(), 0);
+    EXPECT_EQ(wrong.load(), 0);
+    // A directory route is read by at most each thread that raced for it, and then cached.
+    EXPECT_GE(Count("SG_LDE", "u1"), 1);
+    EXPECT_LE(Count("SG_LDE", "u1"), kThreads);
+    EXPECT_LE(Count("SG_LDE", "u2"), kThreads);
+    // A plain user is read on every request.
+    int plain = 0;
+    for (int t = 0; t < kThreads; ++t) {
+        for (int round = 0; round < kRounds; ++round) {
+            plain += std::strcmp(mix[(t + round) % (sizeof mix / sizeof mix[0])].extension, "7001") == 0;
+        }
+    }
+    EXPECT_EQ(Count("SG_LDE", "p1"), plain);
+}
+
+}  // namespace
