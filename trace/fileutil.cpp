@@ -1,6 +1,5 @@
 #include "fileutil.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -8,55 +7,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <new>
-#include <string>
-
-struct FileDir {
-    std::string path;
-    DIR *listing = nullptr;  // opened on the first read
-    bool ended = false;      // the listing could not be opened or is exhausted
-    long count = 0;
-    std::string name;
-    FileDirEntry entry{nullptr};
-};
 
 FileDir *DirOpen(const char *path)
 {
-    if (path == nullptr)
-        path = "";
-    auto *dir = new (std::nothrow) FileDir;
-    if (dir != nullptr)
-        dir->path = path;
-    return dir;
-}
-
-static void DirEnd(FileDir *dir)
-{
-    if (dir->listing != nullptr)
-        closedir(dir->listing);
-    dir->listing = nullptr;
+    return SysOpenDir(path);
 }
 
 FileDirEntry *DirRead(FileDir *dir)
 {
-    if (dir == nullptr || dir->ended)
-        return nullptr;
-    if (dir->listing == nullptr) {
-        dir->listing = opendir(dir->path.c_str());
-        if (dir->listing == nullptr) {
-            dir->ended = true;
-            return nullptr;
-        }
-    }
-    struct dirent *found = readdir(dir->listing);
-    if (found == nullptr) {
-        dir->ended = true;
-        return nullptr;
-    }
-    dir->name = found->d_name;
-    dir->entry.d_name = dir->name.c_str();
-    ++dir->count;
-    return &dir->entry;
+    return SysReadDir(dir);
 }
 
 long DirTell(FileDir *dir)
@@ -66,11 +25,7 @@ long DirTell(FileDir *dir)
 
 void DirRewind(FileDir *dir)
 {
-    if (dir == nullptr)
-        return;
-    DirEnd(dir);
-    dir->ended = false;
-    dir->count = 0;
+    SysRewindDir(dir);
 }
 
 void DirSeek(FileDir *dir, long position)
@@ -83,11 +38,7 @@ void DirSeek(FileDir *dir, long position)
 
 int DirClose(FileDir *dir)
 {
-    if (dir == nullptr)
-        return -1;
-    DirEnd(dir);
-    delete dir;
-    return 0;
+    return SysCloseDir(dir);
 }
 
 char IndexLetter(int n)

@@ -12,12 +12,13 @@
 #include <cstdint>
 #include <cstdio>
 
-// Directory stream. DirOpen does not look at the directory yet: a missing directory shows as an
-// empty listing. Returns null only when out of memory. "." and ".." are entries like any other.
-struct FileDirEntry {
-    const char *d_name;  // valid until the next DirRead, DirSeek, DirRewind or DirClose
-};
-struct FileDir;
+#include "os/sysutil.h"
+
+// Directory stream: the OS layer's listing (SysOpenDir) with a position that counts entries.
+// DirOpen does not look at the directory yet: a missing directory shows as an empty listing.
+// Returns null only when out of memory. "." and ".." are entries like any other.
+using FileDir = SysDir;
+using FileDirEntry = SysDirEntry;  // d_name valid until the next read, seek, rewind or close
 
 [[nodiscard]] FileDir *DirOpen(const char *path);
 // The next entry, or null at the end (and for a null stream). Each entry returned counts one.
