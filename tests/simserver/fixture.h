@@ -74,7 +74,7 @@ struct TxLog {
     int32_t job = 0;
     bool ok = true;
     std::vector<std::string> lines;
-    int batch = 0;  // most lines per answer; 0: what the request asks
+    int batch = 0;  // lines per answer whatever the request asks; 0: what it asks
     int32_t cursorStart = 0;
     int32_t cursorStep = 1;
     bool endless = false;  // wrap around: never an answer without lines

@@ -266,8 +266,7 @@ void AnswerLog(CallContext &ctx, const void *arg, void *res) {
     r->ok = TRUE;
     long total = static_cast<long>(l->lines.size());
     long index = q->first_line == 0 ? 0 : (static_cast<long>(q->first_line) - l->cursorStart) / l->cursorStep;
-    long want = q->max_lines;
-    if (l->batch > 0) want = std::min<long>(want, l->batch);
+    long want = l->batch > 0 ? l->batch : q->max_lines;
     long n = 0;
     if (l->endless && total > 0) {
         n = std::max<long>(want, 1);

@@ -510,6 +510,48 @@ TEST(SimServerSetup, SeveralHostsAndReload) {
     EXPECT_EQ(server.Calls().back().line["local"], "127.0.0.2:" + std::to_string(server.AlphaPort(1)));
 }
 
+TEST(SimServerSetup, RestartDropsConnectionsAndKeepsPorts) {
+    SimServer server;
+    ASSERT_TRUE(server.Start(R"({"compat": 14})")) << server.Log();
+    int port = server.AlphaPort();
+    Client before(Connect(server, kAlpha));
+    ASSERT_NE(before.c, nullptr);
+    ASSERT_NE(a_get_compat_1(nullptr, before), nullptr);
+    ASSERT_TRUE(server.Restart()) << server.Log();
+    EXPECT_EQ(server.AlphaPort(), port);
+    EXPECT_EQ(a_get_compat_1(nullptr, before), nullptr);  // the old connection is gone
+    Client after(Connect(server, kAlpha));
+    ASSERT_NE(after.c, nullptr);
+    compat_rec *c = a_get_compat_1(nullptr, after);
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->level, 14);
+    EXPECT_EQ(server.Accepts("alpha"), 2);  // the log spans both runs
+}
+
+// A server that ignores max_lines: one answer carries every line of a long log.
+TEST(SimServerSetup, LogBatchOverridesTheRequest) {
+    SimServer server;
+    ASSERT_TRUE(server.Start(R"({"logs": [{"user": "u", "job": 1, "count": 100000, "batch": 100000}]})"))
+        << server.Log();
+    Client alpha(Connect(server, kAlpha));
+    ASSERT_NE(alpha.c, nullptr);
+    log_req lq;
+    memset(&lq, 0, sizeof lq);
+    tela::FieldSet(lq.user, "u");
+    lq.job = 1;
+    lq.max_lines = 10;
+    log_res *l = a_get_log_1(&lq, alpha);
+    ASSERT_NE(l, nullptr);
+    int n = 0;
+    const text_line *last = nullptr;
+    for (const text_line *t = l->lines; t; t = t->next, ++n) last = t;
+    EXPECT_EQ(n, 100000);
+    ASSERT_NE(last, nullptr);
+    EXPECT_EQ(tela::FieldText(last->text), "line 100000");
+    EXPECT_EQ(l->next_line, 100000);
+    xdr_free(reinterpret_cast<xdrproc_t>(xdr_log_res), l);
+}
+
 TEST(SimServerSetup, ServesTheDemoFixture) {
     SimServer server;
     ASSERT_TRUE(server.StartFile(testsupport::SimFixturePath("demo.json"))) << server.Log();

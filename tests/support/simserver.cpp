@@ -70,8 +70,24 @@ bool SimServer::Launch(const std::string &fixturePath, const SimServerOptions &o
     }
     if (!options.alpha) argv.push_back("--no-alpha");
     if (!options.omega) argv.push_back("--no-omega");
+    argv_ = argv;
+    env_ = options.env;
     if (!process_.Start(argv, options.env, dir_.file("server.out"))) return false;
     return process_.WaitUntil([&] { return access(ready.c_str(), F_OK) == 0; });
+}
+
+bool SimServer::Restart() {
+    if (argv_.empty()) return false;
+    Stop();
+    std::string ready = dir_.file("ready.json");
+    unlink(ready.c_str());
+    // The old process's sockets may linger a moment; try for a while.
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        if (!process_.Start(argv_, env_, dir_.file("server.out"))) return false;
+        if (process_.WaitUntil([&] { return access(ready.c_str(), F_OK) == 0; })) return true;
+        usleep(100000);
+    }
+    return false;
 }
 
 bool SimServer::Reload(const std::string &fixtureJson) {

@@ -52,6 +52,9 @@ public:
     // Replaces the fixture (and its fault counters) while the server runs; true once it took it.
     bool Reload(const std::string &fixtureJson);
     void Stop();
+    // Starts the server again on the same ports with the same fixture file (after Stop, or
+    // to drop every connection at once); the request log goes on. True once it listens.
+    bool Restart();
     bool Running();
 
     const std::string &Host() const { return hosts_.at(0); }
@@ -78,6 +81,8 @@ public:
 private:
     bool Launch(const std::string &fixturePath, const SimServerOptions &options);
 
+    std::vector<std::string> argv_;
+    std::vector<std::string> env_;
     TempDir dir_;
     ServerProcess process_;
     std::vector<std::string> hosts_;
