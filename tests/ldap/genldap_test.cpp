@@ -381,6 +381,34 @@ TEST_F(LdapQueryServer, DestroyingOneQueryLeavesTheOthers)
     EXPECT_EQ(Count(*c), 1);
 }
 
+TEST_F(LdapQueryServer, UnusableUrlFailsTheOpen)
+{
+    LdapQuery q("bad host", "ldap", first_->port(), "", "", "", 10, 0);
+    CaptureFd out(1);
+    CaptureFd err(2);
+    EXPECT_EQ(q.LDAPOpenServer(LINE_NONE), GdLdapError(LDAP_CONNECT_ERROR));
+    EXPECT_EQ(err.Text(), "Could not parse LDAP URI(s)=ldap://bad host:" + std::to_string(first_->port()) +
+                              " (3)\nmy_tool_conn_setup failed\n");
+    EXPECT_EQ(q.session(), nullptr);
+    EXPECT_EQ(out.Text(), "LDAPOpenServer: 0xfffffff5\n");
+}
+
+// The process-wide settings and TLS state are freed once at exit, with sessions still open.
+TEST_F(LdapQueryServer, ProcessEndsCleanlyWithOpenTlsSessions)
+{
+    EXPECT_EXIT(
+        {
+            auto *a = new LdapQuery("127.0.0.1", "ldaps", first_->tlsPort(), first_->caFile().c_str(),
+                                    ldaptest::kReaderDn, ldaptest::kReaderPassword, 10, 0);
+            LdapQuery b("127.0.0.1", "ldaps", first_->tlsPort(), first_->caFile().c_str(),
+                        ldaptest::kReaderDn, ldaptest::kReaderPassword, 10, 0);
+            bool ok = a->LDAPOpenServer(LINE_NONE) == 0 && b.LDAPOpenServer(LINE_NONE) == 0;
+            delete a;
+            std::exit(ok ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
 TEST(LdapQueryRestart, ServerDownAndBackIsSearchedAgain)
 {
     testsupport::Slapd slapd;
