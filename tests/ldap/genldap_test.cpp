@@ -409,16 +409,25 @@ TEST_F(LdapQueryServer, ProcessEndsCleanlyWithOpenTlsSessions)
         ::testing::ExitedWithCode(0), "");
 }
 
-TEST(LdapQueryRestart, ServerDownAndBackIsSearchedAgain)
-{
+// A plain slapd of the test's own, and a query with an open session to it.
+class LdapQueryRestart : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        testsupport::SlapdOptions o;
+        o.tls = false;
+        o.ldif = ldaptest::DirectoryLdif();
+        ASSERT_TRUE(slapd.Start(o)) << slapd.error();
+        q = MakeQuery("ldap", slapd.port());
+        Prepare(*q);
+        ASSERT_EQ(q->LDAPOpenServer(LINE_NONE), 0u);
+    }
     testsupport::Slapd slapd;
-    testsupport::SlapdOptions o;
-    o.tls = false;
-    o.ldif = ldaptest::DirectoryLdif();
-    ASSERT_TRUE(slapd.Start(o)) << slapd.error();
-    auto q = MakeQuery("ldap", slapd.port());
-    Prepare(*q);
-    ASSERT_EQ(q->LDAPOpenServer(LINE_NONE), 0u);
+    std::unique_ptr<LdapQuery> q;
+};
+
+TEST_F(LdapQueryRestart, ServerDownAndBackIsSearchedAgain)
+{
     ASSERT_TRUE(slapd.Restart()) << slapd.error();
     SetTraceVerbosity(2);
     CaptureFd out(1);
@@ -429,16 +438,8 @@ TEST(LdapQueryRestart, ServerDownAndBackIsSearchedAgain)
     EXPECT_EQ(Count(*q), 1);
 }
 
-TEST(LdapQueryRestart, ServerGoneForGood)
+TEST_F(LdapQueryRestart, ServerGoneForGood)
 {
-    testsupport::Slapd slapd;
-    testsupport::SlapdOptions o;
-    o.tls = false;
-    o.ldif = ldaptest::DirectoryLdif();
-    ASSERT_TRUE(slapd.Start(o)) << slapd.error();
-    auto q = MakeQuery("ldap", slapd.port());
-    Prepare(*q);
-    ASSERT_EQ(q->LDAPOpenServer(LINE_NONE), 0u);
     LDAP *session = q->session();
     slapd.Stop();
     CaptureFd err(2);

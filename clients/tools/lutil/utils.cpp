@@ -62,6 +62,15 @@ int read_password_file(const char *path, struct berval *value)
         std::fclose(f);
         return -1;
     }
+    // A read error or a failed growth: nothing is kept.
+    auto fail = [&] {
+        std::perror(path);
+        ber_memfree(buf);
+        value->bv_val = nullptr;
+        value->bv_len = 0;
+        std::fclose(f);
+        return -1;
+    };
     size_t length = 0;
     for (;;) {
         size_t got = std::fread(buf + length, 1, capacity - length, f);
@@ -76,26 +85,12 @@ int read_password_file(const char *path, struct berval *value)
         if (c == EOF) break;
         size_t grown = capacity * 2;
         char *bigger = static_cast<char *>(ber_memrealloc(buf, grown + 1));
-        if (!bigger) {
-            std::perror(path);
-            ber_memfree(buf);
-            value->bv_val = nullptr;
-            value->bv_len = 0;
-            std::fclose(f);
-            return -1;
-        }
+        if (!bigger) return fail();
         buf = bigger;
         capacity = grown;
         buf[length++] = static_cast<char>(c);
     }
-    if (std::ferror(f)) {
-        std::perror(path);
-        ber_memfree(buf);
-        value->bv_val = nullptr;
-        value->bv_len = 0;
-        std::fclose(f);
-        return -1;
-    }
+    if (std::ferror(f)) return fail();
     buf[length] = '\0';
     value->bv_val = buf;
     value->bv_len = static_cast<ber_len_t>(length);
