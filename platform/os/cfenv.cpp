@@ -1,8 +1,6 @@
 // Installation environment: bin directory, environment files, PATH and program starts.
 #include "os/cfenv.h"
 
-#include "os/sysutil.h"
-
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -15,6 +13,8 @@
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include "os/sysutil.h"
 
 extern char **environ;
 
@@ -317,14 +317,15 @@ void InitEnv(int *, char **argv) {
     if (argv && argv[0]) ToSlashes(argv[0]);
 }
 
-char **GetEnvBlock() { return environ; }
+char **GetEnvBlock() {
+    return environ;
+}
 
 int SpawnAndWait(const char *program, char *const argv[]) {
     if (!program) return -1;
     char *const fallback[] = {const_cast<char *>(program), nullptr};
     pid_t pid;
-    if (posix_spawn(&pid, program, nullptr, nullptr, argv ? argv : fallback, environ) != 0)
-        return -1;
+    if (posix_spawn(&pid, program, nullptr, nullptr, argv ? argv : fallback, environ) != 0) return -1;
     int status;
     while (waitpid(pid, &status, 0) < 0) {
         if (errno != EINTR) return -1;

@@ -1,13 +1,13 @@
 // Host variables and string utilities.
 #include "os/hostvars.h"
 
-#include "os/hostvars_testing.h"
-
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+
+#include "os/hostvars_testing.h"
 
 namespace {
 
@@ -81,12 +81,24 @@ const char *GetLocalHost() {
     return localHost;
 }
 
-const char *GetAlphaHost() { return HostOr("ALPHAHOST"); }
-const char *GetOmegaHost() { return HostOr("OMEGAHOST"); }
-const char *GetLambdaHost() { return HostOr("LAMBDAHOST"); }
-const char *GetGammaHost() { return HostOr("GAMMAHOST"); }
-const char *GetThetaHost() { return HostOr("THETAHOST"); }
-const char *GetPiHost() { return HostOr("PIHOST"); }
+const char *GetAlphaHost() {
+    return HostOr("ALPHAHOST");
+}
+const char *GetOmegaHost() {
+    return HostOr("OMEGAHOST");
+}
+const char *GetLambdaHost() {
+    return HostOr("LAMBDAHOST");
+}
+const char *GetGammaHost() {
+    return HostOr("GAMMAHOST");
+}
+const char *GetThetaHost() {
+    return HostOr("THETAHOST");
+}
+const char *GetPiHost() {
+    return HostOr("PIHOST");
+}
 
 const char *GetRpcTransport() {
     const char *value = getenv("RPCTRANSPORT");

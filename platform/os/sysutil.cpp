@@ -35,7 +35,7 @@ struct SysHandleRec {
     std::mutex mutex;
     std::condition_variable cond;
     bool manualReset = true;
-    bool set = false;          // event: signalled; thread: the thread has ended
+    bool set = false;  // event: signalled; thread: the thread has ended
     pthread_t thread{};
     std::atomic<int> refs{1};  // thread handles: the caller and the running thread
 
@@ -73,8 +73,7 @@ int WaitSet(SysHandleRec *h, int32_t milliseconds) {
     std::unique_lock<std::mutex> lock(h->mutex);
     if (milliseconds < 0) {
         h->cond.wait(lock, [h] { return h->set; });
-    } else if (!h->cond.wait_for(lock, std::chrono::milliseconds(milliseconds),
-                                 [h] { return h->set; })) {
+    } else if (!h->cond.wait_for(lock, std::chrono::milliseconds(milliseconds), [h] { return h->set; })) {
         return 0;
     }
     if (!h->manualReset) h->set = false;
@@ -98,8 +97,7 @@ void *ThreadEntry(void *context) {
 
 }  // namespace
 
-SysHandle SysStartThread(SysThreadFunction function, unsigned stackSize, void *argument,
-                         int detached) {
+SysHandle SysStartThread(SysThreadFunction function, unsigned stackSize, void *argument, int detached) {
     if (!function) {
         errno = EINVAL;
         return nullptr;
@@ -297,7 +295,9 @@ void SysUnlock(SysLockRec *lock) {
     if (lock) lock->mutex.unlock();
 }
 
-void SysDeleteLock(SysLockRec *lock) { delete lock; }
+void SysDeleteLock(SysLockRec *lock) {
+    delete lock;
+}
 
 // ---- Time, process, identity --------------------------------------------------------------
 
@@ -330,16 +330,21 @@ uint32_t SysTickCount() {
         return f(hookContext.load(std::memory_order_acquire));
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
-    uint64_t ms = static_cast<uint64_t>(now.tv_sec) * 1000u +
-                  static_cast<uint64_t>(now.tv_nsec / 1000000L);
+    uint64_t ms = static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec / 1000000L);
     return static_cast<uint32_t>(ms);
 }
 
-int32_t SysProcessId() { return static_cast<int32_t>(getpid()); }
+int32_t SysProcessId() {
+    return static_cast<int32_t>(getpid());
+}
 
-int SysGetLastError() { return errno; }
+int SysGetLastError() {
+    return errno;
+}
 
-void SysSetLastError(int error) { errno = error; }
+void SysSetLastError(int error) {
+    errno = error;
+}
 
 char *SysErrorText(int error, char *buffer, size_t size) {
     if (!buffer || size == 0) return nullptr;
@@ -608,8 +613,8 @@ int SysTempFileName(char *out, const char *prefix, const char *directory, size_t
     static std::atomic<uint32_t> counter{0};
     struct timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
-    uint32_t value = static_cast<uint32_t>(getpid()) * 2654435761u ^
-                     static_cast<uint32_t>(now.tv_nsec) ^ counter.fetch_add(0x9E37u);
+    uint32_t value = static_cast<uint32_t>(getpid()) * 2654435761u ^ static_cast<uint32_t>(now.tv_nsec) ^
+                     counter.fetch_add(0x9E37u);
     for (int attempt = 0; attempt < 100000; ++attempt, ++value) {
         char path[sizeof dir + 32];
         int len = snprintf(path, sizeof path, "%s%s%s%X.TMP", dir, sep, pre, value);

@@ -36,8 +36,8 @@ using SysThreadFunction = void (*)(void *argument);
 // detached thread (detached non-zero) cleans up after itself; its handle is only a success
 // token: do not wait on it or close it. Returns nullptr when the thread cannot be started; the
 // start context is freed by the new thread, or here when the start fails.
-[[nodiscard]] SysHandle SysStartThread(SysThreadFunction function, unsigned stackSize,
-                                       void *argument, int detached);
+[[nodiscard]] SysHandle SysStartThread(SysThreadFunction function, unsigned stackSize, void *argument,
+                                       int detached);
 // Levels 0 idle .. 3 normal .. 6 time critical; nullptr means the calling thread. Scheduling
 // priorities of normal threads have no meaning here: a level from 0 to 6 gives 1, any other
 // level 0 (with errno EINVAL).
@@ -81,10 +81,10 @@ void SysDeleteLock(SysLockRec *lock);
 // ---- Time, process, identity --------------------------------------------------------------
 
 struct SysTime {
-    uint16_t year;          // full year, e.g. 2026
-    uint16_t month;         // 1-12
-    uint16_t dayOfWeek;     // 0 = Sunday
-    uint16_t day;           // day of the month, 1-31
+    uint16_t year;       // full year, e.g. 2026
+    uint16_t month;      // 1-12
+    uint16_t dayOfWeek;  // 0 = Sunday
+    uint16_t day;        // day of the month, 1-31
     uint16_t hour;
     uint16_t minute;
     uint16_t second;
@@ -138,12 +138,12 @@ struct SysDirEntry {
 // functions of the support library, which may rewind it (close `handle`, clear `started` and
 // `count`).
 struct SysDir {
-    int count;                       // names returned so far
-    char *pattern;                   // the directory path followed by "/*" (owned)
-    void *handle;                    // the running search (a DIR*), nullptr when none
-    bool started;                    // the first read has happened
-    char name[256];                  // the current name
-    SysDirEntry entry;               // handed out by SysReadDir
+    int count;          // names returned so far
+    char *pattern;      // the directory path followed by "/*" (owned)
+    void *handle;       // the running search (a DIR*), nullptr when none
+    bool started;       // the first read has happened
+    char name[256];     // the current name
+    SysDirEntry entry;  // handed out by SysReadDir
 };
 
 // nullptr only when out of memory.
@@ -157,14 +157,14 @@ void SysRewindDir(SysDir *dir);
 
 struct SysStatInfo {
     int32_t dev;
-    uint16_t ino;       // low 16 bits of the inode number
-    uint16_t mode;      // file type and permission bits (S_IFREG, S_IFDIR, 0644...)
+    uint16_t ino;   // low 16 bits of the inode number
+    uint16_t mode;  // file type and permission bits (S_IFREG, S_IFDIR, 0644...)
     int16_t nlink;
     int32_t uid;
     int32_t gid;
     int32_t rdev;
-    int64_t size;       // bytes; 64 bits so that files of 4 GiB and more are measured right
-    int64_t atime;      // seconds since 1970-01-01 UTC
+    int64_t size;   // bytes; 64 bits so that files of 4 GiB and more are measured right
+    int64_t atime;  // seconds since 1970-01-01 UTC
     int64_t mtime;
     int64_t ctime;
 };
@@ -184,8 +184,7 @@ size_t SysTempPath(char *buffer, size_t size = SYS_MAX_PATH);
 // Creates a new empty file "<directory>/<prefix><hex>.TMP" exclusively with mode 0600 and
 // writes its path into out. prefix: up to 3 characters used; directory nullptr or "" =
 // SysTempPath. Non-zero on success; on failure 0, errno set and out empty (when size > 0).
-int SysTempFileName(char *out, const char *prefix, const char *directory,
-                    size_t size = SYS_MAX_PATH);
+int SysTempFileName(char *out, const char *prefix, const char *directory, size_t size = SYS_MAX_PATH);
 
 // ---- Replaceable clock and sleep ----------------------------------------------------------
 //

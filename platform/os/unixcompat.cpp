@@ -32,8 +32,7 @@ void Complain(const char *argv0, const char *what, char c) {
 
 int GetOpt(int argc, char *const argv[], const char *opts) {
     if (position == 1) {
-        if (OptInd >= argc || !argv[OptInd] || argv[OptInd][0] != '-' || argv[OptInd][1] == '\0')
-            return -1;
+        if (OptInd >= argc || !argv[OptInd] || argv[OptInd][0] != '-' || argv[OptInd][1] == '\0') return -1;
         if (strcmp(argv[OptInd], "--") == 0) {
             ++OptInd;
             return -1;

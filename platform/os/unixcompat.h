@@ -10,10 +10,10 @@
 namespace tela {
 
 // Parser state, process-wide.
-extern int OptInd;        // index of the next argument, 1 at start
-extern int OptErr;        // non-zero: print messages (1 at start)
-extern int OptOpt;        // the option character last looked at
-extern char *OptArg;      // the argument of the last option, or nullptr
+extern int OptInd;    // index of the next argument, 1 at start
+extern int OptErr;    // non-zero: print messages (1 at start)
+extern int OptOpt;    // the option character last looked at
+extern char *OptArg;  // the argument of the last option, or nullptr
 
 // The next option character of argv, '?' for an unknown option or a missing argument, -1 at
 // the end of the options ("--" is skipped; "-" alone and a non-option stay at OptInd).

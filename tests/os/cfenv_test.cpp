@@ -138,11 +138,10 @@ TEST(SetEnvFile, Precedence) {
     env.Unset("TELA_T_NEW");
     env.Unset("TELA_T_PROG");
     env.Unset("TELA_T_EMPTY");
-    const char *lines[] = {"FAXROOT=/inst",  "TELA_T_KEEP=file", "TELA_T_NEW=new",
-                           "TELA_T_PROG=?/prog:?/x", "NOEQUALS",  "=nameless",
-                           "TELA_T_EMPTY=", nullptr};
+    const char *lines[] = {"FAXROOT=/inst", "TELA_T_KEEP=file", "TELA_T_NEW=new", "TELA_T_PROG=?/prog:?/x",
+                           "NOEQUALS",      "=nameless",        "TELA_T_EMPTY=",  nullptr};
     SetEnvFile(const_cast<EnvFile>(lines));
-    EXPECT_STREQ(getenv("FAXROOT"), "/inst");  // the file's FAXROOT wins
+    EXPECT_STREQ(getenv("FAXROOT"), "/inst");     // the file's FAXROOT wins
     EXPECT_STREQ(getenv("TELA_T_KEEP"), "mine");  // inherited values win
     EXPECT_STREQ(getenv("TELA_T_NEW"), "new");
     EXPECT_STREQ(getenv("TELA_T_PROG"), "/inst/prog:/inst/x");
@@ -250,16 +249,11 @@ TEST(BinDirFromProgram, Table) {
         std::string program;
         std::string expect;
     } cases[] = {
-        {i + "/bin/dirprobe", i + "/bin"},
-        {i + "/lambda/tool", i + "/bin"},
-        {i + "/cmdline/x", i + "/bin"},
-        {i + "/etc/x", i + "/bin"},
-        {i + "/gateway/smtp/x", i + "/bin"},
-        {i + "/gateway/sapconnect/x", i + "/bin"},
-        {i + "/other/smtp/x", i + "/other"},
-        {i + "/Lambda/x", i + "/Lambda"},  // case matters
-        {i + "/lambdas/x", i + "/lambdas"},
-        {i + "\\gateway\\smtp\\x", i + "/bin"},
+        {i + "/bin/dirprobe", i + "/bin"},   {i + "/lambda/tool", i + "/bin"},
+        {i + "/cmdline/x", i + "/bin"},      {i + "/etc/x", i + "/bin"},
+        {i + "/gateway/smtp/x", i + "/bin"}, {i + "/gateway/sapconnect/x", i + "/bin"},
+        {i + "/other/smtp/x", i + "/other"}, {i + "/Lambda/x", i + "/Lambda"},  // case matters
+        {i + "/lambdas/x", i + "/lambdas"},  {i + "\\gateway\\smtp\\x", i + "/bin"},
     };
     for (size_t k = 0; k < sizeof cases / sizeof cases[0]; ++k) {
         char out[ENV_MAX_PATH];
@@ -292,7 +286,7 @@ TEST(BinDirFromProgram, BareNameThroughPathOrCurrentDirectory) {
 
 // An installation below a temporary directory: inst/bin (with a program) and inst/etc/config.
 class InitEnvTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         inst = dir.path() + "/inst";
         MakeDirs(inst + "/bin");
@@ -353,18 +347,16 @@ TEST_F(InitEnvTest, FileFaxrootWinsAndIsUsedForPath) {
     int code = Run({{"FAXROOT", inst.c_str()}, {"PATH", "/bin"}, {"TELA_T_DIR", nullptr}},
                    {"FAXROOT", "TELA_T_DIR", "PATH"});
     EXPECT_EQ(code, 0);
-    EXPECT_EQ(out, "FAXROOT=/other\nTELA_T_DIR=/other/x\nPATH=/other/bin:/bin\nargv0=" + inst +
-                       "/bin/prog\n");
+    EXPECT_EQ(out,
+              "FAXROOT=/other\nTELA_T_DIR=/other/x\nPATH=/other/bin:/bin\nargv0=" + inst + "/bin/prog\n");
 }
 
 TEST_F(InitEnvTest, BinDirectoryFromProgramPath) {
     // No FAXROOT: the bin directory comes from argv[0]; the file sets FAXROOT.
     WriteFile(inst + "/etc/config", "FAXROOT=" + inst + "\n# comment\n");
-    int code = Run({{"FAXROOT", nullptr}, {"PATH", "/bin"}}, {"FAXROOT", "PATH"},
-                   inst + "\\lambda\\tool");
+    int code = Run({{"FAXROOT", nullptr}, {"PATH", "/bin"}}, {"FAXROOT", "PATH"}, inst + "\\lambda\\tool");
     EXPECT_EQ(code, 0);
-    EXPECT_EQ(out, "FAXROOT=" + inst + "\nPATH=" + inst + "/bin:/bin\nargv0=" + inst +
-                       "/lambda/tool\n");
+    EXPECT_EQ(out, "FAXROOT=" + inst + "\nPATH=" + inst + "/bin:/bin\nargv0=" + inst + "/lambda/tool\n");
 }
 
 TEST_F(InitEnvTest, BinDirectoryNeedNotExist) {
@@ -400,30 +392,28 @@ TEST(Spawn, WaitAndExitCodes) {
     TempDir dir("spawn");
     std::string out = dir.file("out");
     std::string script = "printf '%s|' \"$@\" > " + out + "; exit 7";
-    char *argv[] = {const_cast<char *>("sh"), const_cast<char *>("-c"), script.data(),
-                    const_cast<char *>("sh"), const_cast<char *>("a b"), const_cast<char *>("\"q\""),
-                    nullptr};
+    char *argv[] = {
+        const_cast<char *>("sh"),  const_cast<char *>("-c"),    script.data(), const_cast<char *>("sh"),
+        const_cast<char *>("a b"), const_cast<char *>("\"q\""), nullptr};
     EXPECT_EQ(SpawnAndWait("/bin/sh", argv), 7);
     EXPECT_EQ(ReadFile(out), "a b|\"q\"|");  // arguments arrive unquoted and unchanged
     EXPECT_STREQ(argv[4], "a b");
 
     EXPECT_EQ(SpawnAndWait(dir.file("missing").c_str(), argv), -1);
-    char *killer[] = {const_cast<char *>("sh"), const_cast<char *>("-c"),
-                      const_cast<char *>("kill -9 $$"), nullptr};
+    char *killer[] = {const_cast<char *>("sh"), const_cast<char *>("-c"), const_cast<char *>("kill -9 $$"),
+                      nullptr};
     EXPECT_EQ(SpawnAndWait("/bin/sh", killer), 128 + 9);
 }
 
 void SpawnShellAndExit(const char *program, const char *script) {
-    char *argv[] = {const_cast<char *>("sh"), const_cast<char *>("-c"), const_cast<char *>(script),
-                    nullptr};
+    char *argv[] = {const_cast<char *>("sh"), const_cast<char *>("-c"), const_cast<char *>(script), nullptr};
     SpawnAndExit(program, argv);
     exit(99);
 }
 
 TEST(Spawn, ExitWithTheProgramsCode) {
     EXPECT_EXIT(SpawnShellAndExit("/bin/sh", "exit 5"), ::testing::ExitedWithCode(5), "");
-    EXPECT_EXIT(SpawnShellAndExit("/nonexistent/program", "exit 5"), ::testing::ExitedWithCode(99),
-                "");
+    EXPECT_EXIT(SpawnShellAndExit("/nonexistent/program", "exit 5"), ::testing::ExitedWithCode(99), "");
 }
 
 TEST(Spawn, Detached) {

@@ -8,7 +8,7 @@
 #include <vector>
 
 class EnvGuard {
-public:
+  public:
     EnvGuard() = default;
     EnvGuard(const EnvGuard &) = delete;
     EnvGuard &operator=(const EnvGuard &) = delete;
@@ -29,7 +29,7 @@ public:
         unsetenv(name.c_str());
     }
 
-private:
+  private:
     void Save(const std::string &name) {
         const char *old = getenv(name.c_str());
         saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);

@@ -1,11 +1,11 @@
-#include "os/unixcompat.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include "os/unixcompat.h"
 
 namespace {
 

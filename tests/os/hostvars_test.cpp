@@ -1,5 +1,4 @@
 #include "os/hostvars.h"
-#include "os/hostvars_testing.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +6,7 @@
 #include <string>
 
 #include "envguard.h"
+#include "os/hostvars_testing.h"
 
 namespace {
 
@@ -48,7 +48,7 @@ TEST(GetEnvCopy, CopiesBoundedOrEmpty) {
 }
 
 class HostVars : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { HostVarsResetCaches(); }
     void TearDown() override { HostVarsResetCaches(); }
     EnvGuard env;
@@ -148,16 +148,17 @@ TEST(Unquote, Cases) {
     struct Case {
         const char *text;
         const char *expect;
-    } cases[] = {
-        {" \"abc\" ", "abc"},
-        {"'abc'", "abc"},
-        {" 'abc\" ", " 'abc\" "},  // quotes differ: unchanged, blanks included
-        {"\"", "\""},              // a lone quote is not a pair
-        {"\"\"", ""},
-        {"  plain  ", "  plain  "},
-        {"\"a\"b", "\"a\"b"},
-        {"\t\"x y\"\n", "x y"},
-    };
+    } cases[] =
+        {
+            {" \"abc\" ", "abc"},
+            {"'abc'", "abc"},
+            {" 'abc\" ", " 'abc\" "},  // quotes differ: unchanged, blanks included
+            {"\"", "\""},              // a lone quote is not a pair
+            {"\"\"", ""},
+            {"  plain  ", "  plain  "},
+            {"\"a\"b", "\"a\"b"},
+            {"\t\"x y\"\n", "x y"},
+        };
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
         EXPECT_STREQ(Unquote(cases[i].text), cases[i].expect) << "case " << i;
         char buf[64];

@@ -1,8 +1,8 @@
 // The OS layer's functions never take a name of the C library: the libraries we link call the
 // C library's functions by name and must not reach ours.
 #include <dlfcn.h>
-#include <link.h>
 #include <gtest/gtest.h>
+#include <link.h>
 
 #include <cstring>
 #include <filesystem>

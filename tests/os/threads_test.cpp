@@ -1,10 +1,10 @@
 // Locks, events and threads across several threads.
-#include "os/sysutil.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <vector>
+
+#include "os/sysutil.h"
 
 namespace {
 
