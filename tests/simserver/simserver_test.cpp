@@ -91,6 +91,24 @@ usrconf_new_req PropReq(const char *user, const char *key) {
     return q;
 }
 
+s_rec_req SRecReq(const char *user, int job) {
+    s_rec_req q;
+    memset(&q, 0, sizeof q);
+    q.vers = 1;
+    tela::FieldSet(q.s_rec_req_u.v1.user, user);
+    q.s_rec_req_u.v1.job = job;
+    return q;
+}
+
+log_req LogReq(const char *user, int job) {
+    log_req q;
+    memset(&q, 0, sizeof q);
+    tela::FieldSet(q.user, user);
+    q.job = job;
+    q.max_lines = 10;
+    return q;
+}
+
 class SimServerTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(server.Start(kFixture)) << server.Log(); }
@@ -236,12 +254,7 @@ TEST_F(SimServerTest, AnswersTheClientApiReads) {
 TEST_F(SimServerTest, AnswersTheReportReads) {
     Client alpha(Connect(server, kAlpha));
     ASSERT_NE(alpha.c, nullptr);
-    s_rec_req q;
-    memset(&q, 0, sizeof q);
-    q.vers = 1;
-    tela::FieldSet(q.s_rec_req_u.v1.user, "alice");
-
-    q.s_rec_req_u.v1.job = 17;
+    s_rec_req q = SRecReq("alice", 17);
     s_rec_res *r = a_get_s_rec_new_1(&q, alpha);
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->final, 0);
@@ -269,11 +282,7 @@ TEST_F(SimServerTest, AnswersTheReportReads) {
     EXPECT_EQ(r->final, 1);
 
     // 12 lines in batches of 10; the cursor is the server's own (1000 + 7 per line).
-    log_req lq;
-    memset(&lq, 0, sizeof lq);
-    tela::FieldSet(lq.user, "alice");
-    lq.job = 4717;
-    lq.max_lines = 10;
+    log_req lq = LogReq("alice", 4717);
     tela::FieldSet(lq.language, "english_us.8859");
     int batches[] = {10, 2, 0};
     int total = 0;
@@ -313,11 +322,7 @@ TEST_F(SimServerTest, LogsTheWireBytesOfEachRequest) {
         route_res r;
         ASSERT_EQ(a_apply_route_new_r1(alpha, &q, &r), 0u);
         xdr_free(reinterpret_cast<xdrproc_t>(xdr_route_res), &r);
-        s_rec_req sq;
-        memset(&sq, 0, sizeof sq);
-        sq.vers = 1;
-        tela::FieldSet(sq.s_rec_req_u.v1.user, "ab");
-        sq.s_rec_req_u.v1.job = 4711;
+        s_rec_req sq = SRecReq("ab", 4711);
         ASSERT_NE(a_get_s_rec_new_1(&sq, alpha), nullptr);
     }
     auto route = server.Calls("alpha", 117);
@@ -428,21 +433,13 @@ TEST(SimServerFaults, KnobsPerProcedure) {
     ASSERT_EQ(a_get_usrconf_new_r1(alpha, &pq, &pr), 0u);
     EXPECT_EQ(pr.ec, 25);
 
-    s_rec_req sq;
-    memset(&sq, 0, sizeof sq);
-    sq.vers = 1;
-    tela::FieldSet(sq.s_rec_req_u.v1.user, "alice");
-    sq.s_rec_req_u.v1.job = 1;
+    s_rec_req sq = SRecReq("alice", 1);
     s_rec_res *sr = a_get_s_rec_new_1(&sq, alpha);
     ASSERT_NE(sr, nullptr);
     EXPECT_EQ(tela::FieldText(sr->record.s_rec_new_u.v1.subject), "s" + std::string(30, 'x'));
     EXPECT_EQ(tela::FieldText(sr->record.s_rec_new_u.v1.originator).size(), 81u);
 
-    log_req lq;
-    memset(&lq, 0, sizeof lq);
-    tela::FieldSet(lq.user, "alice");
-    lq.job = 1;
-    lq.max_lines = 10;
+    log_req lq = LogReq("alice", 1);
     EXPECT_EQ(a_get_log_1(&lq, alpha), nullptr);  // an answer that does not decode
     rpc_err err;
     CLNT_GETERR(alpha.c, &err);
@@ -535,11 +532,7 @@ TEST(SimServerSetup, LogBatchOverridesTheRequest) {
         << server.Log();
     Client alpha(Connect(server, kAlpha));
     ASSERT_NE(alpha.c, nullptr);
-    log_req lq;
-    memset(&lq, 0, sizeof lq);
-    tela::FieldSet(lq.user, "u");
-    lq.job = 1;
-    lq.max_lines = 10;
+    log_req lq = LogReq("u", 1);
     log_res *l = a_get_log_1(&lq, alpha);
     ASSERT_NE(l, nullptr);
     int n = 0;
