@@ -1,6 +1,6 @@
 // Golden bytes of the records on the two programs' roads and of the gateway's omega records.
 //
-// The expected bytes come from Wire (test side) following the field tables; the values come
+// The expected bytes come from Wire (test side) following each record's fields in wire order; the values come
 // from filling the records by field name. Every field gets its own value (field n: text "vn",
 // long n*65536+n, short -n), so two swapped fields or a field of the wrong kind show.
 #include "wire.h"
@@ -29,7 +29,7 @@ void SetS(char (&field)[N], int n)
     SetText(field, T(n));
 }
 
-// Field kinds, as the tables give them.
+// Field kinds, in wire order.
 enum Kind { S11, S21, S31, S36, S81, LONG, SHORT, BOOL };
 
 Wire Fields(std::initializer_list<Kind> kinds, int first = 1)

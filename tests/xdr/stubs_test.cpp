@@ -342,8 +342,8 @@ TEST_F(Stubs, ConnectionClosedWithoutAnswer)
     EXPECT_EQ(a_apply_route_new_r1(alpha.get(), &req, &mine), tela::kWrapperRpcError);
 }
 
-// Every stub of the called procedures reaches its own procedure number (the numbers here are
-// those of the interface tables, not of the code).
+// Every stub of the called procedures reaches its own procedure number (written out here, not
+// taken from the generated constants).
 TEST_F(Stubs, ProcedureNumbers)
 {
     struct Row {
