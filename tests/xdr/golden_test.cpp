@@ -1,7 +1,7 @@
 // Golden bytes of the records on the two programs' roads and of the gateway's omega records.
 //
-// The expected bytes come from Wire (test side) following each record's fields in wire order; the values come
-// from filling the records by field name. Every field gets its own value (field n: text "vn",
+// The expected bytes come from Wire (test side), following each record's fields in wire order;
+// the values come from filling the records by field name. Every field gets its own value (field n: text "vn",
 // long n*65536+n, short -n), so two swapped fields or a field of the wrong kind show.
 #include "wire.h"
 
