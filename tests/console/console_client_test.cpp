@@ -115,6 +115,19 @@ public:
     }
 };
 
+bool WaitListening(const NullServer &server)
+{
+    for (int i = 0; i < 500 && !server.Listening(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return server.Listening();
+}
+
+// A call without argument and result.
+enum clnt_stat CallVoid(CLIENT *client, rpcproc_t procedure)
+{
+    return CallClient(client, procedure, XdrVoid(), nullptr, XdrVoid(), nullptr);
+}
+
 double Seconds(std::chrono::steady_clock::time_point since)
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
@@ -153,9 +166,7 @@ TEST_F(ConsoleClient, ServerUpDuringThePauseIsReachedByTheSecondAttempt)
     CLIENT *client = CreateAlphaClient("127.0.0.1");
     ASSERT_NE(client, nullptr) << CreateErrorText("127.0.0.1");
     EXPECT_TRUE(server.Listening());
-    EXPECT_EQ(CallClient(client, NULLPROC, XdrVoid(), nullptr,
-                         XdrVoid(), nullptr),
-              RPC_SUCCESS);
+    EXPECT_EQ(CallVoid(client, NULLPROC), RPC_SUCCESS);
     DestroyClient(client);
 }
 
@@ -165,14 +176,11 @@ TEST_F(ConsoleClient, CallAndErrorTextsOfAnOpenHandle)
     ASSERT_GT(port, 0);
     PortEnv env(port, nullptr);
     NullServer server(port, kAlpha, 0);
-    for (int i = 0; i < 200 && !server.Listening(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(WaitListening(server));
     CLIENT *client = CreateClient("127.0.0.1", kAlpha, 1, "tcp");
     ASSERT_NE(client, nullptr) << CreateErrorText("127.0.0.1");
 
-    EXPECT_EQ(CallClient(client, 99, XdrVoid(), nullptr,
-                         XdrVoid(), nullptr),
-              RPC_PROCUNAVAIL);
+    EXPECT_EQ(CallVoid(client, 99), RPC_PROCUNAVAIL);
     const std::string text = ClientErrorText(client, "a_proc99");
     EXPECT_EQ(text, clnt_sperror(client, "a_proc99"));
     EXPECT_EQ(text.rfind("a_proc99: RPC: Procedure unavailable", 0), 0u) << text;
@@ -181,11 +189,21 @@ TEST_F(ConsoleClient, CallAndErrorTextsOfAnOpenHandle)
     ClientGetError(client, &error);
     EXPECT_EQ(error.re_status, RPC_PROCUNAVAIL);
 
-    EXPECT_EQ(CallClient(client, NULLPROC, XdrVoid(), nullptr,
-                         XdrVoid(), nullptr),
-              RPC_SUCCESS);
+    EXPECT_EQ(CallVoid(client, NULLPROC), RPC_SUCCESS);
     ClientGetError(client, &error);
     EXPECT_EQ(error.re_status, RPC_SUCCESS);
+    DestroyClient(client);
+}
+
+// Serves `program` on `port` and calls its null procedure through a client made by `create`.
+void ExpectNullCall(CLIENT *(*create)(const char *), int port, rpcprog_t program,
+                    enum clnt_stat expected)
+{
+    NullServer server(port, program, 0);
+    ASSERT_TRUE(WaitListening(server));
+    CLIENT *client = create("127.0.0.1");
+    ASSERT_NE(client, nullptr) << CreateErrorText("127.0.0.1");
+    EXPECT_EQ(CallVoid(client, NULLPROC), expected);
     DestroyClient(client);
 }
 
@@ -193,30 +211,14 @@ TEST_F(ConsoleClient, ProgramNumbersCarryTheOffset)
 {
     const int port = testsupport::FreePort();
     ASSERT_GT(port, 0);
+    // The server serves alpha's number raised by 100 only.
     {
-        // The server serves alpha's number raised by 100 only.
         PortEnv env(port, "100");
-        NullServer server(port, kAlpha + 100, 0);
-        for (int i = 0; i < 200 && !server.Listening(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        CLIENT *client = CreateAlphaClient("127.0.0.1");
-        ASSERT_NE(client, nullptr) << CreateErrorText("127.0.0.1");
-        EXPECT_EQ(CallClient(client, NULLPROC, XdrVoid(), nullptr,
-                             XdrVoid(), nullptr),
-                  RPC_SUCCESS);
-        DestroyClient(client);
+        ExpectNullCall(CreateAlphaClient, port, kAlpha + 100, RPC_SUCCESS);
     }
     {
         PortEnv env(port, nullptr);
-        NullServer server(port, kAlpha + 100, 0);
-        for (int i = 0; i < 200 && !server.Listening(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        CLIENT *client = CreateAlphaClient("127.0.0.1");
-        ASSERT_NE(client, nullptr) << CreateErrorText("127.0.0.1");
-        EXPECT_EQ(CallClient(client, NULLPROC, XdrVoid(), nullptr,
-                             XdrVoid(), nullptr),
-                  RPC_PROGUNAVAIL);
-        DestroyClient(client);
+        ExpectNullCall(CreateAlphaClient, port, kAlpha + 100, RPC_PROGUNAVAIL);
     }
 }
 
@@ -225,22 +227,12 @@ TEST_F(ConsoleClient, OmegaUsesItsOwnSlotAndNumber)
     const int base = testsupport::FreePortRange(6);
     ASSERT_GT(base, 0);
     PortEnv env(base, nullptr);
-    NullServer server(base + 5, kOmega, 0);
-    for (int i = 0; i < 200 && !server.Listening(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    CLIENT *client = CreateOmegaClient("127.0.0.1");
-    ASSERT_NE(client, nullptr) << CreateErrorText("127.0.0.1");
-    EXPECT_EQ(CallClient(client, NULLPROC, XdrVoid(), nullptr,
-                         XdrVoid(), nullptr),
-              RPC_SUCCESS);
-    DestroyClient(client);
+    ExpectNullCall(CreateOmegaClient, base + 5, kOmega, RPC_SUCCESS);
 }
 
 TEST_F(ConsoleClient, MissingHandle)
 {
-    EXPECT_EQ(CallClient(nullptr, NULLPROC, XdrVoid(), nullptr,
-                         XdrVoid(), nullptr),
-              RPC_FAILED);
+    EXPECT_EQ(CallVoid(nullptr, NULLPROC), RPC_FAILED);
     DestroyClient(nullptr);
     rpc_err error{};
     error.re_status = RPC_TIMEDOUT;
