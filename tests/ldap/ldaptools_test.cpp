@@ -2,7 +2,10 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 
+#include <ctime>
+
 #include <memory>
+#include <regex>
 #include <string>
 
 #include "ldaptest.h"
@@ -300,6 +303,71 @@ TEST_F(LdapToolBind, SaslIsNotCompiledIn)
     EXPECT_EQ(Connect(plain_->Url(), nullptr, nullptr, &err), LDAP_OTHER);
     EXPECT_EQ(err, "probe: not compiled with SASL support\nmy_tool_bind failed\n");
     tool_settings.prog_name = nullptr;
+}
+
+// A server with the password-policy overlay: a bind with the policy request reports the
+// warning of the response as the tail of a success report.
+TEST_F(LdapToolSetup, PasswordPolicyWarningsOfASuccessfulBind)
+{
+    char now[32];
+    time_t t = time(nullptr) - 60;  // changed a minute ago: expires in 59 minutes
+    strftime(now, sizeof now, "%Y%m%d%H%M%SZ", gmtime(&t));
+    testsupport::Slapd slapd;
+    testsupport::SlapdOptions o;
+    o.tls = false;
+    o.modules = {"ppolicy"};
+    o.databaseLines = {"overlay ppolicy", "ppolicy_default \"cn=policy,dc=example,dc=test\""};
+    std::string user = "objectClass: account\nobjectClass: simpleSecurityObject\nuserPassword: pw\n";
+    o.ldif = "dn: dc=example,dc=test\nobjectClass: dcObject\nobjectClass: organization\ndc: example\n"
+             "o: Example\n\n"
+             "dn: cn=policy,dc=example,dc=test\nobjectClass: organizationalRole\n"
+             "objectClass: pwdPolicy\ncn: policy\npwdAttribute: userPassword\npwdMaxAge: 3600\n"
+             "pwdExpireWarning: 3600\npwdGraceAuthnLimit: 3\npwdMustChange: TRUE\n\n"
+             "dn: uid=fresh,dc=example,dc=test\nuid: fresh\n" + user +
+             "pwdChangedTime: " + now + "\n\n"
+             "dn: uid=old,dc=example,dc=test\nuid: old\n" + user +
+             "pwdChangedTime: 20000101000000Z\n\n"
+             "dn: uid=reset,dc=example,dc=test\nuid: reset\n" + user +
+             "pwdChangedTime: " + now + "\npwdReset: TRUE\n";
+    ASSERT_TRUE(slapd.Start(o)) << slapd.error() << slapd.Log();
+
+    struct Case {
+        const char *dn;
+        const char *pattern;
+    } cases[] = {
+        {"uid=fresh,dc=example,dc=test",
+         "ldap_bind: Success \\(0\\) \\(Password expires in [0-9]+ seconds\\)\n"},
+        {"uid=old,dc=example,dc=test",
+         "ldap_bind: Success \\(0\\) \\(Password expired, [0-9]+ grace logins remain\\)\n"},
+        {"uid=reset,dc=example,dc=test",
+         "ldap_bind: Success \\(0\\); Password must be changed"
+         "( \\(Password expires in [0-9]+ seconds\\))?\n"},
+    };
+    for (const Case &c : cases) {
+        ResetSettings();
+        tool_settings.ppolicy = 1;
+        tool_set_text(&tool_settings.uri_list, slapd.Url().c_str());
+        tool_set_text(&tool_settings.bind_dn, c.dn);
+        tool_set_password("pw");
+        CaptureFd err(2);
+        LDAP *ld = my_tool_conn_setup(0, nullptr);
+        ASSERT_NE(ld, nullptr);
+        EXPECT_EQ(my_tool_bind(ld), 0);
+        tool_close_session(ld);
+        std::string text = err.Text();
+        EXPECT_TRUE(std::regex_match(text, std::regex(c.pattern))) << c.dn << ": " << text;
+    }
+    // Without the request the same bind is silent.
+    ResetSettings();
+    tool_set_text(&tool_settings.uri_list, slapd.Url().c_str());
+    tool_set_text(&tool_settings.bind_dn, "uid=fresh,dc=example,dc=test");
+    tool_set_password("pw");
+    CaptureFd err(2);
+    LDAP *ld = my_tool_conn_setup(0, nullptr);
+    ASSERT_NE(ld, nullptr);
+    EXPECT_EQ(my_tool_bind(ld), 0);
+    tool_close_session(ld);
+    EXPECT_EQ(err.Text(), "");
 }
 
 // Runs last in its own process image: the first call frees, the second does nothing.

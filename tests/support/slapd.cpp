@@ -145,6 +145,7 @@ bool Slapd::Start(const SlapdOptions &options)
          << "argsfile " << d << "/slapd.args\n"
          << "modulepath /usr/lib/ldap\n"
          << "moduleload back_mdb\n";
+    for (const std::string &module : options_.modules) conf << "moduleload " << module << "\n";
     if (options_.tls) {
         conf << "TLSCACertificateFile " << options_.ca->caFile() << "\n"
              << "TLSCertificateFile " << options_.ca->certFile() << "\n"

@@ -48,6 +48,8 @@ struct SlapdOptions {
     bool faxEquality = false;
     // Access lines of the database; empty: users and anonymous may read, passwords only bind.
     std::vector<std::string> access;
+    // Further modules of /usr/lib/ldap to load (for example "ppolicy").
+    std::vector<std::string> modules;
     // Further lines for the database section (for example "limits ..." or "security ...").
     std::vector<std::string> databaseLines;
 };
