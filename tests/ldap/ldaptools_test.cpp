@@ -5,7 +5,6 @@
 #include <ctime>
 
 #include <memory>
-#include <regex>
 #include <string>
 
 #include "ldaptest.h"
@@ -331,17 +330,16 @@ TEST_F(LdapToolSetup, PasswordPolicyWarningsOfASuccessfulBind)
              "pwdChangedTime: " + now + "\npwdReset: TRUE\n";
     ASSERT_TRUE(slapd.Start(o)) << slapd.error() << slapd.Log();
 
+    // Each report is `before`, a number and `after`.
     struct Case {
         const char *dn;
-        const char *pattern;
+        std::string before, after;
     } cases[] = {
-        {"uid=fresh,dc=example,dc=test",
-         "ldap_bind: Success \\(0\\) \\(Password expires in [0-9]+ seconds\\)\n"},
-        {"uid=old,dc=example,dc=test",
-         "ldap_bind: Success \\(0\\) \\(Password expired, [0-9]+ grace logins remain\\)\n"},
-        {"uid=reset,dc=example,dc=test",
-         "ldap_bind: Success \\(0\\); Password must be changed"
-         "( \\(Password expires in [0-9]+ seconds\\))?\n"},
+        {"uid=fresh,dc=example,dc=test", "ldap_bind: Success (0) (Password expires in ", " seconds)\n"},
+        {"uid=old,dc=example,dc=test", "ldap_bind: Success (0) (Password expired, ",
+         " grace logins remain)\n"},
+        {"uid=reset,dc=example,dc=test", "ldap_bind: Success (0); Password must be changed (Password expires in ",
+         " seconds)\n"},
     };
     for (const Case &c : cases) {
         ResetSettings();
@@ -355,7 +353,11 @@ TEST_F(LdapToolSetup, PasswordPolicyWarningsOfASuccessfulBind)
         EXPECT_EQ(my_tool_bind(ld), 0);
         tool_close_session(ld);
         std::string text = err.Text();
-        EXPECT_TRUE(std::regex_match(text, std::regex(c.pattern))) << c.dn << ": " << text;
+        bool framed = text.size() > c.before.size() + c.after.size() && text.rfind(c.before, 0) == 0 &&
+                      text.compare(text.size() - c.after.size(), c.after.size(), c.after) == 0;
+        std::string number = framed ? text.substr(c.before.size(), text.size() - c.before.size() - c.after.size())
+                                    : "";
+        EXPECT_TRUE(framed && number.find_first_not_of("0123456789") == std::string::npos) << text;
     }
     // Without the request the same bind is silent.
     ResetSettings();
