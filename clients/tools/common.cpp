@@ -287,6 +287,10 @@ int my_tool_bind(LDAP *ld)
     LDAPControl *controlList[3] = {nullptr, nullptr, nullptr};
     int controlCount = 0;
     struct berval trackingCopy = {0, nullptr};
+    struct FreeCopy {
+        struct berval *bv;
+        ~FreeCopy() { ber_memfree(bv->bv_val); }
+    } freeCopy{&trackingCopy};
 
     if (s.ppolicy) {
         LDAPControl &c = controls[controlCount];
@@ -309,11 +313,6 @@ int my_tool_bind(LDAP *ld)
         controlList[controlCount] = &c;
         controlCount++;
     }
-    struct FreeCopy {
-        struct berval *bv;
-        ~FreeCopy() { ber_memfree(bv->bv_val); }
-    } freeCopy{&trackingCopy};
-
     if (s.password_file != nullptr || s.prompt_for_password) {
         if (s.password_file != nullptr) {
             struct berval value = {0, nullptr};
