@@ -19,8 +19,9 @@ public:
     // LDAPOpenServer reports.
     LdapQuery(const char *host, const char *scheme, int port, const char *caCert, const char *bindDn,
               const char *bindPassword, int timeout, int debugLevel);
-    // Frees the search data and closes this object's own session; the process-wide tool
-    // settings are freed once at the end of the process.
+    // Frees the search data and closes this object's own session. It touches nothing shared
+    // with other queries (the process-wide tool settings and the library's TLS state are freed
+    // once, at the end of the process), so it needs only that no one else uses this object.
     ~LdapQuery();
     LdapQuery(const LdapQuery &) = delete;
     LdapQuery &operator=(const LdapQuery &) = delete;
