@@ -35,6 +35,12 @@ function(tela_add_test NAME)
     set_property(TARGET ${NAME} PROPERTY CROSSCOMPILING_EMULATOR /usr/bin/env ${env})
     gtest_discover_tests(${NAME}
       DISCOVERY_TIMEOUT 60
-      PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT})
+      PROPERTIES TIMEOUT ${T_TIMEOUT})
+    # The labels are a list too: a script that CTest runs after the discovered tests are known
+    # gives every one of them all its labels.
+    set(labels_script ${CMAKE_CURRENT_BINARY_DIR}/${NAME}_labels.cmake)
+    file(WRITE ${labels_script}
+      "if(${NAME}_TESTS)\n  set_tests_properties(\${${NAME}_TESTS} PROPERTIES LABELS \"${T_LABELS}\")\nendif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${labels_script})
   endif()
 endfunction()
