@@ -273,6 +273,48 @@ TEST_F(LdapQueryServer, EmptyAttributeNamesInTheList)
     EXPECT_EQ(Field(*q, "uid"), "jdoe");
 }
 
+TEST_F(LdapQueryServer, SearchErrorsWithAndWithoutAResult)
+{
+    auto q = MakeQuery("ldap", first_->port());
+    Prepare(*q, "(((uid=jdoe)");
+    ASSERT_EQ(q->LDAPOpenServer(LINE_NONE), 0u);
+    {
+        CaptureFd out(1);
+        EXPECT_EQ(q->LDAPExecute(LINE_NONE), GdLdapError(LDAP_FILTER_ERROR));
+        EXPECT_EQ(out.Text(), "ldap_search_st() failed: Bad search filter\n");
+    }
+    {
+        CaptureFd out(1);  // the failed search kept no result
+        int count = 5;
+        EXPECT_EQ(q->LDAPGetResultCount(&count, LINE_NONE), GDERR_FAILED);
+        EXPECT_EQ(out.Text(), "warning: query not executed\n");
+    }
+    // A base that does not exist: the server's answer is a result without entries.
+    ASSERT_EQ(q->LDAPSetFilter(kUserFilter, LINE_NONE), 0u);
+    ASSERT_EQ(q->LDAPSetSearchRoot("ou=nowhere,dc=example,dc=test", LINE_NONE), 0u);
+    EXPECT_EQ(q->LDAPExecute(LINE_NONE), 0u);
+    EXPECT_EQ(Count(*q), 0);
+    EXPECT_EQ(Field(*q, "uid"), "");
+}
+
+// A result cut by the server's size limit still counts as a result.
+TEST(LdapQuerySizeLimit, PartialResultIsKept)
+{
+    testsupport::Slapd slapd;
+    testsupport::SlapdOptions o;
+    o.tls = false;
+    o.ldif = ldaptest::DirectoryLdif();
+    o.databaseLines = {"limits * size.soft=1 size.hard=1"};
+    ASSERT_TRUE(slapd.Start(o)) << slapd.error();
+    auto q = MakeQuery("ldap", slapd.port());
+    Prepare(*q, "(objectClass=inetOrgPerson)");
+    ASSERT_EQ(q->LDAPOpenServer(LINE_NONE), 0u);
+    CaptureFd out(1);
+    EXPECT_EQ(q->LDAPExecute(LINE_NONE), 0u);
+    EXPECT_EQ(Count(*q), 1);
+    EXPECT_EQ(out.Text(), "");
+}
+
 TEST_F(LdapQueryServer, BindRefused)
 {
     auto q = MakeQuery("ldap", first_->port(), "", ldaptest::kReaderDn, "wrong");
