@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "pages.h"
 #include "simserver.h"
 #include "testsupport.h"
 
@@ -19,56 +20,7 @@ using testsupport::TempDir;
 
 namespace {
 
-const std::string H = "Content-type: text/html\r\n\r\n";
-const std::string B0 = "<html> <head>\n<title></title>\n</head>\n\n<body>\n";
-const std::string RH =
-    "<head><meta http-equiv=\"refresh\" content=10><title>Durorov Uzoroduru Vorerad Report</title>"
-    "</head><body>";
-const std::string END = "</body> </html>\n";
-
-std::string E(const std::string &message)
-{
-    return "<hr><h2 align=center>Error</h2><p align=center><b>" + message + "</b></p><hr>";
-}
-
-// The page of a report that ended in an error block.
-std::string ReportError(const std::string &message, const std::string &table = "")
-{
-    return H + RH + table + E(message) + "</p>" + END;
-}
-
-struct Row {
-    std::string from, to, subject, date, status, lastAttempt, retries;
-};
-
-std::string Table(const Row &r)
-{
-    return "<table border=0 cols=2>"
-           "<tr><td><b>From:</b></td><td>" + r.from + "</td></tr>"
-           "<tr><td><b>To:</b></td><td>" + r.to + "</td></tr>"
-           "<tr><td><b>Subject:</b></td><td>" + r.subject + "</td></tr>"
-           "<tr><td><b>Date:</b></td><td>" + r.date + "</td></tr>"
-           "<tr><td><b>Status:</b></td><td>" + r.status + "</td></tr>"
-           "<tr><td><b>Last Attempt:</b></td><td>" + r.lastAttempt + "</td></tr>"
-           "<tr><td><b>Retries:</b></td><td>" + r.retries + "</td></tr>"
-           "</table>";
-}
-
-// The standard record of the fixture, as the page shows it under TZ=UTC.
-Row StandardRow()
-{
-    return {"alice@example.com",         "bob@example.com/voice",       "Quarterly figures",
-            "Sun Sep  9 01:46:40 2001\n", "transmission (line busy)",    "Sun Sep  9 01:56:40 2001\n",
-            "3"};
-}
-
-std::string FullPage(const Row &row, const std::vector<std::string> &lines)
-{
-    std::string page = H + RH + Table(row) + "<hr><h4>Transmission Log:</h4>";
-    for (const std::string &line : lines)
-        page += line + "<br>";
-    return page + "</p></p>" + END;
-}
+using namespace pages;
 
 std::string MailtrackPath()
 {
@@ -140,14 +92,14 @@ TEST_F(Report, MainErrorPages)
         std::string query;
         std::string page;
     } cases[] = {
-        {"", H + B0 + E("Illegal calling mode") + END},
-        {"a=x&u=y", H + B0 + E("Illegal calling mode") + END},
-        {"p=1", H + B0 + E("Unknown program 1") + END},
-        {"p=", H + B0 + E("Unknown program ") + END},
-        {"p=%25s%25n", H + B0 + E("Unknown program %s%n") + END},
+        {"", MainError("Illegal calling mode")},
+        {"a=x&u=y", MainError("Illegal calling mode")},
+        {"p=1", MainError("Unknown program 1")},
+        {"p=", MainError("Unknown program ")},
+        {"p=%25s%25n", MainError("Unknown program %s%n")},
         {"p=%3Cscript%3Ealert(1)%3C/script%3E",
-         H + B0 + E("Unknown program &lt;script&gt;alert(1)&lt;/script&gt;") + END},
-        {"p=1&p=0", H + B0 + E("Unknown program 1") + END},
+         MainError("Unknown program &lt;script&gt;alert(1)&lt;/script&gt;")},
+        {"p=1&p=0", MainError("Unknown program 1")},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         RunResult r = Get(cases[i].query);
@@ -183,10 +135,7 @@ TEST_F(Report, MessageInProgress)
 {
     RunResult r = Get(Query("100"));
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    std::vector<std::string> lines;
-    for (int i = 1; i <= 25; ++i)
-        lines.push_back("line " + std::to_string(i));
-    EXPECT_EQ(r.out, FullPage(StandardRow(), lines));
+    EXPECT_EQ(r.out, FullPage(StandardRow(), Lines(25)));
 
     std::vector<SimRequest> record = Calls(137);
     ASSERT_EQ(record.size(), 1u);
@@ -250,11 +199,7 @@ TEST_F(Report, RecordVariants)
 
 TEST_F(Report, FinalStateAndWrongRecipient)
 {
-    const std::string finalPage =
-        H + RH +
-        "<p align=center><b>The message you are requesting has reached its final state.<br>"
-        "If you have requested a report it has been sent to you.<br>"
-        "Please do not use this reference any longer.<br></b></p>" + END;
+    const std::string finalPage = FinalState();
     struct Case {
         std::string query;
         std::string page;
@@ -371,11 +316,8 @@ TEST_F(Report, PostAndMultipart)
     RunResult post = Run({"REQUEST_METHOD=POST", "CONTENT_TYPE=application/x-www-form-urlencoded",
                           "CONTENT_LENGTH=" + std::to_string(body.size())},
                          body);
-    std::vector<std::string> lines;
-    for (int i = 1; i <= 25; ++i)
-        lines.push_back("line " + std::to_string(i));
     EXPECT_EQ(post.exitCode, 0) << post.err;
-    EXPECT_EQ(post.out, FullPage(StandardRow(), lines));
+    EXPECT_EQ(post.out, FullPage(StandardRow(), Lines(25)));
 
     std::string multipart;
     auto part = [&](const std::string &name, const std::string &value) {
