@@ -14,6 +14,10 @@
 
 namespace ldaptest {
 
+// No system or user LDAP configuration in any test, also when a test program runs outside
+// CTest: libldap reads it at its first use, after this.
+const bool kNoSystemConfig = setenv("LDAPNOINIT", "1", 1) == 0;
+
 CaptureFd::CaptureFd(int fd) : fd_(fd)
 {
     char name[] = "/tmp/tela-capture-XXXXXX";
