@@ -1,0 +1,14 @@
+#!/bin/sh
+# Runs a test program in a private network and mount namespace with a tmpfs on /run, so that a
+# portmapper started there owns port 111 and /run without touching the machine's own ones.
+# Exits 77 (reported as skipped) when such a namespace cannot be made here.
+if ! command -v unshare >/dev/null 2>&1 || ! command -v ip >/dev/null 2>&1; then
+    echo "SKIPPED: unshare or ip (iproute2) is missing"
+    exit 77
+fi
+if ! unshare -n -m --propagation private true 2>/dev/null; then
+    echo "SKIPPED: a private network and mount namespace (unshare -n -m) is not permitted here"
+    exit 77
+fi
+exec unshare -n -m --propagation private sh -c \
+    'mount -t tmpfs tmpfs /run && ip link set lo up && TELA_PRIVATE_NETNS=1 exec "$@"' sh "$@"
