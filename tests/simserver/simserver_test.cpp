@@ -507,6 +507,27 @@ TEST(SimServerSetup, SeveralHostsAndReload) {
     EXPECT_EQ(server.Calls().back().line["local"], "127.0.0.2:" + std::to_string(server.AlphaPort(1)));
 }
 
+TEST(SimServerSetup, AnswersOverUdpToo) {
+    SimServer server;
+    ASSERT_TRUE(server.Start(R"({"compat": 11, "groups": [{"id": "g", "name": "G"}]})")) << server.Log();
+    setenv("TELAMORPCMAP", server.RpcMap().c_str(), 1);
+    Client omega(tela::clnt_create(server.Host().c_str(), kOmega, 1, "udp"));
+    ASSERT_NE(omega.c, nullptr) << clnt_spcreateerror("udp");
+    compat_rec *c = o_get_compat_1(nullptr, omega);
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->level, 11);
+    str11 id;
+    memset(id, 0, sizeof id);
+    tela::FieldSet(id, "g");
+    group_rec *g = o_get_group_1(id, omega);
+    ASSERT_NE(g, nullptr);
+    EXPECT_EQ(tela::FieldText(g->name), "G");
+    auto calls = server.Calls("omega");
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].line["transport"], "udp");
+    EXPECT_EQ(calls[0].conn, 0);
+}
+
 TEST(SimServerSetup, RestartDropsConnectionsAndKeepsPorts) {
     SimServer server;
     ASSERT_TRUE(server.Start(R"({"compat": 14})")) << server.Log();
