@@ -17,6 +17,9 @@ struct Latin9Pair {
 constexpr Latin9Pair kLatin9[] = {{0x20AC, 0xA4}, {0x0160, 0xA6}, {0x0161, 0xA8}, {0x017D, 0xB4},
                                   {0x017E, 0xB8}, {0x0152, 0xBC}, {0x0153, 0xBD}, {0x0178, 0xBE}};
 
+// Pages above this are not listed by the page count (the answer holds 1000 pages anyway).
+constexpr int kMaxPage = 100000;
+
 std::string Text(const json &j, const char *name) {
     if (!j.contains(name) || j[name].is_null()) return "";
     return ToLatin9(j[name].get<std::string>());
@@ -282,7 +285,8 @@ const TxLog *Fixture::FindLog(const std::string &user, int kind, int32_t job) co
 std::vector<uint32_t> Fixture::PageFlags(const std::string &user, int kind, int32_t job) const {
     std::vector<uint32_t> flags;
     for (auto &p : pages) {
-        if (p.user != user || p.kind != kind || p.job != job || p.page < 1 || p.variant < 0 || p.variant > 31)
+        if (p.user != user || p.kind != kind || p.job != job || p.page < 1 || p.page > kMaxPage || p.variant < 0 ||
+            p.variant > 31)
             continue;
         if (flags.size() < static_cast<size_t>(p.page)) flags.resize(p.page, 0);
         flags[p.page - 1] |= 1u << p.variant;

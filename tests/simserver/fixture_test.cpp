@@ -57,6 +57,8 @@ TEST(SimFixture, RefusesBadFiles) {
         "{\"routes\": [{\"line_id\": 5}]}",
         "{\"faults\": [{\"close\": true}]}",  // a fault names its procedure
         "{\"compat\": ",
+        R"({"jobs": [{"user": "u", "pages": [{"variants": {"1": {"hex": "zz"}}}]}]})",
+        R"({"jobs": [{"user": "u", "pages": [{"variants": {"x": {"size": 1}}}]}]})",
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         Fixture f;

@@ -1,8 +1,11 @@
 // The answers of the simulated alpha and omega procedures, made from the fixture.
 #include "procs.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <vector>
 
 #include "xdr/records.h"
 
