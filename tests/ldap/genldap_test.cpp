@@ -429,8 +429,10 @@ TEST_F(LdapQueryServer, UnusableUrlFailsTheOpen)
     CaptureFd out(1);
     CaptureFd err(2);
     EXPECT_EQ(q.LDAPOpenServer(LINE_NONE), GdLdapError(LDAP_CONNECT_ERROR));
-    EXPECT_EQ(err.Text(), "Could not parse LDAP URI(s)=ldap://bad host:" + std::to_string(first_->port()) +
-                              " (3)\nmy_tool_conn_setup failed\n");
+    std::string text = err.Text();  // the number in brackets is the library's parse error code
+    EXPECT_EQ(text.rfind("Could not parse LDAP URI(s)=ldap://bad host:" + std::to_string(first_->port()) + " (", 0),
+              0u) << text;
+    EXPECT_NE(text.find(")\nmy_tool_conn_setup failed\n"), std::string::npos) << text;
     EXPECT_EQ(q.session(), nullptr);
     EXPECT_EQ(out.Text(), "LDAPOpenServer: 0xfffffff5\n");
 }
@@ -486,7 +488,9 @@ TEST_F(LdapQueryRestart, ServerGoneForGood)
     slapd.Stop();
     CaptureFd err(2);
     EXPECT_EQ(q->LDAPExecute(LINE_NONE), 0xFFFFFFFFu);
-    EXPECT_EQ(err.Text(), "ldap_sasl_bind(SIMPLE): Can't contact LDAP server (-1)\nmy_tool_bind failed\n");
+    std::string text = err.Text();
+    EXPECT_EQ(text.rfind("ldap_sasl_bind(SIMPLE): ", 0), 0u) << text;
+    EXPECT_NE(text.find(" (-1)\nmy_tool_bind failed\n"), std::string::npos) << text;
     EXPECT_EQ(q->session(), session);  // a failed re-open keeps the old session
 }
 

@@ -34,6 +34,26 @@ void ResetSettings()
     s.password_file = nullptr;
 }
 
+// The URL list with the library's own tail of each URL (path and query, "/??base") cut off:
+// what is ours is the default port, the order and the single blanks between the URLs.
+std::string UrlsWithoutTails(const char *list)
+{
+    std::string out;
+    std::string text = list ? list : "";
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find(' ', start);
+        std::string url = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        size_t hostStart = url.find("://");
+        size_t tail = url.find('/', hostStart == std::string::npos ? 0 : hostStart + 3);
+        if (!out.empty()) out += ' ';
+        out += url.substr(0, tail);
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return out;
+}
+
 int OpenDescriptors()
 {
     int n = 0;
@@ -63,17 +83,19 @@ TEST_F(LdapToolSetup, UrlListIsNormalised)
         const char *in;
         const char *out;
     } cases[] = {
-        {"ldap://127.0.0.1:1389", "ldap://127.0.0.1:1389/??base"},
-        {"ldap://dir.example.test", "ldap://dir.example.test:389/??base"},
-        {"ldap://a:1389,ldaps://b", "ldap://a:1389/??base ldaps://b:636/??base"},
-        {"ldap://a:1389   ldap://b:2389", "ldap://a:1389/??base ldap://b:2389/??base"},
+        {"ldap://127.0.0.1:1389", "ldap://127.0.0.1:1389"},
+        {"ldap://dir.example.test", "ldap://dir.example.test:389"},
+        {"ldap://a:1389,ldaps://b", "ldap://a:1389 ldaps://b:636"},
+        {"ldap://a:1389   ldap://b:2389", "ldap://a:1389 ldap://b:2389"},
+        {"ldap://h:1389/dc=x", "ldap://h:1389"},
     };
     for (const Case &c : cases) {
         tool_set_text(&tool_settings.uri_list, c.in);
         CaptureFd err(2);
         LDAP *ld = my_tool_conn_setup(0, nullptr);
         ASSERT_NE(ld, nullptr) << c.in << err.Text();
-        EXPECT_STREQ(tool_settings.uri_list, c.out) << c.in;
+        EXPECT_EQ(UrlsWithoutTails(tool_settings.uri_list), c.out) << c.in;
+        EXPECT_EQ(std::string(tool_settings.uri_list).find("  "), std::string::npos) << c.in;
         tool_close_session(ld);
     }
 }
@@ -97,8 +119,9 @@ TEST_F(LdapToolSetup, BadOrEmptyUrlListFails)
     {
         CaptureFd err(2);
         EXPECT_EQ(my_tool_conn_setup(0, nullptr), nullptr);
-        EXPECT_EQ(err.Text(), "Could not parse LDAP URI(s)=ldap://ok:1 foo://x (3)\n"
-                              "my_tool_conn_setup failed\n");
+        std::string text = err.Text();  // the number is the library's parse error code
+        EXPECT_EQ(text.rfind("Could not parse LDAP URI(s)=ldap://ok:1 foo://x (", 0), 0u) << text;
+        EXPECT_EQ(text.substr(text.rfind(')')), ")\nmy_tool_conn_setup failed\n") << text;
     }
     tool_set_text(&tool_settings.uri_list, " , ");
     CaptureFd err(2);
@@ -120,7 +143,7 @@ TEST_F(LdapToolSetup, HostlessUrlWithDnIsNotSupported)
     CaptureFd err(2);
     LDAP *ld = my_tool_conn_setup(0, nullptr);
     ASSERT_NE(ld, nullptr);
-    EXPECT_STREQ(tool_settings.uri_list, "ldap://kept:1389/??base");
+    EXPECT_EQ(UrlsWithoutTails(tool_settings.uri_list), "ldap://kept:1389");
     tool_close_session(ld);
     EXPECT_EQ(err.Text(), "DNS SRV: Could not turn domain=example.invalid into a hostlist\n");
 }
@@ -237,7 +260,8 @@ TEST_F(LdapToolBind, ServerDownFailsTheBind)
     down.Stop();
     std::string err;
     EXPECT_EQ(Connect(url, ldaptest::kReaderDn, ldaptest::kReaderPassword, &err), LDAP_SERVER_DOWN);
-    EXPECT_EQ(err, "ldap_sasl_bind(SIMPLE): Can't contact LDAP server (-1)\nmy_tool_bind failed\n");
+    EXPECT_EQ(err.rfind("ldap_sasl_bind(SIMPLE): ", 0), 0u) << err;
+    EXPECT_NE(err.find(" (-1)\nmy_tool_bind failed\n"), std::string::npos) << err;
 }
 
 TEST_F(LdapToolBind, StartTlsRefusedGoesOnAtLevelOneAndFailsAtLevelTwo)
