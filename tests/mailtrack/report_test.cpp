@@ -310,6 +310,20 @@ TEST_F(Report, EndlessLogIsCut)
     EXPECT_EQ(Calls(72).size(), 10001u) << "100,000 lines in batches of 10, then the call that passes the bound";
 }
 
+TEST_F(Report, ReaderGoesAway)
+{
+    // The page of 10,000 log lines is far more than a pipe holds: once the reader has gone,
+    // every write fails, and the program must still finish and give back its temporary file.
+    RunOptions options;
+    options.clearEnv = true;
+    options.env = {"REQUEST_METHOD=GET", "QUERY_STRING=" + Query("110"), "TZ=UTC",
+                   "TMPDIR=" + tmp_.path(), server_->RpcMapEnv(), "MAILTRACK=" + MailtrackPath()};
+    RunResult r = RunProgram({"/bin/sh", "-c", "\"$MAILTRACK\" | head -c 10 >/dev/null; exit 0"}, options);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(DirEntries(tmp_.path()).empty()) << "temporary file left behind";
+    EXPECT_EQ(Calls(72).size(), 1001u) << "the whole log was exported";
+}
+
 TEST_F(Report, PostAndMultipart)
 {
     std::string body = Query("100");
