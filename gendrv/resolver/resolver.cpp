@@ -627,9 +627,19 @@ GdResult Resolver::GetLineIDInfo(const char *extension, int namesWanted, LineNo 
             once.settings = own.get();
             once.query = new LdapQuery(c->ldapHost, c->scheme, c->port, c->caCert, c->bindDn, c->bindPassword,
                                        c->timeout, c->ldapDebug);
-            std::unique_ptr<LdapQuery> query(once.query);
             rc = LDAPBuildQuery(&once, lineNo);
-            if (rc == 0) rc = GetLDAPResult(info, &once, namesWanted, lineNo);
+            if (rc != 0) {
+                info->ldapFailed = 1;
+                TRACE(TRACE_ERROR, lineNo, "GetLineIDInfo: LDAPBuildQuery() failed: 0x%x\n", rc);
+                delete once.query;
+                return rc;
+            }
+            rc = GetLDAPResult(info, &once, namesWanted, lineNo);
+            {
+                // Its session is closed like every other LDAP use: one at a time.
+                std::lock_guard<std::mutex> guard(ldapLock_);
+                delete once.query;
+            }
         } else {
             rc = GetLDAPResult(info, entry, namesWanted, lineNo);
         }

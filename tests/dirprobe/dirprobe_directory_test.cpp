@@ -43,7 +43,7 @@ protected:
         slapd = new testsupport::Slapd;
         testsupport::SlapdOptions so;
         so.ldif = kLdif;
-        so.tls = false;
+        so.tls = true;
         if (!slapd->Start(so)) {
             setupError = "slapd: " + slapd->error() + "\n" + slapd->Log();
             return;
@@ -86,15 +86,26 @@ protected:
         imap["SG_MYDOM"] = "example.test";
         imap["GD_LDLNG"] = "preferredLanguage";
         imap["GD_LDATS"] = "departmentNumber";
+        // The greeting and goodbye pages of an IMAP user are named after the extension; the
+        // video goodbye's job has no video variant.
         imap["a5000"] = "500";
+        imap["b5000"] = "501";
+        imap["A5000"] = "502";
+        imap["B5000"] = "503";
         f["properties"]["ldapu"] = imap;
         f["properties"]["ghost"] = imap;
         json dirOnly = ldap;
         dirOnly["SG_LDE"] = "1";
         f["properties"]["mueller"] = dirOnly;
         f["properties"]["noname"] = dirOnly;
-        f["jobs"].push_back({{"user", "ldapu"}, {"kind", 2}, {"job", 500},
-                             {"pages", json::array({{{"page", 1}, {"variants", {{"14", {{"size", 8}}}}}}})}});
+        auto job = [](int number, const char *variant) {
+            return json{{"user", "ldapu"}, {"kind", 2}, {"job", number},
+                        {"pages", json::array({{{"page", 1}, {"variants", {{variant, {{"size", 8}}}}}}})}};
+        };
+        f["jobs"].push_back(job(500, "14"));
+        f["jobs"].push_back(job(501, "14"));
+        f["jobs"].push_back(job(502, "15"));
+        f["jobs"].push_back(job(503, "14"));
         return f;
     }
 
@@ -135,18 +146,24 @@ TEST_F(DirprobeDirectory, ImapUserWithAWorkingLogin)
                      "IMAP User jdoe\n"
                      "TSI = +49 30 5000\n"
                      "\n"
-                     "ldap user has greeting\n" +
+                     "ldap user has greeting\n"
+                     "ldap user has goodbye\n"
+                     "ldap user has video greeting\n" +
                          ImapBlock(dovecot->HostPort()) +
                          "enter password for user jdoe: checking IMAP login ... \n"
                          "ok.\n"
                          "The LDAP/IMAP4 configuration seems to be OK.\n"
                          "\n\n");
     EXPECT_NE(r.err.find("IMAP: "), std::string::npos);
-    // The greeting properties of an IMAP user carry the extension.
+    // The greeting properties of an IMAP user carry the extension; the video ones ask for
+    // variant 15.
     auto keys = PropertyKeys(sim);
     for (const char *k : {"a5000", "b5000", "A5000", "B5000"}) {
         EXPECT_NE(std::find(keys.begin(), keys.end(), k), keys.end()) << k;
     }
+    std::vector<int> variants;
+    for (const auto &c : sim.Calls("alpha", 59)) variants.push_back(c.args.value("variant", 0));
+    EXPECT_EQ(variants, (std::vector<int>{14, 14, 15, 15}));
 }
 
 TEST_F(DirprobeDirectory, WrongPasswordMakesExactlyOneLoginAttempt)
@@ -166,11 +183,41 @@ TEST_F(DirprobeDirectory, EndOfInputAtThePromptMakesNoLoginAttempt)
 {
     ASSERT_TRUE(sim.Start(Fixture().dump())) << sim.Log();
     int before = dovecot->PasswordMismatches();
+    // On the command line, and in continuous mode, where it also ends the loop.
     RunResult r = RunDirprobe({"5000"}, RunEnv(sim));
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_NE(r.out.find("checking IMAP login ... \nfailed!\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("checking IMAP login ... \nfailed!\n\n\n"), std::string::npos) << r.out;
     EXPECT_EQ(r.err.find("IMAP: "), std::string::npos) << r.err;
+    RunResult c = RunDirprobe({"-c"}, RunEnv(sim, "5000\n"));
+    EXPECT_EQ(c.exitCode, 0) << c.err;
+    EXPECT_FALSE(c.timedOut);
+    const std::string tail = "enter password for user jdoe: checking IMAP login ... \nfailed!\n\n\n"
+                             "next extension (stop with 000): ";
+    ASSERT_GE(c.out.size(), tail.size());
+    EXPECT_EQ(c.out.substr(c.out.size() - tail.size()), tail) << c.out;
+    EXPECT_EQ(c.err.find("IMAP: "), std::string::npos) << c.err;
     EXPECT_EQ(dovecot->PasswordMismatches(), before);
+}
+
+// A password line longer than the buffer is read whole: its tail is neither resolved as the
+// next extension nor shown, and the login is tried once.
+TEST_F(DirprobeDirectory, OverlongPasswordInContinuousModeDoesNotLeak)
+{
+    ASSERT_TRUE(sim.Start(Fixture().dump())) << sim.Log();
+    int before = dovecot->PasswordMismatches();
+    const std::string password = std::string(150, 'p') + "TAILSECRET";
+    RunResult r = RunDirprobe({"-c"}, RunEnv(sim, "5000\n" + password + "\n000\n"));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out.find("pppp"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("TAILSECRET"), std::string::npos) << r.out;
+    EXPECT_EQ(r.err.find("TAILSECRET"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out.find("GetExtensionData"), r.out.rfind("GetExtensionData")) << r.out;
+    const std::string tail = "checking IMAP login ... \nfailed!\n\n\nnext extension (stop with 000): ";
+    ASSERT_GE(r.out.size(), tail.size());
+    EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail) << r.out;
+    EXPECT_EQ(sim.Calls("alpha", 117).size(), 1u);
+    for (int i = 0; i < 50 && dovecot->PasswordMismatches() == before; ++i) usleep(100000);
+    EXPECT_EQ(dovecot->PasswordMismatches() - before, 1) << dovecot->Log();
 }
 
 TEST_F(DirprobeDirectory, CachedRouteReadsNoPropertiesTheSecondTime)
@@ -218,6 +265,63 @@ TEST_F(DirprobeDirectory, DebugOptionStartsEachResultWithTwoEmptyLines)
     // Without -d the directory's debug lines stay out even with -v.
     RunResult quiet = RunDirprobe({"-v", "5001"}, RunEnv(sim));
     EXPECT_EQ(quiet.out.find("resolver: search base"), std::string::npos) << quiet.out;
+}
+
+// The directory reached in each of its ways, and failing in each of its ways. A failed lookup
+// keeps the routed user unless GD_LDR2T is 0; the client API still completes the record.
+TEST_F(DirprobeDirectory, DirectoryConnectionsAndTheirFailures)
+{
+    testsupport::TestCa otherCa("other");
+    ASSERT_TRUE(otherCa.Make()) << otherCa.error();
+    const std::string port = std::to_string(slapd->port());
+    const std::string tlsPort = std::to_string(slapd->tlsPort());
+    const std::string deadPort = std::to_string(testsupport::FreePort());
+    struct Case {
+        const char *what;
+        json props;       // over the directory-only settings of 5001
+        bool found;       // the directory entry was read
+        const char *open; // the "LDAP Open" failure line, "" when the lookup works
+        const char *user; // the user line printed
+    };
+    const std::string admin = "cn=admin,dc=example,dc=test";
+    const Case cases[] = {
+        {"ldaps with the server's CA", {{"GD_LDTYPE", "ldaps"}, {"GD_LDPRT", tlsPort}, {"GD_LDCERT", slapd->caFile()}},
+         true, "", "User ID = mueller, name = Maria M\xFCller\n"},
+        {"StartTLS with the server's CA", {{"GD_LDTYPE", "startTLS"}, {"GD_LDCERT", slapd->caFile()}}, true, "",
+         "User ID = mueller, name = Maria M\xFCller\n"},
+        {"simple bind", {{"GD_LDU", admin}, {"GD_LDP", "secret"}}, true, "",
+         "User ID = mueller, name = Maria M\xFCller\n"},
+        {"bind refused", {{"GD_LDU", admin}, {"GD_LDP", "wrong"}}, false,
+         "cn=admin,dc=example,dc=test *** failed\n", "User ID = mueller, name = Max Mueller\n"},
+        {"ldaps with another CA", {{"GD_LDTYPE", "ldaps"}, {"GD_LDPRT", tlsPort}, {"GD_LDCERT", otherCa.caFile()}},
+         false, " *** failed\n", "User ID = mueller, name = Max Mueller\n"},
+        {"server down", {{"GD_LDPRT", deadPort}}, false, " *** failed\n", "User ID = mueller, name = Max Mueller\n"},
+        {"server down, GD_LDR2T 0", {{"GD_LDPRT", deadPort}, {"GD_LDR2T", "0"}}, false, " *** failed\n", nullptr},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        json f = Fixture();
+        for (auto it = c.props.begin(); it != c.props.end(); ++it) f["properties"]["mueller"][it.key()] = it.value();
+        f["users"].push_back({{"server", "127.0.0.1"}, {"user", "mueller"}, {"name", "Max Mueller"}});
+        SimServer s;
+        ASSERT_TRUE(s.Start(f.dump())) << s.Log();
+        RunResult r = RunDirprobe({"5001"}, RunEnv(s));
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        if (c.found) {
+            EXPECT_EQ(r.out.find("failed"), std::string::npos) << r.out;
+        } else {
+            EXPECT_NE(r.out.find(std::string("LDAP Open 127.0.0.1:")), std::string::npos) << r.out;
+            EXPECT_NE(r.out.find(c.open), std::string::npos) << r.out;
+            EXPECT_NE(r.out.find("GetLineIDInfo: GetLDAPResult() failed: 0x"), std::string::npos) << r.out;
+        }
+        // The client API's own steps replace the resolver's result; with no user they do not run.
+        EXPECT_EQ(r.out.find("LocalGetExtensionData failed\n") != std::string::npos, c.user == nullptr) << r.out;
+        if (c.user) {
+            EXPECT_NE(r.out.find(c.user), std::string::npos) << r.out;
+        } else {
+            EXPECT_EQ(r.out.find("User ID ="), std::string::npos) << r.out;
+        }
+    }
 }
 
 // Reads from the terminal's master side until `want` appears or the time runs out.
@@ -268,32 +372,35 @@ TEST_F(DirprobeDirectory, PasswordTypedOnATerminalIsNeverShown)
     EXPECT_NE(seen.find("stop with 000): 000"), std::string::npos) << seen;
 }
 
-TEST_F(DirprobeDirectory, InterruptAtThePromptRestoresTheEcho)
+TEST_F(DirprobeDirectory, SignalAtThePromptRestoresTheEcho)
 {
     ASSERT_TRUE(sim.Start(Fixture().dump())) << sim.Log();
     auto opts = RunEnv(sim);
-    int master = -1;
-    pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        for (const auto &name : opts.unset) unsetenv(name.c_str());
-        for (const auto &e : opts.env) putenv(const_cast<char *>(e.c_str()));
-        std::string path = DirprobePath();
-        execl(path.c_str(), path.c_str(), "5000", static_cast<char *>(nullptr));
-        _exit(127);
+    for (int sig : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(sig);
+        int master = -1;
+        pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            for (const auto &name : opts.unset) unsetenv(name.c_str());
+            for (const auto &e : opts.env) putenv(const_cast<char *>(e.c_str()));
+            std::string path = DirprobePath();
+            execl(path.c_str(), path.c_str(), "5000", static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        std::string seen;
+        ASSERT_TRUE(ReadUntil(master, seen, "enter password for user jdoe: ", 30000)) << seen;
+        termios mode{};
+        ASSERT_EQ(tcgetattr(master, &mode), 0);
+        EXPECT_EQ(mode.c_lflag & ECHO, 0u);
+        kill(pid, sig);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+        ASSERT_EQ(tcgetattr(master, &mode), 0);
+        EXPECT_NE(mode.c_lflag & ECHO, 0u);
+        close(master);
     }
-    std::string seen;
-    ASSERT_TRUE(ReadUntil(master, seen, "enter password for user jdoe: ", 30000)) << seen;
-    termios mode{};
-    ASSERT_EQ(tcgetattr(master, &mode), 0);
-    EXPECT_EQ(mode.c_lflag & ECHO, 0u);
-    kill(pid, SIGINT);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
-    ASSERT_EQ(tcgetattr(master, &mode), 0);
-    EXPECT_NE(mode.c_lflag & ECHO, 0u);
-    close(master);
 }
 
 }  // namespace

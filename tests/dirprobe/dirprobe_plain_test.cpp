@@ -98,6 +98,70 @@ TEST_F(DirprobePlain, UserWithoutDirectoryIsReadAgainOnEveryRequest)
     EXPECT_EQ(settingsReads, 2);
 }
 
+// Connections to alpha: main's and the resolver's, then one per-user connection each for the
+// resolver and the client API, kept while the users stay on one server.
+TEST_F(DirprobePlain, PerUserConnectionsAreReusedAndReplacedOnAServerSwitch)
+{
+    json f = BaseFixture();
+    f["routes"].push_back({{"line_id", "4713"}, {"route_id", "R4713"}, {"server", "localhost"}, {"user", "bob"}});
+    f["users"].push_back({{"server", "localhost"}, {"user", "bob"}, {"name", "Bob Other"}});
+    testsupport::SimServerOptions so;
+    so.hosts = {"127.0.0.1", "localhost"};
+    ASSERT_TRUE(sim.Start(f.dump(), so)) << sim.Log();
+    struct Step {
+        const char *extension;
+        int accepts;  // alpha connections after the step
+    };
+    const Step steps[] = {{nullptr, 2}, {"4711", 4}, {"4712", 4}, {"4713", 6}, {"4711", 8}, {"4711", 8}};
+    std::vector<std::string> args;
+    for (const Step &step : steps) {
+        SCOPED_TRACE(args.size());
+        if (step.extension) args.push_back(step.extension);
+        sim.ClearRequests();
+        RunResult r = RunDirprobe(args.empty() ? std::vector<std::string>{"-c"} : args, RunEnv(sim, "000\n"));
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(sim.Accepts("alpha"), step.accepts) << r.out;
+        if (step.extension && std::string(step.extension) == "4713") {
+            EXPECT_NE(r.out.find("User ID = bob, name = Bob Other\n"), std::string::npos) << r.out;
+        }
+    }
+}
+
+// A property call that fails on the transport is sent once more over a new connection; the
+// result is as if nothing had happened.
+TEST_F(DirprobePlain, FailedPropertyCallIsRepeatedAfterReconnecting)
+{
+    json f = BaseFixture();
+    f["faults"] = json::array({{{"prog", "alpha"}, {"proc", 144}, {"match", {{"key", "GD_IMU"}}}, {"times", 1},
+                                {"close", true}}});
+    StartSim(f);
+    RunResult r = RunDirprobe({"4711"}, RunEnv(sim));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, std::string("ok.\n") + kJdoe);
+    auto keys = PropertyKeys(sim);
+    ASSERT_GE(keys.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(keys.begin(), keys.begin() + 4),
+              (std::vector<std::string>{"GD_ACPTALL", "GD_IMU", "GD_IMU", "SG_LDE"}));
+    // The four of a good run, and the resolver's new per-user connection.
+    EXPECT_EQ(sim.Accepts("alpha"), 5);
+}
+
+// A route naming a user without a server: no user settings, and the harness's property reads
+// for the known user id fail with the RPC error instead of using a missing client.
+TEST_F(DirprobePlain, UserWithoutServerFailsItsPropertyReadsCleanly)
+{
+    json f = BaseFixture();
+    f["routes"].push_back({{"line_id", "4799"}, {"route_id", "R4799"}, {"server", ""}, {"user", "orphan"}});
+    StartSim(f);
+    RunResult r = RunDirprobe({"4799"}, RunEnv(sim));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("ok.\nresolving 4799\nGetExtensionData 4799 flag 2\nUser not found\nNo IMAP\n", 0), 0u)
+        << r.out;
+    EXPECT_NE(r.out.find("OpenUserAlpha() failed: 0x10000005\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.substr(r.out.size() - 31), "globalLanguageByLDAP = FALSE\n\n\n") << r.out;
+    EXPECT_TRUE(PropertyKeys(sim).empty());
+}
+
 TEST_F(DirprobePlain, GroupNameComesFromAlphaAtLevel16AndFromOmegaBelow)
 {
     for (int level : {16, 15}) {
@@ -138,6 +202,7 @@ TEST_F(DirprobePlain, RouteRequestFormFollowsTheCompatibilityLevel)
         {12, "12345678901", -1, nullptr},
         {12, "4711", 0, "4711"},
         {13, "1234567890123456789012345", 1, "12345678901234567890"},
+        {15, "4711", 1, "4711"},
         {16, "4711", 2, "4711"},
     };
     for (const Case &c : cases) {
@@ -155,6 +220,8 @@ TEST_F(DirprobePlain, RouteRequestFormFollowsTheCompatibilityLevel)
             EXPECT_NE(r.out.find("GetLineIDInfo: ApplyRoute failed 0x10000005\n"), std::string::npos);
             continue;
         }
+        // omega is connected (by main and by the resolver) only below level 16.
+        EXPECT_EQ(s.Accepts("omega"), c.level < 16 ? 2 : 0);
         ASSERT_EQ(routes.size(), 1u);
         EXPECT_EQ(routes[0].args["version"], c.version);
         EXPECT_EQ(routes[0].args["line_id"], c.lineIdSent);

@@ -177,6 +177,66 @@ TEST_F(ResolverServer, SharedRouteIsCachedOnceForBothExtensions)
     EXPECT_STREQ(b.user.name, "User Two");
 }
 
+TEST_F(ResolverServer, RouteExtraIsKeptAndFlaggedOnlyWithAValue)
+{
+    struct Case {
+        const char *extra;
+        int value;
+        int flagged;
+    };
+    const Case cases[] = {{"X1", 5, 1}, {"X1", 0, 0}, {"", 5, 0}};
+    json f = Fixture();
+    int n = 0;
+    for (const Case &c : cases) {
+        f["routes"].push_back({{"line_id", "50" + std::to_string(n++)}, {"route_id", "RX"}, {"server", "127.0.0.1"},
+                               {"user", "p2"}, {"route_extra", c.extra}, {"route_extra_value", c.value}});
+    }
+    StartSim(f);
+    Resolver r("127.0.0.1", "");
+    ASSERT_EQ(r.ResolverInit(), 0u);
+    n = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(n);
+        LineIDInfo info;
+        testing::internal::CaptureStdout();
+        GdResult rc = r.GetLineIDInfo(("50" + std::to_string(n++)).c_str(), 1, LINE_NONE, &info);
+        testing::internal::GetCapturedStdout();
+        EXPECT_EQ(rc, 0u);
+        EXPECT_STREQ(info.routeExtra, c.extra);
+        EXPECT_EQ(info.routeExtraValue, c.value);
+        EXPECT_EQ(info.hasRouteExtra, c.flagged);
+    }
+}
+
+// A cached route's directory session survives a directory restart: the search finds the server
+// gone, the query object opens a new session and searches again. While the directory is down
+// the lookup fails, the route data stay and the entry stays cached.
+TEST_F(ResolverServer, DirectoryRestartIsBridgedByTheQueryObject)
+{
+    StartSim(Fixture());
+    Resolver r("127.0.0.1", "");
+    ASSERT_EQ(r.ResolverInit(), 0u);
+    LineIDInfo info;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(r.GetLineIDInfo("6001", 1, LINE_NONE, &info), 0u);
+    slapd->Stop();
+    GdResult down = r.GetLineIDInfo("6001", 1, LINE_NONE, &info);
+    const int downFound = info.userFound, downFailed = info.ldapFailed;
+    const bool restarted = slapd->Restart();
+    GdResult back = r.GetLineIDInfo("6001", 1, LINE_NONE, &info);
+    std::string out = testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(restarted) << slapd->error();
+    EXPECT_NE(down, 0u) << out;
+    EXPECT_EQ(downFailed, 1);
+    EXPECT_EQ(downFound, 1);  // GD_LDR2T not set: the routed user stays found
+    EXPECT_NE(out.find("re_open after LDAP_SERVER_DOWN\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("GetLineIDInfo: GetLDAPResult() failed: 0x"), std::string::npos) << out;
+    EXPECT_EQ(back, 0u) << out;
+    EXPECT_STREQ(info.user.name, "User One");
+    EXPECT_EQ(info.ldapFailed, 0);
+    EXPECT_EQ(Count("SG_LDE"), 1);
+}
+
 // Many threads resolving a mix at once: new directory routes raced from several threads, cache
 // hits, a route shared by two extensions, plain users read every time, a group line.
 TEST_F(ResolverServer, ManyThreadsResolveAMixAtOnce)

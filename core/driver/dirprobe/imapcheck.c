@@ -35,6 +35,8 @@ int CheckImapLogin(const char *host, const char *user, const char *password)
         auth_link(&auth_log);
         /* TLS for "/ssl" mailboxes and servers that offer STARTTLS. */
         ssl_onceonlyinit();
+        /* Straight to the IMAP port: no pre-authenticated rsh session to the mail host first. */
+        mail_parameters(NIL, SET_RSHTIMEOUT, (void *)0);
         driversLinked = 1;
     }
     loginUser = user ? user : "";
