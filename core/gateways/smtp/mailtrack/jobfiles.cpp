@@ -65,6 +65,38 @@ int PageCount(const page_list &pages)
     return pages.count < kMaxPages ? pages.count : kMaxPages;
 }
 
+// Copies one variant of one page into the open file, 1024 bytes per call: JOB_DONE,
+// JOB_SERVER_FAILED (no reply), JOB_NOT_FOUND or JOB_WRITE_ERROR.
+int FetchVariant(CLIENT *client, const char *user, int32_t job, int16_t kind, int16_t page,
+                 int16_t variant, FILE *file)
+{
+    int32_t offset = 0;
+    for (;;) {
+        pageb_req request;
+        memset(&request, 0, sizeof request);
+        CopyUser(request.user, user);
+        request.kind = kind;
+        request.job = job;
+        request.page = page;
+        request.variant = variant;
+        request.offset = offset;
+        request.max_bytes = kPieceBytes;
+        auto piece = Hold(a_get_pageb_1(&request, client), xdr_pageb_res);
+        if (!piece)
+            return JOB_SERVER_FAILED;
+        if (!piece->found)
+            return JOB_NOT_FOUND;
+        u_int n = piece->count > 0 ? static_cast<u_int>(piece->count) : 0;
+        if (n > piece->data.blob_len)
+            n = piece->data.blob_len;
+        if (n == 0)
+            return JOB_DONE;
+        if (fwrite(piece->data.blob_val, 1, n, file) != n)
+            return JOB_WRITE_ERROR;
+        offset += static_cast<int32_t>(n);
+    }
+}
+
 }  // namespace
 
 int ExportLog(CLIENT *client, const char *user, int32_t job, int16_t kind, const char *language,
@@ -151,33 +183,9 @@ int ExportDocs(CLIENT *client, const char *user, int32_t job, int16_t kind, int 
                 variant = 6;
             else
                 continue;
-            int32_t offset = 0;
-            for (;;) {
-                pageb_req request;
-                memset(&request, 0, sizeof request);
-                CopyUser(request.user, user);
-                request.kind = kind;
-                request.job = job;
-                request.page = static_cast<int16_t>(page);
-                request.variant = variant;
-                request.offset = offset;
-                request.max_bytes = kPieceBytes;
-                auto piece = Hold(a_get_pageb_1(&request, client), xdr_pageb_res);
-                if (!piece || !piece->found) {
-                    result = 0;
-                    break;
-                }
-                u_int n = piece->count > 0 ? static_cast<u_int>(piece->count) : 0;
-                if (n > piece->data.blob_len)
-                    n = piece->data.blob_len;
-                if (n == 0)
-                    break;
-                if (fwrite(piece->data.blob_val, 1, n, file) != n) {
-                    result = 0;
-                    break;
-                }
-                offset += static_cast<int32_t>(n);
-            }
+            if (FetchVariant(client, user, job, kind, static_cast<int16_t>(page), variant, file) !=
+                JOB_DONE)
+                result = 0;
         }
         pages.Free();
     }
@@ -194,38 +202,7 @@ int ExportPart(CLIENT *client, const char *user, int32_t job, int16_t kind, int1
     FILE *file = fopen(path, "wb");
     if (file == nullptr)
         return JOB_CANNOT_CREATE;
-    int result = JOB_DONE;
-    int32_t offset = 0;
-    for (;;) {
-        pageb_req request;
-        memset(&request, 0, sizeof request);
-        CopyUser(request.user, user);
-        request.kind = kind;
-        request.job = job;
-        request.page = page;
-        request.variant = variant;
-        request.offset = offset;
-        request.max_bytes = kPieceBytes;
-        auto piece = Hold(a_get_pageb_1(&request, client), xdr_pageb_res);
-        if (!piece) {
-            result = JOB_SERVER_FAILED;
-            break;
-        }
-        if (!piece->found) {
-            result = JOB_NOT_FOUND;
-            break;
-        }
-        u_int n = piece->count > 0 ? static_cast<u_int>(piece->count) : 0;
-        if (n > piece->data.blob_len)
-            n = piece->data.blob_len;
-        if (n == 0)
-            break;
-        if (fwrite(piece->data.blob_val, 1, n, file) != n) {
-            result = JOB_WRITE_ERROR;
-            break;
-        }
-        offset += static_cast<int32_t>(n);
-    }
+    int result = FetchVariant(client, user, job, kind, page, variant, file);
     if (!FinishFile(file) && result == JOB_DONE)
         result = JOB_FLUSH_ERROR;
     if (result != JOB_DONE)
