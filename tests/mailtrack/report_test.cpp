@@ -109,6 +109,16 @@ TEST_F(Report, MainErrorPages)
     EXPECT_EQ(server_->Accepts(), 0) << "no server is contacted";
 }
 
+TEST_F(Report, InteractiveModeWithoutWebServer)
+{
+    // No REQUEST_METHOD: the input is the line typed on the standard input.
+    RunResult r = Run({}, "p=1&a=x\n");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, MainError("Unknown program 1"));
+    r = Run({}, Query("100") + "\n");
+    EXPECT_EQ(r.out, FullPage(StandardRow(), Lines(25)));
+}
+
 TEST_F(Report, MissingParameters)
 {
     const std::string a = "a=" + server_->Host();
