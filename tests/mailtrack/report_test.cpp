@@ -207,6 +207,22 @@ TEST_F(Report, RecordVariants)
     }
 }
 
+TEST_F(Report, JobFromTheDigitsOfR)
+{
+    struct Case {
+        std::string r;
+        int job;
+    } cases[] = {{"%20%20%2B42abc", 42}, {"xyz", 0}, {"-5", -5}, {"99999999999", 2147483647}, {"", 0}};
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        server_->ClearRequests();
+        RunResult r = Get(Query(cases[i].r, "nobody"));
+        EXPECT_EQ(r.exitCode, 0) << "case " << i;
+        std::vector<SimRequest> record = Calls(137);
+        ASSERT_EQ(record.size(), 1u) << "case " << i;
+        EXPECT_EQ(record[0].args["job"], cases[i].job) << "case " << i;
+    }
+}
+
 TEST_F(Report, FinalStateAndWrongRecipient)
 {
     const std::string finalPage = FinalState();
