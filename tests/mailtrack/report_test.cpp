@@ -3,6 +3,7 @@
 // temporary directory is empty again after every request.
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -368,8 +369,10 @@ TEST_F(Report, PostAndMultipart)
     part("u", "alice");
     part("r", "103");
     part("n", "bob@example.com");
-    multipart += "--XyZ\r\nContent-Disposition: form-data; name=\"f\"; filename=\"upload.txt\"\r\n"
-                 "Content-Type: text/plain\r\n\r\nnot stored\r\n--XyZ--\r\n";
+    // A file part keeps its entry, but its content is stored nowhere.
+    const std::string upload = "mailtrack-upload-" + std::to_string(getpid()) + ".txt";
+    multipart += "--XyZ\r\nContent-Disposition: form-data; name=\"f\"; filename=\"" + upload +
+                 "\"\r\nContent-Type: text/plain\r\n\r\nnot stored\r\n--XyZ--\r\n";
     RunResult mp = Run({"REQUEST_METHOD=POST", "CONTENT_TYPE=multipart/form-data; boundary=XyZ",
                         "CONTENT_LENGTH=" + std::to_string(multipart.size())},
                        multipart);
@@ -380,6 +383,7 @@ TEST_F(Report, PostAndMultipart)
     quiet.retries = "0";
     EXPECT_EQ(mp.exitCode, 0) << mp.err;
     EXPECT_EQ(mp.out, FullPage(quiet, {}));
+    EXPECT_NE(access(("/tmp/" + upload).c_str(), F_OK), 0) << "upload written to /tmp";
 }
 
 TEST_F(Report, RejectedInput)
