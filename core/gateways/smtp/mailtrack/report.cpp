@@ -163,6 +163,76 @@ void ErrorPage(const char *format, ...)
     printf("</b></p><hr>");
 }
 
+namespace {
+
+// Steps from the parameter checks to the log echo. Every way out leaves what it took in `r`
+// for the one release of ReportPage.
+void ReportBody(const CgiEntry *entries, ReportResources &r, int tempError)
+{
+    const char *a = CgiValue(entries, "a");
+    const char *u = CgiValue(entries, "u");
+    const char *job = CgiValue(entries, "r");
+    const char *n = CgiValue(entries, "n");
+    if (!r.haveTemp) {
+        char text[512];
+        SysErrorText(tempError, text, sizeof text);
+        ErrorPage("can not create temporary file: %s", HtmlEscape(text).c_str());
+        return;
+    }
+    if (a == nullptr || u == nullptr || job == nullptr || n == nullptr) {
+        ErrorPage("Missing %s parameter", a == nullptr ? "a" : u == nullptr ? "u" : job == nullptr ? "r" : "n");
+        return;
+    }
+
+    rpc_runtime_init();
+    r.runtimeStarted = true;
+    r.client = CreateAlphaClient(a);
+    if (r.client == nullptr) {
+        ErrorPage("%s", HtmlEscape(CreateErrorText(a)).c_str());
+        return;
+    }
+    s_rec_req request;
+    memset(&request, 0, sizeof request);
+    request.vers = 1;
+    BoundedCopy(request.s_rec_req_u.v1.user, u, 10);
+    request.s_rec_req_u.v1.job = ParseJobNumber(job);
+    r.reply = a_get_s_rec_new_1(&request, r.client);
+    if (r.reply == nullptr) {
+        ErrorPage("%s", HtmlEscape(ClientErrorText(r.client, "a_get_s_rec_new_1")).c_str());
+        return;
+    }
+    // The version-1 arm begins with the fields of version 0; after a version-0 reply the rest of
+    // it is still zero from the stub's clearing.
+    const s_rec_v1 &rec = r.reply->record.s_rec_new_u.v1;
+    if (r.reply->final != 0) {
+        printf("<p align=center><b>"
+               "The message you are requesting has reached its final state.<br>"
+               "If you have requested a report it has been sent to you.<br>"
+               "Please do not use this reference any longer.<br>"
+               "</b>");
+        return;
+    }
+    if (!SameRecipient(n, rec.recipient)) {
+        ErrorPage("illegal reference");
+        return;
+    }
+    WriteTable(rec);
+    if (!ExportLog(r.client, u, rec.job, 0, kLogLanguage, r.tempPath)) {
+        ExtErrorText failed(EC_GW);
+        ErrorPage("can not export logfile: %s\n", failed.Text());
+        return;
+    }
+    r.log = fopen(r.tempPath, "r");
+    if (r.log == nullptr) {
+        ExtErrorText failed(EC_SY | (static_cast<ErrorCode>(SysGetLastError()) & EC_NUMBER_MASK));
+        ErrorPage("can not open logfile: %s", HtmlEscape(failed.Text()).c_str());
+        return;
+    }
+    EchoLog(r.log);
+}
+
+}  // namespace
+
 void ReportPage(const CgiEntry *entries)
 {
     ReportResources r;
@@ -171,70 +241,7 @@ void ReportPage(const CgiEntry *entries)
     const int tempError = SysGetLastError();
     printf("<head><meta http-equiv=\"refresh\" content=10>"
            "<title>Durorov Uzoroduru Vorerad Report</title></head><body>");
-
-    const char *a = CgiValue(entries, "a");
-    const char *u = CgiValue(entries, "u");
-    const char *rParam = CgiValue(entries, "r");
-    const char *n = CgiValue(entries, "n");
-    if (!r.haveTemp) {
-        char text[512];
-        SysErrorText(tempError, text, sizeof text);
-        ErrorPage("can not create temporary file: %s", HtmlEscape(text).c_str());
-    } else if (a == nullptr) {
-        ErrorPage("Missing a parameter");
-    } else if (u == nullptr) {
-        ErrorPage("Missing u parameter");
-    } else if (rParam == nullptr) {
-        ErrorPage("Missing r parameter");
-    } else if (n == nullptr) {
-        ErrorPage("Missing n parameter");
-    } else {
-        rpc_runtime_init();
-        r.runtimeStarted = true;
-        r.client = CreateAlphaClient(a);
-        if (r.client == nullptr) {
-            ErrorPage("%s", HtmlEscape(CreateErrorText(a)).c_str());
-            Release(r);
-            return;
-        }
-        s_rec_req request;
-        memset(&request, 0, sizeof request);
-        request.vers = 1;
-        BoundedCopy(request.s_rec_req_u.v1.user, u, 10);
-        request.s_rec_req_u.v1.job = ParseJobNumber(rParam);
-        r.reply = a_get_s_rec_new_1(&request, r.client);
-        if (r.reply == nullptr) {
-            ErrorPage("%s", HtmlEscape(ClientErrorText(r.client, "a_get_s_rec_new_1")).c_str());
-            Release(r);
-            return;
-        }
-        // The version-1 arm begins with the fields of version 0; after a version-0 reply the
-        // rest of it is still zero from the stub's clearing.
-        const s_rec_v1 &rec = r.reply->record.s_rec_new_u.v1;
-        if (r.reply->final != 0) {
-            printf("<p align=center><b>"
-                   "The message you are requesting has reached its final state.<br>"
-                   "If you have requested a report it has been sent to you.<br>"
-                   "Please do not use this reference any longer.<br>"
-                   "</b>");
-        } else if (!SameRecipient(n, rec.recipient)) {
-            ErrorPage("illegal reference");
-        } else {
-            WriteTable(rec);
-            if (!ExportLog(r.client, u, rec.job, 0, kLogLanguage, r.tempPath)) {
-                ExtErrorText failed(EC_GW);
-                ErrorPage("can not export logfile: %s\n", failed.Text());
-            } else {
-                r.log = fopen(r.tempPath, "r");
-                if (r.log == nullptr) {
-                    ExtErrorText failed(EC_SY | (static_cast<ErrorCode>(SysGetLastError()) & EC_NUMBER_MASK));
-                    ErrorPage("can not open logfile: %s", HtmlEscape(failed.Text()).c_str());
-                } else {
-                    EchoLog(r.log);
-                }
-            }
-        }
-    }
+    ReportBody(entries, r, tempError);
     Release(r);
 }
 
