@@ -324,6 +324,50 @@ TEST_F(DirprobeDirectory, DirectoryConnectionsAndTheirFailures)
     }
 }
 
+// The IMAP login over TLS: a "/ssl" mailbox with the library's certificate check (the trust
+// store redirected to a test CA), its "/novalidate-cert" flag, and STARTTLS on the plain port.
+TEST_F(DirprobeDirectory, ImapLoginOverTls)
+{
+    testsupport::TestCa ca("imapca");
+    testsupport::TestCa otherCa("otherimap");
+    ASSERT_TRUE(ca.Make()) << ca.error();
+    ASSERT_TRUE(otherCa.Make()) << otherCa.error();
+    testsupport::Dovecot tlsDovecot;
+    testsupport::DovecotOptions dopts;
+    dopts.certFile = ca.certFile();
+    dopts.keyFile = ca.keyFile();
+    ASSERT_TRUE(tlsDovecot.Start(dopts)) << tlsDovecot.error() << tlsDovecot.Log();
+    // The library checks the certificate for the host name only, not for an IP address.
+    const std::string ssl = "{localhost:" + std::to_string(tlsDovecot.tlsPort()) + "/ssl";
+    struct Case {
+        std::string host;
+        std::string trusted;  // SSL_CERT_FILE
+        bool ok;
+    };
+    const Case cases[] = {
+        {ssl + "}", ca.caFile(), true},
+        {ssl + "}", otherCa.caFile(), false},
+        {ssl + "/novalidate-cert}", otherCa.caFile(), true},
+        {"localhost:" + std::to_string(tlsDovecot.port()), ca.caFile(), true},
+        {"localhost:" + std::to_string(tlsDovecot.port()), otherCa.caFile(), false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.host + " " + c.trusted);
+        json f = Fixture();
+        f["properties"]["ldapu"]["GD_IMH"] = c.host;
+        SimServer s;
+        ASSERT_TRUE(s.Start(f.dump())) << s.Log();
+        auto opts = RunEnv(s, "s3cret\n");
+        opts.env.push_back("SSL_CERT_FILE=" + c.trusted);
+        RunResult r = RunDirprobe({"5000"}, opts);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_NE(r.out.find("IMAP Host\t= " + c.host + "\n"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find(c.ok ? "checking IMAP login ... \nok.\n" : "checking IMAP login ... \nfailed!\n"),
+                  std::string::npos)
+            << r.out << r.err;
+    }
+}
+
 // Reads from the terminal's master side until `want` appears or the time runs out.
 bool ReadUntil(int fd, std::string &seen, const std::string &want, int timeoutMs)
 {

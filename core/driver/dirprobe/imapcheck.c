@@ -14,6 +14,16 @@ static int driversLinked = 0;
 
 int ImapLoginAttempts(void) { return loginAttempts; }
 
+/* The library's TLS start for STARTTLS, wrapped: by itself it offers a TLS 1.0 handshake only,
+   which current servers and the system's TLS settings refuse. Without the flag the handshake
+   offers every version that both sides allow; the certificate checks stay the library's. */
+static sslstart_t libraryStartTls = NIL;
+
+static void *StartTls(void *stream, char *host, unsigned long flags)
+{
+    return libraryStartTls(stream, host, flags & ~NET_TLSCLIENT);
+}
+
 /* Copies into one of the library's buffers of MAILTMPLEN characters. */
 static void CopyToLibrary(char *dst, const char *src)
 {
@@ -35,6 +45,8 @@ int CheckImapLogin(const char *host, const char *user, const char *password)
         auth_link(&auth_log);
         /* TLS for "/ssl" mailboxes and servers that offer STARTTLS. */
         ssl_onceonlyinit();
+        libraryStartTls = (sslstart_t)mail_parameters(NIL, GET_SSLSTART, NIL);
+        if (libraryStartTls) mail_parameters(NIL, SET_SSLSTART, (void *)StartTls);
         /* Straight to the IMAP port: no pre-authenticated rsh session to the mail host first. */
         mail_parameters(NIL, SET_RSHTIMEOUT, (void *)0);
         driversLinked = 1;
