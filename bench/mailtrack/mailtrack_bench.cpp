@@ -1,0 +1,491 @@
+// The cost of one delivery report. In one run the program starts the simulated alpha server and
+// two lighttpd instances of the same configuration, one serving mailtrack and one a trivial CGI
+// program that prints a fixed page of the same size, and loads both with a small
+// multi-connection HTTP client on loopback: requests per second and median latency side by side,
+// and their ratio. Then it runs mailtrack directly with a crafted CGI environment for a 10-line
+// and a 10,000-line transmission log and reports the peak memory (max RSS) of each run, taken
+// by the small launcher rss_probe.
+//
+// Every loop is bounded by a request count and a time limit; only 127.0.0.1 is used.
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "lighttpd.h"
+#include "simserver.h"
+#include "testsupport.h"
+
+namespace {
+
+using nlohmann::json;
+using Clock = std::chrono::steady_clock;
+
+struct Options {
+    int connections = 8;   // concurrent client connections
+    int requests = 2000;   // requests per measurement at most
+    int seconds = 20;      // time per measurement at most
+    int rounds = 3;        // measurements of each program, alternating
+    int warmup = 50;       // requests to each program before the first round
+    int memoryRuns = 3;    // direct runs per log size
+};
+
+const char kUser[] = "alice";
+const char kRecipient[] = "bob@example.org";
+const int kPageJob = 4711;  // the message whose report the load asks for (12 log lines)
+const int kShortJob = 10;   // 10 log lines
+const int kLongJob = 10000; // 10,000 log lines
+
+// A log line of about 80 characters, like the gateway's own.
+std::string LogLine(int index)
+{
+    char line[101];
+    snprintf(line, sizeof line, "%02d:%02d:%02d page %5d: dialling +49 30 9876543, connected at 14400 bit/s",
+             10 + index / 3600 % 14, index / 60 % 60, index % 60, index);
+    return line;
+}
+
+json Record(int job)
+{
+    return {{"user", kUser},
+            {"job", job},
+            {"version", 1},
+            {"final", 0},
+            {"record",
+             {{"job", job},
+              {"flags", 0},
+              {"subject", "Quarterly report"},
+              {"submit_time", 1394010307},
+              {"last_attempt", 1394010367},
+              {"state", 2},
+              {"retries", 1},
+              {"recipient", kRecipient},
+              {"originator", "Alice Sender"},
+              {"status_text", "waiting for line"}}}};
+}
+
+json Log(int job, int count)
+{
+    json lines = json::array();
+    for (int i = 1; i <= count; ++i)
+        lines.push_back(LogLine(i));
+    return {{"user", kUser}, {"kind", 0}, {"job", job}, {"lines", lines}};
+}
+
+std::string Fixture()
+{
+    json f = {{"compat", {{"valid", 1}, {"level", 16}}},
+              {"send_records", json::array({Record(kPageJob), Record(kShortJob), Record(kLongJob)})},
+              {"logs", json::array({Log(kPageJob, 12), Log(kShortJob, 10), Log(kLongJob, 10000)})}};
+    return f.dump();
+}
+
+std::string Query(int job)
+{
+    return "p=0&a=127.0.0.1&u=" + std::string(kUser) + "&r=" + std::to_string(job) + "&n=" + kRecipient;
+}
+
+// The body of a CGI answer or an HTTP response: what follows the first blank line.
+std::string Body(const std::string &text)
+{
+    size_t end = text.find("\r\n\r\n");
+    return end == std::string::npos ? std::string() : text.substr(end + 4);
+}
+
+size_t Count(const std::string &text, const std::string &what)
+{
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size()))
+        ++n;
+    return n;
+}
+
+size_t FilesIn(const std::string &dir)
+{
+    size_t n = 0;
+    if (DIR *d = opendir(dir.c_str())) {
+        while (dirent *e = readdir(d))
+            if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
+                ++n;
+        closedir(d);
+    }
+    return n;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Load generator
+
+struct Measurement {
+    long completed = 0;        // answers with status 200 and the expected body
+    long failed = 0;           // no answer, another status or another body
+    double seconds = 0;
+    std::vector<double> latencyMs;  // of the completed requests
+    std::string firstFailure;
+
+    double Rate() const { return seconds > 0 ? static_cast<double>(completed) / seconds : 0; }
+};
+
+double Percentile(std::vector<double> values, double fraction)
+{
+    if (values.empty())
+        return 0;
+    size_t k = static_cast<size_t>(fraction * static_cast<double>(values.size() - 1) + 0.5);
+    std::nth_element(values.begin(), values.begin() + static_cast<long>(k), values.end());
+    return values[k];
+}
+
+// `connections` threads send GET `path` one after the other, each on a fresh connection (the
+// servers close after every answer), until `maxRequests` were sent or `maxSeconds` passed.
+Measurement Load(int port, const std::string &path, const std::string &expectedBody, int connections,
+                 int maxRequests, int maxSeconds)
+{
+    std::atomic<long> issued{0};
+    const auto start = Clock::now();
+    const auto deadline = start + std::chrono::seconds(maxSeconds);
+    std::vector<Measurement> perThread(static_cast<size_t>(connections));
+    std::vector<std::thread> threads;
+    for (int t = 0; t < connections; ++t) {
+        threads.emplace_back([&, t] {
+            Measurement &m = perThread[static_cast<size_t>(t)];
+            while (issued.fetch_add(1) < maxRequests && Clock::now() < deadline) {
+                const auto t0 = Clock::now();
+                testsupport::HttpResponse r = testsupport::HttpRequest(port, "GET", path, {}, "", 30000);
+                const auto t1 = Clock::now();
+                if (r.status == 200 && r.body == expectedBody) {
+                    ++m.completed;
+                    m.latencyMs.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+                } else {
+                    if (m.failed++ == 0)
+                        m.firstFailure = "status " + std::to_string(r.status) + ", " +
+                                         std::to_string(r.body.size()) + " bytes" +
+                                         (r.error.empty() ? "" : ", " + r.error);
+                }
+            }
+        });
+    }
+    for (std::thread &t : threads)
+        t.join();
+    Measurement all;
+    all.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    for (Measurement &m : perThread) {
+        all.completed += m.completed;
+        all.failed += m.failed;
+        all.latencyMs.insert(all.latencyMs.end(), m.latencyMs.begin(), m.latencyMs.end());
+        if (all.firstFailure.empty())
+            all.firstFailure = m.firstFailure;
+    }
+    return all;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Direct runs with the resource usage of the child
+
+struct DirectRun {
+    int exitCode = -1;  // 128 + signal when killed
+    double seconds = 0;
+    std::string out;
+};
+
+// Runs argv with exactly `env`, the standard input from /dev/null and the standard output into
+// `outPath`, in a process group of its own that is killed after `timeoutSeconds`.
+DirectRun Run(const std::vector<std::string> &args, const std::vector<std::string> &env,
+              const std::string &outPath, int timeoutSeconds)
+{
+    DirectRun run;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    std::vector<char *> argv;
+    for (const std::string &a : args)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char *> envp;
+    for (const std::string &e : env)
+        envp.push_back(const_cast<char *>(e.c_str()));
+    envp.push_back(nullptr);
+    pid_t pid = -1;
+    const auto start = Clock::now();
+    int rc = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (rc != 0) {
+        fprintf(stderr, "cannot start %s: %s\n", argv[0], strerror(rc));
+        return run;
+    }
+    const auto deadline = start + std::chrono::seconds(timeoutSeconds);
+    int status = 0;
+    for (;;) {
+        pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid)
+            break;
+        if (done < 0 && errno != EINTR) {
+            fprintf(stderr, "waitpid: %s\n", strerror(errno));
+            return run;
+        }
+        if (Clock::now() >= deadline) {
+            kill(-pid, SIGKILL);
+            while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+            break;
+        }
+        usleep(2000);
+    }
+    run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    run.out = testsupport::ReadFile(outPath);
+    return run;
+}
+
+// The peak memory of one run of `program`, taken by rss_probe (see there why not directly).
+// 0 when the probe wrote no figure.
+long MaxRssKiB(const std::string &probeOut)
+{
+    long kib = 0;
+    if (sscanf(probeOut.c_str(), "maxrss_kib %ld", &kib) != 1)
+        return 0;
+    return kib;
+}
+
+// Runs `program` under rss_probe; its figure goes to *kib (0 when there is none).
+DirectRun RunProbed(const std::string &program, const std::vector<std::string> &env, const std::string &dir,
+                    int timeoutSeconds, long *kib)
+{
+    const std::string figure = dir + "/rss.txt";
+    unlink(figure.c_str());
+    DirectRun run = Run({RSS_PROBE_BIN, figure, program}, env, dir + "/probed.out", timeoutSeconds);
+    *kib = access(figure.c_str(), R_OK) == 0 ? MaxRssKiB(testsupport::ReadFile(figure)) : 0;
+    return run;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+bool ParseInt(const char *text, int low, int high, int *value)
+{
+    char *end = nullptr;
+    long v = strtol(text, &end, 10);
+    if (end == text || *end != '\0' || v < low || v > high)
+        return false;
+    *value = static_cast<int>(v);
+    return true;
+}
+
+bool ParseOptions(int argc, char **argv, Options *o)
+{
+    struct Flag {
+        const char *name;
+        int *value;
+        int low, high;
+    } flags[] = {{"--connections", &o->connections, 1, 64}, {"--requests", &o->requests, 1, 100000},
+                 {"--seconds", &o->seconds, 1, 600},        {"--rounds", &o->rounds, 1, 20},
+                 {"--warmup", &o->warmup, 0, 10000},        {"--memory-runs", &o->memoryRuns, 1, 20}};
+    for (int i = 1; i < argc; ++i) {
+        bool known = false;
+        for (const Flag &f : flags) {
+            if (strcmp(argv[i], f.name) == 0 && i + 1 < argc) {
+                if (!ParseInt(argv[++i], f.low, f.high, f.value)) {
+                    fprintf(stderr, "%s wants a number from %d to %d\n", f.name, f.low, f.high);
+                    return false;
+                }
+                known = true;
+            }
+        }
+        if (!known) {
+            fprintf(stderr,
+                    "usage: %s [--connections N] [--requests N] [--seconds N] [--rounds N] [--warmup N] "
+                    "[--memory-runs N]\n",
+                    argv[0]);
+            return false;
+        }
+    }
+    return true;
+}
+
+void PrintRow(const char *name, const Measurement &m)
+{
+    printf("  %-7s %7ld ok %4ld failed %7.2f s %8.1f req/s  median %6.2f ms  p90 %6.2f ms\n", name, m.completed,
+           m.failed, m.seconds, m.Rate(), Percentile(m.latencyMs, 0.5), Percentile(m.latencyMs, 0.9));
+    if (m.failed > 0)
+        printf("             first failure: %s\n", m.firstFailure.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    Options o;
+    if (!ParseOptions(argc, argv, &o))
+        return 2;
+    signal(SIGPIPE, SIG_IGN);
+    setenv("SIMSERVER_BIN", SIMSERVER_BIN_PATH, 0);
+
+    testsupport::SimServer sim;
+    if (!sim.Start(Fixture())) {
+        fprintf(stderr, "the simulated alpha server did not start:\n%s\n", sim.Log().c_str());
+        return 1;
+    }
+    testsupport::TempDir tmp("mtbench");
+    const std::string cgiTmp = tmp.file("cgi-tmp");
+    mkdir(cgiTmp.c_str(), 0700);
+    const char *path = getenv("PATH");
+    const std::vector<std::string> baseEnv = {"REQUEST_METHOD=GET", sim.RpcMapEnv(), "TZ=UTC", "TMPDIR=" + cgiTmp,
+                                              std::string("PATH=") + (path ? path : "/usr/bin:/bin")};
+    auto cgiEnv = [&](int job) {
+        std::vector<std::string> env = baseEnv;
+        env.push_back("QUERY_STRING=" + Query(job));
+        return env;
+    };
+
+    // The page the load asks for, from a direct run: it fixes the size of the fixed page and is
+    // what every answer under load must be.
+    DirectRun reference = Run({MAILTRACK_BIN}, cgiEnv(kPageJob), tmp.file("reference.out"), 60);
+    const std::string page = Body(reference.out);
+    if (reference.exitCode != 0 || Count(page, "<br>") != 12 || page.find("Transmission Log") == std::string::npos) {
+        fprintf(stderr, "mailtrack did not write the report (exit %d):\n%s\n", reference.exitCode,
+                reference.out.c_str());
+        return 1;
+    }
+    printf("report page: %zu bytes of HTML after the header, 12 log lines\n", page.size());
+
+    const bool web = !testsupport::LighttpdPath().empty();
+    if (!web)
+        printf("lighttpd is not installed: requests per second left out\n");
+    if (web) {
+        testsupport::Lighttpd reportServer;
+        testsupport::Lighttpd fixedServer;
+        testsupport::LighttpdOptions ro;
+        ro.cgiProgram = MAILTRACK_BIN;
+        ro.environment = {{"TELAMORPCMAP", sim.RpcMap()}, {"TZ", "UTC"}, {"TMPDIR", cgiTmp}};
+        testsupport::LighttpdOptions fo;
+        fo.cgiProgram = FIXED_PAGE_BIN;
+        fo.cgiName = "fixed";
+        fo.environment = {{"PAGE_BYTES", std::to_string(page.size())}};
+        if (!reportServer.Start(ro) || !fixedServer.Start(fo)) {
+            fprintf(stderr, "lighttpd did not start:\n%s\n%s\n", reportServer.Log().c_str(),
+                    fixedServer.Log().c_str());
+            return 1;
+        }
+        std::string fixedPage(page.size(), 'x');
+        if (!fixedPage.empty())
+            fixedPage.back() = '\n';
+        // Three programs under the same load: the report, mailtrack's own start alone (a page
+        // of main's that asks no server), and the floor of any CGI program.
+        const std::string startOnlyQuery = "p=1";
+        DirectRun startOnly = Run({MAILTRACK_BIN}, [&] {
+            std::vector<std::string> env = baseEnv;
+            env.push_back("QUERY_STRING=" + startOnlyQuery);
+            return env;
+        }(), tmp.file("start-only.out"), 60);
+        struct Target {
+            std::string name;
+            int port;
+            std::string path;
+            std::string body;
+            std::vector<double> rates;
+            std::vector<double> latencyMs;
+        };
+        std::vector<Target> targets = {
+            {"report", reportServer.port(), reportServer.CgiPath("?" + Query(kPageJob)), page, {}, {}},
+            {"start", reportServer.port(), reportServer.CgiPath("?" + startOnlyQuery), Body(startOnly.out), {}, {}},
+            {"fixed", fixedServer.port(), fixedServer.CgiPath(), fixedPage, {}, {}}};
+
+        printf("load: %d connections, at most %d requests or %d s per measurement, %d rounds\n", o.connections,
+               o.requests, o.seconds, o.rounds);
+        for (Target &t : targets) {
+            if (o.warmup == 0)
+                break;
+            Measurement w = Load(t.port, t.path, t.body, o.connections, o.warmup, o.seconds);
+            if (w.completed == 0) {
+                fprintf(stderr, "warm-up of %s failed: %s\n", t.name.c_str(), w.firstFailure.c_str());
+                return 1;
+            }
+        }
+        long failures = 0;
+        for (int round = 1; round <= o.rounds; ++round) {
+            printf("round %d\n", round);
+            for (Target &t : targets) {
+                Measurement m = Load(t.port, t.path, t.body, o.connections, o.requests, o.seconds);
+                PrintRow(t.name.c_str(), m);
+                t.rates.push_back(m.Rate());
+                t.latencyMs.insert(t.latencyMs.end(), m.latencyMs.begin(), m.latencyMs.end());
+                failures += m.failed;
+            }
+        }
+        const char *labels[] = {"mailtrack, report with 12 log lines",
+                                "mailtrack, \"Unknown program\" page (no server asked)", "fixed page"};
+        printf("\n| program | page bytes | requests/s (median of %d rounds) | median latency |\n|---|---|---|---|\n",
+               o.rounds);
+        for (size_t i = 0; i < targets.size(); ++i)
+            printf("| %s | %zu | %.0f | %.2f ms |\n", labels[i], targets[i].body.size(),
+                   Percentile(targets[i].rates, 0.5), Percentile(targets[i].latencyMs, 0.5));
+        const double rRate = Percentile(targets[0].rates, 0.5), fRate = Percentile(targets[2].rates, 0.5);
+        const double sRate = Percentile(targets[1].rates, 0.5);
+        const double rMedian = Percentile(targets[0].latencyMs, 0.5), fMedian = Percentile(targets[2].latencyMs, 0.5);
+        printf("ratio report / fixed page: %.2f of its requests per second, %.2f times its median latency\n",
+               fRate > 0 ? rRate / fRate : 0.0, fMedian > 0 ? rMedian / fMedian : 0.0);
+        printf("ratio report / mailtrack start alone: %.2f of its requests per second\n",
+               sRate > 0 ? rRate / sRate : 0.0);
+        if (failures > 0)
+            printf("WARNING: %ld requests failed\n", failures);
+    }
+
+    // Peak memory of one report for a short and a long log, and of the fixed page for scale.
+    printf("\n| run | log lines | max RSS (median of %d runs) | time |\n|---|---|---|---|\n", o.memoryRuns);
+    bool memoryOk = true;
+    for (int job : {kShortJob, kLongJob}) {
+        std::vector<double> rss, secs;
+        for (int i = 0; i < o.memoryRuns; ++i) {
+            long kib = 0;
+            DirectRun run = RunProbed(MAILTRACK_BIN, cgiEnv(job), tmp.path(), 120, &kib);
+            const std::string body = Body(run.out);
+            if (run.exitCode != 0 || kib == 0 || Count(body, "<br>") != static_cast<size_t>(job) ||
+                body.find("</p></p></body> </html>\n") == std::string::npos) {
+                fprintf(stderr, "mailtrack with %d log lines: exit %d, %zu bytes, %zu lines\n", job, run.exitCode,
+                        body.size(), Count(body, "<br>"));
+                memoryOk = false;
+                break;
+            }
+            rss.push_back(static_cast<double>(kib));
+            secs.push_back(run.seconds);
+        }
+        if (!rss.empty())
+            printf("| mailtrack | %d | %.0f KiB | %.1f ms |\n", job, Percentile(rss, 0.5),
+                   1000 * Percentile(secs, 0.5));
+    }
+    {
+        std::vector<double> rss;
+        for (int i = 0; i < o.memoryRuns; ++i) {
+            long kib = 0;
+            DirectRun run = RunProbed(FIXED_PAGE_BIN, {"PAGE_BYTES=" + std::to_string(page.size())}, tmp.path(), 60,
+                                      &kib);
+            if (run.exitCode == 0 && kib > 0)
+                rss.push_back(static_cast<double>(kib));
+        }
+        if (!rss.empty())
+            printf("| fixed page | - | %.0f KiB | - |\n", Percentile(rss, 0.5));
+    }
+    const size_t left = FilesIn(cgiTmp);
+    if (left > 0)
+        printf("WARNING: %zu temporary files left behind\n", left);
+    return memoryOk && left == 0 ? 0 : 1;
+}
