@@ -335,6 +335,39 @@ TEST_F(WithServer, DestroyReleasesLockAndSocket)
     }
 }
 
+TEST_F(WithServer, DestroyReportsASocketThatCannotBeClosed)
+{
+    ScopedEnv env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", Port().c_str()}};
+    int locksBefore = tela::rpcrt_internal::LiveLockCount();
+    CLIENT *client = tela::clnt_create("127.0.0.1", kTestProgram, 1, "tcp");
+    ASSERT_NE(client, nullptr);
+    int fd = -1;
+    ASSERT_TRUE(CLNT_CONTROL(client, CLGET_FD, &fd));
+    std::string text;
+    {
+        StderrCapture err;  // opened first, so that it cannot take the closed number
+        close(fd);          // behind the handle's back
+        clnt_destroy(client);
+        text = err.Text();
+    }
+    EXPECT_EQ(text, "clnttcp_destroy: closesocket(" + std::to_string(fd) + ") returned " +
+                        std::to_string(EBADF) + "\n");
+    EXPECT_EQ(tela::rpcrt_internal::LiveLockCount(), locksBefore);
+}
+
+TEST_F(WithServer, CloseOnDestroyCanBeChangedThroughControl)
+{
+    ScopedEnv env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", Port().c_str()}};
+    CLIENT *client = tela::clnt_create("127.0.0.1", kTestProgram, 1, "tcp");
+    ASSERT_NE(client, nullptr);
+    int fd = -1;
+    ASSERT_TRUE(CLNT_CONTROL(client, CLGET_FD, &fd));
+    ASSERT_TRUE(CLNT_CONTROL(client, CLSET_FD_NCLOSE, nullptr));
+    clnt_destroy(client);
+    EXPECT_EQ(fcntl(fd, F_GETFD), FD_CLOEXEC) << "the socket was closed";
+    close(fd);
+}
+
 TEST_F(WithServer, ServerClosingTheConnectionGivesErrorsNotSigpipe)
 {
     SilentListener listener;
