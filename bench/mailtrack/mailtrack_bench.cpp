@@ -1,8 +1,9 @@
 // The cost of one delivery report. In one run the program starts the simulated alpha server and
 // two lighttpd instances of the same configuration, one serving mailtrack and one a trivial CGI
-// program that prints a fixed page of the same size, and loads both with a small
-// multi-connection HTTP client on loopback: requests per second and median latency side by side,
-// and their ratio. Then it runs mailtrack directly with a crafted CGI environment for a 10-line
+// program that prints a fixed page of the same size, and loads them with a small
+// multi-connection HTTP client on loopback: requests per second and median latency of the
+// report, of mailtrack's start alone (a page that asks no server) and of the fixed page, side by
+// side, and their ratios. Then it runs mailtrack directly with a crafted CGI environment for a 10-line
 // and a 10,000-line transmission log and reports the peak memory (max RSS) of each run, taken
 // by the small launcher rss_probe.
 //
@@ -329,6 +330,135 @@ void PrintRow(const char *name, const Measurement &m)
         printf("             first failure: %s\n", m.firstFailure.c_str());
 }
 
+// What the measurements share: the CGI environment of a direct run and the report page.
+struct Context {
+    const testsupport::SimServer *sim;
+    const testsupport::TempDir *tmp;
+    std::string cgiTmp;                // TMPDIR of every mailtrack run
+    std::vector<std::string> baseEnv;  // CGI environment without QUERY_STRING
+    std::string page;                  // the report the load asks for, after the header
+
+    std::vector<std::string> Env(const std::string &query) const
+    {
+        std::vector<std::string> env = baseEnv;
+        env.push_back("QUERY_STRING=" + query);
+        return env;
+    }
+};
+
+// Three programs under the same load, alternating round by round: the report, mailtrack's own
+// start alone (a page of main's that asks no server), and the floor of any CGI program. True
+// when every request got the expected page.
+bool MeasureThroughput(const Options &o, const Context &c)
+{
+    testsupport::Lighttpd reportServer;
+    testsupport::Lighttpd fixedServer;
+    testsupport::LighttpdOptions ro;
+    ro.cgiProgram = MAILTRACK_BIN;
+    ro.environment = {{"TELAMORPCMAP", c.sim->RpcMap()}, {"TZ", "UTC"}, {"TMPDIR", c.cgiTmp}};
+    testsupport::LighttpdOptions fo;
+    fo.cgiProgram = FIXED_PAGE_BIN;
+    fo.cgiName = "fixed";
+    fo.environment = {{"PAGE_BYTES", std::to_string(c.page.size())}};
+    if (!reportServer.Start(ro) || !fixedServer.Start(fo)) {
+        fprintf(stderr, "lighttpd did not start:\n%s\n%s\n", reportServer.Log().c_str(), fixedServer.Log().c_str());
+        return false;
+    }
+    std::string fixedPage(c.page.size(), 'x');
+    if (!fixedPage.empty())
+        fixedPage.back() = '\n';
+    const std::string startOnlyQuery = "p=1";
+    DirectRun startOnly = Run({MAILTRACK_BIN}, c.Env(startOnlyQuery), c.tmp->file("start-only.out"), 60);
+
+    struct Target {
+        const char *name;
+        const char *label;
+        int port;
+        std::string path;
+        std::string body;
+        std::vector<double> rates;
+        std::vector<double> latencyMs;
+    };
+    std::vector<Target> targets = {
+        {"report", "mailtrack, report with 12 log lines", reportServer.port(),
+         reportServer.CgiPath("?" + Query(kPageJob)), c.page, {}, {}},
+        {"start", "mailtrack, \"Unknown program\" page (no server asked)", reportServer.port(),
+         reportServer.CgiPath("?" + startOnlyQuery), Body(startOnly.out), {}, {}},
+        {"fixed", "fixed page", fixedServer.port(), fixedServer.CgiPath(), fixedPage, {}, {}}};
+
+    printf("load: %d connections, at most %d requests or %d s per measurement, %d rounds\n", o.connections,
+           o.requests, o.seconds, o.rounds);
+    for (const Target &t : targets) {
+        if (o.warmup == 0)
+            break;
+        Measurement w = Load(t.port, t.path, t.body, o.connections, o.warmup, o.seconds);
+        if (w.completed == 0) {
+            fprintf(stderr, "warm-up of %s failed: %s\n", t.name, w.firstFailure.c_str());
+            return false;
+        }
+    }
+    long failures = 0;
+    for (int round = 1; round <= o.rounds; ++round) {
+        printf("round %d\n", round);
+        for (Target &t : targets) {
+            Measurement m = Load(t.port, t.path, t.body, o.connections, o.requests, o.seconds);
+            PrintRow(t.name, m);
+            t.rates.push_back(m.Rate());
+            t.latencyMs.insert(t.latencyMs.end(), m.latencyMs.begin(), m.latencyMs.end());
+            failures += m.failed;
+        }
+    }
+    printf("\n| program | page bytes | requests/s (median of %d rounds) | median latency |\n|---|---|---|---|\n",
+           o.rounds);
+    for (const Target &t : targets)
+        printf("| %s | %zu | %.0f | %.2f ms |\n", t.label, t.body.size(), Percentile(t.rates, 0.5),
+               Percentile(t.latencyMs, 0.5));
+    const double rRate = Percentile(targets[0].rates, 0.5), sRate = Percentile(targets[1].rates, 0.5);
+    const double fRate = Percentile(targets[2].rates, 0.5);
+    const double rMedian = Percentile(targets[0].latencyMs, 0.5), fMedian = Percentile(targets[2].latencyMs, 0.5);
+    printf("ratio report / fixed page: %.2f of its requests per second, %.2f times its median latency\n",
+           fRate > 0 ? rRate / fRate : 0.0, fMedian > 0 ? rMedian / fMedian : 0.0);
+    printf("ratio report / mailtrack start alone: %.2f of its requests per second\n", sRate > 0 ? rRate / sRate : 0.0);
+    if (failures > 0)
+        printf("WARNING: %ld requests failed\n", failures);
+    return failures == 0;
+}
+
+// Peak memory of one report for a short and a long log, and of the fixed page for scale. True
+// when every run wrote its complete page.
+bool MeasurePeakMemory(const Options &o, const Context &c)
+{
+    printf("\n| run | log lines | max RSS (median of %d runs) | time |\n|---|---|---|---|\n", o.memoryRuns);
+    for (int job : {kShortJob, kLongJob}) {
+        std::vector<double> rss, secs;
+        for (int i = 0; i < o.memoryRuns; ++i) {
+            long kib = 0;
+            DirectRun run = RunProbed(MAILTRACK_BIN, c.Env(Query(job)), c.tmp->path(), 120, &kib);
+            const std::string body = Body(run.out);
+            if (run.exitCode != 0 || kib == 0 || Count(body, "<br>") != static_cast<size_t>(job) ||
+                body.find("</p></p></body> </html>\n") == std::string::npos) {
+                fprintf(stderr, "mailtrack with %d log lines: exit %d, %zu bytes, %zu lines\n", job, run.exitCode,
+                        body.size(), Count(body, "<br>"));
+                return false;
+            }
+            rss.push_back(static_cast<double>(kib));
+            secs.push_back(run.seconds);
+        }
+        printf("| mailtrack | %d | %.0f KiB | %.1f ms |\n", job, Percentile(rss, 0.5), 1000 * Percentile(secs, 0.5));
+    }
+    std::vector<double> rss;
+    for (int i = 0; i < o.memoryRuns; ++i) {
+        long kib = 0;
+        DirectRun run = RunProbed(FIXED_PAGE_BIN, {"PAGE_BYTES=" + std::to_string(c.page.size())}, c.tmp->path(), 60,
+                                  &kib);
+        if (run.exitCode == 0 && kib > 0)
+            rss.push_back(static_cast<double>(kib));
+    }
+    if (!rss.empty())
+        printf("| fixed page | - | %.0f KiB | - |\n", Percentile(rss, 0.5));
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -345,147 +475,35 @@ int main(int argc, char **argv)
         return 1;
     }
     testsupport::TempDir tmp("mtbench");
-    const std::string cgiTmp = tmp.file("cgi-tmp");
-    mkdir(cgiTmp.c_str(), 0700);
+    Context c;
+    c.sim = &sim;
+    c.tmp = &tmp;
+    c.cgiTmp = tmp.file("cgi-tmp");
+    mkdir(c.cgiTmp.c_str(), 0700);
     const char *path = getenv("PATH");
-    const std::vector<std::string> baseEnv = {"REQUEST_METHOD=GET", sim.RpcMapEnv(), "TZ=UTC", "TMPDIR=" + cgiTmp,
-                                              std::string("PATH=") + (path ? path : "/usr/bin:/bin")};
-    auto cgiEnv = [&](int job) {
-        std::vector<std::string> env = baseEnv;
-        env.push_back("QUERY_STRING=" + Query(job));
-        return env;
-    };
+    c.baseEnv = {"REQUEST_METHOD=GET", sim.RpcMapEnv(), "TZ=UTC", "TMPDIR=" + c.cgiTmp,
+                 std::string("PATH=") + (path ? path : "/usr/bin:/bin")};
 
     // The page the load asks for, from a direct run: it fixes the size of the fixed page and is
     // what every answer under load must be.
-    DirectRun reference = Run({MAILTRACK_BIN}, cgiEnv(kPageJob), tmp.file("reference.out"), 60);
-    const std::string page = Body(reference.out);
-    if (reference.exitCode != 0 || Count(page, "<br>") != 12 || page.find("Transmission Log") == std::string::npos) {
+    DirectRun reference = Run({MAILTRACK_BIN}, c.Env(Query(kPageJob)), tmp.file("reference.out"), 60);
+    c.page = Body(reference.out);
+    if (reference.exitCode != 0 || Count(c.page, "<br>") != 12 ||
+        c.page.find("Transmission Log") == std::string::npos) {
         fprintf(stderr, "mailtrack did not write the report (exit %d):\n%s\n", reference.exitCode,
                 reference.out.c_str());
         return 1;
     }
-    printf("report page: %zu bytes of HTML after the header, 12 log lines\n", page.size());
+    printf("report page: %zu bytes of HTML after the header, 12 log lines\n", c.page.size());
 
-    const bool web = !testsupport::LighttpdPath().empty();
-    if (!web)
+    bool ok = true;
+    if (testsupport::LighttpdPath().empty())
         printf("lighttpd is not installed: requests per second left out\n");
-    if (web) {
-        testsupport::Lighttpd reportServer;
-        testsupport::Lighttpd fixedServer;
-        testsupport::LighttpdOptions ro;
-        ro.cgiProgram = MAILTRACK_BIN;
-        ro.environment = {{"TELAMORPCMAP", sim.RpcMap()}, {"TZ", "UTC"}, {"TMPDIR", cgiTmp}};
-        testsupport::LighttpdOptions fo;
-        fo.cgiProgram = FIXED_PAGE_BIN;
-        fo.cgiName = "fixed";
-        fo.environment = {{"PAGE_BYTES", std::to_string(page.size())}};
-        if (!reportServer.Start(ro) || !fixedServer.Start(fo)) {
-            fprintf(stderr, "lighttpd did not start:\n%s\n%s\n", reportServer.Log().c_str(),
-                    fixedServer.Log().c_str());
-            return 1;
-        }
-        std::string fixedPage(page.size(), 'x');
-        if (!fixedPage.empty())
-            fixedPage.back() = '\n';
-        // Three programs under the same load: the report, mailtrack's own start alone (a page
-        // of main's that asks no server), and the floor of any CGI program.
-        const std::string startOnlyQuery = "p=1";
-        DirectRun startOnly = Run({MAILTRACK_BIN}, [&] {
-            std::vector<std::string> env = baseEnv;
-            env.push_back("QUERY_STRING=" + startOnlyQuery);
-            return env;
-        }(), tmp.file("start-only.out"), 60);
-        struct Target {
-            std::string name;
-            int port;
-            std::string path;
-            std::string body;
-            std::vector<double> rates;
-            std::vector<double> latencyMs;
-        };
-        std::vector<Target> targets = {
-            {"report", reportServer.port(), reportServer.CgiPath("?" + Query(kPageJob)), page, {}, {}},
-            {"start", reportServer.port(), reportServer.CgiPath("?" + startOnlyQuery), Body(startOnly.out), {}, {}},
-            {"fixed", fixedServer.port(), fixedServer.CgiPath(), fixedPage, {}, {}}};
-
-        printf("load: %d connections, at most %d requests or %d s per measurement, %d rounds\n", o.connections,
-               o.requests, o.seconds, o.rounds);
-        for (Target &t : targets) {
-            if (o.warmup == 0)
-                break;
-            Measurement w = Load(t.port, t.path, t.body, o.connections, o.warmup, o.seconds);
-            if (w.completed == 0) {
-                fprintf(stderr, "warm-up of %s failed: %s\n", t.name.c_str(), w.firstFailure.c_str());
-                return 1;
-            }
-        }
-        long failures = 0;
-        for (int round = 1; round <= o.rounds; ++round) {
-            printf("round %d\n", round);
-            for (Target &t : targets) {
-                Measurement m = Load(t.port, t.path, t.body, o.connections, o.requests, o.seconds);
-                PrintRow(t.name.c_str(), m);
-                t.rates.push_back(m.Rate());
-                t.latencyMs.insert(t.latencyMs.end(), m.latencyMs.begin(), m.latencyMs.end());
-                failures += m.failed;
-            }
-        }
-        const char *labels[] = {"mailtrack, report with 12 log lines",
-                                "mailtrack, \"Unknown program\" page (no server asked)", "fixed page"};
-        printf("\n| program | page bytes | requests/s (median of %d rounds) | median latency |\n|---|---|---|---|\n",
-               o.rounds);
-        for (size_t i = 0; i < targets.size(); ++i)
-            printf("| %s | %zu | %.0f | %.2f ms |\n", labels[i], targets[i].body.size(),
-                   Percentile(targets[i].rates, 0.5), Percentile(targets[i].latencyMs, 0.5));
-        const double rRate = Percentile(targets[0].rates, 0.5), fRate = Percentile(targets[2].rates, 0.5);
-        const double sRate = Percentile(targets[1].rates, 0.5);
-        const double rMedian = Percentile(targets[0].latencyMs, 0.5), fMedian = Percentile(targets[2].latencyMs, 0.5);
-        printf("ratio report / fixed page: %.2f of its requests per second, %.2f times its median latency\n",
-               fRate > 0 ? rRate / fRate : 0.0, fMedian > 0 ? rMedian / fMedian : 0.0);
-        printf("ratio report / mailtrack start alone: %.2f of its requests per second\n",
-               sRate > 0 ? rRate / sRate : 0.0);
-        if (failures > 0)
-            printf("WARNING: %ld requests failed\n", failures);
-    }
-
-    // Peak memory of one report for a short and a long log, and of the fixed page for scale.
-    printf("\n| run | log lines | max RSS (median of %d runs) | time |\n|---|---|---|---|\n", o.memoryRuns);
-    bool memoryOk = true;
-    for (int job : {kShortJob, kLongJob}) {
-        std::vector<double> rss, secs;
-        for (int i = 0; i < o.memoryRuns; ++i) {
-            long kib = 0;
-            DirectRun run = RunProbed(MAILTRACK_BIN, cgiEnv(job), tmp.path(), 120, &kib);
-            const std::string body = Body(run.out);
-            if (run.exitCode != 0 || kib == 0 || Count(body, "<br>") != static_cast<size_t>(job) ||
-                body.find("</p></p></body> </html>\n") == std::string::npos) {
-                fprintf(stderr, "mailtrack with %d log lines: exit %d, %zu bytes, %zu lines\n", job, run.exitCode,
-                        body.size(), Count(body, "<br>"));
-                memoryOk = false;
-                break;
-            }
-            rss.push_back(static_cast<double>(kib));
-            secs.push_back(run.seconds);
-        }
-        if (!rss.empty())
-            printf("| mailtrack | %d | %.0f KiB | %.1f ms |\n", job, Percentile(rss, 0.5),
-                   1000 * Percentile(secs, 0.5));
-    }
-    {
-        std::vector<double> rss;
-        for (int i = 0; i < o.memoryRuns; ++i) {
-            long kib = 0;
-            DirectRun run = RunProbed(FIXED_PAGE_BIN, {"PAGE_BYTES=" + std::to_string(page.size())}, tmp.path(), 60,
-                                      &kib);
-            if (run.exitCode == 0 && kib > 0)
-                rss.push_back(static_cast<double>(kib));
-        }
-        if (!rss.empty())
-            printf("| fixed page | - | %.0f KiB | - |\n", Percentile(rss, 0.5));
-    }
-    const size_t left = FilesIn(cgiTmp);
+    else
+        ok = MeasureThroughput(o, c);
+    ok = MeasurePeakMemory(o, c) && ok;
+    const size_t left = FilesIn(c.cgiTmp);
     if (left > 0)
         printf("WARNING: %zu temporary files left behind\n", left);
-    return memoryOk && left == 0 ? 0 : 1;
+    return ok && left == 0 ? 0 : 1;
 }
