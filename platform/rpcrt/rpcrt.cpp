@@ -234,6 +234,30 @@ bool_t DecodeTracked(XDR *xdrs, TrackedResult *tracked)
     return (*tracked->proc)(xdrs, tracked->where);
 }
 
+// The common start of both creators: asks the portmapper for the port when raddr has none
+// (storing it into raddr) and opens a socket of `type` when the caller gave none (*fd < 0).
+// false with rpc_createerr set; nothing is left open then.
+bool PortAndSocket(struct sockaddr_in *raddr, u_long prog, u_long vers, int protocol, int type,
+                   int *fd, bool *ownFd)
+{
+    if (raddr->sin_port == 0) {
+        u_short port = tela::pmap_getport(raddr, prog, vers, static_cast<u_int>(protocol));
+        if (port == 0)
+            return false;
+        raddr->sin_port = htons(port);
+    }
+    *ownFd = false;
+    if (*fd < 0) {
+        *fd = socket(AF_INET, type | SOCK_CLOEXEC, protocol);
+        if (*fd < 0) {
+            SetCreateError(RPC_SYSTEMERROR, errno);
+            return false;
+        }
+        *ownFd = true;
+    }
+    return true;
+}
+
 SysLockRec *CreateGlobalLock()
 {
     SysLockRec *lock = rpc_create_lock();
@@ -309,24 +333,13 @@ CLIENT *CreateTcpClient(struct sockaddr_in *raddr, u_long prog, u_long vers, int
     LockedClient *lc = NewLockedClient("clnttcp_create");
     if (lc == nullptr)
         return nullptr;
-    if (raddr->sin_port == 0) {
-        u_short port = tela::pmap_getport(raddr, prog, vers, IPPROTO_TCP);
-        if (port == 0) {
-            FreeLockedClient(lc);
-            return nullptr;
-        }
-        raddr->sin_port = htons(port);
-    }
     int fd = *sockp;
     bool ownFd = false;
-    if (fd < 0) {
-        fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-        if (fd < 0) {
-            SetCreateError(RPC_SYSTEMERROR, errno);
-            FreeLockedClient(lc);
-            return nullptr;
-        }
-        ownFd = true;
+    if (!PortAndSocket(raddr, prog, vers, IPPROTO_TCP, SOCK_STREAM, &fd, &ownFd)) {
+        FreeLockedClient(lc);
+        return nullptr;
+    }
+    if (ownFd) {
         int err = ConnectBounded(fd, raddr, connectTimeoutMs);
         if (err != 0) {
             SetCreateError(RPC_SYSTEMERROR, err);
@@ -365,24 +378,11 @@ CLIENT *clntudp_bufcreate(struct sockaddr_in *raddr, u_long prog, u_long vers,
         return nullptr;
     sendsz = (sendsz + 3) / 4 * 4;
     recvsz = (recvsz + 3) / 4 * 4;
-    if (raddr->sin_port == 0) {
-        u_short port = tela::pmap_getport(raddr, prog, vers, IPPROTO_UDP);
-        if (port == 0) {
-            FreeLockedClient(lc);
-            return nullptr;
-        }
-        raddr->sin_port = htons(port);
-    }
     int fd = *sockp;
     bool ownFd = false;
-    if (fd < 0) {
-        fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_UDP);
-        if (fd < 0) {
-            SetCreateError(RPC_SYSTEMERROR, errno);
-            FreeLockedClient(lc);
-            return nullptr;
-        }
-        ownFd = true;
+    if (!PortAndSocket(raddr, prog, vers, IPPROTO_UDP, SOCK_DGRAM | SOCK_NONBLOCK, &fd, &ownFd)) {
+        FreeLockedClient(lc);
+        return nullptr;
     }
     struct netbuf server = {sizeof *raddr, sizeof *raddr, raddr};
     CLIENT *inner = clnt_dg_create(fd, &server, static_cast<rpcprog_t>(prog),

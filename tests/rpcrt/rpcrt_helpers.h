@@ -201,6 +201,33 @@ private:
     int fd_ = -1;
 };
 
+// A listener whose accept queue is full: further connection requests are dropped, so a
+// connect to it stalls like one to an unreachable host.
+class FullListener {
+public:
+    FullListener() : listener_(0)
+    {
+        struct sockaddr_in addr = LoopbackAddress(listener_.port());
+        for (int i = 0; i < 4; ++i) {
+            int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            connect(fd, reinterpret_cast<struct sockaddr *>(&addr), sizeof addr);
+            fillers_.push_back(fd);
+        }
+    }
+    ~FullListener()
+    {
+        for (int fd : fillers_)
+            close(fd);
+    }
+    FullListener(const FullListener &) = delete;
+    FullListener &operator=(const FullListener &) = delete;
+    int port() const { return listener_.port(); }
+
+private:
+    SilentListener listener_;
+    std::vector<int> fillers_;
+};
+
 // A struct of two strings, for replies that carry only one of them.
 struct TwoStrings {
     char *first;
