@@ -20,11 +20,11 @@ ErrorText::ErrorText(GdResult code)
 #pragma GCC diagnostic ignored "-Wformat-zero-length"
 
 TraceScope::TraceScope(const char *name, LineNo lineNo, const GdResult *result, int level,
-                       std::source_location where)
+                       const char *file, int line)
     : name_(name), lineNo_(lineNo), level_(level), result_(result)
 {
     DriverTraceBegin(level_, lineNo_);
-    DriverTrace(where.file_name(), static_cast<int>(where.line()), level_, lineNo_, "");
+    DriverTrace(file, line, level_, lineNo_, "");
     DriverTraceScope(nullptr, 0, level_, lineNo_, "-->%s()\n", name_);
     DriverTraceEnd(level_, lineNo_);
 }

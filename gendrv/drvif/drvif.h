@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <source_location>
 
 // ---------------------------------------------------------------------------------------------
 // Error codes. 0 is success; the top four bits name the family.
@@ -93,7 +92,7 @@ private:
 class TraceScope {
 public:
     TraceScope(const char *name, LineNo lineNo, const GdResult *result, int level = TRACE_CALL,
-               std::source_location where = std::source_location::current());
+               const char *file = __builtin_FILE(), int line = __builtin_LINE());
     ~TraceScope();
     TraceScope(const TraceScope &) = delete;
     TraceScope &operator=(const TraceScope &) = delete;
