@@ -5,7 +5,8 @@
 //   wrapper pays after reading the answer.
 // - Call: calls per second of alpha 117 (route), 144 (user property), 137 (send record) and 72
 //   (transmission log) against the simulated server on loopback, through the plain stub and
-//   the re-entrant wrapper, with the one-call latency (median and 99th percentile).
+//   the re-entrant wrapper, with the one-call latency (median and 99th percentile); beside them
+//   the floor of libtirpc's own client making the route call.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -16,6 +17,11 @@
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
@@ -79,21 +85,21 @@ void BM_Encode(benchmark::State &state, Proc<T> proc, void (*fill)(T &))
         benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
-template <class T>
-void BM_Decode(benchmark::State &state, Proc<T> proc, void (*fill)(T &))
+// Encodes a filled sample into buf and releases the sample; its wire size, or 0.
+template <class T, class Fill>
+unsigned EncodeSample(Proc<T> proc, Fill &&fill, std::vector<char> &buf)
 {
-    std::vector<char> buf(kBufSize);
-    unsigned wire;
-    {
-        T rec;
-        fill(rec);
-        wire = Encode(proc, rec, buf.data(), kBufSize);
-        Release(proc, rec);
-    }
-    if (wire == 0) {
-        state.SkipWithError("sample does not encode");
-        return;
-    }
+    T rec;
+    fill(rec);
+    unsigned wire = Encode(proc, rec, buf.data(), static_cast<unsigned>(buf.size()));
+    Release(proc, rec);
+    return wire;
+}
+
+// Decodes the `wire` bytes of buf into a cleared record and releases it, once per iteration.
+template <class T>
+void DecodeLoop(benchmark::State &state, Proc<T> proc, std::vector<char> &buf, unsigned wire)
+{
     for (auto _ : state) {
         T rec;
         std::memset(&rec, 0, sizeof rec);
@@ -110,6 +116,18 @@ void BM_Decode(benchmark::State &state, Proc<T> proc, void (*fill)(T &))
         Release(proc, rec);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * wire);
+}
+
+template <class T>
+void BM_Decode(benchmark::State &state, Proc<T> proc, void (*fill)(T &))
+{
+    std::vector<char> buf(kBufSize);
+    const unsigned wire = EncodeSample(proc, fill, buf);
+    if (wire == 0) {
+        state.SkipWithError("sample does not encode");
+        return;
+    }
+    DecodeLoop(state, proc, buf, wire);
     state.counters["wire_bytes"] = wire;
     state.counters["records_per_s"] =
         benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
@@ -120,25 +138,12 @@ void BM_DecodeLogLines(benchmark::State &state)
 {
     const int lines = static_cast<int>(state.range(0));
     std::vector<char> buf(kBufSize);
-    log_res sample;
-    FillLogRes(sample, lines);
-    const unsigned wire = Encode(xdr_log_res, sample, buf.data(), kBufSize);
-    Release(xdr_log_res, sample);
+    const unsigned wire = EncodeSample(xdr_log_res, [&](log_res &r) { FillLogRes(r, lines); }, buf);
     if (wire == 0) {
         state.SkipWithError("sample does not encode");
         return;
     }
-    for (auto _ : state) {
-        log_res rec;
-        std::memset(&rec, 0, sizeof rec);
-        XDR x;
-        xdrmem_create(&x, buf.data(), wire, XDR_DECODE);
-        bool_t ok = xdr_log_res(&x, &rec);
-        xdr_destroy(&x);
-        benchmark::DoNotOptimize(ok);
-        Release(xdr_log_res, rec);
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * wire);
+    DecodeLoop(state, xdr_log_res, buf, wire);
     state.counters["lines_per_s"] = benchmark::Counter(static_cast<double>(state.iterations()) * lines,
                                                        benchmark::Counter::kIsRate);
 }
@@ -320,6 +325,59 @@ bool LogStub(CLIENT *clnt)
     return ok;
 }
 
+// The floor under the route call: libtirpc's own TCP client on a socket of ours, called
+// without the handle's lock or the tracking of partly decoded results.
+void BM_CallRouteFloor(benchmark::State &state)
+{
+    Server &s = TheServer();
+    if (!s.ok) {
+        state.SkipWithError("simulated server did not start");
+        return;
+    }
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(s.sim.AlphaPort()));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+        if (fd >= 0)
+            close(fd);
+        state.SkipWithError("no connection");
+        return;
+    }
+    netbuf server = {sizeof addr, sizeof addr, &addr};
+    CLIENT *raw = clnt_vc_create(fd, &server, 16011967, 1, 0, 0);
+    if (raw == nullptr) {
+        close(fd);
+        state.SkipWithError("no client");
+        return;
+    }
+    const timeval timeout = {25, 0};
+    {
+        Latencies lat(state);
+        for (auto _ : state) {
+            bool ok = lat.Time([&] {
+                route_req rq;
+                FillRouteReqV2(rq);
+                route_res r;
+                std::memset(&r, 0, sizeof r);
+                if (CLNT_CALL(raw, 117, reinterpret_cast<xdrproc_t>(xdr_route_req), reinterpret_cast<char *>(&rq),
+                              reinterpret_cast<xdrproc_t>(xdr_route_res), reinterpret_cast<char *>(&r),
+                              timeout) != RPC_SUCCESS)
+                    return false;
+                Release(xdr_route_res, r);
+                return true;
+            });
+            if (!ok) {
+                state.SkipWithError("call failed");
+                break;
+            }
+        }
+    }
+    clnt_destroy(raw);
+    close(fd);
+}
+
 void BM_CallRouteStub(benchmark::State &state) { RunCalls(state, true, RouteStub); }
 void BM_CallRouteWrapper(benchmark::State &state) { RunCalls(state, false, RouteWrapper); }
 void BM_CallUsrconfWrapper(benchmark::State &state) { RunCalls(state, false, UsrconfWrapper); }
@@ -355,6 +413,7 @@ ROAD_RECORD(log_res_10, xdr_log_res, FillLogRes10);
 
 BENCHMARK(BM_DecodeLogLines)->Arg(1)->Arg(100)->Arg(10000);
 
+BENCHMARK(BM_CallRouteFloor)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_CallRouteStub)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_CallRouteWrapper)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_CallUsrconfWrapper)->Unit(benchmark::kMicrosecond)->UseRealTime()->Threads(1)->Threads(4);
