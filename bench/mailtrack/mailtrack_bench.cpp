@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -250,7 +251,7 @@ DirectRun Run(const std::vector<std::string> &args, const std::vector<std::strin
             }
             break;
         }
-        usleep(2000);
+        usleep(500);
     }
     run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -424,38 +425,48 @@ bool MeasureThroughput(const Options &o, const Context &c)
     return failures == 0;
 }
 
-// Peak memory of one report for a short and a long log, and of the fixed page for scale. True
-// when every run wrote its complete page.
+// Peak memory and time of one direct run: the report for a short and a long log, and for scale
+// mailtrack's start alone and the fixed page. True when every run wrote its complete page.
 bool MeasurePeakMemory(const Options &o, const Context &c)
 {
-    printf("\n| run | log lines | max RSS (median of %d runs) | time |\n|---|---|---|---|\n", o.memoryRuns);
-    for (int job : {kShortJob, kLongJob}) {
+    auto report = [](int lines) {
+        return [lines](const std::string &body) {
+            return Count(body, "<br>") == static_cast<size_t>(lines) &&
+                   body.find("</p></p></body> </html>\n") != std::string::npos;
+        };
+    };
+    struct Case {
+        const char *label;
+        const char *lines;
+        const char *program;
+        std::vector<std::string> env;
+        std::function<bool(const std::string &)> complete;
+    } cases[] = {
+        {"mailtrack, report", "10", MAILTRACK_BIN, c.Env(Query(kShortJob)), report(10)},
+        {"mailtrack, report", "10000", MAILTRACK_BIN, c.Env(Query(kLongJob)), report(10000)},
+        {"mailtrack, \"Unknown program\" page", "-", MAILTRACK_BIN, c.Env("p=1"),
+         [](const std::string &body) { return body.find("Unknown program 1") != std::string::npos; }},
+        {"fixed page", "-", FIXED_PAGE_BIN, {"PAGE_BYTES=" + std::to_string(c.page.size())},
+         [&c](const std::string &body) { return body.size() == c.page.size(); }},
+    };
+    printf("\n| direct run | log lines | max RSS (median of %d runs) | time |\n|---|---|---|---|\n", o.memoryRuns);
+    for (const Case &k : cases) {
         std::vector<double> rss, secs;
         for (int i = 0; i < o.memoryRuns; ++i) {
             long kib = 0;
-            DirectRun run = RunProbed(MAILTRACK_BIN, c.Env(Query(job)), c.tmp->path(), 120, &kib);
+            DirectRun run = RunProbed(k.program, k.env, c.tmp->path(), 120, &kib);
             const std::string body = Body(run.out);
-            if (run.exitCode != 0 || kib == 0 || Count(body, "<br>") != static_cast<size_t>(job) ||
-                body.find("</p></p></body> </html>\n") == std::string::npos) {
-                fprintf(stderr, "mailtrack with %d log lines: exit %d, %zu bytes, %zu lines\n", job, run.exitCode,
+            if (run.exitCode != 0 || kib == 0 || !k.complete(body)) {
+                fprintf(stderr, "%s (%s log lines): exit %d, %zu bytes, %zu lines\n", k.label, k.lines, run.exitCode,
                         body.size(), Count(body, "<br>"));
                 return false;
             }
             rss.push_back(static_cast<double>(kib));
             secs.push_back(run.seconds);
         }
-        printf("| mailtrack | %d | %.0f KiB | %.1f ms |\n", job, Percentile(rss, 0.5), 1000 * Percentile(secs, 0.5));
+        printf("| %s | %s | %.0f KiB | %.1f ms |\n", k.label, k.lines, Percentile(rss, 0.5),
+               1000 * Percentile(secs, 0.5));
     }
-    std::vector<double> rss;
-    for (int i = 0; i < o.memoryRuns; ++i) {
-        long kib = 0;
-        DirectRun run = RunProbed(FIXED_PAGE_BIN, {"PAGE_BYTES=" + std::to_string(c.page.size())}, c.tmp->path(), 60,
-                                  &kib);
-        if (run.exitCode == 0 && kib > 0)
-            rss.push_back(static_cast<double>(kib));
-    }
-    if (!rss.empty())
-        printf("| fixed page | - | %.0f KiB | - |\n", Percentile(rss, 0.5));
     return true;
 }
 
