@@ -72,9 +72,9 @@ protected:
         };
     }
 
-    void StartSim(const json &fixture)
+    void StartSim(const json &fixture, const testsupport::SimServerOptions &options = {})
     {
-        ASSERT_TRUE(sim.Start(fixture.dump())) << sim.Log();
+        ASSERT_TRUE(sim.Start(fixture.dump(), options)) << sim.Log();
         setenv("TELAMORPCMAP", sim.RpcMap().c_str(), 1);
         setenv("OMEGAHOST", "127.0.0.1", 1);
         unsetenv("TELAMORPCPORT");
@@ -238,10 +238,16 @@ TEST_F(ResolverServer, DirectoryRestartIsBridgedByTheQueryObject)
 }
 
 // Many threads resolving a mix at once: new directory routes raced from several threads, cache
-// hits, a route shared by two extensions, plain users read every time, a group line.
+// hits, a route shared by two extensions, plain users read every time (one of them on a second
+// alpha server, so the per-user connection changes hands), a group line.
 TEST_F(ResolverServer, ManyThreadsResolveAMixAtOnce)
 {
-    StartSim(Fixture());
+    json f = Fixture();
+    f["routes"].push_back({{"line_id", "7003"}, {"route_id", "R7003"}, {"server", "localhost"}, {"user", "p3"}});
+    f["properties"]["p3"] = {{"GD_ACPTALL", "1"}};
+    testsupport::SimServerOptions so;
+    so.hosts = {"127.0.0.1", "localhost"};
+    StartSim(f, so);
     SetTraceVerbosity(1);
     Resolver r("127.0.0.1", "");
     ASSERT_EQ(r.ResolverInit(), 0u);
@@ -254,8 +260,8 @@ TEST_F(ResolverServer, ManyThreadsResolveAMixAtOnce)
     };
     const Expect mix[] = {
         {"6001", "u1", "User One", 1, 0}, {"6002", "u2", "User Two", 1, 0}, {"6003", "u2", "User Two", 1, 0},
-        {"7001", "p1", "", 1, 0},         {"7002", "p2", "", 1, 0},         {"8000", "", "", 0, 1},
-        {"9999", "", "", 0, 0},
+        {"7001", "p1", "", 1, 0},         {"7002", "p2", "", 1, 0},         {"7003", "p3", "", 1, 0},
+        {"8000", "", "", 0, 1},           {"9999", "", "", 0, 0},
     };
     constexpr int kThreads = 8;
     constexpr int kRounds = 12;
@@ -271,7 +277,9 @@ TEST_F(ResolverServer, ManyThreadsResolveAMixAtOnce)
                     ++failed;
                     continue;
                 }
+                const int acceptAll = std::strcmp(e.extension, "7001") == 0 || std::strcmp(e.extension, "7003") == 0;
                 if (std::strcmp(info.user.userId, e.userId) != 0 || std::strcmp(info.user.name, e.name) != 0 ||
+                    info.acceptAll != acceptAll ||
                     info.userFound != e.userFound || info.isGroup != e.isGroup ||
                     std::strcmp(info.lineId, e.extension) != 0) {
                     ++wrong;

@@ -77,35 +77,46 @@ int main(int argc, char **argv)
         return 1;
     }
     BoundedCopy(alphaHost, host, sizeof alphaHost - 1);
-    CLIENT *alpha = CreateAlphaClient(alphaHost);
+    CLIENT *alpha = nullptr;
+    CLIENT *omega = nullptr;
+    Resolver *resolver = nullptr;
+    // A start-up failure ends the program; what was made so far is released first.
+    auto fail = [&] {
+        delete resolver;
+        TelaSetServerClients(nullptr, nullptr);
+        DestroyClient(omega);
+        DestroyClient(alpha);
+        return 1;
+    };
+    alpha = CreateAlphaClient(alphaHost);
     if (!alpha) {
         TRACE(TRACE_ERROR, "%s\n", CreateErrorText(alphaHost));
-        return 1;
+        return fail();
     }
     compat_rec *compat = a_get_compat_1(nullptr, alpha);
     if (!compat) {
         TRACE(TRACE_ERROR, "%s\n", ClientErrorText(alpha, "a_get_compat"));
-        return 1;
+        return fail();
     }
     const long level = compat->level;
-    CLIENT *omega = nullptr;
+    xdr_free(reinterpret_cast<xdrproc_t>(xdr_compat_rec), reinterpret_cast<char *>(compat));
     if (level < 16) {
         if (verbosity < 2) TRACE(TRACE_ALWAYS, "old alpha compat=%d\n", static_cast<int>(level));
         const char *omegaHost = GetOmegaHost();
         omega = CreateOmegaClient(omegaHost);
         if (!omega) {
             TRACE(TRACE_ERROR, "%s\n", CreateErrorText(omegaHost));
-            return 1;
+            return fail();
         }
     }
     TelaSetServerClients(alpha, omega);
 
     // Lives until the program ends.
-    Resolver *resolver = new Resolver(GetAlphaHost(), defaultLineId);
+    resolver = new Resolver(GetAlphaHost(), defaultLineId);
     GdResult rc = resolver->ResolverInit();
     if (rc != 0) {
         TRACE(TRACE_ERROR, "ResolverInit Error 0x%x\n", rc);
-        return 1;
+        return fail();
     }
     SetHarnessResolver(resolver);
     std::printf("ok.\n");
