@@ -73,6 +73,7 @@ protected:
         f["routes"].push_back(route("5001", "mueller"));
         f["routes"].push_back(route("5002", "noname"));
         f["routes"].push_back(route("5003", "ghost"));
+        f["routes"].push_back(route("*", "starry"));
         json ldap = {{"GD_LDH", "127.0.0.1"},
                      {"GD_LDPRT", std::to_string(slapd->port())},
                      {"GD_LDBAS", "ou=people,dc=example,dc=test"},
@@ -98,6 +99,7 @@ protected:
         dirOnly["SG_LDE"] = "1";
         f["properties"]["mueller"] = dirOnly;
         f["properties"]["noname"] = dirOnly;
+        f["properties"]["starry"] = dirOnly;
         auto job = [](int number, const char *variant) {
             return json{{"user", "ldapu"}, {"kind", 2}, {"job", number},
                         {"pages", json::array({{{"page", 1}, {"variants", {{variant, {{"size", 8}}}}}}})}};
@@ -245,7 +247,7 @@ TEST_F(DirprobeDirectory, CachedRouteReadsNoPropertiesTheSecondTime)
 TEST_F(DirprobeDirectory, EntryWithoutNamesAndUserNotInTheDirectory)
 {
     ASSERT_TRUE(sim.Start(Fixture().dump())) << sim.Log();
-    RunResult r = RunDirprobe({"5002", "5003"}, RunEnv(sim));
+    RunResult r = RunDirprobe({"5002", "5003", "*"}, RunEnv(sim));
     EXPECT_EQ(r.exitCode, 0) << r.err;
     // A found entry without names gives one blank, which alpha is not asked to replace.
     EXPECT_NE(r.out.find("User ID = noname, name =  \n"), std::string::npos) << r.out;
@@ -253,6 +255,9 @@ TEST_F(DirprobeDirectory, EntryWithoutNamesAndUserNotInTheDirectory)
     // follows without a password prompt (the directory gave no IMAP name).
     EXPECT_NE(r.out.find("GetExtensionData 5003 flag 2\nUser not found\n"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("enter password"), std::string::npos);
+    // An extension "*" is searched for as itself, so it matches no entry.
+    EXPECT_NE(r.out.find("GetExtensionData * flag 2\nUser not found\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("User ID = starry"), std::string::npos) << r.out;
 }
 
 TEST_F(DirprobeDirectory, DebugOptionStartsEachResultWithTwoEmptyLines)
@@ -262,6 +267,10 @@ TEST_F(DirprobeDirectory, DebugOptionStartsEachResultWithTwoEmptyLines)
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("\n\n\nglobalLanguageByLDAP = FALSE\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("resolver: search base = ou=people,dc=example,dc=test\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("resolver: search scope = 2\nresolver: ldap-attributes=\n\tsn\n\tgivenName\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("givenName = Maria\n"), std::string::npos) << r.out;
     // Without -d the directory's debug lines stay out even with -v.
     RunResult quiet = RunDirprobe({"-v", "5001"}, RunEnv(sim));
     EXPECT_EQ(quiet.out.find("resolver: search base"), std::string::npos) << quiet.out;

@@ -144,7 +144,7 @@ void ResolveAndPrint(const char *extension)
         } else {
             std::printf("failed!\n");
         }
-        std::memset(password, 0, sizeof password);
+        explicit_bzero(password, sizeof password);
     }
     std::printf("\n\n");
 }
