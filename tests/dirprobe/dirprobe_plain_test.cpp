@@ -2,6 +2,10 @@
 // route forms and continuous mode, with the exact console output and the requests sent.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <fstream>
+
 #include "dirprobe_env.h"
 
 namespace {
@@ -339,6 +343,35 @@ TEST_F(DirprobePlain, NoEnvironmentFileEndsTheProgram)
     RunResult r = RunDirprobe({"4711"}, o);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("config not found!!\n"), std::string::npos) << r.err;
+}
+
+// Without OMEGAHOST the installation's environment file names the servers; OMEGAHOST set,
+// even empty, leaves the file unread.
+TEST_F(DirprobePlain, EnvironmentFileIsReadOnlyWithoutOmegaHost)
+{
+    StartSim(BaseFixture());
+    testsupport::TempDir root;
+    ASSERT_EQ(mkdir(root.file("etc").c_str(), 0755), 0);
+    {
+        std::ofstream config(root.file("etc/config"));
+        config << "# servers of the test\n" << sim.RpcMapEnv() << "\nALPHAHOST=127.0.0.1\nOMEGAHOST=127.0.0.1\n";
+    }
+    testsupport::RunOptions o;
+    o.unset = {"OMEGAHOST", "ALPHAHOST", "TELAMORPCMAP", "TELAMORPCPORT", "TELAMORPCOFFSET", "LOCALHOST"};
+    o.env = {"FAXROOT=" + root.path(), "LDAPNOINIT=1"};
+    RunResult r = RunDirprobe({"4711"}, o);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, std::string("ok.\n") + kJdoe);
+
+    // OMEGAHOST empty: no file is read, so nothing says where alpha is.
+    testsupport::TempDir empty;
+    o.env = {"FAXROOT=" + empty.path(), "OMEGAHOST=", "LDAPNOINIT=1", "TELAMORPCMAP=127.0.0.1:" +
+             std::to_string(testsupport::FreePort())};
+    o.unset = {"ALPHAHOST", "TELAMORPCPORT", "TELAMORPCOFFSET", "LOCALHOST"};
+    RunResult skipped = RunDirprobe({"4711"}, o);
+    EXPECT_EQ(skipped.exitCode, 1);
+    EXPECT_EQ(skipped.err.find("config not found!!"), std::string::npos) << skipped.err;
+    EXPECT_EQ(skipped.out.rfind("localhost: RPC: ", 0), 0u) << skipped.out;
 }
 
 TEST_F(DirprobePlain, StartUpFailuresEndWithExitCodeOne)
