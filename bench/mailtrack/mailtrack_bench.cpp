@@ -1,10 +1,11 @@
 // The cost of one delivery report. In one run the program starts the simulated alpha server and
-// two lighttpd instances of the same configuration, one serving mailtrack and one a trivial CGI
-// program that prints a fixed page of the same size, and loads them with a small
-// multi-connection HTTP client on loopback: requests per second and median latency of the
-// report, of mailtrack's start alone (a page that asks no server) and of the fixed page, side by
-// side, and their ratios. Then it runs mailtrack directly with a crafted CGI environment for a 10-line
-// and a 10,000-line transmission log and reports the peak memory (max RSS) of each run, taken
+// three lighttpd instances of the same configuration: one serves mailtrack, one a trivial CGI
+// program that prints a fixed page of the same size, and one the same trivial program linked with
+// the shared libraries that mailtrack loads. A small multi-connection HTTP client on loopback
+// loads them in turn: requests per second and median latency of the report, of mailtrack's start
+// alone (a page that asks no server) and of the two fixed pages, side by side, and their ratios.
+// Then it runs each program directly with a crafted CGI environment, the report for a 10-line
+// and a 10,000-line transmission log, and reports the peak memory (max RSS) of each run, taken
 // by the small launcher rss_probe.
 //
 // Every loop is bounded by a request count and a time limit; only 127.0.0.1 is used.
@@ -325,7 +326,7 @@ bool ParseOptions(int argc, char **argv, Options *o)
 
 void PrintRow(const char *name, const Measurement &m)
 {
-    printf("  %-7s %7ld ok %4ld failed %7.2f s %8.1f req/s  median %6.2f ms  p90 %6.2f ms\n", name, m.completed,
+    printf("  %-6s %7ld ok %4ld failed %7.2f s %8.1f req/s  median %6.2f ms  p90 %6.2f ms\n", name, m.completed,
            m.failed, m.seconds, m.Rate(), Percentile(m.latencyMs, 0.5), Percentile(m.latencyMs, 0.9));
     if (m.failed > 0)
         printf("             first failure: %s\n", m.firstFailure.c_str());
@@ -347,13 +348,15 @@ struct Context {
     }
 };
 
-// Three programs under the same load, alternating round by round: the report, mailtrack's own
-// start alone (a page of main's that asks no server), and the floor of any CGI program. True
+// Four programs under the same load, alternating round by round: the report, mailtrack's own
+// start alone (a page of main's that asks no server), the fixed page linked with the shared
+// libraries that mailtrack loads, and the fixed page itself, the floor of any CGI program. True
 // when every request got the expected page.
 bool MeasureThroughput(const Options &o, const Context &c)
 {
     testsupport::Lighttpd reportServer;
     testsupport::Lighttpd fixedServer;
+    testsupport::Lighttpd linkedServer;
     testsupport::LighttpdOptions ro;
     ro.cgiProgram = MAILTRACK_BIN;
     ro.environment = {{"TELAMORPCMAP", c.sim->RpcMap()}, {"TZ", "UTC"}, {"TMPDIR", c.cgiTmp}};
@@ -361,8 +364,11 @@ bool MeasureThroughput(const Options &o, const Context &c)
     fo.cgiProgram = FIXED_PAGE_BIN;
     fo.cgiName = "fixed";
     fo.environment = {{"PAGE_BYTES", std::to_string(c.page.size())}};
-    if (!reportServer.Start(ro) || !fixedServer.Start(fo)) {
-        fprintf(stderr, "lighttpd did not start:\n%s\n%s\n", reportServer.Log().c_str(), fixedServer.Log().c_str());
+    testsupport::LighttpdOptions lo = fo;
+    lo.cgiProgram = FIXED_PAGE_LINKED_BIN;
+    if (!reportServer.Start(ro) || !fixedServer.Start(fo) || !linkedServer.Start(lo)) {
+        fprintf(stderr, "lighttpd did not start:\n%s\n%s\n%s\n", reportServer.Log().c_str(),
+                fixedServer.Log().c_str(), linkedServer.Log().c_str());
         return false;
     }
     std::string fixedPage(c.page.size(), 'x');
@@ -385,6 +391,8 @@ bool MeasureThroughput(const Options &o, const Context &c)
          reportServer.CgiPath("?" + Query(kPageJob)), c.page, {}, {}},
         {"start", "mailtrack, \"Unknown program\" page (no server asked)", reportServer.port(),
          reportServer.CgiPath("?" + startOnlyQuery), Body(startOnly.out), {}, {}},
+        {"linked", "fixed page, loading mailtrack's shared libraries", linkedServer.port(), linkedServer.CgiPath(),
+         fixedPage, {}, {}},
         {"fixed", "fixed page", fixedServer.port(), fixedServer.CgiPath(), fixedPage, {}, {}}};
 
     printf("load: %d connections, at most %d requests or %d s per measurement, %d rounds\n", o.connections,
@@ -415,11 +423,15 @@ bool MeasureThroughput(const Options &o, const Context &c)
         printf("| %s | %zu | %.0f | %.2f ms |\n", t.label, t.body.size(), Percentile(t.rates, 0.5),
                Percentile(t.latencyMs, 0.5));
     const double rRate = Percentile(targets[0].rates, 0.5), sRate = Percentile(targets[1].rates, 0.5);
-    const double fRate = Percentile(targets[2].rates, 0.5);
-    const double rMedian = Percentile(targets[0].latencyMs, 0.5), fMedian = Percentile(targets[2].latencyMs, 0.5);
+    const double lRate = Percentile(targets[2].rates, 0.5), fRate = Percentile(targets[3].rates, 0.5);
+    const double rMedian = Percentile(targets[0].latencyMs, 0.5), fMedian = Percentile(targets[3].latencyMs, 0.5);
     printf("ratio report / fixed page: %.2f of its requests per second, %.2f times its median latency\n",
            fRate > 0 ? rRate / fRate : 0.0, fMedian > 0 ? rMedian / fMedian : 0.0);
     printf("ratio report / mailtrack start alone: %.2f of its requests per second\n", sRate > 0 ? rRate / sRate : 0.0);
+    printf("ratio report / fixed page loading mailtrack's libraries: %.2f of its requests per second\n",
+           lRate > 0 ? rRate / lRate : 0.0);
+    printf("ratio fixed page with mailtrack's libraries / fixed page: %.2f of its requests per second\n",
+           fRate > 0 ? lRate / fRate : 0.0);
     if (failures > 0)
         printf("WARNING: %ld requests failed\n", failures);
     return failures == 0;
@@ -446,6 +458,9 @@ bool MeasurePeakMemory(const Options &o, const Context &c)
         {"mailtrack, report", "10000", MAILTRACK_BIN, c.Env(Query(kLongJob)), report(10000)},
         {"mailtrack, \"Unknown program\" page", "-", MAILTRACK_BIN, c.Env("p=1"),
          [](const std::string &body) { return body.find("Unknown program 1") != std::string::npos; }},
+        {"fixed page, loading mailtrack's shared libraries", "-", FIXED_PAGE_LINKED_BIN,
+         {"PAGE_BYTES=" + std::to_string(c.page.size())},
+         [&c](const std::string &body) { return body.size() == c.page.size(); }},
         {"fixed page", "-", FIXED_PAGE_BIN, {"PAGE_BYTES=" + std::to_string(c.page.size())},
          [&c](const std::string &body) { return body.size() == c.page.size(); }},
     };
