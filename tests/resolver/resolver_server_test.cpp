@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -175,6 +177,112 @@ TEST_F(ResolverServer, SharedRouteIsCachedOnceForBothExtensions)
     EXPECT_NE(out.find("GetLineIDInfo: routeid R600X found\n"), std::string::npos) << out;
     EXPECT_STREQ(a.user.name, "User Two");
     EXPECT_STREQ(b.user.name, "User Two");
+}
+
+// The settings record from the user's properties: defaults, fallbacks on the SG_ keys, and the
+// values that count as not set.
+TEST_F(ResolverServer, UserSettingsDefaultsAndFallbacks)
+{
+    struct Case {
+        json props;
+        int namesWanted;
+        const char *ldapHost;
+        const char *scheme;
+        int port;
+        int timeout;
+        const char *searchBase;
+        const char *givenNameAttr;
+        const char *imapHost;
+    };
+    const Case cases[] = {
+        {{{"GD_IMU", "1"}}, 1, "localhost", "ldap", 389, 10, "", "givenName", "localhost"},
+        {{{"SG_LDE", "1"}, {"GD_LDTYPE", "LDAPS"}}, 1, "localhost", "LDAPS", 636, 10, "", "givenName", ""},
+        {{{"SG_LDE", "2"}, {"GD_LDPRT", "0"}, {"SG_LDP", "1389"}, {"GD_LDTO", "0"}, {"SG_LDTO", "7"}},
+         1, "localhost", "ldap", 389, 10, "", "givenName", ""},
+        {{{"SG_LDE", "1"}, {"SG_LDH", "dir.test"}, {"SG_LDTYPE", "ldaps"}, {"SG_LDP", "1636"}, {"SG_LDTO", "7"},
+          {"SG_LDUDB", "o=users"}},
+         1, "dir.test", "ldaps", 1636, 7, "o=users", "givenName", ""},
+        {{{"SG_LDE", "1"}, {"SG_LDMBB", "o=mail"}, {"SG_LDUDB", "o=users"}, {"GD_LDAGN", "cn"}}, 1, "localhost",
+         "ldap", 389, 10, "o=mail", "cn", ""},
+        {{{"SG_LDE", "1"}}, 0, "localhost", "ldap", 389, 10, "", "", ""},
+        {{{"SG_LDE", "0"}}, 1, "", "", 0, 0, "", "", ""},
+        {{{"SG_LDE", "abc"}, {"GD_LDH", "never.read"}}, 1, "", "", 0, 0, "", "", ""},
+    };
+    json f = Fixture();
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) f["properties"]["c" + std::to_string(i)] = cases[i].props;
+    StartSim(f);
+    Resolver r("127.0.0.1", "");
+    ASSERT_EQ(r.ResolverInit(), 0u);
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        SCOPED_TRACE(i);
+        const Case &c = cases[i];
+        UserInfo user{};
+        std::snprintf(user.userId, sizeof user.userId, "c%zu", i);
+        std::snprintf(user.server, sizeof user.server, "127.0.0.1");
+        UserConfig config;
+        sim.ClearRequests();
+        testing::internal::CaptureStdout();
+        GdResult rc = r.GetLDAPQuery(user, c.namesWanted, LINE_NONE, &config);
+        std::string out = testing::internal::GetCapturedStdout();
+        ASSERT_EQ(rc, 0u) << out;
+        EXPECT_STREQ(config.ldapHost, c.ldapHost);
+        EXPECT_STREQ(config.scheme, c.scheme);
+        EXPECT_EQ(config.port, c.port);
+        EXPECT_EQ(config.timeout, c.timeout);
+        EXPECT_STREQ(config.searchBase, c.searchBase);
+        EXPECT_STREQ(config.givenNameAttr, c.givenNameAttr);
+        EXPECT_STREQ(config.surnameAttr, c.givenNameAttr[0] ? "sn" : "");
+        EXPECT_STREQ(config.imapHost, c.imapHost);
+        EXPECT_STREQ(config.imapUserAttr, c.imapHost[0] ? "uid" : "");
+        EXPECT_EQ(config.ldr2t, c.ldapHost[0] ? 1 : 0);
+        EXPECT_EQ(out.find("GD_IMU or SG_LDE not defined, no IMAP or LDAP!\n") != std::string::npos,
+                  c.ldapHost[0] == '\0')
+            << out;
+        std::vector<std::string> keys;
+        for (const auto &call : sim.Calls("alpha", 144)) keys.push_back(call.args.value("key", ""));
+        if (i == 0) {
+            // An IMAP user with nothing else set: all 33 keys, in their order.
+            const std::vector<std::string> all = {
+                "GD_ACPTALL", "GD_IMU",    "GD_LDH",   "SG_LDH",   "GD_LDDL",  "GD_LDTYPE", "SG_LDTYPE",
+                "GD_LDCERT",  "SG_LDCERT", "GD_LDPRT", "SG_LDP",   "GD_LDTO",  "SG_LDTO",   "GD_LDU",
+                "SG_LDBNAM",  "GD_LDP",    "SG_LDBPWD", "GD_LDBAS", "SG_LDMBB", "SG_LDUDB", "GD_LDFIL",
+                "GD_LDLNG",   "GD_LDAGN",  "GD_LDASN", "GD_LDATS", "GD_LDAED", "GD_LDR2T",  "GD_IMH",
+                "GD_IMS",     "GD_IMD",    "GD_SMH",   "GD_LDAIU", "SG_MYDOM"};
+            EXPECT_EQ(keys, all);
+        }
+        if (!c.ldapHost[0]) {
+            EXPECT_EQ(keys.size(), 3u);  // GD_ACPTALL, GD_IMU, SG_LDE
+        }
+        // Users of one server share the per-user connection of the first read.
+        if (i > 0) {
+            EXPECT_EQ(sim.Accepts("alpha"), 0);
+        }
+    }
+}
+
+TEST_F(ResolverServer, AcceptAllNeedsAValueOtherThanZero)
+{
+    json f = Fixture();
+    const std::pair<const char *, int> cases[] = {{"00", 1}, {"0", 0}, {"", 0}, {"yes", 1}};
+    int n = 0;
+    for (const auto &c : cases) {
+        std::string id = "a" + std::to_string(n++);
+        f["routes"].push_back({{"line_id", "60" + id}, {"route_id", "R" + id}, {"server", "127.0.0.1"}, {"user", id}});
+        f["properties"][id] = {{"GD_ACPTALL", c.first}};
+    }
+    StartSim(f);
+    Resolver r("127.0.0.1", "");
+    ASSERT_EQ(r.ResolverInit(), 0u);
+    n = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.first);
+        LineIDInfo info;
+        testing::internal::CaptureStdout();
+        GdResult rc = r.GetLineIDInfo(("60a" + std::to_string(n++)).c_str(), 1, LINE_NONE, &info);
+        testing::internal::GetCapturedStdout();
+        EXPECT_EQ(rc, 0u);
+        EXPECT_EQ(info.acceptAll, c.second);
+    }
 }
 
 TEST_F(ResolverServer, RouteExtraIsKeptAndFlaggedOnlyWithAValue)
