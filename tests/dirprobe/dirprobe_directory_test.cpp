@@ -377,6 +377,21 @@ TEST_F(DirprobeDirectory, ImapLoginOverTls)
     }
 }
 
+// Runs dirprobe with one or two arguments on a new pseudo-terminal; *master gets its master
+// side. The child's pid, or -1.
+pid_t StartOnTerminal(const testsupport::RunOptions &opts, const char *arg1, const char *arg2, int *master)
+{
+    pid_t pid = forkpty(master, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        for (const auto &name : opts.unset) unsetenv(name.c_str());
+        for (const auto &e : opts.env) putenv(const_cast<char *>(e.c_str()));
+        std::string path = DirprobePath();
+        execl(path.c_str(), path.c_str(), arg1, arg2, static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    return pid;
+}
+
 // Reads from the terminal's master side until `want` appears or the time runs out.
 bool ReadUntil(int fd, std::string &seen, const std::string &want, int timeoutMs)
 {
@@ -397,18 +412,9 @@ bool ReadUntil(int fd, std::string &seen, const std::string &want, int timeoutMs
 TEST_F(DirprobeDirectory, PasswordTypedOnATerminalIsNeverShown)
 {
     ASSERT_TRUE(sim.Start(Fixture().dump())) << sim.Log();
-    auto opts = RunEnv(sim);
-    std::vector<std::string> env = opts.env;
     int master = -1;
-    pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    pid_t pid = StartOnTerminal(RunEnv(sim), "-c", "5000", &master);
     ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        for (const auto &name : opts.unset) unsetenv(name.c_str());
-        for (const auto &e : env) putenv(const_cast<char *>(e.c_str()));
-        std::string path = DirprobePath();
-        execl(path.c_str(), path.c_str(), "-c", "5000", static_cast<char *>(nullptr));
-        _exit(127);
-    }
     std::string seen;
     ASSERT_TRUE(ReadUntil(master, seen, "enter password for user jdoe: ", 30000)) << seen;
     ASSERT_EQ(write(master, "s3cret\r", 7), 7);
@@ -425,31 +431,35 @@ TEST_F(DirprobeDirectory, PasswordTypedOnATerminalIsNeverShown)
     EXPECT_NE(seen.find("stop with 000): 000"), std::string::npos) << seen;
 }
 
-TEST_F(DirprobeDirectory, SignalAtThePromptRestoresTheEcho)
+// SIGINT, SIGTERM and an end of input (^D) at the password prompt: the terminal's echo is on
+// again afterwards. The signals end the program as they would have; ^D gives "failed!".
+TEST_F(DirprobeDirectory, SignalOrEndOfInputAtThePromptRestoresTheEcho)
 {
     ASSERT_TRUE(sim.Start(Fixture().dump())) << sim.Log();
     auto opts = RunEnv(sim);
-    for (int sig : {SIGINT, SIGTERM}) {
+    for (int sig : {SIGINT, SIGTERM, 0}) {
         SCOPED_TRACE(sig);
         int master = -1;
-        pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+        pid_t pid = StartOnTerminal(opts, "5000", nullptr, &master);
         ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            for (const auto &name : opts.unset) unsetenv(name.c_str());
-            for (const auto &e : opts.env) putenv(const_cast<char *>(e.c_str()));
-            std::string path = DirprobePath();
-            execl(path.c_str(), path.c_str(), "5000", static_cast<char *>(nullptr));
-            _exit(127);
-        }
         std::string seen;
         ASSERT_TRUE(ReadUntil(master, seen, "enter password for user jdoe: ", 30000)) << seen;
         termios mode{};
         ASSERT_EQ(tcgetattr(master, &mode), 0);
         EXPECT_EQ(mode.c_lflag & ECHO, 0u);
-        kill(pid, sig);
+        if (sig != 0) {
+            kill(pid, sig);
+        } else {
+            ASSERT_EQ(write(master, "\x04", 1), 1);
+            EXPECT_TRUE(ReadUntil(master, seen, "failed!", 10000)) << seen;
+        }
         int status = 0;
         waitpid(pid, &status, 0);
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+        if (sig != 0) {
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+        } else {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << seen;
+        }
         ASSERT_EQ(tcgetattr(master, &mode), 0);
         EXPECT_NE(mode.c_lflag & ECHO, 0u);
         close(master);
