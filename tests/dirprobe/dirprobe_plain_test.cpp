@@ -387,6 +387,14 @@ TEST_F(DirprobePlain, StartUpFailuresEndWithExitCodeOne)
         EXPECT_EQ(r.out.rfind("127.0.0.1: RPC: ", 0), 0u) << r.out;
         EXPECT_EQ(r.out.find("ok."), std::string::npos);
     }
+    // an alpha host name longer than the resolver keeps: refused rather than cut to another host
+    {
+        testsupport::RunOptions o;
+        o.env = {"ALPHAHOST=" + std::string(30, 'a') + ".example.test", "OMEGAHOST=127.0.0.1", "LDAPNOINIT=1"};
+        RunResult r = RunDirprobe({"4711"}, o);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.out, "alpha host name too long: " + std::string(30, 'a') + ".example.test\n");
+    }
     // the compatibility question is not answered
     {
         json f = BaseFixture();
