@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "dirprobe_env.h"
@@ -148,6 +149,47 @@ TEST_F(DirprobePlain, FailedPropertyCallIsRepeatedAfterReconnecting)
               (std::vector<std::string>{"GD_ACPTALL", "GD_IMU", "GD_IMU", "SG_LDE"}));
     // The four of a good run, and the resolver's new per-user connection.
     EXPECT_EQ(sim.Accepts("alpha"), 5);
+}
+
+// The client API's property reads failing: the greeting chain stops at the failing step, the
+// failure replaces the resolver's result, and the harness stops after its failure line.
+TEST_F(DirprobePlain, FailedGreetingReadStopsTheChain)
+{
+    struct Case {
+        const char *what;
+        json change;             // applied to the fixture
+        std::string messages;    // the client API's lines, after "GetExtensionData ..."
+    };
+    json closeGoodbye = {{"faults", json::array({{{"prog", "alpha"}, {"proc", 144}, {"match", {{"key", "GOODBYE"}}},
+                                                  {"close", true}}})}};
+    json statusGoodbye = {{"properties", {{"jdoe", {{"GREETING", "100"}, {"GOODBYE", {{"value", ""}, {"ec", 7}}}}}}}};
+    const Case cases[] = {
+        {"transport", closeGoodbye, "a_get_usrconf_new_1: RPC: "},
+        // The client API's status message has no line end of its own.
+        {"status", statusGoodbye, "a_get_usrconf_new_1 : error EC_7GetDEVEdaID() failed: 0x10000001\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        json f = BaseFixture();
+        f.merge_patch(c.change);
+        SimServer s;
+        ASSERT_TRUE(s.Start(f.dump())) << s.Log();
+        RunResult r = RunDirprobe({"4711"}, RunEnv(s));
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        const std::string head = "ok.\nresolving 4711\nGetExtensionData 4711 flag 2\n";
+        EXPECT_EQ(r.out.rfind(head + c.messages, 0), 0u) << r.out;
+        EXPECT_NE(r.out.find("GetDEVEdaID() failed: 0x10000001\nLocalGetExtensionData failed\n"
+                             "globalLanguageByLDAP = FALSE\n\nUser ID = jdoe, name = John Doe\n\n"),
+                  std::string::npos)
+            << r.out;
+        // Only the greeting step ran to its end.
+        const std::string tail = "John Doe\n\nnative user has greeting\n";
+        EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail) << r.out;
+        // No video properties and no voice timeouts were asked for.
+        auto keys = PropertyKeys(s);
+        EXPECT_EQ(std::count(keys.begin(), keys.end(), "VGREETING"), 0);
+        EXPECT_EQ(std::count(keys.begin(), keys.end(), "GD_VRREC"), 0);
+    }
 }
 
 // A route naming a user without a server: no user settings, and the harness's property reads
