@@ -58,6 +58,14 @@ bool LdapDebugOn()
     return level != 0;
 }
 
+// Shows one of the RPC library's error texts as a message line: the library gives them without
+// the line end that the RPC library these programs were first written for put at their end.
+void TraceRpcText(int level, LineNo lineNo, const char *text)
+{
+    size_t n = text ? std::strlen(text) : 0;
+    DriverTrace(__FILE__, __LINE__, level, lineNo, n > 0 && text[n - 1] == '\n' ? "%s" : "%s\n", text ? text : "");
+}
+
 int AtoiOr(const char *text, int fallback)
 {
     if (text[0] == '\0') return fallback;
@@ -105,13 +113,13 @@ GdResult Resolver::ResolverInit()
 
     alpha_ = CreateAlphaClient(alphaHost_);
     if (!alpha_) {
-        TRACE(TRACE_ERROR, LINE_NONE, "%s", CreateErrorText(alphaHost_));
+        TraceRpcText(TRACE_ERROR, LINE_NONE, CreateErrorText(alphaHost_));
         rc = GDERR_RPC;
         return rc;
     }
     compat_rec *compat = a_get_compat_1(nullptr, alpha_);
     if (!compat) {
-        TRACE(TRACE_ERROR, LINE_NONE, "%s", ClientErrorText(alpha_, "a_get_compat"));
+        TraceRpcText(TRACE_ERROR, LINE_NONE, ClientErrorText(alpha_, "a_get_compat"));
         rc = GDERR_RPC;
         return rc;
     }
@@ -121,7 +129,7 @@ GdResult Resolver::ResolverInit()
         const char *omegaHost = GetOmegaHost();
         omega_ = CreateOmegaClient(omegaHost);
         if (!omega_) {
-            TRACE(TRACE_ERROR, LINE_NONE, "%s", CreateErrorText(omegaHost));
+            TraceRpcText(TRACE_ERROR, LINE_NONE, CreateErrorText(omegaHost));
             rc = GDERR_RPC;
         }
     }
@@ -134,7 +142,7 @@ int Resolver::ReconnectClient(CLIENT *client)
     if (client == alpha_) {
         CLIENT *fresh = CreateAlphaClient(alphaHost_);
         if (!fresh) {
-            TRACE(TRACE_ERROR, LINE_NONE, "%s", CreateErrorText(alphaHost_));
+            TraceRpcText(TRACE_ERROR, LINE_NONE, CreateErrorText(alphaHost_));
             return 0;
         }
         DestroyClient(alpha_);
@@ -146,7 +154,7 @@ int Resolver::ReconnectClient(CLIENT *client)
         const char *omegaHost = GetOmegaHost();
         CLIENT *fresh = CreateOmegaClient(omegaHost);
         if (!fresh) {
-            TRACE(TRACE_ERROR, LINE_NONE, "%s", CreateErrorText(omegaHost));
+            TraceRpcText(TRACE_ERROR, LINE_NONE, CreateErrorText(omegaHost));
             return 0;
         }
         DestroyClient(omega_);
@@ -199,7 +207,7 @@ GdResult Resolver::ApplyRoute(const char *extension, LineNo lineNo, LineIDInfo *
         if (ReconnectClient(alpha_) == 1) call = a_apply_route_new_r1(alpha_, &req, &res);
         // Without a client there is no call error to show: the reconnection said why.
         if (call != 0 && alpha_) {
-            TRACE(TRACE_ERROR, lineNo, "%s", ClientErrorText(alpha_, "a_apply_route_new_r1"));
+            TraceRpcText(TRACE_ERROR, lineNo, ClientErrorText(alpha_, "a_apply_route_new_r1"));
         }
     }
     // A full-form answer of 23: the server cannot give the full form; ask for the short one.
@@ -209,7 +217,7 @@ GdResult Resolver::ApplyRoute(const char *extension, LineNo lineNo, LineIDInfo *
         call = a_apply_route_new_r1(alpha_, &req, &res);
     }
     if (call != 0) {
-        TRACE(TRACE_ERROR, lineNo, "%s", clnt_spcreateerror("a_apply_ron"));
+        TraceRpcText(TRACE_ERROR, lineNo, clnt_spcreateerror("a_apply_ron"));
         freeRes();
         return GDERR_RPC;
     }
@@ -271,7 +279,7 @@ GdResult Resolver::OpenUserAlpha(const char *server)
     userServer_[0] = '\0';
     userAlpha_ = CreateAlphaClient(server);
     if (!userAlpha_) {
-        TRACE(TRACE_ERROR, LINE_NONE, "%s", CreateErrorText(server));
+        TraceRpcText(TRACE_ERROR, LINE_NONE, CreateErrorText(server));
         return GDERR_RPC;
     }
     SetText(userServer_, server);
@@ -311,7 +319,7 @@ GdResult Resolver::GetUserProp(const UserInfo *user, const char *key, LineNo lin
         if (call != 0) {
             // After a failed reconnection there is no client: its creation error was reported.
             if (reopened == 0) {
-                TRACE(TRACE_ERROR, lineNo, "%s", ClientErrorText(userAlpha_, "a_get_usrconf_new_r1"));
+                TraceRpcText(TRACE_ERROR, lineNo, ClientErrorText(userAlpha_, "a_get_usrconf_new_r1"));
             }
             xdr_free(reinterpret_cast<xdrproc_t>(xdr_usrconf_new_res), reinterpret_cast<char *>(&res));
             if (transportFailed) *transportFailed = true;

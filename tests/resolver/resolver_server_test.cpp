@@ -137,6 +137,10 @@ TEST_F(ResolverServer, AlphaGoneForGoodGivesThreeMessagesAndRpcError)
     EXPECT_NE(again, std::string::npos) << out;
     EXPECT_LT(create, call);
     EXPECT_LT(call, again);
+    // Each of the RPC library's texts is a line of its own.
+    EXPECT_EQ(out[call - 1], '\n') << out;
+    EXPECT_EQ(out[again - 1], '\n') << out;
+    EXPECT_NE(out.find("\nGetLineIDInfo: ApplyRoute failed 0x10000005\n"), std::string::npos) << out;
     EXPECT_EQ(info.userFound, 0);
     EXPECT_STREQ(info.routeId, "");
 }

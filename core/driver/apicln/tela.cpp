@@ -51,6 +51,14 @@ void CopyText(char (&dst)[N], std::string_view src)
     dst[n] = '\0';
 }
 
+// Shows one of the RPC library's error texts as a message line: the library gives them without
+// the line end that the RPC library these programs were first written for put at their end.
+void TraceRpcText(const char *text)
+{
+    size_t n = text ? std::strlen(text) : 0;
+    TRACE(TRACE_ERROR, n > 0 && text[n - 1] == '\n' ? "%s" : "%s\n", text ? text : "");
+}
+
 }  // namespace
 
 void TelaSetServerClients(CLIENT *alpha, CLIENT *omega)
@@ -70,7 +78,7 @@ GdResult OpenUserAlpha(const char *server)
     userClient = CreateAlphaClient(server);
     if (!userClient) {
         rc = GDERR_RPC;
-        TRACE(TRACE_ERROR, "%s", clnt_spcreateerror(server));
+        TraceRpcText(clnt_spcreateerror(server));
         return rc;
     }
     CopyText(connectedServer, server);
@@ -93,7 +101,7 @@ GdResult get_prop(const char *server, const char *key, char *value)
     PutText(req.usrconf_new_req_u.v1.key, key + kUserLen, kNameLen);
     usrconf_new_res *res = a_get_usrconf_new_1(&req, userClient);
     if (!res) {
-        TRACE(TRACE_ERROR, "%s", clnt_sperror(userClient, "a_get_usrconf_new_1"));
+        TraceRpcText(clnt_sperror(userClient, "a_get_usrconf_new_1"));
         rc = GDERR_FAILED;
         return rc;
     }
@@ -150,7 +158,7 @@ GdResult GetDEVEdaID(const UserInfo *user, const char *name, int video, int32_t 
     pageb_res *res = a_get_pageb_1(&req, userClient);
     if (!res) {
         rc = GDERR_RPC;
-        TRACE(TRACE_ERROR, "%s", clnt_sperror(userClient, "a_get_pageb_1"));
+        TraceRpcText(clnt_sperror(userClient, "a_get_pageb_1"));
         return rc;
     }
     if (!res->found) *pageId = -1;
@@ -202,9 +210,8 @@ GdResult TelaGetExtensionData(const char *extension, int namesWanted, LineIDInfo
             group = groupFromOmega ? o_get_group_1(groupId, omegaClient) : a_get_o_group_1(groupId, alphaClient);
             if (!group) {
                 rc = GDERR_RPC;
-                TRACE(TRACE_ERROR, "%s",
-                      groupFromOmega ? clnt_sperror(omegaClient, "o_get_group_1")
-                                     : clnt_sperror(alphaClient, "a_get_o_group_1"));
+                TraceRpcText(groupFromOmega ? clnt_sperror(omegaClient, "o_get_group_1")
+                                            : clnt_sperror(alphaClient, "a_get_o_group_1"));
                 break;
             }
             CopyText(info->groupName, tela::FieldText(group->name));
@@ -218,7 +225,7 @@ GdResult TelaGetExtensionData(const char *extension, int namesWanted, LineIDInfo
             user = a_get_o_user_1(&key, alphaClient);
             if (!user) {
                 rc = GDERR_RPC;
-                TRACE(TRACE_ERROR, "%s", clnt_sperror(alphaClient, "a_get_o_user_1"));
+                TraceRpcText(clnt_sperror(alphaClient, "a_get_o_user_1"));
                 break;
             }
             CopyText(info->user.name, tela::FieldText(user->rec.name));

@@ -31,6 +31,15 @@ namespace {
     std::exit(1);
 }
 
+// A start-up failure with one of the RPC library's error texts, given a line end of its own
+// first (as the RPC library these programs were first written for did) and then the line end
+// of the message, which leaves an empty line after it.
+void TraceStartupError(const char *text)
+{
+    size_t n = text ? std::strlen(text) : 0;
+    TRACE(TRACE_ERROR, n > 0 && text[n - 1] == '\n' ? "%s\n" : "%s\n\n", text ? text : "");
+}
+
 void SetLdapDebugLevel(int level)
 {
     ldap_set_option(nullptr, LDAP_OPT_DEBUG_LEVEL, &level);
@@ -90,12 +99,12 @@ int main(int argc, char **argv)
     };
     alpha = CreateAlphaClient(alphaHost);
     if (!alpha) {
-        TRACE(TRACE_ERROR, "%s\n", CreateErrorText(alphaHost));
+        TraceStartupError(CreateErrorText(alphaHost));
         return fail();
     }
     compat_rec *compat = a_get_compat_1(nullptr, alpha);
     if (!compat) {
-        TRACE(TRACE_ERROR, "%s\n", ClientErrorText(alpha, "a_get_compat"));
+        TraceStartupError(ClientErrorText(alpha, "a_get_compat"));
         return fail();
     }
     const long level = compat->level;
@@ -105,7 +114,7 @@ int main(int argc, char **argv)
         const char *omegaHost = GetOmegaHost();
         omega = CreateOmegaClient(omegaHost);
         if (!omega) {
-            TRACE(TRACE_ERROR, "%s\n", CreateErrorText(omegaHost));
+            TraceStartupError(CreateErrorText(omegaHost));
             return fail();
         }
     }
