@@ -225,8 +225,16 @@ TEST_F(DirprobeDirectory, OverlongPasswordInContinuousModeDoesNotLeak)
 TEST_F(DirprobeDirectory, CachedRouteReadsNoPropertiesTheSecondTime)
 {
     ASSERT_TRUE(sim.Start(Fixture().dump())) << sim.Log();
-    RunResult r = RunDirprobe({"5001", "5001"}, RunEnv(sim));
+    RunResult r = RunDirprobe({"-v", "5001", "5001"}, RunEnv(sim));
     EXPECT_EQ(r.exitCode, 0) << r.err;
+    // A new entry on the first request, found on the second; the directory is searched both
+    // times over the session the first one opened.
+    size_t made = r.out.find("GetLineIDInfo: new routeid R5001\n");
+    size_t found = r.out.find("GetLineIDInfo: routeid R5001 found\n");
+    EXPECT_NE(made, std::string::npos) << r.out;
+    EXPECT_LT(made, found) << r.out;
+    EXPECT_EQ(r.out.find("GetLineIDInfo: new routeid", made + 1), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("LDAPOpenServer: handle exists\n", found), std::string::npos) << r.out;
     auto keys = PropertyKeys(sim);
     // A directory-only user on a miss: every settings key in its order, once.
     std::vector<std::string> settings(keys.begin(), keys.begin() + 23);
