@@ -87,6 +87,7 @@ protected:
         imap["SG_MYDOM"] = "example.test";
         imap["GD_LDLNG"] = "preferredLanguage";
         imap["GD_LDATS"] = "departmentNumber";
+        imap["GD_LDAED"] = "description";  // its TSI="..." replaces the attribute's
         // The greeting and goodbye pages of an IMAP user are named after the extension; the
         // video goodbye's job has no video variant.
         imap["a5000"] = "500";
@@ -146,7 +147,7 @@ TEST_F(DirprobeDirectory, ImapUserWithAWorkingLogin)
                      "\n"
                      "User ID = ldapu, name = John Doe\n"
                      "IMAP User jdoe\n"
-                     "TSI = +49 30 5000\n"
+                     "TSI = +49 30 5099\n"
                      "\n"
                      "ldap user has greeting\n"
                      "ldap user has goodbye\n"
