@@ -6,7 +6,7 @@
 // - Call: calls per second of alpha 117 (route), 144 (user property), 137 (send record) and 72
 //   (transmission log) against the simulated server on loopback, through the plain stub and
 //   the re-entrant wrapper, with the one-call latency (median and 99th percentile); beside them
-//   the floor of libtirpc's own client making the route call.
+//   the floor of libtirpc's own client making the route call, and a call on a new connection.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -137,7 +137,7 @@ void BM_Decode(benchmark::State &state, Proc<T> proc, void (*fill)(T &))
 void BM_DecodeLogLines(benchmark::State &state)
 {
     const int lines = static_cast<int>(state.range(0));
-    std::vector<char> buf(kBufSize);
+    std::vector<char> buf(16 + static_cast<size_t>(lines) * 108);  // ok, next_line, the list
     const unsigned wire = EncodeSample(xdr_log_res, [&](log_res &r) { FillLogRes(r, lines); }, buf);
     if (wire == 0) {
         state.SkipWithError("sample does not encode");
@@ -378,6 +378,27 @@ void BM_CallRouteFloor(benchmark::State &state)
     close(fd);
 }
 
+// A new connection for one call, as the resolver's per-user client costs when the server
+// changes: client creation (port from the map, connect), one property read, destroy.
+void BM_ConnectAndCall(benchmark::State &state)
+{
+    if (!TheServer().ok) {
+        state.SkipWithError("simulated server did not start");
+        return;
+    }
+    Latencies lat(state);
+    for (auto _ : state) {
+        bool ok = lat.Time([] {
+            ClientPtr clnt = AlphaClient();
+            return clnt != nullptr && UsrconfWrapper(clnt.get());
+        });
+        if (!ok) {
+            state.SkipWithError("call failed");
+            break;
+        }
+    }
+}
+
 void BM_CallRouteStub(benchmark::State &state) { RunCalls(state, true, RouteStub); }
 void BM_CallRouteWrapper(benchmark::State &state) { RunCalls(state, false, RouteWrapper); }
 void BM_CallUsrconfWrapper(benchmark::State &state) { RunCalls(state, false, UsrconfWrapper); }
@@ -411,13 +432,14 @@ ROAD_RECORD(s_rec_res_v1, xdr_s_rec_res, FillSRecResV1);
 ROAD_RECORD(log_req, xdr_log_req, FillLogReq);
 ROAD_RECORD(log_res_10, xdr_log_res, FillLogRes10);
 
-BENCHMARK(BM_DecodeLogLines)->Arg(1)->Arg(100)->Arg(10000);
+BENCHMARK(BM_DecodeLogLines)->Arg(1)->Arg(100)->Arg(10000)->Arg(100000);
 
 BENCHMARK(BM_CallRouteFloor)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_CallRouteStub)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_CallRouteWrapper)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_CallUsrconfWrapper)->Unit(benchmark::kMicrosecond)->UseRealTime()->Threads(1)->Threads(4);
 BENCHMARK(BM_CallUsrconfWrapperShared)->Unit(benchmark::kMicrosecond)->UseRealTime()->Threads(4);
+BENCHMARK(BM_ConnectAndCall)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_CallSRecStub)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_CallLogStub)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
