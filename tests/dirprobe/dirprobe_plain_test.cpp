@@ -333,17 +333,23 @@ TEST_F(DirprobePlain, VerboseShowsTheResolversProgressOnly)
 TEST_F(DirprobePlain, ContinuousModeReadsUntilThreeZeros)
 {
     StartSim(BaseFixture());
-    RunResult r = RunDirprobe({"-c", "4711"}, RunEnv(sim, "200\n0000\n000\n4711\n"));
+    RunResult r = RunDirprobe({"-c", "4711"}, RunEnv(sim, "200\n0000\n 000\n\n000\n4711\n"));
     EXPECT_EQ(r.exitCode, 0) << r.err;
     const std::string prompt = "next extension (stop with 000): ";
+    const std::string nobody = "User not found\nglobalLanguageByLDAP = FALSE\n\n\n";
     std::string expected = std::string("ok.\n") + kJdoe + prompt;
     std::string group = kGroup;
     expected += group.substr(std::string("resolving 200\n").size());
-    expected += prompt + "GetExtensionData 0000 flag 2\nUser not found\nglobalLanguageByLDAP = FALSE\n\n\n";
+    expected += prompt + "GetExtensionData 0000 flag 2\n" + nobody;
+    expected += prompt + "GetExtensionData  000 flag 2\n" + nobody;
+    expected += prompt + "GetExtensionData  flag 2\n" + nobody;
     expected += prompt;
     EXPECT_EQ(r.out, expected);
-    // Nothing after "000" was resolved.
-    EXPECT_EQ(sim.Calls("alpha", 117).size(), 3u);
+    // Nothing after "000" was resolved; the empty line routed the default line id (empty).
+    auto routes = sim.Calls("alpha", 117);
+    ASSERT_EQ(routes.size(), 5u);
+    EXPECT_EQ(routes[3].args["line_id"], " 000");
+    EXPECT_EQ(routes[4].args["line_id"], "");
 }
 
 TEST_F(DirprobePlain, ContinuousModeEndsAtTheEndOfInput)
