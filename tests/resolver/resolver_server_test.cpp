@@ -145,6 +145,32 @@ TEST_F(ResolverServer, AlphaGoneForGoodGivesThreeMessagesAndRpcError)
     EXPECT_STREQ(info.routeId, "");
 }
 
+// The user's server goes away after the first reads: the failed call is followed by a failed
+// reconnection, so there is no client whose call error could be shown; every key counts as not
+// set and the record is marked as read during a failure.
+TEST_F(ResolverServer, UserServerGoneLeavesDefaultsWithoutACallError)
+{
+    StartSim(Fixture());
+    Resolver r("127.0.0.1", "");
+    ASSERT_EQ(r.ResolverInit(), 0u);
+    LineIDInfo info;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(r.GetLineIDInfo("7001", 1, LINE_NONE, &info), 0u);
+    sim.Stop();
+    UserInfo user{};
+    std::snprintf(user.userId, sizeof user.userId, "u1");
+    std::snprintf(user.server, sizeof user.server, "127.0.0.1");
+    UserConfig config;
+    bool readFailed = false;
+    GdResult rc = r.GetLDAPQuery(user, 1, LINE_NONE, &config, &readFailed);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(rc, 0u) << out;
+    EXPECT_TRUE(readFailed);
+    EXPECT_STREQ(config.ldapHost, "");
+    EXPECT_NE(out.find("OpenUserAlpha(127.0.0.1) failed: 0x10000005\n"), std::string::npos) << out;
+    EXPECT_EQ(out.find("a_get_usrconf_new_r1"), std::string::npos) << out;
+}
+
 TEST_F(ResolverServer, SettingsReadWhileTheServerFailedAreNotCached)
 {
     json f = Fixture();
