@@ -309,6 +309,7 @@ TEST_F(DirprobeDirectory, DirectoryConnectionsAndTheirFailures)
          "User ID = mueller, name = Maria M\xFCller\n"},
         {"simple bind", {{"GD_LDU", admin}, {"GD_LDP", "secret"}}, true, "",
          "User ID = mueller, name = Maria M\xFCller\n"},
+        {"GD_LDR2T 0, entry found", {{"GD_LDR2T", "0"}}, true, "", "User ID = mueller, name = Maria M\xFCller\n"},
         {"bind refused", {{"GD_LDU", admin}, {"GD_LDP", "wrong"}}, false,
          "cn=admin,dc=example,dc=test *** failed\n", "User ID = mueller, name = Max Mueller\n"},
         {"ldaps with another CA", {{"GD_LDTYPE", "ldaps"}, {"GD_LDPRT", tlsPort}, {"GD_LDCERT", otherCa.caFile()}},
