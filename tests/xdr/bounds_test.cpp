@@ -48,7 +48,9 @@ TEST(CountedBytes, ALengthAboveTheBoundFailsBeforeAnyAllocation)
         auto wire = PageAnswer(c.length, c.body);
         pageb_res res;
         EXPECT_EQ(Decode(wire, res), c.ok) << c.length;
-        if (c.ok) EXPECT_EQ(res.data.blob_len, c.length);
+        if (c.ok) {
+            EXPECT_EQ(res.data.blob_len, c.length);
+        }
         xdr_free(reinterpret_cast<xdrproc_t>(xdr_pageb_res), reinterpret_cast<char *>(&res));
     }
 }
