@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstring>
 
 #include "dirprobe_env.h"
@@ -389,10 +390,12 @@ TEST_F(DirprobeDirectory, ImapLoginOverTls)
 
 // Runs dirprobe with one or two arguments on a new pseudo-terminal; *master gets its master
 // side. The child's pid, or -1.
-pid_t StartOnTerminal(const testsupport::RunOptions &opts, const char *arg1, const char *arg2, int *master)
+pid_t StartOnTerminal(const testsupport::RunOptions &opts, const char *arg1, const char *arg2, int *master,
+                      bool ignoreInterrupt = false)
 {
     pid_t pid = forkpty(master, nullptr, nullptr, nullptr);
     if (pid == 0) {
+        if (ignoreInterrupt) signal(SIGINT, SIG_IGN);  // as a shell does for a background job
         for (const auto &name : opts.unset) unsetenv(name.c_str());
         for (const auto &e : opts.env) putenv(const_cast<char *>(e.c_str()));
         std::string path = DirprobePath();
@@ -439,6 +442,30 @@ TEST_F(DirprobeDirectory, PasswordTypedOnATerminalIsNeverShown)
     EXPECT_EQ(seen.find("s3cret"), std::string::npos) << seen;
     EXPECT_NE(seen.find("The LDAP/IMAP4 configuration seems to be OK."), std::string::npos) << seen;
     EXPECT_NE(seen.find("stop with 000): 000"), std::string::npos) << seen;
+}
+
+// A program started with SIGINT ignored keeps ignoring it at the prompt: the echo stays off
+// and the password typed afterwards is not shown.
+TEST_F(DirprobeDirectory, IgnoredInterruptAtThePromptKeepsTheEchoOff)
+{
+    ASSERT_TRUE(sim.Start(Fixture().dump())) << sim.Log();
+    int master = -1;
+    pid_t pid = StartOnTerminal(RunEnv(sim), "5000", nullptr, &master, true);
+    ASSERT_GE(pid, 0);
+    std::string seen;
+    ASSERT_TRUE(ReadUntil(master, seen, "enter password for user jdoe: ", 30000)) << seen;
+    kill(pid, SIGINT);
+    usleep(200000);
+    termios mode{};
+    ASSERT_EQ(tcgetattr(master, &mode), 0);
+    EXPECT_EQ(mode.c_lflag & ECHO, 0u);
+    ASSERT_EQ(write(master, "s3cret\r", 7), 7);
+    EXPECT_TRUE(ReadUntil(master, seen, "The LDAP/IMAP4 configuration seems to be OK.", 30000)) << seen;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(master);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(seen.find("s3cret"), std::string::npos) << seen;
 }
 
 // SIGINT, SIGTERM and an end of input (^D) at the password prompt: the terminal's echo is on

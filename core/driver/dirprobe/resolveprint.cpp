@@ -74,6 +74,9 @@ void SetConsoleEcho(int on)
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, &oldInt);
     sigaction(SIGTERM, &sa, &oldTerm);
+    // A signal the program ignores stays ignored: it must not turn the echo on mid-password.
+    if (oldInt.sa_handler == SIG_IGN) sigaction(SIGINT, &oldInt, nullptr);
+    if (oldTerm.sa_handler == SIG_IGN) sigaction(SIGTERM, &oldTerm, nullptr);
     mode.c_lflag &= static_cast<tcflag_t>(~ECHO);
     echoOff = 1;
     tcsetattr(STDIN_FILENO, TCSANOW, &mode);
