@@ -34,7 +34,8 @@ GdResult GetDEVEdaID(const UserInfo *user, const char *name, int video, int32_t 
 // failure.
 GdResult get_prop(const char *server, const char *key, char *value);
 
-// Connects the per-user client to `server` (reused while the server stays the same).
+// Connects the per-user client to `server` (reused while the server stays the same). GDERR_RPC
+// when no client can be made (an empty name included); the old client is gone then.
 GdResult OpenUserAlpha(const char *server);
 
 // Property names of the greeting and goodbye pages: "a"/"A" or "b"/"B" followed by the extension

@@ -8,7 +8,10 @@ extern "C" {
 
 /* Opens the mailbox of `host` ("{host}" unless it is written "{...}" already) once, logging in
    with user and password on the first attempt only. 1 when the login worked, else 0; the
-   library's notices go to the standard error as "IMAP: %s\n". */
+   library's notices go to the standard error as "IMAP: %s\n". TLS: a "/ssl" mailbox, and
+   STARTTLS whenever the server offers it (unless "/notls"); the library checks the server's
+   certificate against the system's trust store (SSL_CERT_FILE redirects it) unless the
+   mailbox says "/novalidate-cert". */
 int CheckImapLogin(const char *host, const char *user, const char *password);
 
 /* Login attempts the library made during the last check (0 or 1). */
