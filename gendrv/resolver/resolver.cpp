@@ -58,8 +58,8 @@ bool LdapDebugOn()
     return level != 0;
 }
 
-// Shows one of the RPC library's error texts as a message line: the library gives them without
-// the line end that the RPC library these programs were first written for put at their end.
+// Shows one of the RPC library's error texts as a message line: libtirpc gives them without the
+// line end that other ONC RPC libraries put at their end.
 void TraceRpcText(int level, LineNo lineNo, const char *text)
 {
     size_t n = text ? std::strlen(text) : 0;

@@ -51,8 +51,8 @@ void CopyText(char (&dst)[N], std::string_view src)
     dst[n] = '\0';
 }
 
-// Shows one of the RPC library's error texts as a message line: the library gives them without
-// the line end that the RPC library these programs were first written for put at their end.
+// Shows one of the RPC library's error texts as a message line: libtirpc gives them without the
+// line end that other ONC RPC libraries put at their end.
 void TraceRpcText(const char *text)
 {
     size_t n = text ? std::strlen(text) : 0;

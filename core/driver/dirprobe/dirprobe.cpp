@@ -31,9 +31,9 @@ namespace {
     std::exit(1);
 }
 
-// A start-up failure with one of the RPC library's error texts, given a line end of its own
-// first (as the RPC library these programs were first written for did) and then the line end
-// of the message, which leaves an empty line after it.
+// A start-up failure with one of the RPC library's error texts: the text ends in a line end
+// (which libtirpc leaves out, unlike other ONC RPC libraries), then the message adds its own,
+// which leaves an empty line after it.
 void TraceStartupError(const char *text)
 {
     size_t n = text ? std::strlen(text) : 0;
