@@ -43,8 +43,9 @@ using Clock = std::chrono::steady_clock;
 struct Options {
     int connections = 8;   // concurrent client connections
     int requests = 2000;   // requests per measurement at most
-    int seconds = 20;      // time per measurement at most
-    int rounds = 3;        // measurements of each program, alternating
+    int seconds = 6;       // time per measurement at most
+    int rounds = 7;        // measurements of each program, alternating (short rounds
+                           // keep the drift of a shared machine out of the ratios)
     int warmup = 50;       // requests to each program before the first round
     int memoryRuns = 3;    // direct runs per log size
 };
