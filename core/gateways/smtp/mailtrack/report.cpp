@@ -1,8 +1,12 @@
 #include "report.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cinttypes>
+#include <csignal>
 #include <cstdarg>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -39,6 +43,50 @@ std::string TimeText(int32_t seconds)
     return text;
 }
 
+// The temporary file while the report holds it, for the ways out that never reach the release:
+// a web server may end its CGI program with SIGTERM (its CGI time-out, a client that went away,
+// its own shutdown), and a runtime that cannot start ends the program with exit(1). Both delete
+// the file here. Only unlink(2) and raise(3) run in the signal handler, both safe there.
+char pendingTemp[SYS_MAX_PATH];
+volatile sig_atomic_t havePendingTemp = 0;
+constexpr int kEndSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+void DeletePendingTemp()
+{
+    if (havePendingTemp) {
+        havePendingTemp = 0;
+        unlink(pendingTemp);
+    }
+}
+
+void EndOnSignal(int signo)
+{
+    DeletePendingTemp();
+    // The handler was installed for one delivery only: the default action ends the program once
+    // the handler returns.
+    raise(signo);
+}
+
+void HoldPendingTemp(const char *path)
+{
+    static bool installed = false;
+    if (!installed) {
+        installed = true;
+        atexit(DeletePendingTemp);
+        struct sigaction action;
+        memset(&action, 0, sizeof action);
+        action.sa_handler = EndOnSignal;
+        action.sa_flags = SA_RESETHAND;
+        sigemptyset(&action.sa_mask);
+        for (int signo : kEndSignals)
+            sigaddset(&action.sa_mask, signo);
+        for (int signo : kEndSignals)
+            sigaction(signo, &action, nullptr);
+    }
+    BoundedCopy(pendingTemp, path, static_cast<int16_t>(sizeof pendingTemp - 1));
+    havePendingTemp = 1;
+}
+
 // Everything the report holds, given back by Release on every path.
 struct ReportResources {
     char tempPath[SYS_MAX_PATH] = {};
@@ -64,8 +112,10 @@ void Release(ReportResources &r)
     if (r.runtimeStarted)
         rpc_runtime_cleanup();
     r.runtimeStarted = false;
-    if (r.haveTemp)
+    if (r.haveTemp) {
         (void)SysDeleteFile(r.tempPath);
+        havePendingTemp = 0;
+    }
     r.haveTemp = false;
     HtmlEnd();
 }
@@ -237,8 +287,17 @@ void ReportPage(const CgiEntry *entries)
 {
     ReportResources r;
     HtmlContentType();
+    // No end signal between the file's creation and its registration.
+    sigset_t endSignals, before;
+    sigemptyset(&endSignals);
+    for (int signo : kEndSignals)
+        sigaddset(&endSignals, signo);
+    sigprocmask(SIG_BLOCK, &endSignals, &before);
     r.haveTemp = SysTempFileName(r.tempPath, "LOG", nullptr) != 0;
     const int tempError = SysGetLastError();
+    if (r.haveTemp)
+        HoldPendingTemp(r.tempPath);
+    sigprocmask(SIG_SETMASK, &before, nullptr);
     printf("<head><meta http-equiv=\"refresh\" content=10>"
            "<title>Durorov Uzoroduru Vorerad Report</title></head><body>");
     ReportBody(entries, r, tempError);
