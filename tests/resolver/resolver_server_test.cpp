@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -441,6 +442,51 @@ TEST_F(ResolverServer, ManyThreadsResolveAMixAtOnce)
         }
     }
     EXPECT_EQ(Count("SG_LDE", "p1"), plain);
+}
+
+// alpha restarts while threads resolve: the shared alpha client and the per-user client are
+// replaced under the route lock while other threads wait for it. Results during the restart may
+// lack settings (reads that failed count as not set); afterwards every request is right again.
+TEST_F(ResolverServer, ThreadsResolveThroughAnAlphaRestart)
+{
+    StartSim(Fixture());
+    Resolver r("127.0.0.1", "");
+    ASSERT_EQ(r.ResolverInit(), 0u);
+    const char *mix[] = {"6001", "6002", "7001", "7002", "8000"};
+    std::atomic<bool> stop{false};
+    std::atomic<int> requests{0};
+    testing::internal::CaptureStdout();
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = t; !stop; ++i) {
+                LineIDInfo info;
+                (void)r.GetLineIDInfo(mix[i % 5], 1, LINE_NONE, &info);
+                ++requests;
+            }
+        });
+    }
+    while (requests < 20) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const bool restarted = sim.Restart();
+    const int before = requests;
+    while (requests < before + 40) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    stop = true;
+    for (auto &th : threads) th.join();
+    std::string out = testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(restarted) << sim.Log();
+    EXPECT_NE(out.find("alpha reconnected.\n"), std::string::npos) << out;
+
+    const std::pair<const char *, const char *> expect[] = {{"6001", "User One"}, {"6002", "User Two"}, {"7001", ""}};
+    for (const auto &e : expect) {
+        SCOPED_TRACE(e.first);
+        LineIDInfo info;
+        testing::internal::CaptureStdout();
+        GdResult rc = r.GetLineIDInfo(e.first, 1, LINE_NONE, &info);
+        std::string after = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(rc, 0u) << after;
+        EXPECT_EQ(info.userFound, 1);
+        EXPECT_STREQ(info.user.name, e.second);
+    }
 }
 
 }  // namespace
