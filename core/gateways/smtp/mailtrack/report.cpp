@@ -138,36 +138,19 @@ void WriteTable(const s_rec_v1 &rec)
     printf("</table>");
 }
 
-// The exported log, each character escaped and every line end written as "<br>".
+// The exported log, escaped, with every line end written as "<br>". fgets ends a piece after its
+// first newline, so a piece holds at most one, at its end.
 void EchoLog(FILE *log)
 {
     printf("<hr><h4>Transmission Log:</h4>");
     char piece[1024];
     while (fgets(piece, sizeof piece, log) != nullptr) {
-        for (const char *p = piece; *p != '\0'; ++p) {
-            switch (*p) {
-            case '\n':
-                fputs("<br>", stdout);
-                break;
-            case '&':
-                fputs("&amp;", stdout);
-                break;
-            case '<':
-                fputs("&lt;", stdout);
-                break;
-            case '>':
-                fputs("&gt;", stdout);
-                break;
-            case '"':
-                fputs("&quot;", stdout);
-                break;
-            case '\'':
-                fputs("&#39;", stdout);
-                break;
-            default:
-                putchar(*p);
-            }
-        }
+        char *lineEnd = strchr(piece, '\n');
+        if (lineEnd != nullptr)
+            *lineEnd = '\0';
+        fputs(HtmlEscape(piece).c_str(), stdout);
+        if (lineEnd != nullptr)
+            fputs("<br>", stdout);
     }
     printf("</p>");
 }
