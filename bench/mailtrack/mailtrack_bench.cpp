@@ -56,7 +56,7 @@ const int kPageJob = 4711;  // the message whose report the load asks for (12 lo
 const int kShortJob = 10;   // 10 log lines
 const int kLongJob = 10000; // 10,000 log lines
 
-// A log line of about 80 characters, like the gateway's own.
+// A log line of 70 characters, like the gateway's own.
 std::string LogLine(int index)
 {
     char line[101];
