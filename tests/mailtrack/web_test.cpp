@@ -1,6 +1,7 @@
 // The report program as a real CGI program under lighttpd, against the simulated alpha server.
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -77,6 +78,13 @@ protected:
         if (tmp_ != nullptr) {
             EXPECT_TRUE(DirEmpty(tmp_->path())) << "temporary file left behind";
         }
+        // The CGI program's standard error lands in lighttpd's error log: in a sanitizer build a
+        // leak or fault of any request shows there.
+        if (web_ != nullptr) {
+            std::string log = web_->Log();
+            EXPECT_EQ(log.find("Sanitizer"), std::string::npos) << log;
+            EXPECT_EQ(log.find("runtime error"), std::string::npos) << log;
+        }
     }
 
     static std::string Query(const std::string &job, const std::string &recipient = "bob@example.com",
@@ -152,6 +160,10 @@ TEST_F(Web, RejectedRequestIsAServerError)
     HttpResponse r = HttpRequest(web_->port(), "PUT", web_->CgiPath("?p=0"), {}, "x");
     EXPECT_EQ(r.status, 500) << r.error << "\n" << r.headers;
     EXPECT_EQ(server_->Accepts(), 0);
+    // The program's message reaches lighttpd's error log.
+    for (int i = 0; i < 100 && web_->Log().find("caught by cgihtml: REQUEST_METHOD invalid") == std::string::npos; ++i)
+        usleep(20000);
+    EXPECT_NE(web_->Log().find("caught by cgihtml: REQUEST_METHOD invalid"), std::string::npos) << web_->Log();
 }
 
 }  // namespace
