@@ -91,6 +91,10 @@ int FetchVariant(CLIENT *client, const char *user, int32_t job, int16_t kind, in
             n = piece->data.blob_len;
         if (n == 0)
             return JOB_DONE;
+        // The offset is 32 bits on the wire: a server that sends more than that can address is
+        // refused rather than asked again at a wrapped offset.
+        if (n > static_cast<u_int>(INT32_MAX - offset))
+            return JOB_SERVER_FAILED;
         if (fwrite(piece->data.blob_val, 1, n, file) != n)
             return JOB_WRITE_ERROR;
         offset += static_cast<int32_t>(n);
