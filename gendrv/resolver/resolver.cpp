@@ -139,30 +139,19 @@ GdResult Resolver::ResolverInit()
 
 int Resolver::ReconnectClient(CLIENT *client)
 {
-    if (client == alpha_) {
-        CLIENT *fresh = CreateAlphaClient(alphaHost_);
-        if (!fresh) {
-            TraceRpcText(TRACE_ERROR, LINE_NONE, CreateErrorText(alphaHost_));
-            return 0;
-        }
-        DestroyClient(alpha_);
-        alpha_ = fresh;
-        TRACE(TRACE_DEBUG, LINE_NONE, "alpha reconnected.\n");
-        return 1;
+    const bool isAlpha = client == alpha_;
+    if (!isAlpha && client != omega_) return 0;
+    const char *host = isAlpha ? alphaHost_ : GetOmegaHost();
+    CLIENT *fresh = isAlpha ? CreateAlphaClient(host) : CreateOmegaClient(host);
+    if (!fresh) {
+        TraceRpcText(TRACE_ERROR, LINE_NONE, CreateErrorText(host));
+        return 0;  // the old client stays
     }
-    if (client == omega_) {
-        const char *omegaHost = GetOmegaHost();
-        CLIENT *fresh = CreateOmegaClient(omegaHost);
-        if (!fresh) {
-            TraceRpcText(TRACE_ERROR, LINE_NONE, CreateErrorText(omegaHost));
-            return 0;
-        }
-        DestroyClient(omega_);
-        omega_ = fresh;
-        TRACE(TRACE_DEBUG, LINE_NONE, "omega reconnected.\n");
-        return 1;
-    }
-    return 0;
+    CLIENT *&slot = isAlpha ? alpha_ : omega_;
+    DestroyClient(slot);
+    slot = fresh;
+    TRACE(TRACE_DEBUG, LINE_NONE, isAlpha ? "alpha reconnected.\n" : "omega reconnected.\n");
+    return 1;
 }
 
 GdResult Resolver::ApplyRoute(const char *extension, LineNo lineNo, LineIDInfo *info)

@@ -2,6 +2,8 @@
 // fixture built in the test, and runs of the real binary against it.
 #pragma once
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -65,6 +67,15 @@ inline testsupport::RunResult RunDirprobe(const std::vector<std::string> &args, 
     std::vector<std::string> argv = {DirprobePath()};
     argv.insert(argv.end(), args.begin(), args.end());
     return testsupport::RunProgram(argv, o);
+}
+
+// Connections accepted by `prog`, once the count reached `n` or after 2 s: the server logs an
+// accept on its own time, which for a connection that carried no call can be after the client
+// has gone.
+inline int AcceptsReaching(const testsupport::SimServer &sim, const std::string &prog, int n)
+{
+    for (int i = 0; i < 100 && sim.Accepts(prog) < n; ++i) usleep(20000);
+    return sim.Accepts(prog);
 }
 
 // The property keys of the "call" lines of one procedure, in order.

@@ -119,6 +119,33 @@ TEST_F(ResolverServer, ARouteCallThatFailsOnceIsSentAgainAfterReconnecting)
     EXPECT_EQ(sim.Calls("alpha", 117).size(), 2u);
 }
 
+TEST_F(ResolverServer, OmegaIsReconnectedLikeAlphaAndOtherClientsAreNot)
+{
+    json f = Fixture();
+    f["compat"]["level"] = 15;
+    StartSim(f);
+    Resolver r("127.0.0.1", "");
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(r.ResolverInit(), 0u);
+    CLIENT *omega = r.OmegaClient();
+    ASSERT_NE(omega, nullptr);
+    // The server logs an accept on its own time (no call goes over these connections).
+    auto acceptsReach = [&](int n) {
+        for (int i = 0; i < 100 && sim.Accepts("omega") < n; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return sim.Accepts("omega");
+    };
+    EXPECT_EQ(acceptsReach(1), 1);
+    EXPECT_EQ(r.ReconnectClient(omega), 1);
+    int dummy = 0;
+    EXPECT_EQ(r.ReconnectClient(reinterpret_cast<CLIENT *>(&dummy)), 0);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(r.OmegaClient(), nullptr);
+    EXPECT_EQ(acceptsReach(2), 2);
+    EXPECT_NE(out.find("old alpha compat=15\nomega reconnected.\n"), std::string::npos) << out;
+}
+
 TEST_F(ResolverServer, AlphaGoneForGoodGivesThreeMessagesAndRpcError)
 {
     StartSim(Fixture());
