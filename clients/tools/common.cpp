@@ -190,15 +190,23 @@ bool NormaliseUrlList()
     return ok;
 }
 
-LDAP *SetupFailed(LDAP *ld)
+// How the set-up and the bind end on a failure: return a code, or end the process.
+enum class FailMode { kReturn, kExit };
+
+// The returning form reports and closes the session; the exiting form ends the process with
+// status 1, closing the session when one was made.
+LDAP *SetupFailed(LDAP *ld, FailMode mode)
 {
+    if (mode == FailMode::kExit) tool_end_process(ld, 1);
     std::fprintf(stderr, "my_tool_conn_setup failed\n");
     if (ld) tool_close_session(ld);
     return nullptr;
 }
 
-int BindFailed(LDAP *ld, int code)
+// `code` is the returning form's result, `status` the exiting form's exit status.
+int BindFailed(LDAP *ld, int code, int status, FailMode mode)
 {
+    if (mode == FailMode::kExit) tool_end_process(ld, status);
     std::fprintf(stderr, "my_tool_bind failed\n");
     if (ld) tool_close_session(ld);
     return code;
@@ -216,7 +224,9 @@ void tool_set_kind(int kind)
     tool_settings.tool_kind = kind;
 }
 
-LDAP *my_tool_conn_setup(int dont_connect, ToolSetupHook hook)
+namespace {
+
+LDAP *ConnSetup(int dont_connect, ToolSetupHook hook, FailMode mode)
 {
     ToolSettings &s = tool_settings;
     if (s.debug_level != 0) {
@@ -234,7 +244,7 @@ LDAP *my_tool_conn_setup(int dont_connect, ToolSetupHook hook)
     }
     if (dont_connect) return nullptr;
 
-    if (!NormaliseUrlList()) return SetupFailed(nullptr);
+    if (!NormaliseUrlList()) return SetupFailed(nullptr, mode);
 
     if (s.verbose)
         std::fprintf(stderr, "ldap_initialize( %s )\n", s.uri_list ? s.uri_list : "<DEFAULT>");
@@ -245,7 +255,7 @@ LDAP *my_tool_conn_setup(int dont_connect, ToolSetupHook hook)
         std::fprintf(stderr, "Could not create LDAP session handle for URI=%s (%d): %s\n",
                      s.uri_list ? s.uri_list : "<DEFAULT>", rc, ldap_err2string(rc));
         if (ld) ldap_unbind_ext(ld, nullptr, nullptr);
-        return SetupFailed(nullptr);
+        return SetupFailed(nullptr, mode);
     }
 
     if (hook) hook(ld);
@@ -254,11 +264,11 @@ LDAP *my_tool_conn_setup(int dont_connect, ToolSetupHook hook)
         LDAP_OPT_SUCCESS) {
         std::fprintf(stderr, "Could not set LDAP_OPT_REFERRALS %s\n",
                      s.chase_referrals ? "on" : "off");
-        return SetupFailed(ld);
+        return SetupFailed(ld, mode);
     }
     if (ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &s.protocol_version) != LDAP_OPT_SUCCESS) {
         std::fprintf(stderr, "Could not set LDAP_OPT_PROTOCOL_VERSION %d\n", s.protocol_version);
-        return SetupFailed(ld);
+        return SetupFailed(ld, mode);
     }
     if (s.start_tls_level != 0) {
         rc = ldap_start_tls_s(ld, nullptr, nullptr);
@@ -267,20 +277,20 @@ LDAP *my_tool_conn_setup(int dont_connect, ToolSetupHook hook)
             ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &diagnostic);
             tool_print_error("ldap_start_tls", rc, nullptr, nullptr, diagnostic, nullptr);
             ldap_memfree(diagnostic);
-            if (s.start_tls_level > 1) return SetupFailed(ld);
+            if (s.start_tls_level > 1) return SetupFailed(ld, mode);
         }
     }
     if (s.nettimeout.tv_sec > 0) {
         if (ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &s.nettimeout) != LDAP_OPT_SUCCESS) {
             std::fprintf(stderr, "Could not set LDAP_OPT_NETWORK_TIMEOUT %ld\n",
                          static_cast<long>(s.nettimeout.tv_sec));
-            return SetupFailed(ld);
+            return SetupFailed(ld, mode);
         }
     }
     return ld;
 }
 
-int my_tool_bind(LDAP *ld)
+int Bind(LDAP *ld, FailMode mode)
 {
     ToolSettings &s = tool_settings;
     LDAPControl controls[2];
@@ -303,9 +313,9 @@ int my_tool_bind(LDAP *ld)
     if (s.sessiontracking) {
         if (s.session_tracking_value.bv_val == nullptr &&
             make_session_tracking_value(ld, nullptr) != 0)
-            return BindFailed(ld, LDAP_OTHER);
+            return BindFailed(ld, LDAP_OTHER, 1, mode);
         if (!ber_dupbv(&trackingCopy, &s.session_tracking_value))
-            return BindFailed(ld, LDAP_OTHER);
+            return BindFailed(ld, LDAP_OTHER, 1, mode);
         LDAPControl &c = controls[controlCount];
         c.ldctl_oid = const_cast<char *>(kSessionTrackingOid);
         c.ldctl_value = trackingCopy;
@@ -316,7 +326,8 @@ int my_tool_bind(LDAP *ld)
     if (s.password_file != nullptr || s.prompt_for_password) {
         if (s.password_file != nullptr) {
             struct berval value = {0, nullptr};
-            if (read_password_file(s.password_file, &value) != 0) return BindFailed(ld, LDAP_OTHER);
+            if (read_password_file(s.password_file, &value) != 0)
+                return BindFailed(ld, LDAP_OTHER, 1, mode);
             ber_memfree(s.passwd.bv_val);
             s.passwd = value;
         } else {
@@ -327,7 +338,7 @@ int my_tool_bind(LDAP *ld)
 
     if (s.auth_method == LDAP_AUTH_SASL) {
         std::fprintf(stderr, "%s: not compiled with SASL support\n", ProgramName());
-        return BindFailed(ld, LDAP_OTHER);
+        return BindFailed(ld, LDAP_OTHER, LDAP_NOT_SUPPORTED, mode);
     }
 
     int msgid = -1;
@@ -335,18 +346,18 @@ int my_tool_bind(LDAP *ld)
                             controlCount ? controlList : nullptr, nullptr, &msgid);
     if (msgid == -1) {
         tool_print_error("ldap_sasl_bind(SIMPLE)", rc, nullptr, nullptr, nullptr, nullptr);
-        return BindFailed(ld, rc);
+        return BindFailed(ld, rc, rc, mode);
     }
 
     LDAPMessage *result = nullptr;
     rc = ldap_result(ld, msgid, LDAP_MSG_ALL, nullptr, &result);
     if (rc == -1) {
         tool_print_error("ldap_result", -1, nullptr, nullptr, nullptr, nullptr);
-        return BindFailed(ld, LDAP_OTHER);
+        return BindFailed(ld, LDAP_OTHER, LDAP_LOCAL_ERROR, mode);
     }
     if (rc == 0) {
         tool_print_error("ldap_result", LDAP_TIMEOUT, nullptr, nullptr, nullptr, nullptr);
-        return BindFailed(ld, LDAP_TIMEOUT);
+        return BindFailed(ld, LDAP_TIMEOUT, LDAP_LOCAL_ERROR, mode);
     }
 
     int code = LDAP_SUCCESS;
@@ -361,7 +372,7 @@ int my_tool_bind(LDAP *ld)
         ldap_memfree(info);
         ber_memvfree(reinterpret_cast<void **>(referrals));
         ldap_controls_free(responseControls);
-        return BindFailed(ld, rc);
+        return BindFailed(ld, rc, LDAP_LOCAL_ERROR, mode);
     }
 
     char message[256] = "";
@@ -399,7 +410,36 @@ int my_tool_bind(LDAP *ld)
     ldap_memfree(info);
     ber_memvfree(reinterpret_cast<void **>(referrals));
     if (code == LDAP_SUCCESS) return 0;
-    return BindFailed(ld, code);
+    return BindFailed(ld, code, code, mode);
+}
+
+}  // namespace
+
+LDAP *my_tool_conn_setup(int dont_connect, ToolSetupHook hook)
+{
+    return ConnSetup(dont_connect, hook, FailMode::kReturn);
+}
+
+LDAP *tool_conn_setup_or_exit(int dont_connect, ToolSetupHook hook)
+{
+    return ConnSetup(dont_connect, hook, FailMode::kExit);
+}
+
+int my_tool_bind(LDAP *ld)
+{
+    return Bind(ld, FailMode::kReturn);
+}
+
+void tool_bind_or_exit(LDAP *ld)
+{
+    Bind(ld, FailMode::kExit);
+}
+
+void tool_end_process(LDAP *ld, int status)
+{
+    if (ld) tool_close_session(ld);
+    tool_free_settings();
+    std::exit(status);
 }
 
 int make_session_tracking_value(LDAP *ld, struct berval * /*unused*/)

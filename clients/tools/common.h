@@ -111,3 +111,23 @@ void on_interrupt_signal(int signo);
 bool tool_set_text(char **setting, const char *value);
 // Replaces the password by a copy of `value` with its length; false when the copy failed.
 bool tool_set_password(const char *value);
+
+// Exiting forms of the set-up and the bind: the same steps and messages, but a failure ends the
+// process through tool_end_process (status 1 for the set-up; for the bind the LDAP code of the
+// failure, -12 for SASL and -2 when no result could be had) instead of returning.
+LDAP *tool_conn_setup_or_exit(int dont_connect, ToolSetupHook hook);
+void tool_bind_or_exit(LDAP *ld);
+
+// Closes the session (when not null), frees the settings and ends the process with `status`.
+[[noreturn]] void tool_end_process(LDAP *ld, int status);
+
+// Acts on a pending interrupt for the operation `msgid`: 1 abandons it, 2 cancels it, 3 ignores
+// it; each of those returns -1. 0 when nothing is pending.
+int tool_check_interrupt(LDAP *ld, int msgid);
+
+// 1 when the text is a dotted decimal object identifier, else 0. A number part that starts with
+// 0 must be followed by a dot ("1.0.3" is one, "1.02" and "1.0" are not).
+int tool_is_dotted_oid(const char *text);
+
+// Returns the process-wide pending value and resets it to 0.
+int take_pending_value();
