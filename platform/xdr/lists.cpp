@@ -127,3 +127,34 @@ TELA_LIST_NODE(config_node, LinkFirst, xdr_config_rec(xdrs, &n->entry))
 TELA_LIST_NODE(o_tab7_node, LinkFirst, xdr_o_tab7_rec(xdrs, &n->entry))
 TELA_LIST_NODE(o_tab11_node, LinkFirst, xdr_o_tab11_rec(xdrs, &n->entry))
 TELA_LIST_NODE(o_tab102_node, LinkFirst, xdr_o_tab102_rec(xdrs, &n->entry))
+TELA_LIST_NODE(str11_node, LinkFirst, xdr_str11(xdrs, n->name))
+TELA_LIST_NODE(str21_node, LinkFirst, xdr_str21(xdrs, n->name))
+TELA_LIST_NODE(o_tab15_node, LinkFirst, xdr_o_tab15_rec(xdrs, &n->entry))
+TELA_LIST_NODE(o_tab19_node, LinkFirst, xdr_o_tab19_rec(xdrs, &n->entry))
+TELA_LIST_NODE(o_tab23_node, LinkFirst, xdr_o_tab23_rec(xdrs, &n->entry))
+TELA_LIST_NODE(o_tab27_node, LinkFirst, xdr_o_tab27_rec(xdrs, &n->entry))
+TELA_LIST_NODE(o_tab35_node, LinkFirst, xdr_o_tab35_rec(xdrs, &n->entry))
+TELA_LIST_NODE(o_tab38_node, LinkFirst, xdr_o_tab38_rec(xdrs, &n->entry))
+TELA_LIST_NODE(o_tab43_node, LinkFirst, xdr_o_tab43_rec(xdrs, &n->entry))
+TELA_LIST_NODE(o_p47_node, LinkFirst, xdr_o_p47_item(xdrs, &n->entry))
+TELA_LIST_NODE(o_tab58_node, LinkFirst, xdr_o_tab58_rec(xdrs, &n->entry))
+TELA_LIST_NODE(o_tab62_node, LinkFirst, xdr_o_tab62_rec(xdrs, &n->entry))
+TELA_LIST_NODE(o_tab67_node, LinkFirst, xdr_o_tab67_rec(xdrs, &n->entry))
+TELA_LIST_NODE(o_tab72_node, LinkFirst, xdr_o_tab72_rec(xdrs, &n->entry))
+TELA_LIST_NODE(o_tab79_node, LinkFirst, xdr_o_tab79_rec(xdrs, &n->entry))
+TELA_LIST_NODE(o_tab97_node, LinkFirst, xdr_o_tab97_rec(xdrs, &n->entry))
+TELA_LIST_NODE(o_tab107_node, LinkFirst, xdr_o_tab107_rec(xdrs, &n->entry))
+// each node of omega 53's answer carries a list of its own after its name
+TELA_LIST_NODE(o_p53_node, LinkFirst,
+               xdr_str36(xdrs, n->name) &&
+                   xdr_pointer(xdrs, reinterpret_cast<char **>(&n->members), sizeof(str11_node),
+                               reinterpret_cast<xdrproc_t>(xdr_str11_node)))
+TELA_LIST_NODE(o_p114_node, LinkLast,
+               xdr_str11(xdrs, n->f1) && xdr_int(xdrs, &n->f2) && xdr_int(xdrs, &n->f3))
+TELA_LIST_NODE(a_p1006_node, LinkFirst,
+               xdr_str11(xdrs, n->f1) && xdr_str81(xdrs, n->f2) && xdr_int(xdrs, &n->f3))
+TELA_LIST_NODE(a_p1009_node, LinkFirst, xdr_a_p1009_rec(xdrs, &n->entry))
+// the line of an interface A text node travels as 101 characters, one unit each
+TELA_LIST_NODE(xa_text_node, LinkFirst,
+               xdr_vector(xdrs, n->text, 101, sizeof(sxchar), reinterpret_cast<xdrproc_t>(xdr_sxchar)))
+TELA_LIST_NODE(xa_entry_node, LinkFirst, xdr_xa_entry(xdrs, &n->entry))

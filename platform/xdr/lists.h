@@ -4,7 +4,8 @@
 // instead of recursing once per node, with exactly the wire form of the recursive routine:
 // - link first (most nodes): all presence units of the chain first, then the node bodies from
 //   the last node to the first; decoding rebuilds the sender's order;
-// - link last (s_rec_v0_node, a_p17_node, a_p18_node): body, presence, body, presence, ... 0.
+// - link last (s_rec_v0_node, a_p17_node, a_p18_node, o_p114_node): body, presence, body,
+//   presence, ... 0.
 // Decoding allocates each node zero-filled where the link is null, and links it before its
 // body is read, so a failed decode leaves a chain that xdr_free releases whole. Freeing
 // releases every node after the one passed in and nulls its link (the caller's xdr_pointer

@@ -2,7 +2,10 @@
 // object that the caller owns, so any number of threads may call them (calls on one handle are
 // serialised by the handle's lock).
 //
-// uint32_t name_r1(CLIENT *clnt, T_arg *argp, T_res *resp):
+// uint32_t name_r1(CLIENT *clnt, T_arg *argp, T_res *resp), or name_r1(clnt, argp) for the
+// procedures without result (a_proc12_r1, xb_proc2_r1); a procedure without argument takes a
+// void pointer that is never read. The wrappers of the further interfaces A and B (xa_, xb_)
+// take a client that the caller made for the server that serves them.
 // - zeroes *resp (what it held is lost unless the caller freed it), makes the locked call with
 //   the 25 s time-out, and returns 0, or kWrapperRpcError for any failure (null handle: nothing
 //   is sent). After a failure *resp holds nothing the caller must free or read.
@@ -26,5 +29,7 @@ inline constexpr uint32_t kWrapperRpcError = 0x10000005;
 
 #define TELA_WRAPPER(name, proc, argT, argProc, resT, resProc) \
     uint32_t name(CLIENT *clnt, argT *argp, resT *resp);
+#define TELA_WRAPPER_NORES(name, proc, argT, argProc) uint32_t name(CLIENT *clnt, argT *argp);
 #include "xdr/wrappers.def"
 #undef TELA_WRAPPER
+#undef TELA_WRAPPER_NORES
