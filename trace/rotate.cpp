@@ -1,0 +1,608 @@
+// Rotating trace file Rotate and the roll-period check.
+#include "rotate.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <string>
+
+#include "fileutil.h"
+#include "os/sysutil.h"
+#include "posixemu.h"
+#include "rotatethread.h"
+#include "trace.h"
+#include "trace_params.h"
+
+namespace {
+
+const char kSource[] = "rotate";
+
+std::mutex gTimeStampLock;
+bool gRollStored = false;
+long gRollIndex = 0;
+
+char *CopyText(const char *text)
+{
+    return text ? strdup(text) : nullptr;
+}
+
+// "<stem>-YYYYMMDD-HHMMSS[_n].<ext>" of the current local second; false when it does not fit.
+bool DatedName(char *out, size_t size, const char *stem, int counter, const char *ext)
+{
+    SysTime t;
+    SysLocalTime(&t);
+    int n = counter ? snprintf(out, size, "%s-%04d%02d%02d-%02d%02d%02d_%d.%s", stem, t.year, t.month, t.day,
+                               t.hour, t.minute, t.second, counter, ext)
+                    : snprintf(out, size, "%s-%04d%02d%02d-%02d%02d%02d.%s", stem, t.year, t.month, t.day,
+                               t.hour, t.minute, t.second, ext);
+    return n > 0 && static_cast<size_t>(n) < size;
+}
+
+}  // namespace
+
+Rotate::Rotate()
+    : Index(0), Name(nullptr), FileDir(nullptr), FilePath(nullptr), Dir(nullptr), LinkPath(nullptr),
+      Header(nullptr), Current{}, SameSecondCount(0), LastName{}, OpenCallback(nullptr), PrintSettings(1),
+      DataMode(0), Ext{"log"}, RotateFlag(0), RefreshFlag(0), Pending(nullptr), PendingTail(nullptr),
+      RotateCallback(nullptr)
+{
+    SetTraceRotating(1);
+}
+
+Rotate::~Rotate()
+{
+    free(Name);
+    free(FileDir);
+    free(FilePath);
+    free(Dir);
+    free(LinkPath);
+    free(Header);
+    while (Pending) {
+        PendingBlock *next = Pending->next;
+        free(Pending->data);
+        free(Pending);
+        Pending = next;
+    }
+}
+
+int Rotate::SetHeader(const char *text)
+{
+    char *copy = CopyText(text);
+    if (!copy)
+        return 6;
+    std::lock_guard<std::recursive_mutex> lock(FileLock);
+    free(Header);
+    Header = copy;
+    return 0;
+}
+
+void Rotate::SetRotateFlag(int flag)
+{
+    std::lock_guard<std::recursive_mutex> lock(FlagLock);
+    RotateFlag = flag;
+}
+
+void Rotate::SetRefreshDate(int flag)
+{
+    std::lock_guard<std::recursive_mutex> lock(FlagLock);
+    RefreshFlag = flag;
+}
+
+int Rotate::InitNames(const char *directory, const char *name, const char *fileDirectory)
+{
+    if (Dir || Name || LinkPath || FileDir || FilePath)
+        return 3;
+    Dir = CopyText(directory && *directory ? directory : ".");
+    FileDir = CopyText(fileDirectory && *fileDirectory ? fileDirectory : Dir);
+    Name = CopyText(name && *name ? name : "logbuch");
+    if (!Dir || !FileDir || !Name)
+        return 6;
+    char stamp[kTraceStampSize];
+    size_t nameLength = strlen(Name);
+    std::string link = std::string(Dir) + "/" + Name;
+    if (strlen(Dir) + nameLength + 2 > 259) {
+        fprintf(Console, "%s logname too long %s\n", TraceTimeStamp(stamp), link.c_str());
+        fflush(Console);
+        return 3;
+    }
+    LinkPath = CopyText(link.c_str());
+    std::string stem = std::string(FileDir) + "/" + Name;
+    if (strlen(FileDir) + nameLength + 2 > 232) {
+        fprintf(Console, "%s logname too long %s\n", TraceTimeStamp(stamp), stem.c_str());
+        fflush(Console);
+        return 3;
+    }
+    FilePath = CopyText(stem.c_str());
+    return LinkPath && FilePath ? 0 : 6;
+}
+
+int Rotate::Init(const char *directory, const char *name, const char *header, int printSettings,
+                 const char *fileDirectory)
+{
+    PrintSettings = printSettings;
+    int result = InitNames(directory, name, fileDirectory);
+    if (result)
+        return result;
+    if (Header)
+        return 3;
+    if (header && *header) {
+        if (2 * static_cast<uint64_t>(strlen(header)) > GetTraceFilesize())
+            return 3;
+        Header = CopyText(header);
+    } else {
+        std::string text = std::string(Name) + "\n";
+        Header = CopyText(text.c_str());
+    }
+    if (!Header)
+        return 6;
+    const char *configDir = directory ? directory : ".";
+    ReadTraceConfig(configDir);
+    WriteTraceConfig(configDir);
+    CreateLocks();
+    return 0;
+}
+
+int Rotate::InitData(const char *directory, const char *name, const char *extension, const char *fileDirectory)
+{
+    PrintSettings = 0;
+    DataMode = 1;
+    int result = InitNames(directory, name, fileDirectory);
+    if (result)
+        return result;
+    if (Header)
+        return 3;
+    if (extension && *extension)
+        snprintf(Ext, sizeof Ext, "%.10s", extension);
+    const char *configDir = directory ? directory : ".";
+    ReadTraceConfig(configDir);
+    WriteTraceConfig(configDir);
+    CreateLocks();
+    return 0;
+}
+
+int Rotate::PutLocated(int line, const char *text)
+{
+    char stamp[kTraceStampSize];
+    char buffer[kTraceLineSize];
+    TraceFormatLine(buffer, TraceTimeStamp(stamp), kSource, line, "A", "%s", text);
+    return Disk::PutString(buffer);
+}
+
+void Rotate::Unlink()
+{
+    if (unlink(LinkPath) != 0 && errno != ENOENT) {
+        char stamp[kTraceStampSize];
+        fprintf(Console, "%s unlink %s error %s\n", TraceTimeStamp(stamp), LinkPath, strerror(errno));
+    }
+}
+
+void Rotate::Link()
+{
+    if (link(Current, LinkPath) != 0) {
+        char stamp[kTraceStampSize];
+        fprintf(Console, "%s link %s error %s\n", TraceTimeStamp(stamp), LinkPath, strerror(errno));
+        fflush(Console);
+    }
+}
+
+// Header, "tracefile" line, settings and banner, each only while the ones before gave 0.
+int Rotate::PutTopLines(int, int withTracefile)
+{
+    Reserve = kRotateReserve;
+    int result = PutHeader();
+    if (result == 0 && withTracefile) {
+        char line[128];
+        snprintf(line, sizeof line, "tracefile %.85s\n", Current);
+        result = Disk::PutString(line);
+    }
+    if (result == 0)
+        result = PutSettings();
+    if (result == 0 && !IsTraceDatetime()) {
+        char banner[64];
+        result = Disk::PutString(DateBanner(banner, sizeof banner));
+    }
+    return result;
+}
+
+int Rotate::OpenTraceFile(int appendValue, int rplus)
+{
+    if (!LinkPath) {
+        char stamp[kTraceStampSize];
+        fprintf(Console, "%s Init missing\n", TraceTimeStamp(stamp));
+        return 3;
+    }
+    std::lock_guard<std::recursive_mutex> lock(FileLock);
+    Disk::Close();
+    int result = 0;
+    bool opened = false;
+    if (!IsTraceRotating()) {
+        result = Disk::Open(LinkPath, appendValue, DataMode, 0);
+        if (result)
+            return result;
+        opened = true;
+    } else if (appendValue) {
+        result = 3;
+        if (appendValue & 2) {
+            if (FindLatest())
+                result = Disk::Open(Current, 1, DataMode, rplus);
+        } else {
+            SysStatInfo info;
+            if (SysStat(LinkPath, &info) == 0)
+                result = Disk::Open(LinkPath, 1, DataMode, rplus);
+        }
+        if (result == 0 && !DataMode) {
+            Reserve = kRotateReserve;
+            result = PutLocated(__LINE__, "trace append\n");
+        }
+        opened = result == 0;
+    }
+    if (!opened) {
+        Unlink();
+        MakeNewName();
+        result = Disk::Open(Current, appendValue, DataMode, rplus);
+        if (result)
+            return result;
+        Link();
+    }
+    if (!DataMode) {
+        result = PutTopLines(appendValue, !(appendValue & 1));
+        if (result == 0 && OpenCallback)
+            OpenCallback();
+    }
+    return result;
+}
+
+int Rotate::FindLatest()
+{
+    char now[kRotatePathSize];
+    if (!DatedName(now, sizeof now, GetName(), 0, Ext))
+        return 0;
+    SysDir *dir = DirOpen(GetFileDir());
+    if (!dir)
+        return 0;
+    size_t compare = strlen(GetName()) + 9;
+    std::string best;
+    while (SysDirEntry *entry = DirRead(dir)) {
+        const char *name = entry->d_name;
+        if (!name || strncmp(name, now, compare) != 0 || strlen(name) < compare)
+            continue;
+        const char *dot = strchr(name, '.');
+        if (!dot || strcmp(dot + 1, Ext) != 0)
+            continue;
+        // Names whose path would not fit are passed over rather than cut.
+        if (strlen(GetFileDir()) + 1 + strlen(name) >= sizeof Current)
+            continue;
+        if (best.empty() || strcmp(name, best.c_str()) > 0)
+            best = name;
+    }
+    DirClose(dir);
+    if (best.empty())
+        return 0;
+    snprintf(Current, sizeof Current, "%s/%s", GetFileDir(), best.c_str());
+    snprintf(LastName, sizeof LastName, "%s", Current);
+    SameSecondCount = 0;
+    if (strcmp(best.c_str(), now) >= 0)
+        SysSleep(1000);
+    return 1;
+}
+
+int Rotate::MakeNewName()
+{
+    const char *stem = FilePath ? FilePath : "./logbuch";
+    DatedName(Current, sizeof Current, stem, 0, Ext);
+    if (strcmp(Current, LastName) != 0) {
+        SameSecondCount = 0;
+        snprintf(LastName, sizeof LastName, "%s", Current);
+    } else {
+        ++SameSecondCount;
+        DatedName(Current, sizeof Current, stem, SameSecondCount, Ext);
+    }
+    return 1;
+}
+
+int Rotate::PutHeader()
+{
+    if (!Header || DataMode)
+        return 0;
+    return Disk::PutString(Header);
+}
+
+int Rotate::PutSettings()
+{
+    if (!PrintSettings)
+        return 0;
+    char line[128];
+    if (!IsTraceRotating())
+        return Disk::PutString("No Rotate\n");
+    snprintf(line, sizeof line, "Rollmode is %s, filesize is %ld\n", GetTraceRollmodeName(),
+             static_cast<long>(GetTraceFilesize()));
+    int result = Disk::PutString(line);
+    if (result == 0 && IsTraceRolldate() && !IsTraceRollhourDefault()) {
+        snprintf(line, sizeof line, "Rollhour is %d\n", GetTraceRollhour());
+        result = Disk::PutString(line);
+    }
+    if (result == 0) {
+        int minfiles = GetTraceMinfiles();
+        if (minfiles) {
+            snprintf(line, sizeof line, "Delete files older than %d days, keep %d files always.\n",
+                     GetTraceMinage(), minfiles);
+            result = Disk::PutString(line);
+        } else {
+            result = Disk::PutString("No LogAge\n");
+        }
+    }
+    return result;
+}
+
+char *Rotate::DateBanner(char *buffer, size_t size)
+{
+    if (!buffer || !size)
+        return buffer;
+    buffer[0] = '\0';
+    if (IsTraceDatetime())
+        return buffer;
+    SysTime t;
+    SysLocalTime(&t);
+    snprintf(buffer, size, "%02d.%02d.%04d %s\n", t.day, t.month, t.year, "***************************************");
+    return buffer;
+}
+
+int Rotate::ReopenTraceFile()
+{
+    char stamp[kTraceStampSize];
+    if (!LinkPath) {
+        fprintf(Console, "%s Rotate::ReopenTraceFile: Init missing\n", TraceTimeStamp(stamp));
+        return 3;
+    }
+    if (!IsTraceRotating()) {
+        fprintf(Console, "%s Rotate::ReopenTraceFile: not in rotate mode!\n", TraceTimeStamp(stamp));
+        return 3;
+    }
+    std::lock_guard<std::recursive_mutex> lock(FileLock);
+    Disk::Close();
+    Unlink();
+    MakeNewName();
+    int result = Disk::ReOpen(Current);
+    if (result)
+        return result;
+    Link();
+    if (!DataMode) {
+        PutTopLines(0, 1);
+        result = PutLocated(__LINE__, "trace reopen\n");
+        if (OpenCallback)
+            OpenCallback();
+    }
+    return result;
+}
+
+int Rotate::RotateFile()
+{
+    char stamp[kTraceStampSize];
+    char line[kTraceLineSize];
+    TraceFormatLine(line, TraceTimeStamp(stamp), kSource, __LINE__, "A", "trace rotate\n");
+    {
+        std::lock_guard<std::recursive_mutex> lock(FileLock);
+        Reserve = 0;
+        if (Disk::PutString(line) != 0) {
+            fputs(line, Console);
+            fflush(Console);
+        }
+    }
+    return ReopenTraceFile();
+}
+
+void Rotate::WritePending()
+{
+    while (Pending) {
+        PendingBlock *block = Pending;
+        Pending = block->next;
+        Disk::PutBlock(block->data, block->length);
+        free(block->data);
+        free(block);
+    }
+    PendingTail = nullptr;
+}
+
+void Rotate::DoRotate()
+{
+    if (RotateFile() == 0 && RotateCallback)
+        RotateCallback();
+    std::lock_guard<std::recursive_mutex> lock(FileLock);
+    WritePending();
+}
+
+void Rotate::RotateNow()
+{
+    bool report = false;
+    {
+        std::lock_guard<std::recursive_mutex> lock(FlagLock);
+        if (!RotateFlag) {
+            RotateFlag = 1;
+            report = true;
+        }
+    }
+    if (report)
+        Trace(kSource, __LINE__, 0, "RotateNow: RotateFlag not found\n");
+    DoRotate();
+    SetRotateFlag(0);
+}
+
+int Rotate::PutString(const char *text)
+{
+    if (DataMode)
+        return 0;
+    if (!text)
+        return Disk::PutString(text);
+    return PutBlock(text, static_cast<uint32_t>(strlen(text)));
+}
+
+int Rotate::QueueBlock(const void *data, uint32_t length)
+{
+    PendingBlock *block = static_cast<PendingBlock *>(malloc(sizeof(PendingBlock)));
+    char *copy = static_cast<char *>(malloc(length));
+    if (!block || !copy) {
+        free(block);
+        free(copy);
+        return 1;
+    }
+    memcpy(copy, data, length);
+    *block = {nullptr, length, copy};
+    if (PendingTail)
+        PendingTail->next = block;
+    else
+        Pending = block;
+    PendingTail = block;
+    return 0;
+}
+
+void Rotate::RequestRotation()
+{
+    if (GetRotateCount() > 1) {
+        GlobalWantRotate(Index);
+    } else {
+        DoRotate();
+        WakeRotateThread();
+    }
+}
+
+int Rotate::PutBlock(const void *data, uint32_t length)
+{
+    if (!data || !length) {
+        std::lock_guard<std::recursive_mutex> lock(FileLock);
+        return Disk::PutBlock(data, length);
+    }
+    {
+        std::lock_guard<std::recursive_mutex> flags(FlagLock);
+        if (RotateFlag) {
+            std::lock_guard<std::recursive_mutex> file(FileLock);
+            QueueBlock(data, length);
+            return 0;
+        }
+    }
+    int due = IsRollDue();
+    bool detailed = !DataMode && !IsTraceDatetime();
+    if (due) {
+        if (IsTraceRotating() && IsTraceRolldate()) {
+            {
+                std::lock_guard<std::recursive_mutex> file(FileLock);
+                QueueBlock(data, length);
+            }
+            RequestRotation();
+            return 0;
+        }
+        if (detailed)
+            GlobalRefreshDate(Index);
+    }
+    int result = 0;
+    if (detailed) {
+        std::lock_guard<std::recursive_mutex> flags(FlagLock);
+        if (RefreshFlag) {
+            char banner[64];
+            std::lock_guard<std::recursive_mutex> file(FileLock);
+            result = Disk::PutString(DateBanner(banner, sizeof banner));
+            RefreshFlag = 0;
+        }
+    }
+    if (result == 0) {
+        std::lock_guard<std::recursive_mutex> file(FileLock);
+        result = Disk::PutBlock(data, length);
+    }
+    if (result == 1) {
+        {
+            std::lock_guard<std::recursive_mutex> file(FileLock);
+            if (QueueBlock(data, length) == 0)
+                result = 0;
+        }
+        RequestRotation();
+        return result;
+    }
+    if (due)
+        WakeRotateThread();
+    return result;
+}
+
+void Rotate::Close()
+{
+    {
+        std::lock_guard<std::recursive_mutex> lock(FileLock);
+        WritePending();
+    }
+    DeleteLocks();
+    std::lock_guard<std::recursive_mutex> lock(FileLock);
+    Disk::Close();
+}
+
+namespace {
+
+Rotate *Finish(Rotate *rotate, int result)
+{
+    if (result) {
+        rotate->Close();
+        delete rotate;
+        return nullptr;
+    }
+    rotate->SetIndex(RegisterRotate(rotate));
+    return rotate;
+}
+
+}  // namespace
+
+Rotate *CreateRotate(const char *directory, const char *name, const char *header, int printSettings,
+                     int appendValue, int rplus, const char *fileDirectory)
+{
+    Rotate *rotate = new (std::nothrow) Rotate;
+    if (!rotate)
+        return nullptr;
+    int result = rotate->Init(directory, name, header, printSettings, fileDirectory);
+    if (result == 0)
+        result = rotate->OpenTraceFile(appendValue, rplus);
+    return Finish(rotate, result);
+}
+
+Rotate *CreateRotateData(const char *directory, const char *name, const char *extension, int appendValue,
+                         int rplus, const char *fileDirectory)
+{
+    Rotate *rotate = new (std::nothrow) Rotate;
+    if (!rotate)
+        return nullptr;
+    int result = rotate->InitData(directory, name, extension, fileDirectory);
+    if (result == 0)
+        result = rotate->OpenTraceFile(appendValue, rplus);
+    return Finish(rotate, result);
+}
+
+int IsRollDue()
+{
+    SysTime t;
+    SysLocalTime(&t);
+    int hours = GetTraceRollhour();
+    if (hours < 1)
+        hours = kTraceRollhourDefault;
+    long index = ((((long)t.year * 12 + t.month - 1) * 31 + t.day - 1) * 24 + t.hour) / hours;
+    std::lock_guard<std::mutex> lock(gTimeStampLock);
+    if (!gRollStored) {
+        gRollStored = true;
+        gRollIndex = index;
+        return 0;
+    }
+    if (index == gRollIndex)
+        return 0;
+    gRollIndex = index;
+    return 1;
+}
+
+void InitTimeStampLock() {}
+void ExitTimeStampLock() {}
+void LockTimeStamp() { gTimeStampLock.lock(); }
+void UnlockTimeStamp() { gTimeStampLock.unlock(); }
+
+void ResetRollDue()
+{
+    std::lock_guard<std::mutex> lock(gTimeStampLock);
+    gRollStored = false;
+    gRollIndex = 0;
+}

@@ -1,0 +1,380 @@
+// Trace output, and opening and closing of the trace object.
+#include "trace.h"
+
+#include <atomic>
+#include <cstdarg>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <string>
+
+#include "eventlog.h"
+#include "os/sysutil.h"
+#include "rotate.h"
+#include "rotatethread.h"
+#include "trace_params.h"
+
+namespace {
+
+const char kSource[] = "trace";
+
+// The trace lock always exists (recursive, so a callback of the trace object that traces cannot
+// lock itself out); TraceInitLock and TraceDeleteLock only keep its bookkeeping.
+std::recursive_mutex gTraceLock;
+std::atomic<bool> gTraceLockMade{false};
+Disk *gTraceObject = nullptr;
+std::atomic<FILE *> gFallback{nullptr};
+
+FILE *Fallback()
+{
+    FILE *stream = gFallback.load();
+    return stream ? stream : stdout;
+}
+
+const char *BaseName(const char *file)
+{
+    const char *cut = strrchr(file, '\\');
+    return cut ? cut + 1 : file;
+}
+
+// The prefix is in line already (prefixLength characters, cut to the buffer); the caller's text
+// follows. Lines of 200 characters or more keep 200 and get a newline.
+void FinishLine(char *line, size_t prefixLength, const char *format, va_list args)
+{
+    if (prefixLength > kTraceLineSize - 1)
+        prefixLength = kTraceLineSize - 1;
+    size_t total = prefixLength;
+    if (format && *format) {
+        int n = vsnprintf(line + prefixLength, kTraceLineSize - prefixLength, format, args);
+        if (n > 0)
+            total += static_cast<size_t>(n);
+    } else {
+        line[prefixLength] = '\0';
+    }
+    if (total >= kTraceLineSize - 2) {
+        line[kTraceLineSize - 2] = '\n';
+        line[kTraceLineSize - 1] = '\0';
+    }
+}
+
+size_t LocatedPrefix(char *line, const char *stamp, const char *file, int lineNo, const char *letter)
+{
+    int n = file ? snprintf(line, kTraceLineSize, "%s %s(%d):%s: ", stamp, BaseName(file), lineNo, letter)
+                 : snprintf(line, kTraceLineSize, "%s %s: ", stamp, letter);
+    return n > 0 ? static_cast<size_t>(n) : 0;
+}
+
+}  // namespace
+
+const char *TraceLineLetter(int level)
+{
+    static const char *const letters[] = {"P", "A", "E", "W", "D", "C"};
+    if (level < -2 || level > 3)
+        return "unknown";
+    return letters[level + 2];
+}
+
+char *TraceTimeStamp(char *buffer)
+{
+    if (!buffer)
+        return nullptr;
+    SysTime now;
+    SysLocalTime(&now);
+    if (IsTraceDatetime())
+        snprintf(buffer, kTraceStampSize, "%2d.%2d.%02d %2d:%02d:%02d", now.day % 100, now.month % 100,
+                 now.year % 100, now.hour % 100, now.minute % 100, now.second % 100);
+    else
+        snprintf(buffer, kTraceStampSize, "%02d:%02d:%02d.%03d", now.hour % 100, now.minute % 100,
+                 now.second % 100, now.milliseconds % 1000);
+    return buffer;
+}
+
+char *TraceFormatLine(char *line, const char *stamp, const char *file, int lineNo, const char *letter,
+                      const char *format, ...)
+{
+    size_t prefix = LocatedPrefix(line, stamp, file, lineNo, letter);
+    va_list args;
+    va_start(args, format);
+    FinishLine(line, prefix, format, args);
+    va_end(args);
+    return line;
+}
+
+void Trace(const char *file, int line, int level, const char *format, ...)
+{
+    if (level > GetTraceLevel())
+        return;
+    char stamp[kTraceStampSize];
+    TraceTimeStamp(stamp);
+    std::lock_guard<std::recursive_mutex> lock(gTraceLock);
+    char text[kTraceLineSize];
+    size_t prefix = LocatedPrefix(text, stamp, file, line, TraceLineLetter(level));
+    va_list args;
+    va_start(args, format);
+    FinishLine(text, prefix, format, args);
+    va_end(args);
+    if (level == -2)
+        EventLogError(text);
+    OutputTraceLine(text);
+}
+
+void TraceNoLocation(const char *, int, int level, const char *format, ...)
+{
+    if (level > GetTraceLevel())
+        return;
+    char stamp[kTraceStampSize];
+    TraceTimeStamp(stamp);
+    std::lock_guard<std::recursive_mutex> lock(gTraceLock);
+    char text[kTraceLineSize];
+    int n = snprintf(text, sizeof text, "%s ", stamp);
+    va_list args;
+    va_start(args, format);
+    FinishLine(text, n > 0 ? static_cast<size_t>(n) : 0, format, args);
+    va_end(args);
+    if (level == -2)
+        EventLogError(text);
+    OutputTraceLine(text);
+}
+
+void TracePlain(const char *, int, int level, const char *format, ...)
+{
+    if (level > GetTraceLevel())
+        return;
+    std::lock_guard<std::recursive_mutex> lock(gTraceLock);
+    char text[kTraceLineSize];
+    if (!format || !*format) {
+        snprintf(text, sizeof text, "<<null>>\n");
+    } else {
+        va_list args;
+        va_start(args, format);
+        FinishLine(text, 0, format, args);
+        va_end(args);
+    }
+    if (level == -2)
+        EventLogError(text);
+    OutputTraceLine(text);
+}
+
+int OutputTraceLine(const char *line)
+{
+    std::lock_guard<std::recursive_mutex> lock(gTraceLock);
+    int result = 0;
+    if (gTraceObject)
+        result = gTraceObject->PutString(line);
+    if (!gTraceObject || (result != 0 && result != 4)) {
+        FILE *stream = Fallback();
+        fputs(line, stream);
+        fflush(stream);
+    }
+    return result;
+}
+
+int TraceWriteBlock(const void *data, uint32_t length)
+{
+    std::lock_guard<std::recursive_mutex> lock(gTraceLock);
+    if (gTraceObject)
+        return gTraceObject->PutBlock(data, length);
+    if (data && length) {
+        FILE *stream = Fallback();
+        fwrite(data, 1, length, stream);
+        fflush(stream);
+    }
+    return 0;
+}
+
+int TraceSetHeader(const char *text)
+{
+    std::lock_guard<std::recursive_mutex> lock(gTraceLock);
+    return gTraceObject ? gTraceObject->SetHeader(text) : 3;
+}
+
+void TraceSetPrintSettings(int flag)
+{
+    std::lock_guard<std::recursive_mutex> lock(gTraceLock);
+    if (gTraceObject)
+        gTraceObject->SetPrintSettings(flag);
+}
+
+int TraceSetOpenCallback(TraceCallback callback)
+{
+    std::lock_guard<std::recursive_mutex> lock(gTraceLock);
+    if (!gTraceObject)
+        return 3;
+    gTraceObject->SetOpenCallback(callback);
+    return 0;
+}
+
+int TraceSetRotateCallback(TraceCallback callback)
+{
+    std::lock_guard<std::recursive_mutex> lock(gTraceLock);
+    if (!gTraceObject)
+        return 3;
+    gTraceObject->SetRotateCallback(callback);
+    return 0;
+}
+
+int TraceSetErrorCallback(DiskErrorCallback callback)
+{
+    std::lock_guard<std::recursive_mutex> lock(gTraceLock);
+    if (!gTraceObject)
+        return 3;
+    gTraceObject->SetErrorCallback(callback);
+    return 0;
+}
+
+uint32_t TraceGetSize()
+{
+    std::lock_guard<std::recursive_mutex> lock(gTraceLock);
+    uint32_t size = 0;
+    if (!gTraceObject || gTraceObject->GetSize(&size) != 0)
+        return 0;
+    return size;
+}
+
+void *TraceReadBlock(void *buffer, long offset, size_t length)
+{
+    std::lock_guard<std::recursive_mutex> lock(gTraceLock);
+    if (!gTraceObject || !buffer || gTraceObject->ReadAt(buffer, offset, length) != 0)
+        return nullptr;
+    return buffer;
+}
+
+void LockTrace() { gTraceLock.lock(); }
+void UnlockTrace() { gTraceLock.unlock(); }
+
+int TraceInitLock()
+{
+    gTraceLockMade.store(true);
+    return 0;
+}
+
+void TraceDeleteLock() { gTraceLockMade.store(false); }
+
+int TraceFileMode(int mode, int *append, int *rotating, int *rplus)
+{
+    switch (mode) {
+    case 0:
+    case 1:
+        return 0;
+    case 2:
+        *append = 1;
+        return 0;
+    case 3:
+        *append = 3;
+        *rotating = 1;
+        return 0;
+    case 4:
+        *append = 1;
+        *rotating = 1;
+        *rplus = 1;
+        return 0;
+    case 5:
+        *rotating = 1;
+        return 0;
+    default:
+        return 3;
+    }
+}
+
+Disk *TraceGetObject() { return gTraceObject; }
+
+void TraceSetFallbackStream(FILE *stream) { gFallback.store(stream); }
+
+namespace {
+
+// Steps shared by the two open operations; `data` chooses the data-mode object and binary files.
+int OpenObject(const char *directory, const char *name, const char *text, int fileMode, int flag, bool data)
+{
+    int append = 0;
+    int rotating = 0;
+    int rplus = 0;
+    if (TraceFileMode(fileMode, &append, &rotating, &rplus) != 0) {
+        printf("illegal filemode %d\n", fileMode);
+        fflush(stdout);
+        return 3;
+    }
+    TraceInitLock();
+    int result = 0;
+    if (rotating) {
+        InitTimeStampLock();
+        InitGlobalRotate();
+        Rotate *rotate = data ? CreateRotateData(directory, name, text, append, rplus, nullptr)
+                              : CreateRotate(directory, name, text, flag, append, rplus, nullptr);
+        gTraceObject = rotate;
+        if (!rotate) {
+            result = 7;
+        } else {
+            StartTraceConfigThread(directory);
+            StartRotateThread();
+        }
+    } else {
+        SetTraceRotating(0);
+        Disk *disk = new (std::nothrow) Disk;
+        gTraceObject = disk;
+        if (!disk)
+            return 6;
+        if (fileMode == 0) {
+            disk->Close();
+        } else {
+            std::string path = directory ? directory : "";
+            path += "/";
+            path += name ? name : "";
+            result = disk->Open(path.c_str(), append, data ? 1 : 0, rplus);
+        }
+    }
+    if (data && gTraceObject)
+        gTraceObject->SetBlocked(flag);
+    return result;
+}
+
+}  // namespace
+
+int TraceOpen(const char *directory, const char *name, const char *header, int fileMode, int printSettings)
+{
+    return OpenObject(directory, name, header, fileMode, printSettings, false);
+}
+
+int TraceOpenData(const char *directory, const char *name, const char *extension, int fileMode, int blocked)
+{
+    return OpenObject(directory, name, extension, fileMode, blocked, true);
+}
+
+int TraceOpenFile(const char *path, int append)
+{
+    if (!path) {
+        std::lock_guard<std::recursive_mutex> lock(gTraceLock);
+        if (gTraceObject)
+            gTraceObject->Close();
+        return 0;
+    }
+    SetTraceRotating(0);
+    Disk *disk = new (std::nothrow) Disk;
+    if (!disk)
+        return 0;
+    gTraceObject = disk;
+    return disk->Open(path, append, 0, 0) == 0 ? 1 : 0;
+}
+
+void TraceCloseFile()
+{
+    Trace(kSource, __LINE__, -1, "trace closed\n");
+    std::lock_guard<std::recursive_mutex> lock(gTraceLock);
+    if (gTraceObject)
+        gTraceObject->Close();
+}
+
+void TraceClose()
+{
+    StopRotateThread();
+    StopTraceConfigThread();
+    TraceCloseFile();
+    ExitGlobalRotate();
+    ExitTimeStampLock();
+    {
+        std::lock_guard<std::recursive_mutex> lock(gTraceLock);
+        delete gTraceObject;
+        gTraceObject = nullptr;
+    }
+    TraceDeleteLock();
+    SysSleep(100);
+}
