@@ -91,6 +91,13 @@ bool ReadField(FILE *stream, int width, char *buffer)
     return frdline(stream, width, buffer) == 1;
 }
 
+// One field line of at most width (up to FIELD_WIDTH_LONG) characters read as an unsigned number.
+bool ReadUnsignedField(FILE *stream, int width, int base, uint32_t max, uint32_t *value)
+{
+    char text[FIELD_WIDTH_LONG + 1];
+    return ReadField(stream, width, text) && ReadUnsigned(text, base, max, value);
+}
+
 int SystemDiskSpace(const char *path, uint64_t *available, uint64_t *total)
 {
     // Like a drive's root, an existing directory above a path that does not exist yet answers.
@@ -175,9 +182,8 @@ int frdline_c(FILE *stream, char *value)
 
 int frdline_hu(FILE *stream, uint16_t *value)
 {
-    char text[FIELD_WIDTH_SHORT + 1];
     uint32_t number = 0;
-    if (!ReadField(stream, FIELD_WIDTH_SHORT, text) || !ReadUnsigned(text, 10, UINT16_MAX, &number))
+    if (!ReadUnsignedField(stream, FIELD_WIDTH_SHORT, 10, UINT16_MAX, &number))
         return 0;
     *value = static_cast<uint16_t>(number);
     return 1;
@@ -193,18 +199,12 @@ int frdline_d(FILE *stream, int32_t *value)
 
 int frdline_lu(FILE *stream, uint32_t *value)
 {
-    char text[FIELD_WIDTH_LONG + 1];
-    if (!ReadField(stream, FIELD_WIDTH_LONG, text))
-        return 0;
-    return ReadUnsigned(text, 10, UINT32_MAX, value) ? 1 : 0;
+    return ReadUnsignedField(stream, FIELD_WIDTH_LONG, 10, UINT32_MAX, value) ? 1 : 0;
 }
 
 int frdline_lx(FILE *stream, uint32_t *value)
 {
-    char text[FIELD_WIDTH_LONG + 1];
-    if (!ReadField(stream, FIELD_WIDTH_LONG, text))
-        return 0;
-    return ReadUnsigned(text, 16, UINT32_MAX, value) ? 1 : 0;
+    return ReadUnsignedField(stream, FIELD_WIDTH_LONG, 16, UINT32_MAX, value) ? 1 : 0;
 }
 
 int frdline_time(FILE *stream, int flags, int32_t *value)
