@@ -207,6 +207,41 @@ int frdline_lx(FILE *stream, uint32_t *value)
     return ReadUnsignedField(stream, FIELD_WIDTH_LONG, 16, UINT32_MAX, value) ? 1 : 0;
 }
 
+int frdline_byte(FILE *stream, char *value)
+{
+    uint8_t byte = 0;
+    int result = frdline_byte(stream, &byte);
+    *value = static_cast<char>(byte);
+    return result;
+}
+
+int frdline_hu(FILE *stream, int16_t *value)
+{
+    uint16_t number = 0;
+    if (frdline_hu(stream, &number) != 1)
+        return 0;
+    *value = static_cast<int16_t>(number);
+    return 1;
+}
+
+int frdline_lu(FILE *stream, int32_t *value)
+{
+    uint32_t number = 0;
+    if (frdline_lu(stream, &number) != 1)
+        return 0;
+    *value = static_cast<int32_t>(number);
+    return 1;
+}
+
+int frdline_lx(FILE *stream, int32_t *value)
+{
+    uint32_t number = 0;
+    if (frdline_lx(stream, &number) != 1)
+        return 0;
+    *value = static_cast<int32_t>(number);
+    return 1;
+}
+
 int frdline_time(FILE *stream, int flags, int32_t *value)
 {
     if ((flags & TIME_FLAG_SECONDS) == 0)
@@ -422,7 +457,7 @@ bool IsYes(char c)
     return u == 'J' || u == 'Y';
 }
 
-const char *YesNoChar(int flag)
+char YesNoChar(int flag)
 {
-    return flag ? "J" : "N";
+    return flag ? 'J' : 'N';
 }

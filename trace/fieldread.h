@@ -36,6 +36,12 @@ int frdline_hu(FILE *stream, uint16_t *value);
 int frdline_d(FILE *stream, int32_t *value);
 int frdline_lu(FILE *stream, uint32_t *value);
 int frdline_lx(FILE *stream, uint32_t *value);
+// The same readers for the signed fields of the records, which keep the bits of the number
+// (a "%hu" of 65535 is -1 in a short).
+int frdline_byte(FILE *stream, char *value);
+int frdline_hu(FILE *stream, int16_t *value);
+int frdline_lu(FILE *stream, int32_t *value);
+int frdline_lx(FILE *stream, int32_t *value);
 // A time: with TIME_FLAG_SECONDS in flags decimal seconds (an empty line gives 0), else a date
 // text as frdline_date reads it.
 int frdline_time(FILE *stream, int flags, int32_t *value);
@@ -83,5 +89,5 @@ char UpperChar(char c);
 char *UpperString(char *text);
 // True when c is "J" or "Y" in either case.
 bool IsYes(char c);
-// "J" for true, "N" for false.
-const char *YesNoChar(int flag);
+// 'J' for true, 'N' for false.
+char YesNoChar(int flag);

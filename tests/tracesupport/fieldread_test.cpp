@@ -152,6 +152,27 @@ TEST(FieldReaders, ConvertOneNumberALine)
     }
 }
 
+TEST(FieldReaders, SignedFieldsKeepTheBits)
+{
+    Stream s("65535\n4294967295\nffffffff\n80\n12\n65536\n");
+    int16_t hu = 0;
+    int32_t lu = 0;
+    int32_t lx = 0;
+    char byte = 0;
+    ASSERT_EQ(frdline_hu(s.file, &hu), 1);
+    EXPECT_EQ(hu, -1);
+    ASSERT_EQ(frdline_lu(s.file, &lu), 1);
+    EXPECT_EQ(lu, -1);
+    ASSERT_EQ(frdline_lx(s.file, &lx), 1);
+    EXPECT_EQ(lx, -1);
+    ASSERT_EQ(frdline_byte(s.file, &byte), 1);
+    EXPECT_EQ(static_cast<unsigned char>(byte), 0x80u);
+    ASSERT_EQ(frdline_hu(s.file, &hu), 1);
+    EXPECT_EQ(hu, 12);
+    EXPECT_EQ(frdline_hu(s.file, &hu), 0);
+    EXPECT_EQ(hu, 12) << "a failed read leaves the field";
+}
+
 TEST(FieldReaders, FailAtTheEndOfTheStream)
 {
     Stream s("");
@@ -367,8 +388,8 @@ TEST(SmallConverters, FlagsAndLetters)
     EXPECT_STREQ(TrueFalseText(0), "false");
     EXPECT_STREQ(OkText(7), "ok");
     EXPECT_STREQ(OkText(0), "not ok");
-    EXPECT_STREQ(YesNoChar(1), "J");
-    EXPECT_STREQ(YesNoChar(0), "N");
+    EXPECT_EQ(YesNoChar(1), 'J');
+    EXPECT_EQ(YesNoChar(0), 'N');
     int five = 5;
     EXPECT_EQ(ValueOrZero(&five), 5);
     EXPECT_EQ(ValueOrZero(nullptr), 0);
