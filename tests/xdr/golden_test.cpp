@@ -1,4 +1,6 @@
-// Golden bytes of the records on the two programs' roads and of the gateway's omega records.
+// Golden bytes of the records on the two programs' roads, of the gateway's omega records, and of
+// the shapes that only the other procedures use (link-last and nested lists, selectors, the
+// character fields and counted parts of interface B).
 //
 // The expected bytes come from Wire (test side), following each record's fields in wire order;
 // the values come from filling the records by field name. Every field gets its own value (field n: text "vn",
@@ -286,6 +288,73 @@ std::vector<Golden> Cases()
             r.f1 = 2; r.first = &s1;
         }, Wire().i32(2).present(true).append(Fields(kSRec)).present(true)
                .i32(2).append(Fields(kSRecFrom2, 2)).present(false)));
+    // a link-last list in the middle of a record: body, presence, body, presence, 0
+    static o_p114_node p2 = {{}, 0, 0, nullptr}, p1 = {{}, 0, 0, &p2};
+    c.push_back(Case<o_p114_res>("o_p114_res v1 2 nodes, link last", xdr_o_p114_res,
+        [](o_p114_res &r) {
+            r.vers = 1; o_p114_res_v1 &v = r.o_p114_res_u.v1;
+            v.f1 = SH(1); v.f2 = SH(2); v.f3 = L(3); v.f4 = v.f5 = v.f6 = v.f7 = 1;
+            v.f8 = SH(8); v.f9 = SH(9); v.f10 = SH(10); v.f11 = SH(11); v.f12 = SH(12);
+            v.f13 = SH(13);
+            SetText(p1.f1, "first"); p1.f2 = L(20); p1.f3 = L(21);
+            SetText(p2.f1, "second"); p2.f2 = L(22); p2.f3 = L(23);
+            v.first = &p1; v.f15 = L(15); v.f16 = L(16); v.f17 = 1; v.f18 = 1;
+        }, Wire().u32(1)
+               .append(Fields({SHORT, SHORT, LONG, BOOL, BOOL, BOOL, BOOL, SHORT, SHORT, SHORT,
+                               SHORT, SHORT, SHORT}))
+               .present(true).str11("first").i32(L(20)).i32(L(21))
+               .present(true).str11("second").i32(L(22)).i32(L(23)).present(false)
+               .append(Fields({LONG, LONG, BOOL, BOOL}, 15))));
+    // nested lists: each node of the outer list carries a list of its own after its name
+    static str11_node m2 = {nullptr, {}}, m1 = {&m2, {}};
+    static o_p53_node g2 = {nullptr, {}, nullptr}, g1 = {&g2, {}, &m1};
+    c.push_back(Case<o_p53_res>("o_p53_res nested lists", xdr_o_p53_res, [](o_p53_res &r) {
+        SetText(m1.name, "m1"); SetText(m2.name, "m2");
+        SetText(g1.name, "g1"); SetText(g2.name, "g2");
+        r.first = &g1; r.f2 = 1;
+    }, Wire().present(true).present(true).present(false)
+           .str36("g2").present(false)
+           .str36("g1").present(true).present(true).present(false).str11("m2").str11("m1")
+           .boolean(true)));
+    // a selector whose arm 0 is a plain short, and its widest arm
+    c.push_back(Case<a_p114_arg>("a_p114_arg sel arm 0", xdr_a_p114_arg, [](a_p114_arg &r) {
+        r.f1 = L(1); r.f2 = L(2); r.f3 = SH(3); r.f4 = SH(4);
+        r.sel.vers = 0; r.sel.a_p114_sel_u.v0 = SH(6);
+    }, Fields({LONG, LONG, SHORT, SHORT}).u32(0).i16(SH(6))));
+    c.push_back(Case<a_p115_arg>("a_p115_arg sel arm 4", xdr_a_p115_arg, [](a_p115_arg &r) {
+        r.f1 = L(1); r.f2 = L(2); r.f3 = SH(3); r.f4 = 1;
+        r.sel.vers = 4; SetS(r.sel.a_p114_sel_u.v4.f1, 6);
+    }, Fields({LONG, LONG, SHORT, BOOL}).u32(4).str11(T(6))));
+    c.push_back(Case<a_p90_arg>("a_p90_arg", xdr_a_p90_arg, [](a_p90_arg &r) {
+        SetS(r.f1, 1); SetS(r.f2, 2); SetS(r.f3, 3);
+        for (int i = 0; i < 10; ++i)
+            SetS(r.f4[i], 4 + i);
+    }, Fields({S36, S11, S11, S81, S81, S81, S81, S81, S81, S81, S81, S81, S81})));
+    // a list of versioned records, one node of the short arm
+    static a_p1009_node n1 = {nullptr, {}};
+    c.push_back(Case<a_p1009_res>("a_p1009_res 1 node of arm 1", xdr_a_p1009_res,
+        [](a_p1009_res &r) {
+            n1.entry.vers = 1; SetS(n1.entry.a_p1009_rec_u.v1.f1, 1);
+            r.first = &n1; r.f2 = L(2); r.f3 = SH(3);
+        }, Wire().present(true).present(false).u32(1).str81(T(1)).i32(L(2)).i16(SH(3))));
+    // interface B: character fields widened with their sign, like the fixed strings
+    c.push_back(Case<xb_p2_arg>("xb_p2_arg", xdr_xb_p2_arg, [](xb_p2_arg &r) {
+        SetText(r.f1, "\xE9t\xE9"); r.f2 = L(2); r.f3 = L(3); r.f4 = L(4); r.f5 = L(5);
+        SetText(r.f6, "text"); r.f7 = L(7); r.f8 = L(8); r.f9 = L(9); r.f10 = L(10);
+    }, Wire().str(11, "\xE9t\xE9").append(Fields({LONG, LONG, LONG, LONG}, 2)).str(121, "text")
+           .append(Fields({LONG, LONG, LONG, LONG}, 7))));
+    static xb_item items[2] = {};
+    c.push_back(Case<xb_item_array>("xb_item_array 2 items", xdr_xb_item_array,
+        [](xb_item_array &r) {
+            items[0].f1 = L(1); SetText(items[0].f4.text, "n1"); SetText(items[0].f5.text, "\xFC");
+            items[1].f3 = L(3); SetText(items[1].f4.text, "n2");
+            r.xb_item_array_len = 2; r.xb_item_array_val = items;
+        }, Wire().u32(2)
+               .i32(L(1)).i32(0).i32(0).str(64, "n1").str(64, "\xFC")
+               .i32(0).i32(0).i32(L(3)).str(64, "n2").str(64, "")));
+    c.push_back(Case<xb_string_rec>("xb_string_rec", xdr_xb_string_rec, [](xb_string_rec &r) {
+        r.f1 = const_cast<char *>("abcde"); r.f2 = L(2); r.f3 = L(3);
+    }, Wire().blob("abcde").i32(L(2)).i32(L(3))));
     return c;
 }
 

@@ -209,6 +209,64 @@ std::vector<Rule> Rules()
             EXPECT_EQ(a.f2, 4);
             EXPECT_EQ(a.f3, 5);
         }));
+    // selectors and unions of the other procedures
+    r.push_back(Enc<a_p114_sel>("a_p114_sel version 5 has no arm", xdr_a_p114_sel,
+        [](a_p114_sel &u) { u.vers = 5; }, false));
+    r.push_back(Dec<a_p114_sel>("a_p114_sel version 5 answer", xdr_a_p114_sel,
+        Wire().u32(5).i16(1), false));
+    r.push_back(Dec<a_p114_sel>("a_p114_sel arm 0: a short from its low 16 bits",
+        xdr_a_p114_sel, Wire().u32(0).u32(0x00010005), true,
+        [](a_p114_sel &u) { EXPECT_EQ(u.a_p114_sel_u.v0, 5); }));
+    r.push_back(Dec<o_p114_res>("o_p114_res version 0 (only arm 1 exists)", xdr_o_p114_res,
+        Wire().u32(0).u32(0).u32(0), false));
+    r.push_back(Enc<a_p1010_arg>("a_p1010_arg version 0 (only arm 1 exists)", xdr_a_p1010_arg,
+        [](a_p1010_arg &u) { u.vers = 0; }, false));
+    r.push_back(Dec<o_tab97_key>("o_tab97_key version 4", xdr_o_tab97_key,
+        Wire().u32(4).str11("").str81("").boolean(false).i32(0), false));
+    r.push_back(Dec<o_tab107_sel>("o_tab107_sel version 3", xdr_o_tab107_sel,
+        Wire().u32(3).i16(0).i32(0).str21("").i32(0), false));
+    // interface B's character fields: the upper 24 bits of a unit are ignored
+    r.push_back(Enc<xb_id11>("xb_id11 0xE9 goes out widened with its sign", xdr_xb_id11,
+        [](xb_id11 &v) { v.id[0] = '\xE9'; }, true, Wire().str(11, "\xE9")));
+    r.push_back(Dec<xb_id_flag>("xb_id_flag 00 00 00 E9 and FF FF FF E9", xdr_xb_id_flag,
+        Wire().u32(0xE9).u32(0xFFFFFFE9).append(Wire().str(9, "")).u32(5), true,
+        [](xb_id_flag &v) {
+            EXPECT_EQ(static_cast<unsigned char>(v.f1.id[0]), 0xE9);
+            EXPECT_EQ(static_cast<unsigned char>(v.f1.id[1]), 0xE9);
+            EXPECT_EQ(v.f2, 1);
+        }));
+    // counted parts of interface B: a count is checked before anything is allocated
+    r.push_back(Dec<xb_item_array>("xb_item_array of 0 items allocates nothing",
+        xdr_xb_item_array, Wire().u32(0), true, [](xb_item_array &a) {
+            EXPECT_EQ(a.xb_item_array_len, 0u);
+            EXPECT_EQ(a.xb_item_array_val, nullptr);
+        }));
+    r.push_back(Dec<xb_item_array>("xb_item_array counting more than 16 MiB of items",
+        xdr_xb_item_array, Wire().u32(32018), false));
+    r.push_back(Dec<xb_item_array>("xb_item_array with a 12-byte answer asking for 4 GiB",
+        xdr_xb_item_array, Wire().u32(0xFFFFFFF0u).u32(0).u32(0), false));
+    r.push_back(Dec<xb_string>("xb_string longer than 16 MiB", xdr_xb_string,
+        Wire().u32((16u << 20) + 1), false));
+    r.push_back(Dec<xb_string_rec>("xb_string_rec: the text is terminated", xdr_xb_string_rec,
+        Wire().blob("abc").i32(1).i32(2), true, [](xb_string_rec &v) {
+            ASSERT_NE(v.f1, nullptr);
+            EXPECT_STREQ(v.f1, "abc");
+            EXPECT_EQ(v.f3, 2);
+        }));
+    r.push_back(Dec<o_tab67_rec>("o_tab67_rec: the ten names of its vector in order",
+        xdr_o_tab67_rec, [] {
+            Wire w;
+            w.str11("id").str31("").str36("").str11("").str11("").opaque(3, "ab").i16(7);
+            for (int i = 0; i < 10; ++i)
+                w.str31("n" + std::to_string(i));
+            return w.str81("x").str81("y");
+        }(), true, [](o_tab67_rec &v) {
+            EXPECT_EQ(tela::FieldText(v.f8[0]), "n0");
+            EXPECT_EQ(tela::FieldText(v.f8[9]), "n9");
+            EXPECT_EQ(v.f6[1], 'b');
+            EXPECT_EQ(v.f7, 7);
+            EXPECT_EQ(tela::FieldText(v.f10), "y");
+        }));
     return r;
 }
 
@@ -292,6 +350,28 @@ std::vector<Answer> ListAnswers()
             w.u32(0);
         return w.i16(0);
     }()});
+    a.push_back({"o_p53_res nested lists", XPROC(xdr_o_p53_res), sizeof(o_p53_res),
+                 Wire().present(true).present(true).present(false).str36("g2").present(false)
+                     .str36("g1").present(true).present(true).present(false).str11("m2")
+                     .str11("m1").boolean(true)});
+    a.push_back({"o_p114_res v1 2 nodes, link last", XPROC(xdr_o_p114_res), sizeof(o_p114_res),
+                 [] {
+                     Wire w;
+                     w.u32(1);
+                     for (int i = 0; i < 13; ++i)
+                         w.u32(0);
+                     w.present(true).str11("a").i32(1).i32(2).present(true).str11("b").i32(3)
+                         .i32(4).present(false);
+                     return w.i32(0).i32(0).boolean(false).boolean(false);
+                 }()});
+    a.push_back({"xb_item_array 2 items", XPROC(xdr_xb_item_array), sizeof(xb_item_array),
+                 Wire().u32(2).i32(1).i32(2).i32(3).str(64, "a").str(64, "b")
+                     .i32(4).i32(5).i32(6).str(64, "c").str(64, "d")});
+    a.push_back({"xb_string_rec", XPROC(xdr_xb_string_rec), sizeof(xb_string_rec),
+                 Wire().blob("hello").i32(1).i32(2)});
+    a.push_back({"xa_text_list 2 lines", XPROC(xdr_xa_text_list), sizeof(xa_text_list),
+                 Wire().i16(1).i32(2).i32(3).present(true).present(true).present(false)
+                     .str(101, "two").str(101, "one")});
     return a;
 }
 
