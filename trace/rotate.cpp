@@ -400,7 +400,10 @@ void Rotate::WritePending()
     while (Pending) {
         PendingBlock *block = Pending;
         Pending = block->next;
-        Disk::PutBlock(block->data, block->length);
+        // More was held back than one file takes: move on to a new file rather than drop it.
+        if (Disk::PutBlock(block->data, block->length) == 1 && IsTraceRotating() && LinkPath &&
+            RotateFile() == 0)
+            Disk::PutBlock(block->data, block->length);
         free(block->data);
         free(block);
     }
@@ -428,7 +431,12 @@ void Rotate::RotateNow()
     if (report)
         Trace(kSource, __LINE__, 0, "RotateNow: RotateFlag not found\n");
     DoRotate();
-    SetRotateFlag(0);
+    // Blocks queued after DoRotate wrote the pending ones, but before the flag is cleared, would
+    // stay behind newer blocks: write them and clear the flag in one step under both locks.
+    std::lock_guard<std::recursive_mutex> flags(FlagLock);
+    std::lock_guard<std::recursive_mutex> file(FileLock);
+    WritePending();
+    RotateFlag = 0;
 }
 
 int Rotate::PutString(const char *text)

@@ -1,0 +1,167 @@
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <atomic>
+#include <dirent.h>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "rotatethread.h"
+#include "testsupport.h"
+#include "tracetest.h"
+
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+namespace {
+
+class ThreadsTest : public tracetest::TraceTest {
+protected:
+    std::vector<std::string> Files(const std::string &prefix)
+    {
+        std::vector<std::string> names;
+        DIR *d = opendir(dir.path().c_str());
+        while (dirent *e = readdir(d)) {
+            std::string n = e->d_name;
+            if (n.compare(0, prefix.size(), prefix) == 0)
+                names.push_back(n);
+        }
+        closedir(d);
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    void Old(const std::string &name, int64_t offset)
+    {
+        std::string path = dir.file(name);
+        WriteFile(path, "x\n");
+        timespec times[2];
+        times[0].tv_sec = times[1].tv_sec = clock.Seconds() - 30 * 86400 - offset;
+        times[0].tv_nsec = times[1].tv_nsec = 0;
+        ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    }
+    TempDir dir{"tracethreads"};
+};
+
+TEST_F(ThreadsTest, OpenAndCloseTwice)
+{
+    for (int cycle = 0; cycle < 2; ++cycle) {
+        std::string name = "cycle" + std::to_string(cycle);
+        int passes = RotateThreadPasses();
+        ASSERT_EQ(TraceOpen(dir.path().c_str(), name.c_str(), nullptr, 5, 1), 0) << cycle;
+        // The rotation thread runs its first pass (aging) at once.
+        EXPECT_GT(WaitRotateThreadPasses(passes + 1, 20000), passes) << cycle;
+        EXPECT_EQ(GetRotateCount(), 1);
+        Trace("t", 1, 1, "inside %d\n", cycle);
+        TraceClose();
+        EXPECT_EQ(TraceGetObject(), nullptr);
+        EXPECT_EQ(GetRotateCount(), 0);
+        EXPECT_EQ(IsRotateThreadStopped(), 1);
+        std::string text = ReadFile(dir.file(name));
+        EXPECT_NE(text.find("inside " + std::to_string(cycle) + "\n"), std::string::npos);
+        EXPECT_NE(text.find("A: trace closed\n"), std::string::npos);
+        Fallback();
+        Trace("t", 2, 1, "after close\n");
+        EXPECT_NE(Fallback().find("after close"), std::string::npos);
+        ResetTraceParams();
+    }
+}
+
+TEST_F(ThreadsTest, MinFilesChangeWakesAging)
+{
+    WriteFile(dir.file("trace.cfg"), "TraceMinFiles=0\n");
+    for (int i = 0; i < 8; ++i)
+        Old("w-old" + std::to_string(i) + ".log", i);
+    ASSERT_EQ(TraceOpen(dir.path().c_str(), "w", nullptr, 5, 1), 0);
+    int passes = WaitRotateThreadPasses(RotateThreadPasses() + 1, 20000);
+    EXPECT_EQ(Files("w-old").size(), 8u);
+    SetTraceMinfiles(5);
+    WaitRotateThreadPasses(passes + 1, 20000);
+    // The dated file and the four newest old ones stay.
+    EXPECT_EQ(Files("w-old").size(), 4u);
+    TraceClose();
+}
+
+TEST_F(ThreadsTest, ConfigThreadRereads)
+{
+    WriteFile(dir.file("trace.cfg"), "TraceLevel=D\n");
+    StartTraceConfigThread(dir.path().c_str());
+    for (int i = 0; i < 2000 && GetTraceLevel() != 2; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(GetTraceLevel(), 2);
+    StopTraceConfigThread();
+    EXPECT_EQ(IsTraceConfigStopped(), 1);
+    // A second start after a stop runs again.
+    WriteFile(dir.file("trace.cfg"), "TraceLevel=C\n");
+    StartTraceConfigThread(dir.path().c_str());
+    for (int i = 0; i < 2000 && GetTraceLevel() != 3; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(GetTraceLevel(), 3);
+    StopTraceConfigThread();
+}
+
+// Several writers fill a small trace file while a second registered object makes every rotation
+// go through the rotation thread, and another thread keeps changing settings and waking it. No
+// line may be lost, duplicated or reordered, and no lock may be taken out of order.
+TEST_F(ThreadsTest, WritersAndRotationThread)
+{
+    WriteFile(dir.file("trace.cfg"), "TraceFilesize=10240\nTraceRollMode=rollsize\nTraceMinFiles=1000\n");
+    ASSERT_EQ(TraceOpen(dir.path().c_str(), "t", nullptr, 5, 1), 0);
+    Rotate *data = CreateRotateData(dir.path().c_str(), "data", "bin", 0, 0, nullptr);
+    ASSERT_NE(data, nullptr);
+    ASSERT_EQ(GetRotateCount(), 2);
+
+    const int writers = 4;
+    const int perWriter = 300;
+    std::atomic<bool> done{false};
+    std::thread settings([&] {
+        int i = 0;
+        while (!done.load()) {
+            SetTraceMinfiles(1000 + (i++ % 2));
+            WakeRotateThread();
+            std::this_thread::yield();
+        }
+    });
+    std::vector<std::thread> threads;
+    for (int w = 0; w < writers; ++w) {
+        threads.emplace_back([&, w] {
+            for (int i = 0; i < perWriter; ++i) {
+                clock.Advance(1);
+                Trace("w", w, 1, "writer %d line %05d\n", w, i);
+            }
+        });
+    }
+    for (std::thread &t : threads)
+        t.join();
+    done.store(true);
+    settings.join();
+    TraceClose();
+    data->Close();
+    delete data;
+
+    std::vector<int> next(writers, 0);
+    int rotated = 0;
+    for (const std::string &file : Files("t-")) {
+        for (const std::string &line : tracetest::Lines(ReadFile(dir.file(file)))) {
+            size_t at = line.find("writer ");
+            if (at == std::string::npos) {
+                rotated += line.find("trace rotate") != std::string::npos;
+                continue;
+            }
+            int w = -1, n = -1;
+            ASSERT_EQ(sscanf(line.c_str() + at, "writer %d line %d", &w, &n), 2) << line;
+            ASSERT_GE(w, 0);
+            ASSERT_LT(w, writers);
+            EXPECT_EQ(n, next[w]) << file << ": " << line;
+            next[w] = n + 1;
+        }
+    }
+    for (int w = 0; w < writers; ++w)
+        EXPECT_EQ(next[w], perWriter) << w;
+    EXPECT_GE(rotated, 3);
+}
+
+}  // namespace
