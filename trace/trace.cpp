@@ -188,38 +188,39 @@ int TraceSetHeader(const char *text)
     return gTraceObject ? gTraceObject->SetHeader(text) : 3;
 }
 
-void TraceSetPrintSettings(int flag)
+namespace {
+
+// Hands a setting to the installed object: 3 without one, else 0.
+template <typename Setter>
+int SetOnObject(Setter setter)
 {
     std::lock_guard<std::recursive_mutex> lock(gTraceLock);
-    if (gTraceObject)
-        gTraceObject->SetPrintSettings(flag);
+    if (!gTraceObject)
+        return 3;
+    setter(gTraceObject);
+    return 0;
+}
+
+}  // namespace
+
+void TraceSetPrintSettings(int flag)
+{
+    SetOnObject([flag](Disk *object) { object->SetPrintSettings(flag); });
 }
 
 int TraceSetOpenCallback(TraceCallback callback)
 {
-    std::lock_guard<std::recursive_mutex> lock(gTraceLock);
-    if (!gTraceObject)
-        return 3;
-    gTraceObject->SetOpenCallback(callback);
-    return 0;
+    return SetOnObject([callback](Disk *object) { object->SetOpenCallback(callback); });
 }
 
 int TraceSetRotateCallback(TraceCallback callback)
 {
-    std::lock_guard<std::recursive_mutex> lock(gTraceLock);
-    if (!gTraceObject)
-        return 3;
-    gTraceObject->SetRotateCallback(callback);
-    return 0;
+    return SetOnObject([callback](Disk *object) { object->SetRotateCallback(callback); });
 }
 
 int TraceSetErrorCallback(DiskErrorCallback callback)
 {
-    std::lock_guard<std::recursive_mutex> lock(gTraceLock);
-    if (!gTraceObject)
-        return 3;
-    gTraceObject->SetErrorCallback(callback);
-    return 0;
+    return SetOnObject([callback](Disk *object) { object->SetErrorCallback(callback); });
 }
 
 uint32_t TraceGetSize()

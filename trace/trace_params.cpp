@@ -168,18 +168,28 @@ int GetTraceRollmode() { return ReadParam(gRollmode); }
 const char *GetTraceRollmodeName() { return kRollmodeNames[GetTraceRollmode() ? 1 : 0]; }
 int IsTraceRolldate() { return GetTraceRollmode() == kTraceRollmodeDate; }
 
+namespace {
+
+// Index of the name in a two-name table (without regard to case); null or empty gives the
+// default silently, another name the default with "unknown <what> %s, set to %s\n".
+int NamedValue(const char *name, const char *const names[2], int fallback, const char *what)
+{
+    if (!name || !*name)
+        return fallback;
+    // The default's name is compared first, as the names have always been checked.
+    for (int i : {fallback, 1 - fallback}) {
+        if (strcasecmp(name, names[i]) == 0)
+            return i;
+    }
+    Trace(kSource, __LINE__, 0, "unknown %s %s, set to %s\n", what, name, names[fallback]);
+    return fallback;
+}
+
+}  // namespace
+
 void SetTraceRollmode(const char *name)
 {
-    int mode = kTraceRollmodeDate;
-    if (name && *name) {
-        if (strcasecmp(name, "rolldate") == 0) {
-            mode = kTraceRollmodeDate;
-        } else if (strcasecmp(name, "rollsize") == 0) {
-            mode = kTraceRollmodeSize;
-        } else {
-            Trace(kSource, __LINE__, 0, "unknown rollmode %s, set to %s\n", name, "rolldate");
-        }
-    }
+    int mode = NamedValue(name, kRollmodeNames, kTraceRollmodeDate, "rollmode");
     if (SwapParam(gRollmode, mode))
         Trace(kSource, __LINE__, -1, "rollmode %s\n", kRollmodeNames[mode]);
 }
@@ -190,16 +200,7 @@ int IsTraceDatetime() { return GetTraceStamptype() == kTraceStampDatetime; }
 
 void SetTraceStamptype(const char *name)
 {
-    int type = kTraceStampDatetime;
-    if (name && *name) {
-        if (strcasecmp(name, "datetime") == 0) {
-            type = kTraceStampDatetime;
-        } else if (strcasecmp(name, "detailedtime") == 0) {
-            type = kTraceStampDetailed;
-        } else {
-            Trace(kSource, __LINE__, 0, "unknown stamptype %s, set to %s\n", name, "datetime");
-        }
-    }
+    int type = NamedValue(name, kStampNames, kTraceStampDatetime, "stamptype");
     if (SwapParam(gStamptype, type))
         Trace(kSource, __LINE__, -1, "stamptype %s\n", kStampNames[type]);
 }
