@@ -45,7 +45,9 @@ int Disk::PutBlock(const void *data, uint32_t length)
         return 3;
     }
     if (!File) {
-        fprintf(Console, "Disk::PutBlock: no filehandle!\n");
+        if (!Reported)
+            fprintf(Console, "Disk::PutBlock: no filehandle!\n");
+        Reported = true;
         return 3;
     }
     if (length == 0)
@@ -80,9 +82,15 @@ int Disk::PutBlock(const void *data, uint32_t length)
         fseek(File, 0, SEEK_END);
     Size += static_cast<uint32_t>(fwrite(data, 1, length, File));
     int failed = fflush(File) != 0 || ferror(File);
-    if (failed)
+    if (failed) {
+        if (!Reported)
+            fprintf(Console, "Disk::PutBlock: write error %s\n", strerror(errno));
+        Reported = true;
         clearerr(File);
-    return failed ? 1 : 0;
+        return 1;
+    }
+    Reported = false;
+    return 0;
 }
 
 int Disk::SetHeader(const char *) { return 3; }
@@ -115,6 +123,7 @@ int Disk::OpenWithMode(const char *path, const char *mode, int append, const cha
         return 7;
     }
     File = file;
+    Reported = false;
     SysStatInfo info;
     if (SysStat(path, &info) == 0) {
         Size = static_cast<uint32_t>(info.size);

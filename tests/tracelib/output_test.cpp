@@ -316,6 +316,8 @@ TEST_F(DiskTest, FailedOpenHasNoStream)
     EXPECT_EQ(disk.Open(dir.file("no/such").c_str(), 0, 0, 0), 7);
     EXPECT_EQ(disk.File, nullptr);
     EXPECT_EQ(disk.PutString("x"), 3);
+    EXPECT_EQ(disk.PutString("y"), 3);
+    // Reported once, not for every line.
     EXPECT_EQ(Console(), "Disk::Open(" + dir.file("no/such") + ") No such file or directory\n"
                          "Disk::PutBlock: no filehandle!\n");
     disk.Close();
@@ -401,6 +403,7 @@ TEST_F(DiskTest, WriteErrorIsReported)
     ASSERT_EQ(disk.Open("/dev/full", 1, 0, 0), 0);
     EXPECT_EQ(disk.PutString("x\n"), 1);
     EXPECT_EQ(disk.PutString("y\n"), 1);
+    EXPECT_EQ(Console(), "Disk::PutBlock: write error No space left on device\n");
 }
 
 }  // namespace
