@@ -333,6 +333,41 @@ TEST_F(RotateTest, GlobalRequestNotices)
     EXPECT_NE(old, r->Current);
 }
 
+TEST_F(RotateTest, FailedReopenIsReportedOnceAndRecovers)
+{
+    std::string sub = dir.file("sub");
+    ASSERT_EQ(mkdir(sub.c_str(), 0700), 0);
+    Rotate *r = CreateRotate(sub.c_str(), "f", nullptr, 1, 0, 0, nullptr);
+    ASSERT_NE(r, nullptr);
+    objects.push_back(r);
+    std::string first = r->Current;
+    // The directory goes away under the open file.
+    ASSERT_EQ(unlink(first.c_str()), 0);
+    ASSERT_EQ(unlink((sub + "/f").c_str()), 0);
+    ASSERT_EQ(unlink((sub + "/trace.cfg").c_str()), 0);
+    ASSERT_EQ(rmdir(sub.c_str()), 0);
+    testing::internal::CaptureStdout();
+    clock.Advance(1);
+    r->DoRotate();
+    EXPECT_EQ(r->PutString("lost 1\n"), 3);
+    EXPECT_EQ(r->PutString("lost 2\n"), 3);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("Disk::ReOpen(" + sub + "/f-20261208-094502.log) No such file or directory\n"),
+              std::string::npos) << out;
+    size_t once = out.find("Disk::PutBlock: no filehandle!\n");
+    EXPECT_NE(once, std::string::npos) << out;
+    EXPECT_EQ(out.find("Disk::PutBlock: no filehandle!\n", once + 1), std::string::npos) << out;
+
+    // A later rotation that succeeds writes to the new file again.
+    ASSERT_EQ(mkdir(sub.c_str(), 0700), 0);
+    clock.Advance(1);
+    testing::internal::CaptureStdout();
+    r->DoRotate();
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(r->PutString("back\n"), 0);
+    EXPECT_NE(ReadFile(r->Current).find("back\n"), std::string::npos);
+}
+
 TEST(AgeList, InsertionOrderAndTies)
 {
     AgeEntry *list = nullptr;
