@@ -200,3 +200,25 @@ TEST_F(ThreadsTest, RotationThreadTracesWhileWritersRequest)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ThreadsTest, DataTraceSwallowsLinesAndTakesBlocks)
+{
+    ASSERT_EQ(TraceOpenData(dir.path().c_str(), "blk", "dat", 5, 1), 0);
+    Disk *object = TraceGetObject();
+    ASSERT_NE(object, nullptr);
+    EXPECT_EQ(object->Blocked, 1);
+    // Trace lines are neither written nor sent to the fallback stream.
+    Trace("t", 1, 1, "not data\n");
+    EXPECT_EQ(Fallback(), "");
+    ASSERT_EQ(TraceWriteBlock("ABCD", 4), 0);
+    ASSERT_EQ(TraceWriteBlock("EFGH", 4), 0);
+    std::string path = static_cast<Rotate *>(object)->Current;
+    EXPECT_EQ(TraceGetSize(), 8u);
+    TraceClose();
+    EXPECT_EQ(ReadFile(path), "ABCDEFGH");
+    EXPECT_EQ(path, dir.file("blk-20261208-094501.dat"));
+}
+
+}  // namespace
