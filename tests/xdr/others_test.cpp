@@ -2,7 +2,7 @@
 // server inside the test program: every stub reaches its own procedure number, and a sample of
 // calls checks what goes on the wire and what comes back for the shapes that only these
 // procedures have (link-last and nested lists, results without a record, interfaces A and B).
-#include "stub_server.h"
+#include "server_fixture.h"
 
 #include "xdr/fieldtext.h"
 #include "xdr/wrappers.h"
@@ -18,32 +18,7 @@ namespace {
 
 using namespace xdrtest;
 
-class OtherStubs : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        rpc_runtime_init();
-        server = StubServer::Get();
-        ASSERT_NE(server, nullptr);
-        server->Reset();
-        alpha.reset(ConnectTo(kAlpha));
-        omega.reset(ConnectTo(kOmega));
-        ASSERT_TRUE(alpha && omega);
-    }
-    Bytes OnlyCall(rpcprog_t prog, rpcproc_t proc)
-    {
-        std::vector<Seen> calls = server->Calls();
-        EXPECT_EQ(calls.size(), 1u);
-        if (calls.size() != 1)
-            return {};
-        EXPECT_EQ(calls[0].prog, prog);
-        EXPECT_EQ(calls[0].proc, proc);
-        return calls[0].args;
-    }
-
-    StubServer *server = nullptr;
-    Client alpha, omega;
-};
+class OtherStubs : public ServerTest {};
 
 // A zeroed argument of any type; a versioned one gets the version of its first arm.
 template <class T>
@@ -59,12 +34,8 @@ T *Arg(int vers)
 
 TEST_F(OtherStubs, ProcedureNumbers)
 {
-    struct Row {
-        rpcprog_t prog;
-        rpcproc_t proc;
-        std::function<void *(CLIENT *)> call;
-    };
-    const Row rows[] = {
+
+    const NumberRow rows[] = {
         {kAlpha, 1, [](CLIENT *c) -> void * { return a_proc1_1(nullptr, c); }},
         {kAlpha, 4, [](CLIENT *c) -> void * { return a_proc4_1(Arg<a_p4_arg>(-1), c); }},
         {kAlpha, 5, [](CLIENT *c) -> void * { return a_proc5_1(Arg<a_p5_arg>(-1), c); }},
@@ -295,16 +266,7 @@ TEST_F(OtherStubs, ProcedureNumbers)
         {kOmega, 114, [](CLIENT *c) -> void * { return o_proc114_1(Arg<int>(-1), c); }},
         {kOmega, 115, [](CLIENT *c) -> void * { return o_proc115_1(nullptr, c); }},
     };
-    for (const Row &row : rows) {
-        SCOPED_TRACE((row.prog == kAlpha ? "alpha " : "omega ") + std::to_string(row.proc));
-        server->Reset();
-        // no answer is set: PROC_UNAVAIL, so every stub gives NULL after sending its call
-        EXPECT_EQ(row.call(row.prog == kAlpha ? alpha.get() : omega.get()), nullptr);
-        std::vector<Seen> calls = server->Calls();
-        ASSERT_EQ(calls.size(), 1u);
-        EXPECT_EQ(calls[0].prog, row.prog);
-        EXPECT_EQ(calls[0].proc, row.proc);
-    }
+    ExpectProcedureNumbers(rows);
 }
 
 TEST_F(OtherStubs, ProcedureWithoutArgumentOrResult)

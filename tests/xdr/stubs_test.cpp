@@ -1,6 +1,6 @@
 // The plain stubs and the re-entrant wrappers against a server on loopback: what goes on the
 // wire for the procedures of the two programs' roads, what comes back, and the failure paths.
-#include "stub_server.h"
+#include "server_fixture.h"
 
 #include "xdr/fieldtext.h"
 #include "xdr/wrappers.h"
@@ -15,33 +15,7 @@ namespace {
 
 using namespace xdrtest;
 
-class Stubs : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        rpc_runtime_init();  // also lets a closed connection give an error, not SIGPIPE
-        server = StubServer::Get();
-        ASSERT_NE(server, nullptr);
-        server->Reset();
-        alpha.reset(ConnectTo(kAlpha));
-        omega.reset(ConnectTo(kOmega));
-        ASSERT_TRUE(alpha && omega);
-    }
-    // The argument bytes of the only call seen.
-    Bytes OnlyCall(rpcprog_t prog, rpcproc_t proc)
-    {
-        std::vector<Seen> calls = server->Calls();
-        EXPECT_EQ(calls.size(), 1u);
-        if (calls.size() != 1)
-            return {};
-        EXPECT_EQ(calls[0].prog, prog);
-        EXPECT_EQ(calls[0].proc, proc);
-        return calls[0].args;
-    }
-
-    StubServer *server = nullptr;
-    Client alpha, omega;
-};
+class Stubs : public ServerTest {};
 
 Wire RouteResV1(std::string_view routeId, int16_t ec)
 {
@@ -354,11 +328,7 @@ TEST_F(Stubs, ConnectionClosedWithoutAnswer)
 // taken from the generated constants).
 TEST_F(Stubs, ProcedureNumbers)
 {
-    struct Row {
-        rpcprog_t prog;
-        rpcproc_t proc;
-        std::function<void *(CLIENT *)> call;
-    };
+
     static char id[11];
     static job_key jk;
     static log_line_rec llr;
@@ -383,7 +353,7 @@ TEST_F(Stubs, ProcedureNumbers)
     static o_tab102_sel s102;
     static o_tab102_del d102;
     static o_key110 k110;
-    const Row rows[] = {
+    const NumberRow rows[] = {
         {kAlpha, 3, [](CLIENT *c) -> void * { return a_create_job_1(id, c); }},
         {kAlpha, 20, [](CLIENT *c) -> void * { return a_get_pages_1(&jk, c); }},
         {kAlpha, 22, [](CLIENT *c) -> void * { return a_put_log_1(&llr, c); }},
@@ -421,15 +391,7 @@ TEST_F(Stubs, ProcedureNumbers)
         {kOmega, 105, [](CLIENT *c) -> void * { return o_del_tab102_1(&d102, c); }},
         {kOmega, 110, [](CLIENT *c) -> void * { return o_proc110_1(&k110, c); }},
     };
-    for (const Row &row : rows) {
-        SCOPED_TRACE((row.prog == kAlpha ? "alpha " : "omega ") + std::to_string(row.proc));
-        server->Reset();
-        EXPECT_EQ(row.call(row.prog == kAlpha ? alpha.get() : omega.get()), nullptr);
-        std::vector<Seen> calls = server->Calls();
-        ASSERT_EQ(calls.size(), 1u);
-        EXPECT_EQ(calls[0].prog, row.prog);
-        EXPECT_EQ(calls[0].proc, row.proc);
-    }
+    ExpectProcedureNumbers(rows);
 }
 
 }  // namespace
