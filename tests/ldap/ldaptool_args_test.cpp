@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -52,10 +53,12 @@ struct Args {
     std::vector<char *> argv;
 };
 
+// The vector stays until the next call: -y keeps the argument itself.
 void Parse(const std::vector<std::string> &words)
 {
-    Args a(words);
-    tool_parse_args(a.argc(), a.argv.data());
+    static std::unique_ptr<Args> last;
+    last = std::make_unique<Args>(words);
+    tool_parse_args(last->argc(), last->argv.data());
 }
 
 // The text as an extended regular expression matching itself.
