@@ -110,6 +110,9 @@ GdResult LdapQuery::re_open(LineNo lineNo)
     s.start_tls_level = startTls;
     s.auth_method = LDAP_AUTH_SIMPLE;
     s.protocol_version = LDAP_VERSION3;
+    // The search's time limit also bounds the connect and the wait for the bind answer.
+    s.nettimeout.tv_sec = timeout > 0 ? timeout : -1;
+    s.nettimeout.tv_usec = 0;
     if (!tool_set_text(&s.uri_list, url) || !tool_set_text(&s.bind_dn, bindDn) ||
         !tool_set_password(bindPassword)) {
         rc = GdLastSystemError();

@@ -2,6 +2,11 @@
 // restart) and a fake server for the retry paths of the search.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <memory>
 #include <vector>
@@ -546,3 +551,27 @@ TEST(LdapQueryRetry, TimeLimitEveryTime)
 }
 
 }  // namespace
+
+// A directory that takes the connection and never answers: the open gives up after the query's
+// time limit instead of waiting for ever.
+TEST(LdapQuerySilentServer, OpenGivesUpAfterTheTimeLimit)
+{
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(fd, 4), 0);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len), 0);
+    const int port = ntohs(a.sin_port);
+
+    LdapQuery q("127.0.0.1", "ldap", port, "", "cn=admin,dc=example,dc=test", "secret", 2, 0);
+    testing::internal::CaptureStderr();
+    GdResult rc = q.LDAPOpenServer(LINE_NONE);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(rc, 0u);
+    EXPECT_NE(err.find("ldap_result"), std::string::npos) << err;
+    close(fd);
+}
