@@ -41,8 +41,8 @@ int GetOpt(int argc, char *const argv[], const char *opts) {
     const char *arg = argv[OptInd];
     char c = arg[position];
     OptOpt = static_cast<unsigned char>(c);
-    const char *spec = (c != ':' && opts) ? strchr(opts, c) : nullptr;
-    if (!spec) {
+    const char *letter = (c != ':' && opts) ? strchr(opts, c) : nullptr;
+    if (!letter) {
         Complain(argv[0], ": unknown option, -", c);
         if (arg[++position] == '\0') {
             ++OptInd;
@@ -50,7 +50,7 @@ int GetOpt(int argc, char *const argv[], const char *opts) {
         }
         return '?';
     }
-    if (spec[1] == ':') {
+    if (letter[1] == ':') {
         if (arg[position + 1] != '\0') {
             OptArg = const_cast<char *>(&arg[position + 1]);
         } else if (++OptInd >= argc) {
