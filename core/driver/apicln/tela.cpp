@@ -166,30 +166,34 @@ GdResult GetDEVEdaID(const UserInfo *user, const char *name, int video, int32_t 
     return rc;
 }
 
+namespace {
+
+// A page property's name into its own buffer: the letter and the extension for IMAP users,
+// else the fixed name.
+const char *PagePropName(char (&buf)[21], const LineIDInfo *info, const char *letter, const char *fixed)
+{
+    if (info->imapUser) {
+        std::snprintf(buf, sizeof buf, "%s%.19s", letter, info->lineId);
+    } else {
+        std::snprintf(buf, sizeof buf, "%s", fixed);
+    }
+    return buf;
+}
+
+}  // namespace
+
 const char *GetGreetingPropName(const LineIDInfo *info, int video)
 {
     static char greeting[21];
     static char videoGreeting[21];
-    char *buf = video ? videoGreeting : greeting;
-    if (info->imapUser) {
-        std::snprintf(buf, 21, "%s%.19s", video ? "A" : "a", info->lineId);
-    } else {
-        std::snprintf(buf, 21, "%s", video ? "VGREETING" : "GREETING");
-    }
-    return buf;
+    return video ? PagePropName(videoGreeting, info, "A", "VGREETING") : PagePropName(greeting, info, "a", "GREETING");
 }
 
 const char *GetGoodbyePropName(const LineIDInfo *info, int video)
 {
     static char goodbye[21];
     static char videoGoodbye[21];
-    char *buf = video ? videoGoodbye : goodbye;
-    if (info->imapUser) {
-        std::snprintf(buf, 21, "%s%.19s", video ? "B" : "b", info->lineId);
-    } else {
-        std::snprintf(buf, 21, "%s", video ? "VGOODBYE" : "GOODBYE");
-    }
-    return buf;
+    return video ? PagePropName(videoGoodbye, info, "B", "VGOODBYE") : PagePropName(goodbye, info, "b", "GOODBYE");
 }
 
 GdResult TelaGetExtensionData(const char *extension, int namesWanted, LineIDInfo *info)
