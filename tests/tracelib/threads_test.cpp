@@ -78,8 +78,13 @@ TEST_F(ThreadsTest, MinFilesChangeWakesAging)
     ASSERT_EQ(TraceOpen(dir.path().c_str(), "w", nullptr, 5, 1), 0);
     int passes = WaitRotateThreadPasses(RotateThreadPasses() + 1, 20000);
     EXPECT_EQ(Files("w-old").size(), 8u);
-    SetTraceMinfiles(5);
-    WaitRotateThreadPasses(passes + 1, 20000);
+    // The pass woken by the change ages the files. A pass already under way may still have read
+    // the old value, and the configuration thread's first reading of trace.cfg may put 0 back
+    // after the change; so the value is set again until a pass has aged.
+    for (int i = 0; i < 50 && Files("w-old").size() != 4u; ++i) {
+        SetTraceMinfiles(5);
+        passes = WaitRotateThreadPasses(passes + 1, 400);
+    }
     // The dated file and the four newest old ones stay.
     EXPECT_EQ(Files("w-old").size(), 4u);
     TraceClose();
@@ -142,9 +147,20 @@ TEST_F(ThreadsTest, WritersAndRotationThread)
     data->Close();
     delete data;
 
+    // Files made within one second carry a count (_1, _2, ... _10): order by stamp, then count.
+    auto order = [](const std::string &name) {
+        size_t dot = name.rfind('.');
+        size_t bar = name.rfind('_', dot);
+        if (bar == std::string::npos)
+            return std::make_pair(name.substr(0, dot), 0);
+        return std::make_pair(name.substr(0, bar), std::stoi(name.substr(bar + 1, dot - bar - 1)));
+    };
+    std::vector<std::string> files = Files("t-");
+    std::sort(files.begin(), files.end(),
+              [&](const std::string &a, const std::string &b) { return order(a) < order(b); });
     std::vector<int> next(writers, 0);
     int rotated = 0;
-    for (const std::string &file : Files("t-")) {
+    for (const std::string &file : files) {
         for (const std::string &line : tracetest::Lines(ReadFile(dir.file(file)))) {
             size_t at = line.find("writer ");
             if (at == std::string::npos) {
