@@ -8,6 +8,13 @@ if(TARGET platform AND TARGET trace)
     ${mailtrack_dir}/exterror.cpp
     ${mailtrack_dir}/gwutils.cpp
     ${mailtrack_dir}/jobfiles.cpp)
+  # Omega record printers and readers, server handles and omega call wrappers, the gateway
+  # utilities of the configuration, and the configuration itself.
+  foreach(source otools.cpp ohandles.cpp gwsetup.cpp gwconfig.cpp)
+    if(EXISTS ${mailtrack_dir}/${source})
+      target_sources(gateway PRIVATE ${mailtrack_dir}/${source})
+    endif()
+  endforeach()
   target_include_directories(gateway PUBLIC ${mailtrack_dir})
   target_link_libraries(gateway PUBLIC platform trace PkgConfig::LDAP)
 endif()
