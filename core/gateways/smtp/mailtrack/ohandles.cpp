@@ -1,0 +1,524 @@
+#include "ohandles.h"
+
+#include <netdb.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "os/hostvars.h"
+#include "timetext.h"
+
+namespace {
+
+constexpr uint32_t kAlphaProgram = 16011967;
+constexpr uint32_t kOmegaProgram = 16011931;
+
+// Status numbers of the wrappers.
+constexpr int kNoOmega = 1;
+constexpr int kNoAlpha = 2;
+constexpr int kNoAnswer = 22;
+constexpr int kBadArgument = 24;
+constexpr int kNotFound = 25;
+constexpr int kOtherVersion = 32;
+constexpr int kRefused = 34;
+
+CLIENT *g_alpha = nullptr;
+CLIENT *g_omega = nullptr;
+
+CLIENT *CreateClient(const char *host, uint32_t program)
+{
+    return tela::clnt_create(host, RpcProgramNumber(program), 1, GetRpcTransport());
+}
+
+// Destroys a client and clears the module variable when it held that client, so that the
+// module never hands out a destroyed client.
+int DestroyOne(CLIENT *client, CLIENT *&module, int none)
+{
+    if (client == nullptr) {
+        if (module == nullptr)
+            return none;
+        client = module;
+    }
+    if (client == module)
+        module = nullptr;
+    CLNT_DESTROY(client);
+    return 0;
+}
+
+// A text cut to the width of its fixed field and terminated.
+template <size_t N>
+void Cut(char (&field)[N], const char *text)
+{
+    BoundedCopy(field, text, static_cast<int16_t>(N - 1));
+}
+
+// A fixed field of an answer into the caller's buffer of N bytes; never reads past the field.
+template <size_t N>
+void CopyOut(char *dst, const char (&field)[N])
+{
+    BoundedCopy(dst, field, static_cast<int16_t>(N - 1));
+}
+
+// The common road of a wrapper: make sure of a client, call the stub, evaluate the answer and
+// free it. No answer forgets the client (when it is the module client) and gives 22.
+template <class Res, class Arg, class Eval>
+int Wrap(CLIENT *client, Res *(*stub)(Arg *, CLIENT *), xdrproc_t resXdr, Arg *arg, Eval eval)
+{
+    int rc = omega_ensure(&client);
+    if (rc != 0)
+        return rc;
+    Res *res = stub(arg, client);
+    if (res == nullptr) {
+        omega_forget(client);
+        return kNoAnswer;
+    }
+    rc = eval(*res);
+    xdr_free(resXdr, reinterpret_cast<char *>(res));
+    return rc;
+}
+
+#define XDR_OF(routine) reinterpret_cast<xdrproc_t>(routine)
+
+int RefusedIfFalse(const bool_t &answer) { return answer ? 0 : kRefused; }
+int Status(const short &answer) { return answer; }
+
+}  // namespace
+
+// ---- client handles -----------------------------------------------------------------------
+
+int alpha_create(CLIENT **slot, const char *host)
+{
+    CLIENT *client;
+    if (host != nullptr && *host != '\0') {
+        if (slot == nullptr)
+            return kBadArgument;
+        client = CreateClient(host, kAlphaProgram);
+    } else {
+        client = CreateClient(GetAlphaHost(), kAlphaProgram);
+    }
+    if (client == nullptr)
+        return kNoAlpha;
+    (slot != nullptr ? *slot : g_alpha) = client;
+    return 0;
+}
+
+int alpha_destroy(CLIENT *client) { return DestroyOne(client, g_alpha, kNoAlpha); }
+
+int alpha_get(CLIENT **slot)
+{
+    if (slot == nullptr)
+        return kBadArgument;
+    if (*slot != nullptr)
+        return 0;
+    int rc = g_alpha == nullptr ? alpha_create(nullptr, nullptr) : 0;
+    *slot = g_alpha;
+    return rc;
+}
+
+void alpha_forget(CLIENT *client)
+{
+    if (client == g_alpha)
+        g_alpha = nullptr;
+}
+
+int omega_create(CLIENT **slot, const char *host)
+{
+    CLIENT *client = CreateClient(host != nullptr && *host != '\0' ? host : GetOmegaHost(), kOmegaProgram);
+    (slot != nullptr ? *slot : g_omega) = client;
+    return client == nullptr ? kNoOmega : 0;
+}
+
+int omega_destroy(CLIENT *client) { return DestroyOne(client, g_omega, kNoOmega); }
+
+int omega_ensure(CLIENT **slot)
+{
+    if (slot == nullptr)
+        return kBadArgument;
+    if (*slot != nullptr)
+        return 0;
+    int rc = g_omega == nullptr ? omega_create(nullptr, "") : 0;
+    *slot = g_omega;
+    return rc;
+}
+
+void omega_forget(CLIENT *client)
+{
+    if (client == g_omega)
+        g_omega = nullptr;
+}
+
+// ---- routes and compatibility -------------------------------------------------------------
+
+int o_apply_route_new(CLIENT *client, const char *lineId, const char *number, char *server, char *user,
+                      char *group)
+{
+    route_req arg{};
+    arg.vers = 0;
+    Cut(arg.route_req_u.v0.line_id, lineId);
+    Cut(arg.route_req_u.v0.aux_id, number);
+    return Wrap(client, o_apply_route_new_1, XDR_OF(xdr_route_res), &arg, [&](const route_res &res) {
+        // The status sits in the arm that came; only a version-0 answer is read further.
+        short ec = res.vers == 0 ? res.route_res_u.v0.ec : res.route_res_u.v1.ec;
+        if (ec != 0)
+            return static_cast<int>(ec);
+        if (res.vers != 0)
+            return kOtherVersion;
+        CopyOut(server, res.route_res_u.v0.server);
+        CopyOut(user, res.route_res_u.v0.user);
+        CopyOut(group, res.route_res_u.v0.group);
+        return 0;
+    });
+}
+
+int o_get_compat(CLIENT *client, int32_t *valid, int32_t *level)
+{
+    return Wrap(client, o_get_compat_1, XDR_OF(xdr_compat_rec), static_cast<void *>(nullptr),
+                [&](const compat_rec &res) {
+                    if (res.valid == 0)
+                        return kOtherVersion;
+                    *valid = res.valid;
+                    *level = res.level;
+                    return 0;
+                });
+}
+
+int o_get_route(CLIENT *client, const char *routeId, route_rec *route)
+{
+    route_key arg{};
+    arg.vers = 0;
+    Cut(arg.route_key_u.v0.route_id, routeId);
+    return Wrap(client, o_get_route_1, XDR_OF(xdr_route_rec_res), &arg, [&](const route_rec_res &res) {
+        if (res.ec != 0)
+            return static_cast<int>(res.ec);
+        if (res.route.vers != 0)
+            return kOtherVersion;
+        *route = res.route;
+        return 0;
+    });
+}
+
+int o_put_route(CLIENT *client, const char *routeId, const char *routeText, const char *lineId, const char *auxId,
+                const char *server, const char *user, const char *group, const char *routeExtra,
+                int32_t routeExtraValue)
+{
+    route_rec arg{};
+    arg.vers = 0;
+    route_rec_v0 &r = arg.route_rec_u.v0;
+    Cut(r.route_id, routeId);
+    Cut(r.route_text, routeText);
+    Cut(r.line_id, lineId);
+    Cut(r.aux_id, auxId);
+    Cut(r.server, server);
+    Cut(r.user, user);
+    Cut(r.group, group);
+    Cut(r.route_extra, routeExtra);
+    r.route_extra_value = routeExtraValue;
+    return Wrap(client, o_put_route_1, XDR_OF(xdr_short), &arg, Status);
+}
+
+// ---- configuration entries ----------------------------------------------------------------
+
+int o_get_config(CLIENT *client, const char *key, char *value)
+{
+    int rc = omega_ensure(&client);
+    if (rc != 0)
+        return rc;
+    value[0] = '\0';
+    str11 arg{};
+    Cut(arg, key);
+    return Wrap(client, o_get_config_1, XDR_OF(xdr_str81), static_cast<sxchar *>(arg), [&](const sxchar &res) {
+        const char *text = &res;  // the stub's str81
+        if (text[0] == '\0')
+            return kNotFound;
+        BoundedCopy(value, text, static_cast<int16_t>(sizeof(str81) - 1));
+        return 0;
+    });
+}
+
+int o_put_config(CLIENT *client, const char *key, const char *value)
+{
+    config_rec arg{};
+    Cut(arg.key, key);
+    Cut(arg.value, value);
+    arg.f3 = FALSE;
+    return Wrap(client, o_put_config_1, XDR_OF(xdr_bool), &arg,
+                [](const bool_t &answer) { return answer ? 0 : kNoAnswer; });
+}
+
+int o_del_config(CLIENT *client, const char *key)
+{
+    str11 arg{};
+    Cut(arg, key);
+    return Wrap(client, o_del_config_1, XDR_OF(xdr_bool), static_cast<sxchar *>(arg),
+                [](const bool_t &answer) { return answer ? 0 : kNotFound; });
+}
+
+// ---- table 7 ------------------------------------------------------------------------------
+
+int o_put_tab7(CLIENT *client, const o_tab7_rec *rec)
+{
+    o_tab7_rec arg = *rec;
+    return Wrap(client, o_put_tab7_1, XDR_OF(xdr_bool), &arg, RefusedIfFalse);
+}
+
+int o_get_tab7(CLIENT *client, const char *id, o_tab7_rec *rec)
+{
+    str11 arg{};
+    Cut(arg, id);
+    return Wrap(client, o_get_tab7_1, XDR_OF(xdr_o_tab7_rec), static_cast<sxchar *>(arg), [&](const o_tab7_rec &res) {
+        if (res.id[0] == '\0')
+            return kNotFound;
+        *rec = res;
+        return 0;
+    });
+}
+
+int o_list_tab7(CLIENT *client, o_tab7_list *list)
+{
+    return Wrap(client, o_list_tab7_1, XDR_OF(xdr_o_tab7_list), static_cast<void *>(nullptr), [&](o_tab7_list &res) {
+        if (res.count == 0)
+            return kNotFound;
+        list->count = res.count;
+        list->first = res.first;
+        res.count = 0;
+        res.first = nullptr;
+        return 0;
+    });
+}
+
+int o_del_tab7(CLIENT *client, const char *id)
+{
+    str11 arg{};
+    Cut(arg, id);
+    return Wrap(client, o_del_tab7_1, XDR_OF(xdr_bool), static_cast<sxchar *>(arg), RefusedIfFalse);
+}
+
+// ---- table 11 -----------------------------------------------------------------------------
+
+int o_put_tab11(CLIENT *client, const o_tab11_rec *rec)
+{
+    o_tab11_rec arg = *rec;
+    return Wrap(client, o_put_tab11_1, XDR_OF(xdr_bool), &arg, RefusedIfFalse);
+}
+
+int o_get_tab11(CLIENT *client, const char *id, o_tab11_rec *rec)
+{
+    str11 arg{};
+    Cut(arg, id);
+    return Wrap(client, o_get_tab11_1, XDR_OF(xdr_o_tab11_rec), static_cast<sxchar *>(arg),
+                [&](const o_tab11_rec &res) {
+                    if (res.id[0] == '\0')
+                        return kNotFound;
+                    *rec = res;
+                    return 0;
+                });
+}
+
+int o_list_tab11(CLIENT *client, int32_t selector, o_tab11_list *list)
+{
+    int arg = selector;
+    return Wrap(client, o_list_tab11_1, XDR_OF(xdr_o_tab11_list), &arg, [&](o_tab11_list &res) {
+        if (res.count == 0)
+            return kNotFound;
+        list->count = res.count;
+        list->first = res.first;
+        res.count = 0;
+        res.first = nullptr;
+        return 0;
+    });
+}
+
+int o_del_tab11(CLIENT *client, const char *id)
+{
+    str11 arg{};
+    Cut(arg, id);
+    return Wrap(client, o_del_tab11_1, XDR_OF(xdr_bool), static_cast<sxchar *>(arg), RefusedIfFalse);
+}
+
+// ---- table 102 and procedure 110 ----------------------------------------------------------
+
+int o_put_tab102(CLIENT *client, const o_tab102_rec *rec)
+{
+    if (rec->vers != 0)
+        return kBadArgument;
+    o_tab102_rec arg = *rec;
+    return Wrap(client, o_put_tab102_1, XDR_OF(xdr_short), &arg, Status);
+}
+
+int o_get_tab102(CLIENT *client, const char *id, o_tab102_rec *rec)
+{
+    o_tab102_key arg{};
+    arg.vers = 0;
+    Cut(arg.o_tab102_key_u.v0.id, id);
+    return Wrap(client, o_get_tab102_1, XDR_OF(xdr_o_tab102_res), &arg, [&](const o_tab102_res &res) {
+        if (res.ec != 0)
+            return static_cast<int>(res.ec);
+        if (res.entry.vers != 0)
+            return kOtherVersion;
+        *rec = res.entry;
+        return 0;
+    });
+}
+
+int o_list_tab102(CLIENT *client, int32_t selector, o_tab102_list *list)
+{
+    o_tab102_sel arg{};
+    arg.vers = 0;
+    arg.o_tab102_sel_u.v0.f1 = selector;
+    return Wrap(client, o_list_tab102_1, XDR_OF(xdr_o_tab102_list), &arg, [&](o_tab102_list &res) {
+        if (res.ec != 0)
+            return static_cast<int>(res.ec);
+        // An answer without records has no first record to look at: empty, like tables 7 and 11.
+        if (res.first == nullptr)
+            return kNotFound;
+        if (res.first->entry.vers != 0)
+            return kOtherVersion;
+        list->count = res.count;
+        list->first = res.first;
+        list->ec = res.ec;
+        res.count = 0;
+        res.first = nullptr;
+        return 0;
+    });
+}
+
+int o_del_tab102(CLIENT *client, const char *id)
+{
+    o_tab102_del arg{};
+    arg.vers = 0;
+    Cut(arg.o_tab102_del_u.v0.id, id);
+    return Wrap(client, o_del_tab102_1, XDR_OF(xdr_short), &arg, Status);
+}
+
+int o_proc110(CLIENT *client, const char *id)
+{
+    o_key110 arg{};
+    arg.vers = 0;
+    Cut(arg.o_key110_u.v0.f1, id);
+    return Wrap(client, o_proc110_1, XDR_OF(xdr_short), &arg, Status);
+}
+
+// ---- lists handed out ---------------------------------------------------------------------
+
+void o_free_tab7_list(o_tab7_list *list)
+{
+    xdr_free(XDR_OF(xdr_o_tab7_list), reinterpret_cast<char *>(list));
+    list->count = 0;
+}
+
+void o_free_tab11_list(o_tab11_list *list)
+{
+    xdr_free(XDR_OF(xdr_o_tab11_list), reinterpret_cast<char *>(list));
+    list->count = 0;
+}
+
+void o_free_tab102_list(o_tab102_list *list)
+{
+    xdr_free(XDR_OF(xdr_o_tab102_list), reinterpret_cast<char *>(list));
+    list->count = 0;
+}
+
+// ---- instance entry -----------------------------------------------------------------------
+
+int smtp_o_config(CLIENT **slot, int instance, char *host, char *user)
+{
+    if (slot != nullptr && *slot != nullptr) {
+        char key[16];
+        if (instance < 0)
+            std::snprintf(key, sizeof key, "SMTPnative");
+        else
+            std::snprintf(key, sizeof key, "SMTP%d", instance);
+        char value[81];
+        int rc = o_get_config(*slot, key, value);
+        int result = 0;
+        if (rc == kNotFound) {
+            std::fprintf(stderr, "%s not configured ...\n", key);
+        } else if (rc == kNoAnswer) {
+            std::fprintf(stderr, "invalid omega client handle\n");
+            omega_destroy(*slot);
+            *slot = nullptr;
+        } else if (rc != 0) {
+            std::fprintf(stderr, "o_get_config %s returns EC=%d\n", key, rc);
+        } else {
+            result = 1;
+            if (const char *at = std::strchr(value, '@')) {
+                BoundedCopy(user, value, static_cast<int16_t>(std::min<ptrdiff_t>(at - value, 10)));
+                BoundedCopy(host, at + 1, 35);
+            } else if (instance < 0) {
+                GetEnvCopy("SG_USER", 10, user);
+                GetEnvCopy("ALPHAHOST", 35, host);
+            } else {
+                result = 0;
+            }
+        }
+        if (result == 1)
+            return 1;
+    }
+    host[0] = '\0';
+    user[0] = '\0';
+    return 0;
+}
+
+// ---- two-level list -----------------------------------------------------------------------
+
+int pair_list_add(pair_key_node **head, const char *key, const char *value)
+{
+    char k[sizeof(pair_key_node::key)];
+    char v[sizeof(pair_value_node::value)];
+    Cut(k, key);
+    Cut(v, value);
+    pair_key_node *node = *head;
+    while (node != nullptr && std::strcmp(node->key, k) != 0)
+        node = node->next;
+    if (node == nullptr) {
+        // Zero-filled nodes; out of memory throws std::bad_alloc and leaves the list as it was.
+        auto added = std::make_unique<pair_key_node>();
+        std::memcpy(added->key, k, sizeof k);
+        added->values = new pair_value_node{};
+        std::memcpy(added->values->value, v, sizeof v);
+        added->next = *head;
+        *head = added.release();
+        return 1;
+    }
+    for (pair_value_node *n = node->values; n != nullptr; n = n->next)
+        if (std::strcmp(n->value, v) == 0)
+            return 0;
+    auto *added = new pair_value_node{};
+    std::memcpy(added->value, v, sizeof v);
+    added->next = node->values;
+    node->values = added;
+    return 1;
+}
+
+void pair_list_free(pair_key_node **head)
+{
+    while (*head != nullptr) {
+        pair_key_node *node = *head;
+        *head = node->next;
+        while (node->values != nullptr) {
+            pair_value_node *v = node->values;
+            node->values = v->next;
+            delete v;
+        }
+        delete node;
+    }
+}
+
+// ---- host check ---------------------------------------------------------------------------
+
+bool host_resolves(const char *host)
+{
+    if (host == nullptr)
+        return false;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *found = nullptr;
+    if (getaddrinfo(host, nullptr, &hints, &found) != 0)
+        return false;
+    freeaddrinfo(found);
+    return true;
+}
