@@ -147,6 +147,26 @@ template <typename Arm> int read_tab102_fields(FILE *s, Arm *a, int width19) {
            frdline_lu(s, &a->f33);
 }
 
+// The first six fields that tables 58 and 67 share: five texts and three bytes.
+template <typename Rec> void print_tab58_head(Columns &c, const Rec &r) {
+    c.text(r.id);
+    c.text(r.f2);
+    c.text(r.f3);
+    c.text(r.f4);
+    c.text(r.f5);
+    for (char byte : r.f6)
+        c.hx2(byte);
+}
+
+template <typename Rec> int read_tab58_head(FILE *s, Rec *r) {
+    if (!(text(s, r->id) && text(s, r->f2) && text(s, r->f3) && text(s, r->f4) && text(s, r->f5)))
+        return 0;
+    for (char &byte : r->f6)
+        if (!frdline_byte(s, &byte))
+            return 0;
+    return 1;
+}
+
 // The version line of a versioned record.
 int read_version(FILE *stream, int *version) {
     uint16_t value = 0;
@@ -293,13 +313,7 @@ void print_o_tab67_rec(FILE *stream, const o_tab67_rec *r, const char *separator
     if (stream == nullptr || r == nullptr)
         return;
     Columns c(stream, separator);
-    c.text(r->id);
-    c.text(r->f2);
-    c.text(r->f3);
-    c.text(r->f4);
-    c.text(r->f5);
-    for (char byte : r->f6)
-        c.hx2(byte);
+    print_tab58_head(c, *r);
     c.number("%2d", r->f7);
     for (const auto &field : r->f8)
         c.text(field);
@@ -339,13 +353,7 @@ void print_o_tab58_rec(FILE *stream, const o_tab58_rec *r, const char *separator
     if (stream == nullptr || r == nullptr)
         return;
     Columns c(stream, separator);
-    c.text(r->id);
-    c.text(r->f2);
-    c.text(r->f3);
-    c.text(r->f4);
-    c.text(r->f5);
-    for (char byte : r->f6)
-        c.hx2(byte);
+    print_tab58_head(c, *r);
     c.end();
 }
 
@@ -443,12 +451,7 @@ int read_o_tab15_rec(FILE *s, o_tab15_rec *r) {
 int read_o_tab67_rec(FILE *s, o_tab67_rec *r) {
     if (s == nullptr || r == nullptr)
         return 0;
-    if (!(text(s, r->id) && text(s, r->f2) && text(s, r->f3) && text(s, r->f4) && text(s, r->f5)))
-        return 0;
-    for (char &byte : r->f6)
-        if (!frdline_byte(s, &byte))
-            return 0;
-    if (!frdline_hu(s, &r->f7))
+    if (!read_tab58_head(s, r) || !frdline_hu(s, &r->f7))
         return 0;
     for (auto &field : r->f8)
         if (!text(s, field))
@@ -471,12 +474,7 @@ int read_o_tab72_rec(FILE *s, o_tab72_rec *r) {
 int read_o_tab58_rec(FILE *s, o_tab58_rec *r) {
     if (s == nullptr || r == nullptr)
         return 0;
-    if (!(text(s, r->id) && text(s, r->f2) && text(s, r->f3) && text(s, r->f4) && text(s, r->f5)))
-        return 0;
-    for (char &byte : r->f6)
-        if (!frdline_byte(s, &byte))
-            return 0;
-    return 1;
+    return read_tab58_head(s, r);
 }
 
 int read_o_tab62_rec(FILE *s, o_tab62_rec *r) {
