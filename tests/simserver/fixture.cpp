@@ -3,6 +3,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 namespace simserver {
 namespace {
@@ -188,6 +189,15 @@ Fault ReadFault(const json &j) {
     return f;
 }
 
+// A table record: an object whose "id" is a text (empty when missing).
+json ReadTableRecord(const json &j) {
+    if (!j.is_object()) throw std::runtime_error("a table record must be an object");
+    json r = j;
+    if (!r.contains("id")) r["id"] = "";
+    if (!r["id"].is_string()) throw std::runtime_error("a table record's id must be a text");
+    return r;
+}
+
 template <typename T, typename Fn>
 void ReadList(const json &j, const char *name, std::vector<T> &out, Fn read) {
     if (!j.contains(name)) return;
@@ -221,6 +231,9 @@ bool ParseFixture(const std::string &text, Fixture &out, std::string &error) {
         if (j.contains("config"))
             for (auto &[k, v] : j["config"].items()) f.config[ToLatin9(k)] = ToLatin9(v.get<std::string>());
         ReadList(j, "faults", f.faults, ReadFault);
+        ReadList(j, "tab7", f.tab7, ReadTableRecord);
+        ReadList(j, "tab11", f.tab11, ReadTableRecord);
+        ReadList(j, "tab102", f.tab102, ReadTableRecord);
     } catch (const std::exception &e) {
         error = std::string("fixture: ") + e.what();
         return false;

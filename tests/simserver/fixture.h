@@ -112,7 +112,11 @@ struct Fixture {
     std::vector<SendRecord> sendRecords;
     std::vector<TxLog> logs;
     std::map<std::string, std::string> texts;   // alpha 73: key -> text
-    std::map<std::string, std::string> config;  // omega 49: key -> value
+    std::map<std::string, std::string> config;  // omega 48-50: key -> value
+    // Omega tables 7, 11 and 102: one object per record, its fields by name (texts in UTF-8);
+    // "id" is the key, a table-102 record also has its "version" (0 by default). The put and
+    // delete procedures change these lists (and `config`, `routes`) until the next reload.
+    std::vector<nlohmann::json> tab7, tab11, tab102;
     std::vector<Fault> faults;
 
     const Route *FindRoute(const std::string &lineId) const;

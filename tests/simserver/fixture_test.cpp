@@ -59,6 +59,8 @@ TEST(SimFixture, RefusesBadFiles) {
         "{\"compat\": ",
         R"({"jobs": [{"user": "u", "pages": [{"variants": {"1": {"hex": "zz"}}}]}]})",
         R"({"jobs": [{"user": "u", "pages": [{"variants": {"x": {"size": 1}}}]}]})",
+        R"({"tab7": [1]})",            // a table record is an object
+        R"({"tab102": [{"id": 5}]})",  // whose id is a text
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         Fixture f;

@@ -410,6 +410,347 @@ void AnswerSRec(CallContext &ctx, const void *arg, void *res) {
     ctx.note["version"] = s->version;
 }
 
+// ---- omega configuration entries (omega 48, 50)
+
+void DescribeConfigRec(const void *arg, json &out) {
+    auto *q = static_cast<const config_rec *>(arg);
+    out["key"] = LOGFIELD(q->key);
+    out["value"] = LOGFIELD(q->value);
+    out["f3"] = q->f3 != 0;
+}
+
+// Stores the entry unless the fault makes the answer false.
+void AnswerPutConfig(CallContext &ctx, const void *arg, void *res) {
+    auto *q = static_cast<const config_rec *>(arg);
+    bool ok = Status(ctx, 1) != 0;
+    if (ok) ctx.fixture.config[FIELD(q->key)] = FIELD(q->value);
+    *static_cast<bool_t *>(res) = ok;
+    ctx.note["stored"] = ok;
+}
+
+// True when the entry was there (and is removed), false otherwise.
+void AnswerDelConfig(CallContext &ctx, const void *arg, void *res) {
+    auto it = ctx.fixture.config.find(GetFixed(static_cast<const char *>(arg), sizeof(str11)));
+    bool found = it != ctx.fixture.config.end();
+    bool ok = Status(ctx, found ? 1 : 0) != 0;
+    if (ok && found) ctx.fixture.config.erase(it);
+    *static_cast<bool_t *>(res) = ok;
+    ctx.note["found"] = found;
+}
+
+// ---- omega tables 7, 11 and 102 (omega 7-14, 102-105, 110)
+
+// The fields of the table records in wire order: T for a text, N for a number.
+#define TAB7_FIELDS(T, N) T(id) T(f2) N(f3) N(f4) N(f5) N(f6)
+#define TAB11_FIELDS(T, N)                                                                                    \
+    T(id) T(f2) T(f3) T(f4) N(f5) T(f6) T(f7) N(f8) T(f9) N(f10) N(f11) T(f12) T(f13) T(f14) N(f15) T(f16) \
+        N(f17) T(f18)
+#define TAB102_FIELDS(T, N)                                                                                   \
+    T(id) T(f2) T(f3) T(f4) N(f5) T(f6) T(f7) N(f8) T(f9) T(f10) N(f11) T(f12) T(f13) T(f14) N(f15) N(f16) \
+        N(f17) N(f18) T(f19) N(f20) T(f21) T(f22) T(f23) T(f24) N(f25) N(f26) N(f27) T(f28) T(f29) T(f30)   \
+            T(f31) N(f32) N(f33)
+
+#define D_T(f) out[#f] = LOGFIELD(r.f);
+#define D_N(f) out[#f] = r.f;
+#define F_T(f) SetText(r.f, sizeof(r.f), j, #f, fault);
+#define F_N(f) SetNum(r.f, j, #f);
+
+void DescribeTab7(const o_tab7_rec &r, json &out) { TAB7_FIELDS(D_T, D_N) }
+void FillTab7(o_tab7_rec &r, const json &j, const Fault *fault) { TAB7_FIELDS(F_T, F_N) }
+void DescribeTab11(const o_tab11_rec &r, json &out) { TAB11_FIELDS(D_T, D_N) }
+void FillTab11(o_tab11_rec &r, const json &j, const Fault *fault) { TAB11_FIELDS(F_T, F_N) }
+
+void DescribeTab102(const o_tab102_rec &rec, json &out) {
+    out["version"] = rec.vers;
+    if (rec.vers == 0) {
+        const o_tab102_v0 &r = rec.o_tab102_rec_u.v0;
+        TAB102_FIELDS(D_T, D_N)
+    } else {
+        const o_tab102_v1 &r = rec.o_tab102_rec_u.v1;
+        TAB102_FIELDS(D_T, D_N)
+        D_T(f34)
+    }
+}
+
+void FillTab102(o_tab102_rec &rec, const json &j, const Fault *fault) {
+    rec.vers = j.value("version", 0) == 0 ? 0 : 1;  // only the two arms can go out
+    if (rec.vers == 0) {
+        o_tab102_v0 &r = rec.o_tab102_rec_u.v0;
+        TAB102_FIELDS(F_T, F_N)
+    } else {
+        o_tab102_v1 &r = rec.o_tab102_rec_u.v1;
+        TAB102_FIELDS(F_T, F_N)
+        F_T(f34)
+    }
+}
+
+#undef D_T
+#undef D_N
+#undef F_T
+#undef F_N
+
+void DescribeTab7Rec(const void *arg, json &out) { DescribeTab7(*static_cast<const o_tab7_rec *>(arg), out); }
+void DescribeTab11Rec(const void *arg, json &out) { DescribeTab11(*static_cast<const o_tab11_rec *>(arg), out); }
+void DescribeTab102Rec(const void *arg, json &out) { DescribeTab102(*static_cast<const o_tab102_rec *>(arg), out); }
+
+std::vector<json> &Table(Fixture &f, int table) { return table == 7 ? f.tab7 : table == 11 ? f.tab11 : f.tab102; }
+
+// The row of a table with this id (as the log shows it), or end().
+std::vector<json>::iterator FindRow(std::vector<json> &t, const std::string &id) {
+    return std::find_if(t.begin(), t.end(), [&](const json &r) { return r.value("id", "") == id; });
+}
+
+// Replaces the row with the same id, or appends the record.
+void StoreRow(std::vector<json> &t, const json &record) {
+    auto it = FindRow(t, record.value("id", ""));
+    if (it != t.end())
+        *it = record;
+    else
+        t.push_back(record);
+}
+
+// A put of tables 7 and 11: true and stored, unless the fault makes the answer false.
+template <int TableNo, typename Rec, void (*Describe)(const Rec &, json &)>
+void AnswerPutBool(CallContext &ctx, const void *arg, void *res) {
+    bool ok = Status(ctx, 1) != 0;
+    if (ok) {
+        json record;
+        Describe(*static_cast<const Rec *>(arg), record);
+        StoreRow(Table(ctx.fixture, TableNo), record);
+    }
+    *static_cast<bool_t *>(res) = ok;
+    ctx.note["stored"] = ok;
+}
+
+// A delete of tables 7 and 11: true when the row was there (and is removed).
+template <int TableNo>
+void AnswerDelBool(CallContext &ctx, const void *arg, void *res) {
+    auto &t = Table(ctx.fixture, TableNo);
+    auto it = FindRow(t, LogText(static_cast<const char *>(arg), sizeof(str11)));
+    bool found = it != t.end();
+    bool ok = Status(ctx, found ? 1 : 0) != 0;
+    if (ok && found) t.erase(it);
+    *static_cast<bool_t *>(res) = ok;
+    ctx.note["found"] = found;
+}
+
+// A get of tables 7 and 11: the record, or an empty one (empty id) when there is none.
+template <int TableNo, typename Rec, void (*Fill)(Rec &, const json &, const Fault *)>
+void AnswerGetRec(CallContext &ctx, const void *arg, void *res) {
+    auto &t = Table(ctx.fixture, TableNo);
+    auto it = FindRow(t, LogText(static_cast<const char *>(arg), sizeof(str11)));
+    ctx.note["found"] = it != t.end();
+    if (it != t.end()) Fill(*static_cast<Rec *>(res), *it, ctx.fault);
+}
+
+// The rows of a table as a list of nodes in table order; sets `count` to their number.
+template <typename Node, typename Fill>
+Node *MakeNodes(const std::vector<json> &t, int &count, Fill fill) {
+    Node *first = nullptr;
+    Node **tail = &first;
+    for (auto &row : t) {
+        Node *node = Calloc<Node>();
+        fill(node->entry, row);
+        *tail = node;
+        tail = &node->next;
+    }
+    count = static_cast<int>(t.size());
+    return first;
+}
+
+void AnswerListTab7(CallContext &ctx, const void *, void *res) {
+    auto *r = static_cast<o_tab7_list *>(res);
+    r->first = MakeNodes<o_tab7_node>(ctx.fixture.tab7, r->count,
+                                      [&](o_tab7_rec &e, const json &row) { FillTab7(e, row, ctx.fault); });
+    ctx.note["count"] = r->count;
+}
+
+void DescribeSelector(const void *arg, json &out) { out["selector"] = *static_cast<const int *>(arg); }
+
+// The selector is logged only; the whole table is listed.
+void AnswerListTab11(CallContext &ctx, const void *, void *res) {
+    auto *r = static_cast<o_tab11_list *>(res);
+    r->first = MakeNodes<o_tab11_node>(ctx.fixture.tab11, r->count,
+                                       [&](o_tab11_rec &e, const json &row) { FillTab11(e, row, ctx.fault); });
+    ctx.note["count"] = r->count;
+}
+
+// Table 102 stores with a short status: 0, or the fault's status (nothing stored).
+void AnswerPutTab102(CallContext &ctx, const void *arg, void *res) {
+    int ec = Status(ctx, 0);
+    if (ec == 0) {
+        json record;
+        DescribeTab102(*static_cast<const o_tab102_rec *>(arg), record);
+        StoreRow(ctx.fixture.tab102, record);
+    }
+    *static_cast<short *>(res) = static_cast<short>(ec);
+    ctx.note["ec"] = ec;
+}
+
+void DescribeTab102Key(const void *arg, json &out) {
+    auto *q = static_cast<const o_tab102_key *>(arg);
+    out["version"] = q->vers;
+    out["id"] = q->vers == 0 ? LOGFIELD(q->o_tab102_key_u.v0.id) : LOGFIELD(q->o_tab102_key_u.v1.id);
+    if (q->vers == 1) out["f2"] = q->o_tab102_key_u.v1.f2;
+}
+
+// The record in its stored version with ec 0; ec 25 and a zeroed version-0 record when unknown.
+void AnswerGetTab102(CallContext &ctx, const void *arg, void *res) {
+    auto *q = static_cast<const o_tab102_key *>(arg);
+    auto *r = static_cast<o_tab102_res *>(res);
+    std::string id = q->vers == 0 ? LOGFIELD(q->o_tab102_key_u.v0.id) : LOGFIELD(q->o_tab102_key_u.v1.id);
+    auto it = FindRow(ctx.fixture.tab102, id);
+    bool found = it != ctx.fixture.tab102.end();
+    int ec = Status(ctx, found ? 0 : 25);
+    if (found && ec == 0) FillTab102(r->entry, *it, ctx.fault);
+    r->ec = static_cast<short>(ec);
+    ctx.note["found"] = found;
+    ctx.note["ec"] = ec;
+}
+
+void DescribeTab102Sel(const void *arg, json &out) {
+    auto *q = static_cast<const o_tab102_sel *>(arg);
+    out["version"] = q->vers;
+    out["selector"] = q->vers == 0 ? q->o_tab102_sel_u.v0.f1 : q->o_tab102_sel_u.v1.f1;
+}
+
+// Every record with ec 0 (an empty table: count 0 and no node); a fault's status: no records.
+void AnswerListTab102(CallContext &ctx, const void *, void *res) {
+    auto *r = static_cast<o_tab102_list *>(res);
+    int ec = Status(ctx, 0);
+    if (ec == 0)
+        r->first = MakeNodes<o_tab102_node>(ctx.fixture.tab102, r->count,
+                                            [&](o_tab102_rec &e, const json &row) { FillTab102(e, row, ctx.fault); });
+    r->ec = static_cast<short>(ec);
+    ctx.note["count"] = r->count;
+    ctx.note["ec"] = ec;
+}
+
+void DescribeTab102Del(const void *arg, json &out) {
+    auto *q = static_cast<const o_tab102_del *>(arg);
+    out["version"] = q->vers;
+    out["id"] = LOGFIELD(q->o_tab102_del_u.v0.id);
+}
+
+// 0 when the record was there (and is removed), else 25; a fault's status removes nothing.
+void AnswerDelTab102(CallContext &ctx, const void *arg, void *res) {
+    auto *q = static_cast<const o_tab102_del *>(arg);
+    auto it = FindRow(ctx.fixture.tab102, LOGFIELD(q->o_tab102_del_u.v0.id));
+    bool found = it != ctx.fixture.tab102.end();
+    int ec = Status(ctx, found ? 0 : 25);
+    if (ec == 0 && found) ctx.fixture.tab102.erase(it);
+    *static_cast<short *>(res) = static_cast<short>(ec);
+    ctx.note["found"] = found;
+    ctx.note["ec"] = ec;
+}
+
+void DescribeKey110(const void *arg, json &out) {
+    auto *q = static_cast<const o_key110 *>(arg);
+    out["version"] = q->vers;
+    out["id"] = LOGFIELD(q->o_key110_u.v0.f1);
+}
+
+// A plain short answer: 0 unless the fault names the status.
+void AnswerShortZero(CallContext &ctx, const void *, void *res) {
+    int ec = Status(ctx, 0);
+    *static_cast<short *>(res) = static_cast<short>(ec);
+    ctx.note["ec"] = ec;
+}
+
+// ---- stored routes (omega 91, 92): the `routes` of the fixture by route id
+
+void DescribeRouteRec(const void *arg, json &out) {
+    auto *q = static_cast<const route_rec *>(arg);
+    out["version"] = q->vers;
+    auto fields = [&](const auto &r) {
+        out["route_id"] = LOGFIELD(r.route_id);
+        out["route_text"] = LOGFIELD(r.route_text);
+        out["line_id"] = LOGFIELD(r.line_id);
+        out["aux_id"] = LOGFIELD(r.aux_id);
+        out["server"] = LOGFIELD(r.server);
+        out["user"] = LOGFIELD(r.user);
+        out["group"] = LOGFIELD(r.group);
+        out["route_extra"] = LOGFIELD(r.route_extra);
+        out["route_extra_value"] = r.route_extra_value;
+    };
+    if (q->vers == 0)
+        fields(q->route_rec_u.v0);
+    else
+        fields(q->route_rec_u.v1);
+}
+
+// Stores the route (applied from then on to its line id) with status 0, unless the fault names
+// another status.
+void AnswerPutRoute(CallContext &ctx, const void *arg, void *res) {
+    auto *q = static_cast<const route_rec *>(arg);
+    int ec = Status(ctx, 0);
+    if (ec == 0) {
+        Route route;
+        auto fields = [&](const auto &r) {
+            route.routeId = FIELD(r.route_id);
+            route.routeText = FIELD(r.route_text);
+            route.lineId = route.routeLineId = FIELD(r.line_id);
+            route.auxId = FIELD(r.aux_id);
+            route.server = FIELD(r.server);
+            route.user = FIELD(r.user);
+            route.group = FIELD(r.group);
+            route.routeExtra = FIELD(r.route_extra);
+            route.routeExtraValue = r.route_extra_value;
+        };
+        if (q->vers == 0)
+            fields(q->route_rec_u.v0);
+        else
+            fields(q->route_rec_u.v1);
+        auto &routes = ctx.fixture.routes;
+        auto it = std::find_if(routes.begin(), routes.end(), [&](const Route &r) { return r.routeId == route.routeId; });
+        if (it != routes.end())
+            *it = route;
+        else
+            routes.push_back(route);
+    }
+    *static_cast<short *>(res) = static_cast<short>(ec);
+    ctx.note["ec"] = ec;
+}
+
+void DescribeRouteKey(const void *arg, json &out) {
+    auto *q = static_cast<const route_key *>(arg);
+    out["version"] = q->vers;
+    out["route_id"] = q->vers == 0 ? LOGFIELD(q->route_key_u.v0.route_id) : LOGFIELD(q->route_key_u.v1.route_id);
+}
+
+// The route with that route id in version 0 (or the route's reply_version), ec 0; ec 25 and a
+// zeroed version-0 route when there is none.
+void AnswerGetRoute(CallContext &ctx, const void *arg, void *res) {
+    auto *q = static_cast<const route_key *>(arg);
+    auto *r = static_cast<route_rec_res *>(res);
+    std::string id = q->vers == 0 ? FIELD(q->route_key_u.v0.route_id) : FIELD(q->route_key_u.v1.route_id);
+    auto &routes = ctx.fixture.routes;
+    auto it = std::find_if(routes.begin(), routes.end(), [&](const Route &x) { return x.routeId == id; });
+    bool found = it != routes.end();
+    int ec = Status(ctx, found ? 0 : 25);
+    r->ec = static_cast<short>(ec);
+    ctx.note["found"] = found;
+    ctx.note["ec"] = ec;
+    if (!found || ec != 0) return;
+    r->route.vers = it->replyVersion ? *it->replyVersion : 0;
+    auto fill = [&](auto &v) {
+        PUT(v.route_id, it->routeId);
+        PUT(v.route_text, it->routeText);
+        PUT(v.line_id, it->routeLineId);
+        PUT(v.aux_id, it->auxId);
+        PUT(v.server, it->server);
+        PUT(v.user, it->user);
+        PUT(v.group, it->group);
+        PUT(v.route_extra, it->routeExtra);
+        v.route_extra_value = it->routeExtraValue;
+    };
+    if (r->route.vers == 0)
+        fill(r->route.route_rec_u.v0);
+    else
+        fill(r->route.route_rec_u.v1);
+    ctx.note["version"] = r->route.vers;
+}
+
 // clang-format off
 const ProcEntry kAlpha[] = {
     {3,   "a_create_job",      XP(xdr_str11),           sizeof(str11),           XP(xdr_int),             sizeof(int),             DescribeCreateJob,  AnswerCreateJob},
@@ -430,10 +771,27 @@ const ProcEntry kAlpha[] = {
 };
 
 const ProcEntry kOmega[] = {
+    {7,   "o_put_tab7",        XP(xdr_o_tab7_rec),      sizeof(o_tab7_rec),      XP(xdr_bool),            sizeof(bool_t),          DescribeTab7Rec,    AnswerPutBool<7, o_tab7_rec, DescribeTab7>},
+    {8,   "o_get_tab7",        XP(xdr_str11),           sizeof(str11),           XP(xdr_o_tab7_rec),      sizeof(o_tab7_rec),      DescribeStr11,      AnswerGetRec<7, o_tab7_rec, FillTab7>},
+    {9,   "o_list_tab7",       XP(XdrVoid),            0,                       XP(xdr_o_tab7_list),     sizeof(o_tab7_list),     nullptr,            AnswerListTab7},
+    {10,  "o_del_tab7",        XP(xdr_str11),           sizeof(str11),           XP(xdr_bool),            sizeof(bool_t),          DescribeStr11,      AnswerDelBool<7>},
+    {11,  "o_put_tab11",       XP(xdr_o_tab11_rec),     sizeof(o_tab11_rec),     XP(xdr_bool),            sizeof(bool_t),          DescribeTab11Rec,   AnswerPutBool<11, o_tab11_rec, DescribeTab11>},
+    {12,  "o_get_tab11",       XP(xdr_str11),           sizeof(str11),           XP(xdr_o_tab11_rec),     sizeof(o_tab11_rec),     DescribeStr11,      AnswerGetRec<11, o_tab11_rec, FillTab11>},
+    {13,  "o_list_tab11",      XP(xdr_int),             sizeof(int),             XP(xdr_o_tab11_list),    sizeof(o_tab11_list),    DescribeSelector,   AnswerListTab11},
+    {14,  "o_del_tab11",       XP(xdr_str11),           sizeof(str11),           XP(xdr_bool),            sizeof(bool_t),          DescribeStr11,      AnswerDelBool<11>},
     {32,  "o_get_group",       XP(xdr_str11),           sizeof(str11),           XP(xdr_group_rec),       sizeof(group_rec),       DescribeStr11,      AnswerOmegaGroup},
+    {48,  "o_put_config",      XP(xdr_config_rec),      sizeof(config_rec),      XP(xdr_bool),            sizeof(bool_t),          DescribeConfigRec,  AnswerPutConfig},
     {49,  "o_get_config",      XP(xdr_str11),           sizeof(str11),           XP(xdr_str81),           sizeof(str81),           DescribeStr11,      AnswerConfig},
+    {50,  "o_del_config",      XP(xdr_str11),           sizeof(str11),           XP(xdr_bool),            sizeof(bool_t),          DescribeStr11,      AnswerDelConfig},
     {71,  "o_get_compat",      XP(XdrVoid),            0,                       XP(xdr_compat_rec),      sizeof(compat_rec),      nullptr,            AnswerOmegaCompat},
+    {91,  "o_put_route",       XP(xdr_route_rec),       sizeof(route_rec),       XP(xdr_short),           sizeof(short),           DescribeRouteRec,   AnswerPutRoute},
+    {92,  "o_get_route",       XP(xdr_route_key),       sizeof(route_key),       XP(xdr_route_rec_res),   sizeof(route_rec_res),   DescribeRouteKey,   AnswerGetRoute},
     {94,  "o_apply_route_new", XP(xdr_route_req),       sizeof(route_req),       XP(xdr_route_res),       sizeof(route_res),       DescribeRouteReq,   AnswerRoute},
+    {102, "o_put_tab102",      XP(xdr_o_tab102_rec),    sizeof(o_tab102_rec),    XP(xdr_short),           sizeof(short),           DescribeTab102Rec,  AnswerPutTab102},
+    {103, "o_get_tab102",      XP(xdr_o_tab102_key),    sizeof(o_tab102_key),    XP(xdr_o_tab102_res),    sizeof(o_tab102_res),    DescribeTab102Key,  AnswerGetTab102},
+    {104, "o_list_tab102",     XP(xdr_o_tab102_sel),    sizeof(o_tab102_sel),    XP(xdr_o_tab102_list),   sizeof(o_tab102_list),   DescribeTab102Sel,  AnswerListTab102},
+    {105, "o_del_tab102",      XP(xdr_o_tab102_del),    sizeof(o_tab102_del),    XP(xdr_short),           sizeof(short),           DescribeTab102Del,  AnswerDelTab102},
+    {110, "o_proc110",         XP(xdr_o_key110),        sizeof(o_key110),        XP(xdr_short),           sizeof(short),           DescribeKey110,     AnswerShortZero},
 };
 // clang-format on
 

@@ -604,3 +604,57 @@ TEST(SimServerSetup, RefusesBadCommandLines) {
 }
 
 }  // namespace
+
+TEST(SimServerTables, OmegaTablesInTheWireForm) {
+    SimServer server;
+    ASSERT_TRUE(server.Start(R"({"tab7": [{"id": "A", "f2": "first", "f3": 3}, {"id": "B", "f6": -6}],
+                                 "tab102": [{"id": "V1", "version": 1, "f34": "x"}]})"))
+        << server.Log();
+    const int port = server.OmegaPort();
+
+    // A get answers the bare record (184 bytes); an unknown id an empty one.
+    rawrpc::Reply r = rawrpc::Call(port, kOmega, 1, 8, rawrpc::Wire().Str("B", 11).data());
+    ASSERT_TRUE(r.received);
+    ASSERT_EQ(r.result.size(), 184u);
+    rawrpc::Reader get(r.result);
+    EXPECT_EQ(get.Str(11), "B");
+    r = rawrpc::Call(port, kOmega, 1, 8, rawrpc::Wire().Str("C", 11).data());
+    ASSERT_EQ(r.result.size(), 184u);
+    EXPECT_EQ(rawrpc::Reader(r.result).Str(11), "");
+
+    // A list: the count, all presence units, then the bodies from the last node to the first.
+    r = rawrpc::Call(port, kOmega, 1, 9, "");
+    ASSERT_TRUE(r.received);
+    ASSERT_EQ(r.result.size(), 4u + 12u + 2 * 184u);
+    rawrpc::Reader list(r.result);
+    EXPECT_EQ(list.I32(), 2);
+    EXPECT_EQ(list.I32(), 1);
+    EXPECT_EQ(list.I32(), 1);
+    EXPECT_EQ(list.I32(), 0);
+    EXPECT_EQ(list.Str(11), "B");
+
+    // Table 102 keeps each record's version: 2440 bytes for version 1, then the status.
+    r = rawrpc::Call(port, kOmega, 1, 103, rawrpc::Wire().I32(0).Str("V1", 11).data());
+    ASSERT_TRUE(r.received);
+    ASSERT_EQ(r.result.size(), 2440u + 4u);
+    EXPECT_EQ(rawrpc::Reader(r.result).I32(), 1);
+
+    // Deleting and listing: an empty table is the count 0, one presence unit 0 and the status 0.
+    r = rawrpc::Call(port, kOmega, 1, 105, rawrpc::Wire().I32(0).Str("V1", 11).data());
+    ASSERT_EQ(r.result.size(), 4u);
+    EXPECT_EQ(rawrpc::Reader(r.result).I32(), 0);
+    r = rawrpc::Call(port, kOmega, 1, 105, rawrpc::Wire().I32(0).Str("V1", 11).data());
+    EXPECT_EQ(rawrpc::Reader(r.result).I32(), 25) << "already gone";
+    r = rawrpc::Call(port, kOmega, 1, 104, rawrpc::Wire().I32(0).I32(0).data());
+    ASSERT_TRUE(r.received);
+    EXPECT_EQ(rawrpc::Hex(r.result), "000000000000000000000000");
+
+    // A store changes what later reads see, until the fixture is read again.
+    r = rawrpc::Call(port, kOmega, 1, 10, rawrpc::Wire().Str("A", 11).data());
+    EXPECT_EQ(rawrpc::Reader(r.result).I32(), 1);
+    r = rawrpc::Call(port, kOmega, 1, 10, rawrpc::Wire().Str("A", 11).data());
+    EXPECT_EQ(rawrpc::Reader(r.result).I32(), 0);
+    ASSERT_TRUE(server.Reload(R"({"tab7": [{"id": "A"}]})"));
+    r = rawrpc::Call(port, kOmega, 1, 10, rawrpc::Wire().Str("A", 11).data());
+    EXPECT_EQ(rawrpc::Reader(r.result).I32(), 1);
+}

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "os/hostvars.h"
+#include "otools.h"
 #include "timetext.h"
 
 namespace {
@@ -342,6 +343,8 @@ int o_del_tab11(CLIENT *client, const char *id)
 
 int o_put_tab102(CLIENT *client, const o_tab102_rec *rec)
 {
+    if (GetDebugLevel() >= 5)
+        print_o_tab102_rec(stderr, rec, " ");
     if (rec->vers != 0)
         return kBadArgument;
     o_tab102_rec arg = *rec;
