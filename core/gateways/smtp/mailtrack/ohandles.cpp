@@ -257,19 +257,32 @@ int o_del_config(CLIENT *client, const char *key)
                 [](const bool_t &answer) { return answer ? 0 : kNotFound; });
 }
 
-// ---- table 7 ------------------------------------------------------------------------------
+// ---- tables 7 and 11 ----------------------------------------------------------------------
 
-int o_put_tab7(CLIENT *client, const o_tab7_rec *rec)
+namespace {
+
+// Store and delete answer a bool: false is a refusal.
+template <class Rec>
+int PutAsGiven(CLIENT *client, bool_t *(*stub)(Rec *, CLIENT *), const Rec *rec)
 {
-    o_tab7_rec arg = *rec;
-    return Wrap(client, o_put_tab7_1, XDR_OF(xdr_bool), &arg, RefusedIfFalse);
+    Rec arg = *rec;
+    return Wrap(client, stub, XDR_OF(xdr_bool), &arg, RefusedIfFalse);
 }
 
-int o_get_tab7(CLIENT *client, const char *id, o_tab7_rec *rec)
+int DeleteById(CLIENT *client, bool_t *(*stub)(sxchar *, CLIENT *), const char *id)
 {
     str11 arg{};
     Cut(arg, id);
-    return Wrap(client, o_get_tab7_1, XDR_OF(xdr_o_tab7_rec), static_cast<sxchar *>(arg), [&](const o_tab7_rec &res) {
+    return Wrap(client, stub, XDR_OF(xdr_bool), static_cast<sxchar *>(arg), RefusedIfFalse);
+}
+
+// A fetch answers the bare record; an empty id means there is none.
+template <class Rec>
+int GetById(CLIENT *client, Rec *(*stub)(sxchar *, CLIENT *), xdrproc_t resXdr, const char *id, Rec *rec)
+{
+    str11 arg{};
+    Cut(arg, id);
+    return Wrap(client, stub, resXdr, static_cast<sxchar *>(arg), [&](const Rec &res) {
         if (res.id[0] == '\0')
             return kNotFound;
         *rec = res;
@@ -277,67 +290,51 @@ int o_get_tab7(CLIENT *client, const char *id, o_tab7_rec *rec)
     });
 }
 
+// Moves the count and the nodes of an answer to the caller's list; a count of 0 is empty.
+template <class List>
+int TakeList(List &res, List *list)
+{
+    if (res.count == 0)
+        return kNotFound;
+    list->count = res.count;
+    list->first = res.first;
+    res.count = 0;
+    res.first = nullptr;
+    return 0;
+}
+
+}  // namespace
+
+int o_put_tab7(CLIENT *client, const o_tab7_rec *rec) { return PutAsGiven(client, o_put_tab7_1, rec); }
+
+int o_get_tab7(CLIENT *client, const char *id, o_tab7_rec *rec)
+{
+    return GetById(client, o_get_tab7_1, XDR_OF(xdr_o_tab7_rec), id, rec);
+}
+
 int o_list_tab7(CLIENT *client, o_tab7_list *list)
 {
-    return Wrap(client, o_list_tab7_1, XDR_OF(xdr_o_tab7_list), static_cast<void *>(nullptr), [&](o_tab7_list &res) {
-        if (res.count == 0)
-            return kNotFound;
-        list->count = res.count;
-        list->first = res.first;
-        res.count = 0;
-        res.first = nullptr;
-        return 0;
-    });
+    return Wrap(client, o_list_tab7_1, XDR_OF(xdr_o_tab7_list), static_cast<void *>(nullptr),
+                [&](o_tab7_list &res) { return TakeList(res, list); });
 }
 
-int o_del_tab7(CLIENT *client, const char *id)
-{
-    str11 arg{};
-    Cut(arg, id);
-    return Wrap(client, o_del_tab7_1, XDR_OF(xdr_bool), static_cast<sxchar *>(arg), RefusedIfFalse);
-}
+int o_del_tab7(CLIENT *client, const char *id) { return DeleteById(client, o_del_tab7_1, id); }
 
-// ---- table 11 -----------------------------------------------------------------------------
-
-int o_put_tab11(CLIENT *client, const o_tab11_rec *rec)
-{
-    o_tab11_rec arg = *rec;
-    return Wrap(client, o_put_tab11_1, XDR_OF(xdr_bool), &arg, RefusedIfFalse);
-}
+int o_put_tab11(CLIENT *client, const o_tab11_rec *rec) { return PutAsGiven(client, o_put_tab11_1, rec); }
 
 int o_get_tab11(CLIENT *client, const char *id, o_tab11_rec *rec)
 {
-    str11 arg{};
-    Cut(arg, id);
-    return Wrap(client, o_get_tab11_1, XDR_OF(xdr_o_tab11_rec), static_cast<sxchar *>(arg),
-                [&](const o_tab11_rec &res) {
-                    if (res.id[0] == '\0')
-                        return kNotFound;
-                    *rec = res;
-                    return 0;
-                });
+    return GetById(client, o_get_tab11_1, XDR_OF(xdr_o_tab11_rec), id, rec);
 }
 
 int o_list_tab11(CLIENT *client, int32_t selector, o_tab11_list *list)
 {
     int arg = selector;
-    return Wrap(client, o_list_tab11_1, XDR_OF(xdr_o_tab11_list), &arg, [&](o_tab11_list &res) {
-        if (res.count == 0)
-            return kNotFound;
-        list->count = res.count;
-        list->first = res.first;
-        res.count = 0;
-        res.first = nullptr;
-        return 0;
-    });
+    return Wrap(client, o_list_tab11_1, XDR_OF(xdr_o_tab11_list), &arg,
+                [&](o_tab11_list &res) { return TakeList(res, list); });
 }
 
-int o_del_tab11(CLIENT *client, const char *id)
-{
-    str11 arg{};
-    Cut(arg, id);
-    return Wrap(client, o_del_tab11_1, XDR_OF(xdr_bool), static_cast<sxchar *>(arg), RefusedIfFalse);
-}
+int o_del_tab11(CLIENT *client, const char *id) { return DeleteById(client, o_del_tab11_1, id); }
 
 // ---- table 102 and procedure 110 ----------------------------------------------------------
 
