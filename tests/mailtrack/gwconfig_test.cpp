@@ -13,6 +13,7 @@
 
 #include "gwconfig.h"
 #include "gwsetup.h"
+#include "gwtracecapture.h"
 #include "testsupport.h"
 #include "trace.h"
 #include "trace_params.h"
@@ -20,43 +21,6 @@
 using testsupport::TempDir;
 
 namespace {
-
-// Collects the trace lines written while it lives (no trace object is installed in these
-// tests, so every line goes to the fallback stream).
-class TraceCapture {
-public:
-    static constexpr int kKeepLevel = -99;
-
-    // level: the trace level while capturing, restored afterwards; kKeepLevel leaves it alone.
-    explicit TraceCapture(int level = 3) : file_(tmpfile()), level_(level == kKeepLevel ? kKeepLevel : GetTraceLevel())
-    {
-        TraceSetFallbackStream(file_);
-        if (level != kKeepLevel)
-            SetTraceLevel(level);
-    }
-    ~TraceCapture()
-    {
-        TraceSetFallbackStream(nullptr);
-        if (level_ != kKeepLevel)
-            SetTraceLevel(level_);
-        fclose(file_);
-    }
-    std::string Text()
-    {
-        fflush(file_);
-        std::string text;
-        rewind(file_);
-        char buffer[4096];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, file_)) > 0)
-            text.append(buffer, n);
-        return text;
-    }
-
-private:
-    FILE *file_;
-    int level_;
-};
 
 int Lower(unsigned char c)
 {

@@ -14,6 +14,7 @@
 
 #include "gwconfig.h"
 #include "gwsetup.h"
+#include "gwtracecapture.h"
 #include "os/hostvars.h"
 #include "rpcrt/rpcrt.h"
 #include "simserver.h"
@@ -29,36 +30,6 @@ using testsupport::TempDir;
 namespace {
 
 const char kDeadHost[] = "127.0.0.9";
-
-class TraceCapture {
-public:
-    explicit TraceCapture(int level = 3) : file_(tmpfile()), level_(GetTraceLevel())
-    {
-        TraceSetFallbackStream(file_);
-        SetTraceLevel(level);
-    }
-    ~TraceCapture()
-    {
-        TraceSetFallbackStream(nullptr);
-        SetTraceLevel(level_);
-        fclose(file_);
-    }
-    std::string Text()
-    {
-        fflush(file_);
-        std::string text;
-        rewind(file_);
-        char buffer[4096];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, file_)) > 0)
-            text.append(buffer, n);
-        return text;
-    }
-
-private:
-    FILE *file_;
-    int level_;
-};
 
 size_t Count(const std::string &text, const std::string &part)
 {

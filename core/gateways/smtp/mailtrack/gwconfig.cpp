@@ -376,7 +376,7 @@ namespace {
 constexpr int kNumberTextSize = 32;
 
 // GetVal into a short buffer, with the getters' own message on failure.
-ErrorCode GetShort(const char *user, const char *key, const char *defaultValue, char *buffer)
+ErrorCode GetNumberText(const char *user, const char *key, const char *defaultValue, char *buffer)
 {
     ErrorCode rc = GetVal(user, key, defaultValue, buffer, kNumberTextSize);
     if (rc != 0)
@@ -391,7 +391,7 @@ ErrorCode GetStr(const char *user, const char *key, int32_t defaultValue, int32_
     char text[kNumberTextSize];
     snprintf(text, sizeof text, "%d", defaultValue);
     char buffer[kNumberTextSize];
-    if (ErrorCode rc = GetShort(user, key, text, buffer))
+    if (ErrorCode rc = GetNumberText(user, key, text, buffer))
         return rc;
     ScanInt32(buffer, out);
     return 0;
@@ -402,7 +402,7 @@ ErrorCode GetStr(const char *user, const char *key, long defaultValue, long *out
     char text[kNumberTextSize];
     snprintf(text, sizeof text, "%ld", defaultValue);
     char buffer[kNumberTextSize];
-    if (ErrorCode rc = GetShort(user, key, text, buffer))
+    if (ErrorCode rc = GetNumberText(user, key, text, buffer))
         return rc;
     int32_t number = 0;
     if (ScanInt32(buffer, &number))
@@ -413,7 +413,7 @@ ErrorCode GetStr(const char *user, const char *key, long defaultValue, long *out
 ErrorCode GetStr(const char *user, const char *key, const char *defaultValue, MediaType *out)
 {
     char buffer[kNumberTextSize];
-    if (ErrorCode rc = GetShort(user, key, defaultValue, buffer))
+    if (ErrorCode rc = GetNumberText(user, key, defaultValue, buffer))
         return rc;
     *out = MediaCode(buffer);
     return 0;
