@@ -345,6 +345,13 @@ TEST_F(GatewayConfig, PutValStoresOnAlphaAndInTheWorkRecord)
     EXPECT_EQ(calls[2].args["value"], std::string(80, 'v'));
     EXPECT_EQ(calls[3].args["key"], "SG_NOPE");  // stored before the key was looked at
 
+    // What was stored on alpha reads back under the same spelling, the key cut to 10.
+    char back[100];
+    EXPECT_EQ(GetVal("cfguser", "sg_tsi", "d", back, sizeof back), 0u);
+    EXPECT_STREQ(back, "4711");
+    EXPECT_EQ(GetVal("cfguser", "SG_HEADLIN", "d", back, sizeof back), 0u);
+    EXPECT_EQ(std::string(back), std::string(80, 'v'));
+
     ResetAlphaClientCache();
     UseAlpha(kDeadHost);
     EXPECT_EQ(PutVal("SG_TSI", "99"), EC_GW | 3);

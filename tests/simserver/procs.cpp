@@ -144,6 +144,23 @@ void DescribeUsrconfRec(const void *arg, json &out) {
     out["value"] = LOGFIELD(q->value);
 }
 
+// Stores the property (an empty value unsets it) until the fixture is read again, unless the
+// fault makes the answer false.
+void AnswerPutUsrconf(CallContext &ctx, const void *arg, void *res) {
+    auto *q = static_cast<const usrconf_rec *>(arg);
+    bool ok = Status(ctx, 1) != 0;
+    if (ok) {
+        std::pair<std::string, std::string> at{FIELD(q->user), FIELD(q->key)};
+        std::string value = FIELD(q->value);
+        if (value.empty())
+            ctx.fixture.properties.erase(at);
+        else
+            ctx.fixture.properties[at] = Property{value, 0};
+        ctx.note["stored"] = true;
+    }
+    *static_cast<bool_t *>(res) = ok;
+}
+
 // ---- user and group records (alpha 35, alpha 150, omega 32)
 
 void DescribeUserKey(const void *arg, json &out) {
@@ -763,7 +780,7 @@ const ProcEntry kAlpha[] = {
     {73,  "a_get_text",        XP(xdr_text_req),        sizeof(text_req),        XP(xdr_blob),            sizeof(blob),            DescribeTextReq,    AnswerText},
     {75,  "a_get_compat",      XP(XdrVoid),            0,                       XP(xdr_compat_rec),      sizeof(compat_rec),      nullptr,            AnswerAlphaCompat},
     {105, "a_get_usrconf",     XP(xdr_usrconf_key),     sizeof(usrconf_key),     XP(xdr_str81),           sizeof(str81),           DescribeUsrconfKey, AnswerUsrconf},
-    {106, "a_put_usrconf",     XP(xdr_usrconf_rec),     sizeof(usrconf_rec),     XP(xdr_bool),            sizeof(bool_t),          DescribeUsrconfRec, AnswerTrue},
+    {106, "a_put_usrconf",     XP(xdr_usrconf_rec),     sizeof(usrconf_rec),     XP(xdr_bool),            sizeof(bool_t),          DescribeUsrconfRec, AnswerPutUsrconf},
     {117, "a_apply_route_new", XP(xdr_route_req),       sizeof(route_req),       XP(xdr_route_res),       sizeof(route_res),       DescribeRouteReq,   AnswerRoute},
     {137, "a_get_s_rec_new",   XP(xdr_s_rec_req),       sizeof(s_rec_req),       XP(xdr_s_rec_res),       sizeof(s_rec_res),       DescribeSRecReq,    AnswerSRec},
     {144, "a_get_usrconf_new", XP(xdr_usrconf_new_req), sizeof(usrconf_new_req), XP(xdr_usrconf_new_res), sizeof(usrconf_new_res), DescribeUsrconfNew, AnswerUsrconfNew},
