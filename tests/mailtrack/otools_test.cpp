@@ -2,11 +2,14 @@
 // and a print-then-read round trip over the records that have both.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "otools.h"
 
@@ -185,6 +188,251 @@ TEST(OmegaPrinters, TextColumnsNeverPassTheirWidth) {
     void (*print_p47)(FILE *, const o_p47_item *, const char *) = print_o_tab19_rec;
     void (*print_t19)(FILE *, const o_tab19_rec *, const char *) = print_o_tab19_rec;
     EXPECT_EQ(Printed(print_p47, p47, "/"), Printed(print_t19, t19, "/"));
+}
+
+// Every printer against its format texts: the line a 32-bit C library writes for the format and
+// the record's fields in their order (longs of 32 bits, shorts and bytes widened with their
+// sign, booleans as J or N), with a separator of several characters.
+struct Column {
+    char kind; // 's' text, 'n' number, 'c' boolean
+    std::string text;
+    int32_t number;
+};
+
+// Fills the fields in the order given and keeps each value as a column: texts alternately to
+// their full width and short, numbers negative (where signed, unsigned and hexadecimal columns
+// and the widths of the conversions differ most), bytes alternately above 0x7F.
+struct Recorder {
+    std::vector<Column> columns;
+    int n = 0;
+    template <size_t N> void operator()(char (&field)[N]) {
+        ++n;
+        std::string text = "t" + std::to_string(n) + "-";
+        size_t width = n % 2 ? N - 1 : std::min<size_t>(N - 1, 6);
+        while (text.size() < width)
+            text += static_cast<char>('a' + text.size() % 26);
+        text.resize(width);
+        memset(field, 0, N);
+        memcpy(field, text.data(), text.size());
+        columns.push_back({'s', text, 0});
+    }
+    void operator()(short &v) {
+        ++n;
+        v = static_cast<short>(-n * 101);
+        columns.push_back({'n', "", v});
+    }
+    void operator()(int &v) {
+        ++n;
+        v = -n * (n % 2 ? 1000003 : 7);
+        columns.push_back({'n', "", v});
+    }
+    void operator()(opaque3 &bytes) {
+        for (char &b : bytes) {
+            ++n;
+            b = static_cast<char>(n % 2 ? 0x80 + n : n);
+            columns.push_back({'n', "", static_cast<signed char>(b)});
+        }
+    }
+    void flag(int &v) {
+        ++n;
+        v = n % 2;
+        columns.push_back({'c', "", v});
+    }
+};
+
+// The format applied to the columns; "%s" without a width is the separator.
+std::string Formatted(const std::string &format, const char *separator, const std::vector<Column> &columns) {
+    std::string out;
+    size_t next = 0;
+    for (size_t i = 0; i < format.size();) {
+        if (format[i] != '%') {
+            out += format[i++];
+            continue;
+        }
+        size_t end = format.find_first_of("scdux", i + 1);
+        std::string spec = format.substr(i, end - i + 1);
+        i = end + 1;
+        if (spec == "%s") {
+            out += separator;
+            continue;
+        }
+        if (next >= columns.size()) {
+            ADD_FAILURE() << "more columns in the format than fields: " << spec;
+            break;
+        }
+        const Column &c = columns[next++];
+        char buffer[256];
+        char conversion = spec.back();
+        char kind = conversion == 's' ? 's' : conversion == 'c' ? 'c' : 'n';
+        EXPECT_EQ(c.kind, kind) << "column " << next << " printed as " << spec;
+        if (conversion == 's') {
+            snprintf(buffer, sizeof buffer, spec.c_str(), c.text.c_str());
+        } else if (conversion == 'c') {
+            snprintf(buffer, sizeof buffer, spec.c_str(), c.number ? 'J' : 'N');
+        } else {
+            // A long of the records' platform is 32 bits: the same conversion of an int.
+            std::string spec32;
+            for (char ch : spec)
+                if (ch != 'l')
+                    spec32 += ch;
+            snprintf(buffer, sizeof buffer, spec32.c_str(), c.number);
+        }
+        out += buffer;
+    }
+    EXPECT_EQ(next, columns.size()) << "fields left unprinted";
+    return out;
+}
+
+template <typename Rec, typename Fill, typename Printer>
+void ExpectFormat(const char *name, const std::string &format, Fill fill, Printer print) {
+    auto rec = Zeroed<Rec>();
+    Recorder recorder;
+    fill(rec, recorder);
+    EXPECT_EQ(Printed(print, rec, " | "), Formatted(format, " | ", recorder.columns)) << name;
+}
+
+std::string Repeated(const std::string &text, int times) {
+    std::string out;
+    while (times-- > 0)
+        out += text;
+    return out;
+}
+
+template <typename Arm> void FillTab102Arm(Arm &a, Recorder &f) {
+    f(a.id), f(a.f2), f(a.f3), f(a.f4), f(a.f5), f(a.f6), f(a.f7), f(a.f8), f(a.f9), f(a.f10), f(a.f11);
+    f(a.f12), f(a.f13), f(a.f14), f(a.f15), f(a.f16), f(a.f17), f(a.f18), f(a.f19), f(a.f20), f(a.f21);
+    f(a.f22), f(a.f23), f(a.f24), f(a.f25), f(a.f26), f(a.f27), f(a.f28), f(a.f29), f(a.f30), f(a.f31);
+    f(a.f32), f(a.f33);
+}
+
+template <typename Arm> void FillRouteArm(Arm &a, Recorder &f) {
+    f(a.route_id), f(a.route_text), f(a.line_id), f(a.aux_id), f(a.server), f(a.user), f(a.group);
+    f(a.route_extra), f(a.route_extra_value);
+}
+
+TEST(OmegaPrinters, EveryPrinterFollowsItsFormat) {
+    using P19 = void (*)(FILE *, const o_tab19_rec *, const char *);
+    using P47 = void (*)(FILE *, const o_p47_item *, const char *);
+    ExpectFormat<o_tab19_rec>("tab19", "%-35s%s%-10s%s%-30s\n",
+                              [](o_tab19_rec &r, Recorder &f) { f(r.id), f(r.f2), f(r.f3); },
+                              static_cast<P19>(print_o_tab19_rec));
+    ExpectFormat<o_p47_item>("p47", "%-35s%s%-10s%s%-30s\n",
+                             [](o_p47_item &r, Recorder &f) { f(r.f1), f(r.f2), f(r.f3); },
+                             static_cast<P47>(print_o_tab19_rec));
+    ExpectFormat<o_tab7_rec>("tab7", "%-10s%s%-30s%s%5hu%s%5hu%s%8lx%s%8lx\n",
+                             [](o_tab7_rec &r, Recorder &f) { f(r.id), f(r.f2), f(r.f3), f(r.f4), f(r.f5), f(r.f6); },
+                             print_o_tab7_rec);
+    ExpectFormat<o_tab11_rec>(
+        "tab11",
+        "%-10s%s%-35s%s%-35s%s%-10s%s%5hd%s%-10s%s%-20s%s%8lx%s%-10s%s%8lx%s%8lx%s%-30s%s%-35s%s%-10s%s%5hu%s%-30s%s%"
+        "5hu%s%-80s\n",
+        [](o_tab11_rec &r, Recorder &f) {
+            f(r.id), f(r.f2), f(r.f3), f(r.f4), f(r.f5), f(r.f6), f(r.f7), f(r.f8), f(r.f9), f(r.f10), f(r.f11);
+            f(r.f12), f(r.f13), f(r.f14), f(r.f15), f(r.f16), f(r.f17), f(r.f18);
+        },
+        print_o_tab11_rec);
+    ExpectFormat<o_tab35_rec>("tab35", "%-10s%s%-35s%s%-10s\n",
+                              [](o_tab35_rec &r, Recorder &f) { f(r.id), f(r.f2), f(r.f3); }, print_o_tab35_rec);
+    ExpectFormat<o_tab79_rec>("tab79", "%-80s%s%-10s%s%-15ld\n",
+                              [](o_tab79_rec &r, Recorder &f) { f(r.id), f(r.f2), f(r.f3); }, print_o_tab79_rec);
+    ExpectFormat<o_tab97_rec>("tab97 version 0", "%-10s%s%-80s%s%-10s%s%-15ld\n",
+                              [](o_tab97_rec &r, Recorder &f) {
+                                  r.vers = 0;
+                                  auto &a = r.o_tab97_rec_u.v0;
+                                  f(a.id), f(a.f2), f(a.f3), f(a.f4);
+                              },
+                              print_o_tab97_rec);
+    for (int vers : {1, 5})
+        ExpectFormat<o_tab97_rec>("tab97 other version", "%-10s%s%-80s%s%-20s%s%-15ld\n",
+                                  [vers](o_tab97_rec &r, Recorder &f) {
+                                      r.vers = vers;
+                                      auto &a = r.o_tab97_rec_u.v1;
+                                      f(a.id), f(a.f2), f(a.f3), f(a.f4);
+                                  },
+                                  print_o_tab97_rec);
+    ExpectFormat<o_tab15_rec>(
+        "tab15", "%-10s%s%-30s%s%5hu%s%-35s%s%-80s%s%5hu%s%5hu\n",
+        [](o_tab15_rec &r, Recorder &f) { f(r.id), f(r.f2), f(r.f3), f(r.f4), f(r.f5), f(r.f6), f(r.f7); },
+        print_o_tab15_rec);
+    for (int vers : {0, 3})
+        ExpectFormat<o_tab107_rec>("tab107", "%-5hu%s%-20s%s%-10s%s%-35s%s%-30s%s%c%s%-6d%s%-15ld%s%-15ld\n",
+                                   [vers](o_tab107_rec &r, Recorder &f) {
+                                       r.vers = vers;
+                                       auto &a = r.o_tab107_rec_u.v0;
+                                       f(a.f1), f(a.f2), f(a.f3), f(a.f4), f(a.f5), f.flag(a.f6), f(a.f7), f(a.f8);
+                                       f(a.f9);
+                                   },
+                                   print_o_tab107_rec);
+    ExpectFormat<o_tab38_rec>(
+        "tab38", "%-10s%s%-30s%s%-10s%s%-20s%s%-35s%s%-10s%s%-10s\n",
+        [](o_tab38_rec &r, Recorder &f) { f(r.id), f(r.f2), f(r.f3), f(r.f4), f(r.f5), f(r.f6), f(r.f7); },
+        print_o_tab38_rec);
+    ExpectFormat<route_rec>("route version 0", "%-10s%s%-30s%s%-10s%s%-20s%s%-35s%s%-10s%s%-10s%s%-35s%s%-10ld\n",
+                            [](route_rec &r, Recorder &f) {
+                                r.vers = 0;
+                                FillRouteArm(r.route_rec_u.v0, f);
+                            },
+                            print_route_rec);
+    ExpectFormat<route_rec>("route version 1", "%-10s%s%-30s%s%-20s%s%-20s%s%-35s%s%-10s%s%-10s%s%-35s%s%-10ld\n",
+                            [](route_rec &r, Recorder &f) {
+                                r.vers = 1;
+                                FillRouteArm(r.route_rec_u.v1, f);
+                            },
+                            print_route_rec);
+    ExpectFormat<o_tab67_rec>("tab67",
+                              "%-10s%s%-30s%s%-35s%s%-10s%s%-10s%s%2hx%s%2hx%s%2hx%s%2d%s" +
+                                  Repeated("%-30s%s", 10) + "%-80s%s%-80s\n",
+                              [](o_tab67_rec &r, Recorder &f) {
+                                  f(r.id), f(r.f2), f(r.f3), f(r.f4), f(r.f5), f(r.f6), f(r.f7);
+                                  for (auto &text : r.f8)
+                                      f(text);
+                                  f(r.f9), f(r.f10);
+                              },
+                              print_o_tab67_rec);
+    ExpectFormat<o_tab72_rec>("tab72", "%-10s%s%-10s%s%-30s%s%-20s%s%-30s%s%c%s%5hu\n",
+                              [](o_tab72_rec &r, Recorder &f) {
+                                  f(r.id), f(r.f2), f(r.f3), f(r.f4), f(r.f5), f.flag(r.f6), f(r.f7);
+                              },
+                              print_o_tab72_rec);
+    ExpectFormat<o_tab43_rec>(
+        "tab43", "%-10s%s%-30s%s%-20s%s%-30s%s%c%s%5hu\n",
+        [](o_tab43_rec &r, Recorder &f) { f(r.id), f(r.f2), f(r.f3), f(r.f4), f.flag(r.f5), f(r.f6); },
+        print_o_tab43_rec);
+    ExpectFormat<o_tab58_rec>("tab58", "%-10s%s%-30s%s%-35s%s%-10s%s%-10s%s%2hx%s%2hx%s%2hx\n",
+                              [](o_tab58_rec &r, Recorder &f) { f(r.id), f(r.f2), f(r.f3), f(r.f4), f(r.f5), f(r.f6); },
+                              print_o_tab58_rec);
+    ExpectFormat<o_tab62_rec>("tab62", "%-10s%s%-10s%s%-10s\n",
+                              [](o_tab62_rec &r, Recorder &f) { f(r.f1), f(r.f2), f(r.f3); }, print_o_tab62_rec);
+    ExpectFormat<o_tab23_rec>("tab23", "%-35s\n", [](o_tab23_rec &r, Recorder &f) { f(r.id); }, print_o_tab23_rec);
+    ExpectFormat<o_tab27_rec>("tab27", "%-35s%s%-10s\n", [](o_tab27_rec &r, Recorder &f) { f(r.id), f(r.f2); },
+                              print_o_tab27_rec);
+    ExpectFormat<user_rec>("user", "%-35s%s%-10s%s%-30s%s%-35s%s%-10s%s%c%s%-20s%s%5lu\n",
+                           [](user_rec &r, Recorder &f) {
+                               f(r.server), f(r.user), f(r.name), f(r.f4), f(r.f5), f.flag(r.f6), f(r.f7), f(r.f8);
+                           },
+                           print_user_rec);
+
+    const std::string t102_head = "%-10s%s%-35s%s%-35s%s%-10s%s%5hd%s%-10s%s%-20s%s%8lx%s%-30s%s%-30s%s%8lx%s%-30s%s%-30s%s%-80s%s";
+    const std::string t102_tail = "%-35s%s%-10s%s%5hu%s%5hu%s%8lx%s";
+    ExpectFormat<o_tab102_rec>("tab102 version 0",
+                               "%5hu%s" + t102_head + "%5hu%s%5hu%s%5hu%s%5hu%s%-10s%s%8ld%s%-10s%s%-80s%s" + t102_tail +
+                                   "%-20s%s%-20s%s%-20s%s%-20s%s%8lu%s%8lu" + "\n",
+                               [](o_tab102_rec &r, Recorder &f) {
+                                   r.vers = 0;
+                                   f.columns.push_back({'n', "", 0});
+                                   FillTab102Arm(r.o_tab102_rec_u.v0, f);
+                               },
+                               print_o_tab102_rec);
+    ExpectFormat<o_tab102_rec>("tab102 version 1",
+                               "%5hu%s" + t102_head + "%5hu%s%5hu%s%5hu%s%5hu%s%-20s%s%8ld%s%-10s%s%-80s%s" + t102_tail +
+                                   "%-20s%s%-20s%s%-20s%s%-20s%s%8lu%s%8lu%s%-20s" + "\n",
+                               [](o_tab102_rec &r, Recorder &f) {
+                                   r.vers = 1;
+                                   f.columns.push_back({'n', "", 1});
+                                   FillTab102Arm(r.o_tab102_rec_u.v1, f);
+                                   f(r.o_tab102_rec_u.v1.f34);
+                               },
+                               print_o_tab102_rec);
 }
 
 TEST(OmegaPrinters, AllowedText) {
