@@ -338,6 +338,27 @@ TEST_F(OmegaHandles, WithoutOmegaEveryWrapperGivesOne)
     EXPECT_EQ(o_get_compat(nullptr, &valid, &level), 1);
     EXPECT_EQ(o_apply_route_new(nullptr, "4711", "", server, user, group), 1);
     EXPECT_STREQ(server, "kept");
+    // The version test of a table-102 record comes after the client, as in every wrapper.
+    o_tab102_rec v1 = Tab102("P1", 1);
+    EXPECT_EQ(o_put_tab102(nullptr, &v1), 1);
+    o_tab102_rec v0 = Tab102("P0", 0);
+    EXPECT_EQ(o_put_tab102(nullptr, &v0), 1);
+    o_tab11_rec r11 = Tab11("T");
+    o_tab11_list l11{};
+    o_tab102_list l102{};
+    route_rec route{};
+    EXPECT_EQ(o_del_config(nullptr, "K"), 1);
+    EXPECT_EQ(o_get_tab7(nullptr, "T", &r7), 1);
+    EXPECT_EQ(o_del_tab7(nullptr, "T"), 1);
+    EXPECT_EQ(o_put_tab11(nullptr, &r11), 1);
+    EXPECT_EQ(o_get_tab11(nullptr, "T", &r11), 1);
+    EXPECT_EQ(o_list_tab11(nullptr, 0, &l11), 1);
+    EXPECT_EQ(o_del_tab11(nullptr, "T"), 1);
+    EXPECT_EQ(o_get_tab102(nullptr, "T", &v0), 1);
+    EXPECT_EQ(o_list_tab102(nullptr, 0, &l102), 1);
+    EXPECT_EQ(o_proc110(nullptr, "T"), 1);
+    EXPECT_EQ(o_get_route(nullptr, "R", &route), 1);
+    EXPECT_EQ(o_put_route(nullptr, "R", "t", "l", "a", "s", "u", "g", "e", 0), 1);
     EXPECT_EQ(omega_destroy(nullptr), 1);
     EXPECT_TRUE(Omega().empty());
 }

@@ -340,6 +340,10 @@ int o_del_tab11(CLIENT *client, const char *id) { return DeleteById(client, o_de
 
 int o_put_tab102(CLIENT *client, const o_tab102_rec *rec)
 {
+    // As for every wrapper, no omega client gives 1 before the record is looked at.
+    int rc = omega_ensure(&client);
+    if (rc != 0)
+        return rc;
     if (GetDebugLevel() >= 5)
         print_o_tab102_rec(stderr, rec, " ");
     if (rec->vers != 0)
