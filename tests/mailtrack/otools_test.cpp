@@ -298,7 +298,8 @@ std::string Repeated(const std::string &text, int times) {
     return out;
 }
 
-template <typename Arm> void FillTab102Arm(Arm &a, Recorder &f) {
+// The 33 fields of a table-102 arm in their order.
+template <typename Arm, typename Fill> void FillTab102Arm(Arm &a, Fill &f) {
     f(a.id), f(a.f2), f(a.f3), f(a.f4), f(a.f5), f(a.f6), f(a.f7), f(a.f8), f(a.f9), f(a.f10), f(a.f11);
     f(a.f12), f(a.f13), f(a.f14), f(a.f15), f(a.f16), f(a.f17), f(a.f18), f(a.f19), f(a.f20), f(a.f21);
     f(a.f22), f(a.f23), f(a.f24), f(a.f25), f(a.f26), f(a.f27), f(a.f28), f(a.f29), f(a.f30), f(a.f31);
@@ -627,10 +628,7 @@ std::string RoundTripOf(Fill fill, Printer print, Reader read, const std::string
 }
 
 template <typename Arm> void FillTab102(Arm &a, Filler &f) {
-    f(a.id), f(a.f2), f(a.f3), f(a.f4), f(a.f5), f(a.f6), f(a.f7), f(a.f8), f(a.f9), f(a.f10), f(a.f11);
-    f(a.f12), f(a.f13), f(a.f14), f(a.f15), f(a.f16), f(a.f17), f(a.f18), f(a.f19), f(a.f21), f(a.f22);
-    f(a.f23), f(a.f24), f(a.f25), f(a.f26), f(a.f27), f(a.f28), f(a.f29), f(a.f30), f(a.f31), f(a.f32);
-    f(a.f33);
+    FillTab102Arm(a, f);
     a.f20 = 20; // printed signed, read unsigned: keep it positive
 }
 
