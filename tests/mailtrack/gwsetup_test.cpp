@@ -181,6 +181,29 @@ TEST_F(GatewayConfig, AlphaClientWaitsLongerAfterEachFailure)
     EXPECT_EQ(Count(capture.Text(), failure), tries + 1);
 }
 
+TEST_F(GatewayConfig, ConfigurationTextsComeThroughWhateverClientIsCached)
+{
+    Serve({{"texts", {{"$EC_5:", "quota exceeded"}}}});
+    EXPECT_STREQ(ExtErrorText(EC_CF | 5).Text(), "CF5: $EC_5:");  // nothing registered yet
+
+    // The first call registers the cache even when it fails.
+    UseAlpha(kDeadHost);
+    SetAlphaClientClock(FakeNow);
+    gFakeNow = 1000;
+    {
+        TraceCapture capture(0);
+        EXPECT_EQ(GetAlphaClient(0), nullptr);
+    }
+    EXPECT_STREQ(ExtErrorText(EC_CF | 5).Text(), "CF5: $EC_5:");
+    gFakeNow += 60;
+    UseAlpha(server_->Host().c_str());
+    ASSERT_NE(GetAlphaClient(0), nullptr);
+    EXPECT_STREQ(ExtErrorText(EC_CF | 5).Text(), "CF5: quota exceeded");
+    EXPECT_EQ(Calls("alpha", 73).size(), 1u);
+    DropAlphaClient();
+    EXPECT_STREQ(ExtErrorText(EC_CF | 5).Text(), "CF5: $EC_5:");
+}
+
 TEST_F(GatewayConfig, EmptyAlphaHostTakesTheDefault)
 {
     UseAlpha("");
@@ -309,6 +332,17 @@ TEST_F(GatewayConfig, ReadsReconnectOnceThenFail)
     EXPECT_NE(text.find(":E: a_get_usrconf_1: RPC: "), std::string::npos) << text;
     EXPECT_NE(text.find(":E: GetVal() failed: GW3: "), std::string::npos) << text;
     EXPECT_NE(text.find(":E: GetStr() failed: GW3: "), std::string::npos) << text;
+
+    // A continuation that gets no answer fails the whole read: no half value.
+    Serve({{"properties", {{"cfguser", {{"SG_A", "head"}, {"SG_A0", "tail"}}}}},
+           {"faults", {{{"prog", "alpha"}, {"proc", 105}, {"match", {{"key", "SG_A0"}}}, {"close", true}}}}});
+    char part[CONFIG_VALUE_SIZE] = "keep";
+    EXPECT_EQ(GetVal("cfguser", "SG_A", "d", part, sizeof part), EC_GW | 3);
+    EXPECT_STREQ(part, "keep");
+    std::vector<SimRequest> tries = Calls("alpha", 105);
+    ASSERT_EQ(tries.size(), 3u);  // the key, then key0 twice: once more after the reconnect
+    EXPECT_EQ(tries[1].args["key"], "SG_A0");
+    EXPECT_EQ(tries[2].args["key"], "SG_A0");
 
     // No server at all.
     ResetAlphaClientCache();
