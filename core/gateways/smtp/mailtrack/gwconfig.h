@@ -186,9 +186,9 @@ ErrorCode PutConf(ConfigRecord *record, const char *key, const char *value, int 
 
 // Loads the work record once from omega and alpha and publishes it. 0 when loaded, GW 6 without
 // FAXROOT, GW 3 when omega or alpha cannot be reached, GW 0 for a bad CF_SMINST or an instance
-// omega does not configure, else the code of the first failing read. Once a load got past
-// FAXROOT and the instance (whether it then succeeded or not), later calls only republish the
-// work record and return what that load returned; the other failures are tried again.
+// omega does not configure, else the code of the first failing read. Later calls only
+// republish the work record and return what the first load returned, except after a missing
+// FAXROOT, a bad CF_SMINST or an instance omega does not configure: those load again.
 ErrorCode OpenOmega();
 // Copies the work record over the published record.
 void PublishConfig();
