@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -298,6 +299,28 @@ std::string Repeated(const std::string &text, int times) {
     return out;
 }
 
+// The format texts of the printers that have a reader.
+const std::string kTab19 = "%-35s%s%-10s%s%-30s\n";
+const std::string kTab7 = "%-10s%s%-30s%s%5hu%s%5hu%s%8lx%s%8lx\n";
+const std::string kTab11 = "%-10s%s%-35s%s%-35s%s%-10s%s%5hd%s%-10s%s%-20s%s%8lx%s%-10s%s%8lx%s%8lx%s%-30s%s%-35s%s"
+                           "%-10s%s%5hu%s%-30s%s%5hu%s%-80s\n";
+const std::string kTab15 = "%-10s%s%-30s%s%5hu%s%-35s%s%-80s%s%5hu%s%5hu\n";
+const std::string kTab97V0 = "%-10s%s%-80s%s%-10s%s%-15ld\n";
+const std::string kTab97V1 = "%-10s%s%-80s%s%-20s%s%-15ld\n";
+const std::string kTab67 =
+    "%-10s%s%-30s%s%-35s%s%-10s%s%-10s%s%2hx%s%2hx%s%2hx%s%2d%s" + Repeated("%-30s%s", 10) + "%-80s%s%-80s\n";
+const std::string kTab72 = "%-10s%s%-10s%s%-30s%s%-20s%s%-30s%s%c%s%5hu\n";
+const std::string kTab58 = "%-10s%s%-30s%s%-35s%s%-10s%s%-10s%s%2hx%s%2hx%s%2hx\n";
+const std::string kTab62 = "%-10s%s%-10s%s%-10s\n";
+const std::string kTab102Head =
+    "%5hu%s%-10s%s%-35s%s%-35s%s%-10s%s%5hd%s%-10s%s%-20s%s%8lx%s%-30s%s%-30s%s%8lx%s%-30s%s%-30s%s%-80s%s";
+const std::string kTab102Tail = "%-35s%s%-10s%s%5hu%s%5hu%s%8lx%s";
+const std::string kTab102V0 = kTab102Head + "%5hu%s%5hu%s%5hu%s%5hu%s%-10s%s%8ld%s%-10s%s%-80s%s" + kTab102Tail +
+                              "%-20s%s%-20s%s%-20s%s%-20s%s%8lu%s%8lu" + "\n";
+const std::string kTab102V1 = kTab102Head + "%5hu%s%5hu%s%5hu%s%5hu%s%-20s%s%8ld%s%-10s%s%-80s%s" + kTab102Tail +
+                              "%-20s%s%-20s%s%-20s%s%-20s%s%8lu%s%8lu%s%-20s" + "\n";
+
+
 // The 33 fields of a table-102 arm in their order.
 template <typename Arm, typename Fill> void FillTab102Arm(Arm &a, Fill &f) {
     f(a.id), f(a.f2), f(a.f3), f(a.f4), f(a.f5), f(a.f6), f(a.f7), f(a.f8), f(a.f9), f(a.f10), f(a.f11);
@@ -314,19 +337,18 @@ template <typename Arm> void FillRouteArm(Arm &a, Recorder &f) {
 TEST(OmegaPrinters, EveryPrinterFollowsItsFormat) {
     using P19 = void (*)(FILE *, const o_tab19_rec *, const char *);
     using P47 = void (*)(FILE *, const o_p47_item *, const char *);
-    ExpectFormat<o_tab19_rec>("tab19", "%-35s%s%-10s%s%-30s\n",
+    ExpectFormat<o_tab19_rec>("tab19", kTab19,
                               [](o_tab19_rec &r, Recorder &f) { f(r.id), f(r.f2), f(r.f3); },
                               static_cast<P19>(print_o_tab19_rec));
-    ExpectFormat<o_p47_item>("p47", "%-35s%s%-10s%s%-30s\n",
+    ExpectFormat<o_p47_item>("p47", kTab19,
                              [](o_p47_item &r, Recorder &f) { f(r.f1), f(r.f2), f(r.f3); },
                              static_cast<P47>(print_o_tab19_rec));
-    ExpectFormat<o_tab7_rec>("tab7", "%-10s%s%-30s%s%5hu%s%5hu%s%8lx%s%8lx\n",
+    ExpectFormat<o_tab7_rec>("tab7", kTab7,
                              [](o_tab7_rec &r, Recorder &f) { f(r.id), f(r.f2), f(r.f3), f(r.f4), f(r.f5), f(r.f6); },
                              print_o_tab7_rec);
     ExpectFormat<o_tab11_rec>(
         "tab11",
-        "%-10s%s%-35s%s%-35s%s%-10s%s%5hd%s%-10s%s%-20s%s%8lx%s%-10s%s%8lx%s%8lx%s%-30s%s%-35s%s%-10s%s%5hu%s%-30s%s%"
-        "5hu%s%-80s\n",
+        kTab11,
         [](o_tab11_rec &r, Recorder &f) {
             f(r.id), f(r.f2), f(r.f3), f(r.f4), f(r.f5), f(r.f6), f(r.f7), f(r.f8), f(r.f9), f(r.f10), f(r.f11);
             f(r.f12), f(r.f13), f(r.f14), f(r.f15), f(r.f16), f(r.f17), f(r.f18);
@@ -336,7 +358,7 @@ TEST(OmegaPrinters, EveryPrinterFollowsItsFormat) {
                               [](o_tab35_rec &r, Recorder &f) { f(r.id), f(r.f2), f(r.f3); }, print_o_tab35_rec);
     ExpectFormat<o_tab79_rec>("tab79", "%-80s%s%-10s%s%-15ld\n",
                               [](o_tab79_rec &r, Recorder &f) { f(r.id), f(r.f2), f(r.f3); }, print_o_tab79_rec);
-    ExpectFormat<o_tab97_rec>("tab97 version 0", "%-10s%s%-80s%s%-10s%s%-15ld\n",
+    ExpectFormat<o_tab97_rec>("tab97 version 0", kTab97V0,
                               [](o_tab97_rec &r, Recorder &f) {
                                   r.vers = 0;
                                   auto &a = r.o_tab97_rec_u.v0;
@@ -344,7 +366,7 @@ TEST(OmegaPrinters, EveryPrinterFollowsItsFormat) {
                               },
                               print_o_tab97_rec);
     for (int vers : {1, 5})
-        ExpectFormat<o_tab97_rec>("tab97 other version", "%-10s%s%-80s%s%-20s%s%-15ld\n",
+        ExpectFormat<o_tab97_rec>("tab97 other version", kTab97V1,
                                   [vers](o_tab97_rec &r, Recorder &f) {
                                       r.vers = vers;
                                       auto &a = r.o_tab97_rec_u.v1;
@@ -352,7 +374,7 @@ TEST(OmegaPrinters, EveryPrinterFollowsItsFormat) {
                                   },
                                   print_o_tab97_rec);
     ExpectFormat<o_tab15_rec>(
-        "tab15", "%-10s%s%-30s%s%5hu%s%-35s%s%-80s%s%5hu%s%5hu\n",
+        "tab15", kTab15,
         [](o_tab15_rec &r, Recorder &f) { f(r.id), f(r.f2), f(r.f3), f(r.f4), f(r.f5), f(r.f6), f(r.f7); },
         print_o_tab15_rec);
     for (int vers : {0, 3})
@@ -381,8 +403,7 @@ TEST(OmegaPrinters, EveryPrinterFollowsItsFormat) {
                             },
                             print_route_rec);
     ExpectFormat<o_tab67_rec>("tab67",
-                              "%-10s%s%-30s%s%-35s%s%-10s%s%-10s%s%2hx%s%2hx%s%2hx%s%2d%s" +
-                                  Repeated("%-30s%s", 10) + "%-80s%s%-80s\n",
+                              kTab67,
                               [](o_tab67_rec &r, Recorder &f) {
                                   f(r.id), f(r.f2), f(r.f3), f(r.f4), f(r.f5), f(r.f6), f(r.f7);
                                   for (auto &text : r.f8)
@@ -390,7 +411,7 @@ TEST(OmegaPrinters, EveryPrinterFollowsItsFormat) {
                                   f(r.f9), f(r.f10);
                               },
                               print_o_tab67_rec);
-    ExpectFormat<o_tab72_rec>("tab72", "%-10s%s%-10s%s%-30s%s%-20s%s%-30s%s%c%s%5hu\n",
+    ExpectFormat<o_tab72_rec>("tab72", kTab72,
                               [](o_tab72_rec &r, Recorder &f) {
                                   f(r.id), f(r.f2), f(r.f3), f(r.f4), f(r.f5), f.flag(r.f6), f(r.f7);
                               },
@@ -399,10 +420,10 @@ TEST(OmegaPrinters, EveryPrinterFollowsItsFormat) {
         "tab43", "%-10s%s%-30s%s%-20s%s%-30s%s%c%s%5hu\n",
         [](o_tab43_rec &r, Recorder &f) { f(r.id), f(r.f2), f(r.f3), f(r.f4), f.flag(r.f5), f(r.f6); },
         print_o_tab43_rec);
-    ExpectFormat<o_tab58_rec>("tab58", "%-10s%s%-30s%s%-35s%s%-10s%s%-10s%s%2hx%s%2hx%s%2hx\n",
+    ExpectFormat<o_tab58_rec>("tab58", kTab58,
                               [](o_tab58_rec &r, Recorder &f) { f(r.id), f(r.f2), f(r.f3), f(r.f4), f(r.f5), f(r.f6); },
                               print_o_tab58_rec);
-    ExpectFormat<o_tab62_rec>("tab62", "%-10s%s%-10s%s%-10s\n",
+    ExpectFormat<o_tab62_rec>("tab62", kTab62,
                               [](o_tab62_rec &r, Recorder &f) { f(r.f1), f(r.f2), f(r.f3); }, print_o_tab62_rec);
     ExpectFormat<o_tab23_rec>("tab23", "%-35s\n", [](o_tab23_rec &r, Recorder &f) { f(r.id); }, print_o_tab23_rec);
     ExpectFormat<o_tab27_rec>("tab27", "%-35s%s%-10s\n", [](o_tab27_rec &r, Recorder &f) { f(r.id), f(r.f2); },
@@ -413,26 +434,102 @@ TEST(OmegaPrinters, EveryPrinterFollowsItsFormat) {
                            },
                            print_user_rec);
 
-    const std::string t102_head = "%-10s%s%-35s%s%-35s%s%-10s%s%5hd%s%-10s%s%-20s%s%8lx%s%-30s%s%-30s%s%8lx%s%-30s%s%-30s%s%-80s%s";
-    const std::string t102_tail = "%-35s%s%-10s%s%5hu%s%5hu%s%8lx%s";
-    ExpectFormat<o_tab102_rec>("tab102 version 0",
-                               "%5hu%s" + t102_head + "%5hu%s%5hu%s%5hu%s%5hu%s%-10s%s%8ld%s%-10s%s%-80s%s" + t102_tail +
-                                   "%-20s%s%-20s%s%-20s%s%-20s%s%8lu%s%8lu" + "\n",
+    ExpectFormat<o_tab102_rec>("tab102 version 0", kTab102V0,
                                [](o_tab102_rec &r, Recorder &f) {
                                    r.vers = 0;
                                    f.columns.push_back({'n', "", 0});
                                    FillTab102Arm(r.o_tab102_rec_u.v0, f);
                                },
                                print_o_tab102_rec);
-    ExpectFormat<o_tab102_rec>("tab102 version 1",
-                               "%5hu%s" + t102_head + "%5hu%s%5hu%s%5hu%s%5hu%s%-20s%s%8ld%s%-10s%s%-80s%s" + t102_tail +
-                                   "%-20s%s%-20s%s%-20s%s%-20s%s%8lu%s%8lu%s%-20s" + "\n",
+    ExpectFormat<o_tab102_rec>("tab102 version 1", kTab102V1,
                                [](o_tab102_rec &r, Recorder &f) {
                                    r.vers = 1;
                                    f.columns.push_back({'n', "", 1});
                                    FillTab102Arm(r.o_tab102_rec_u.v1, f);
                                    f(r.o_tab102_rec_u.v1.f34);
                                },
+                               print_o_tab102_rec);
+}
+
+// Every reader against its field list: a text of width W gets a line of 100 characters and
+// keeps its first W, a number gets its field's position, "char" a J; "=v" is a version line
+// that the printer does not show, "#v" a column without a line (a version the printer shows,
+// or a field the reader leaves at 0), "e" an empty text. The record read is printed with the
+// printer checked above, so each field must hold its own line cut to its own width, and the
+// reader must take exactly the lines of its list.
+struct ReaderLines {
+    std::string text;
+    std::vector<Column> columns;
+};
+
+ReaderLines LinesOf(const std::string &list) {
+    ReaderLines out;
+    std::istringstream tokens(list);
+    std::string token;
+    for (int field = 1; tokens >> token; ++field) {
+        if (token[0] == '=') {
+            out.text += token.substr(1) + "\n";
+        } else if (token[0] == '#') {
+            out.columns.push_back({'n', "", std::stoi(token.substr(1))});
+        } else if (token == "e") {
+            out.columns.push_back({'s', "", 0});
+        } else if (token == "char") {
+            out.text += "J\n";
+            out.columns.push_back({'c', "", 1});
+        } else if (token == "hu" || token == "lu") {
+            out.text += std::to_string(field) + "\n";
+            out.columns.push_back({'n', "", field});
+        } else if (token == "lx" || token == "byte") {
+            char hex[16];
+            snprintf(hex, sizeof hex, "%x", field);
+            out.text += std::string(hex) + "\n";
+            out.columns.push_back({'n', "", field});
+        } else {
+            char head[16];
+            snprintf(head, sizeof head, "F%02d", field);
+            std::string line = head + std::string(97, static_cast<char>('a' + field % 26));
+            out.text += line + "\n";
+            out.columns.push_back({'s', line.substr(0, std::stoul(token)), 0});
+        }
+    }
+    return out;
+}
+
+template <typename Rec, typename Reader, typename Printer>
+void ExpectReader(const char *name, const std::string &list, const std::string &format, Reader read, Printer print) {
+    ReaderLines lines = LinesOf(list);
+    auto rec = Zeroed<Rec>();
+    File f = Reading(lines.text + "beyond\n");
+    EXPECT_EQ(read(f.get(), &rec), 1) << name;
+    EXPECT_EQ(Rest(f.get()), "beyond\n") << name << ": the reader takes exactly its lines";
+    EXPECT_EQ(Printed(print, rec, "|"), Formatted(format, "|", lines.columns)) << name;
+}
+
+TEST(OmegaReaders, EveryReaderFollowsItsFieldList) {
+    using P19 = void (*)(FILE *, const o_tab19_rec *, const char *);
+    const std::string arm0 = "10 35 35 10 hu 10 20 lx 30 30 lx 30 30 80 hu hu hu hu 10 lu 10 80 35 10 hu hu lx 20 20 "
+                             "20 20 lu lu";
+    const std::string arm1 = "10 35 35 10 hu 10 20 lx 30 30 lx 30 30 80 hu hu hu hu 20 lu 10 80 35 10 hu hu lx 20 20 "
+                             "20 20 lu lu 20";
+    ExpectReader<o_tab19_rec>("tab19", "35 10 30", kTab19, read_o_tab19_rec, static_cast<P19>(print_o_tab19_rec));
+    ExpectReader<o_tab7_rec>("tab7", "10 30 hu hu lx lx", kTab7, read_o_tab7_rec, print_o_tab7_rec);
+    ExpectReader<o_tab11_rec>("tab11", "10 35 35 10 hu 10 20 lx 10 lx lx 30 35 10 hu 30 hu 80", kTab11,
+                              read_o_tab11_rec, print_o_tab11_rec);
+    ExpectReader<o_tab15_rec>("tab15", "10 30 hu 35 80 hu hu", kTab15, read_o_tab15_rec, print_o_tab15_rec);
+    ExpectReader<o_tab67_rec>("tab67", "10 30 35 10 10 byte byte byte hu" + Repeated(" 30", 10) + " 80 80", kTab67,
+                              read_o_tab67_rec, print_o_tab67_rec);
+    ExpectReader<o_tab72_rec>("tab72", "10 10 30 20 30 char hu", kTab72, read_o_tab72_rec, print_o_tab72_rec);
+    ExpectReader<o_tab58_rec>("tab58", "10 30 35 10 10 byte byte byte", kTab58, read_o_tab58_rec, print_o_tab58_rec);
+    ExpectReader<o_tab62_rec>("tab62", "10 10 10", kTab62, read_o_tab62_rec, print_o_tab62_rec);
+    ExpectReader<o_tab97_rec>("tab97 version 0", "=0 10 80 10 #0", kTab97V0, read_o_tab97_rec, print_o_tab97_rec);
+    ExpectReader<o_tab97_rec>("tab97 version 1", "=1 10 80 20 #0", kTab97V1, read_o_tab97_rec, print_o_tab97_rec);
+    ExpectReader<o_tab102_rec>("tab102 version 0", "=0 #0 " + arm0, kTab102V0, read_o_tab102_rec,
+                               print_o_tab102_rec);
+    ExpectReader<o_tab102_rec>("tab102 version 1", "=1 #1 " + arm1, kTab102V1, read_o_tab102_rec,
+                               print_o_tab102_rec);
+    ExpectReader<o_tab102_rec>("tab102_v1 of a version-0 text", "=0 #1 " + arm0 + " e", kTab102V1,
+                               read_o_tab102_rec_v1, print_o_tab102_rec);
+    ExpectReader<o_tab102_rec>("tab102_v1 of a version-1 text", "=1 #1 " + arm1, kTab102V1, read_o_tab102_rec_v1,
                                print_o_tab102_rec);
 }
 
