@@ -432,6 +432,44 @@ TEST_F(OmegaHandles, ConfigKeyAndValueWidths)
     EXPECT_EQ(o_get_config(nullptr, "NEWKEY-TOO", value), 25);
 }
 
+// Every text argument goes out cut to its field, as the server decodes it.
+TEST_F(OmegaHandles, TextArgumentsAreCutToTheirFields)
+{
+    const std::string L = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";  // longer than any field
+    const char *l = L.c_str();
+    o_tab7_rec r7{};
+    o_tab11_rec r11{};
+    route_rec route{};
+    char server[36], user[11], group[11];
+    struct Cut {
+        const char *name;
+        std::function<void()> call;
+        int proc;
+        std::vector<std::pair<const char *, size_t>> fields;  // logged argument, width
+    };
+    const Cut cases[] = {
+        {"del config", [&] { (void)o_del_config(nullptr, l); }, 50, {{"id", 10}}},
+        {"get tab7", [&] { (void)o_get_tab7(nullptr, l, &r7); }, 8, {{"id", 10}}},
+        {"del tab7", [&] { (void)o_del_tab7(nullptr, l); }, 10, {{"id", 10}}},
+        {"get tab11", [&] { (void)o_get_tab11(nullptr, l, &r11); }, 12, {{"id", 10}}},
+        {"del tab11", [&] { (void)o_del_tab11(nullptr, l); }, 14, {{"id", 10}}},
+        {"get route", [&] { (void)o_get_route(nullptr, l, &route); }, 92, {{"route_id", 10}}},
+        {"apply route", [&] { (void)o_apply_route_new(nullptr, l, l, server, user, group); }, 94,
+         {{"line_id", 10}, {"aux_id", 20}}},
+        {"put route", [&] { (void)o_put_route(nullptr, l, l, l, l, l, l, l, l, 1); }, 91,
+         {{"route_id", 10}, {"route_text", 30}, {"line_id", 10}, {"aux_id", 20}, {"server", 35}, {"user", 10},
+          {"group", 10}, {"route_extra", 35}}},
+    };
+    for (const auto &c : cases) {
+        server_->ClearRequests();
+        c.call();
+        auto calls = Omega(c.proc);
+        ASSERT_EQ(calls.size(), 1u) << c.name;
+        for (const auto &[field, width] : c.fields)
+            EXPECT_EQ(calls[0].args.value(field, ""), L.substr(0, width)) << c.name << " " << field;
+    }
+}
+
 TEST_F(OmegaHandles, TableSevenAndElevenRecords)
 {
     o_tab7_rec r7{};
