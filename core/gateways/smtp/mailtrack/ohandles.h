@@ -71,8 +71,8 @@ int o_get_tab11(CLIENT *client, const char *id, o_tab11_rec *rec);
 int o_list_tab11(CLIENT *client, int32_t selector, o_tab11_list *list);
 int o_del_tab11(CLIENT *client, const char *id);
 
-// Table 102 (omega 102 to 105). Put: 24 for a record of another version than 0 (nothing sent),
-// else omega's status. Get: omega's nonzero status, 32 for a record of another version, else 0
+// Table 102 (omega 102 to 105). Put: 1 without a client, as every wrapper; then 24 for a record
+// of another version than 0 (nothing sent), else omega's status. Get: omega's nonzero status, 32 for a record of another version, else 0
 // with the record. List: omega's nonzero status, 25 when the answer holds no records (list
 // untouched), 32 when the first record is of another version, else 0 with count, nodes and
 // status handed to the caller (free with o_free_tab102_list). Delete: omega's status.
