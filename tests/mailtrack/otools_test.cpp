@@ -251,29 +251,29 @@ std::string Formatted(const std::string &format, const char *separator, const st
             continue;
         }
         size_t end = format.find_first_of("scdux", i + 1);
-        std::string spec = format.substr(i, end - i + 1);
+        std::string piece = format.substr(i, end - i + 1);
         i = end + 1;
-        if (spec == "%s") {
+        if (piece == "%s") {
             out += separator;
             continue;
         }
         if (next >= columns.size()) {
-            ADD_FAILURE() << "more columns in the format than fields: " << spec;
+            ADD_FAILURE() << "more columns in the format than fields: " << piece;
             break;
         }
         const Column &c = columns[next++];
         char buffer[256];
-        char conversion = spec.back();
+        char conversion = piece.back();
         char kind = conversion == 's' ? 's' : conversion == 'c' ? 'c' : 'n';
-        EXPECT_EQ(c.kind, kind) << "column " << next << " printed as " << spec;
+        EXPECT_EQ(c.kind, kind) << "column " << next << " printed as " << piece;
         if (conversion == 's') {
-            snprintf(buffer, sizeof buffer, spec.c_str(), c.text.c_str());
+            snprintf(buffer, sizeof buffer, piece.c_str(), c.text.c_str());
         } else if (conversion == 'c') {
-            snprintf(buffer, sizeof buffer, spec.c_str(), c.number ? 'J' : 'N');
+            snprintf(buffer, sizeof buffer, piece.c_str(), c.number ? 'J' : 'N');
         } else {
             // A long of the records' platform is 32 bits: the same conversion of an int.
             std::string spec32;
-            for (char ch : spec)
+            for (char ch : piece)
                 if (ch != 'l')
                     spec32 += ch;
             snprintf(buffer, sizeof buffer, spec32.c_str(), c.number);
