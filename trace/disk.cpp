@@ -45,9 +45,7 @@ int Disk::PutBlock(const void *data, uint32_t length)
         return 3;
     }
     if (!File) {
-        if (!Reported)
-            fprintf(Console, "Disk::PutBlock: no filehandle!\n");
-        Reported = true;
+        fprintf(Console, "Disk::PutBlock: no filehandle!\n");
         return 3;
     }
     if (length == 0)
@@ -81,15 +79,12 @@ int Disk::PutBlock(const void *data, uint32_t length)
     if (RPlus)
         fseek(File, 0, SEEK_END);
     Size += static_cast<uint32_t>(fwrite(data, 1, length, File));
+    // A write or flush error is only the result: the caller sends the text elsewhere.
     int failed = fflush(File) != 0 || ferror(File);
     if (failed) {
-        if (!Reported)
-            fprintf(Console, "Disk::PutBlock: write error %s\n", strerror(errno));
-        Reported = true;
         clearerr(File);
         return 1;
     }
-    Reported = false;
     return 0;
 }
 
@@ -123,7 +118,6 @@ int Disk::OpenWithMode(const char *path, const char *mode, int append, const cha
         return 7;
     }
     File = file;
-    Reported = false;
     SysStatInfo info;
     if (SysStat(path, &info) == 0) {
         Size = static_cast<uint32_t>(info.size);

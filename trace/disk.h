@@ -25,9 +25,9 @@ public:
     virtual void Close();
     // NUL-terminated text: 3 for null (with a message), 4 for empty, else Disk::PutBlock's code.
     virtual int PutString(const char *text);
-    // 0 written; 1 full (rotating only) or write/flush error; 3 null data, no stream or a block
-    // that can never fit; 4 zero length. "no filehandle" and write errors are reported on the
-    // console once per failure, not for every block.
+    // 0 written; 1 full (rotating only) or write/flush error (no message); 3 null data, no
+    // stream or a block that can never fit; 4 zero length. Null data and a missing stream are
+    // reported on the console for every block.
     virtual int PutBlock(const void *data, uint32_t length);
     // Not supported by a plain file: 3.
     virtual int SetHeader(const char *text);
@@ -59,8 +59,5 @@ public:
     DiskErrorCallback ErrorCallback;
 
 private:
-    // A missing stream or a failing write is reported once on the console, not for every line,
-    // until a write succeeds again or a file is opened.
-    bool Reported = false;
     int OpenWithMode(const char *path, const char *mode, int append, const char *who);
 };

@@ -188,16 +188,23 @@ TEST_F(OutputTest, OpenModes)
     TraceClose();
     Fallback();
 
-    // A file that does not open: 7, the Disk stays and the lines reach the fallback stream.
+    // A file that does not open: 7, the Disk stays, each line makes it say that it has no file
+    // and then reaches the fallback stream.
     testing::internal::CaptureStdout();
     EXPECT_EQ(TraceOpen(dir.file("missing").c_str(), "t.log", "h", 1, 1), 7);
     Trace("f", 1, 1, "nowhere\n");
-    out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("Disk::Open(" + dir.file("missing") + "/t.log) No such file or directory\n"),
-              std::string::npos);
-    EXPECT_NE(out.find("Disk::PutBlock: no filehandle!\n"), std::string::npos);
-    EXPECT_NE(Fallback().find("nowhere"), std::string::npos);
+    Trace("f", 2, 1, "still nowhere\n");
     TraceClose();
+    out = testing::internal::GetCapturedStdout();
+    // The third line is "trace closed".
+    EXPECT_EQ(out, "Disk::Open(" + dir.file("missing") + "/t.log) No such file or directory\n"
+                   "Disk::PutBlock: no filehandle!\n"
+                   "Disk::PutBlock: no filehandle!\n"
+                   "Disk::PutBlock: no filehandle!\n");
+    std::string fallen = Fallback();
+    EXPECT_NE(fallen.find(" f(1):W: nowhere\n"), std::string::npos) << fallen;
+    EXPECT_NE(fallen.find(" f(2):W: still nowhere\n"), std::string::npos) << fallen;
+    EXPECT_NE(fallen.find("):A: trace closed\n"), std::string::npos) << fallen;
 }
 
 TEST_F(OutputTest, OpenFileReturnsOneOnSuccess)
@@ -219,13 +226,16 @@ TEST_F(OutputTest, OpenFileReturnsOneOnSuccess)
 
 TEST_F(OutputTest, RefusedLinesGoToTheFallback)
 {
-    // A write error (the full device) sends the line to the fallback stream.
+    // A write error (the full device) sends the line to the fallback stream; the file writes no
+    // message of its own.
+    testing::internal::CaptureStdout();
     ASSERT_EQ(TraceOpenFile("/dev/full", 1), 1);
     Trace("f", 1, 1, "lost on disk\n");
     EXPECT_NE(Fallback().find("lost on disk"), std::string::npos);
     Trace("f", 1, 1, "again\n");
     EXPECT_NE(Fallback().find("again"), std::string::npos);
     TraceClose();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
 TEST(TraceFileMode, Table)
@@ -251,7 +261,7 @@ protected:
     {
         TraceTest::SetUp();
         console = tmpfile();
-        disk.Console = console;
+        OnConsole(disk, console);
     }
     void TearDown() override
     {
@@ -259,14 +269,18 @@ protected:
         fclose(console);
         TraceTest::TearDown();
     }
-    std::string Console()
+    std::string Console() { return Text(console); }
+    // The Disk's messages go to stream, and so does the Disk while it has no file. Setting the
+    // console alone would leave the standard output as its file, which the next open closes.
+    static void OnConsole(Disk &d, FILE *stream) { d.File = d.Console = stream; }
+    static std::string Text(FILE *stream)
     {
-        fflush(console);
-        rewind(console);
+        fflush(stream);
+        rewind(stream);
         std::string text;
         char buffer[256];
         size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, console)) > 0)
+        while ((n = fread(buffer, 1, sizeof buffer, stream)) > 0)
             text.append(buffer, n);
         return text;
     }
@@ -311,17 +325,53 @@ TEST_F(DiskTest, ArgumentsAndSizeLimit)
     EXPECT_EQ(disk.File, console);
 }
 
-TEST_F(DiskTest, FailedOpenHasNoStream)
+// What a failing Disk writes on its console: after a failed open the missing stream on every
+// block until the next open or Close; for a write error nothing, the result 1 tells the caller.
+TEST_F(DiskTest, ConsoleTextOfFailedWrites)
 {
-    EXPECT_EQ(disk.Open(dir.file("no/such").c_str(), 0, 0, 0), 7);
+    const std::string missing = dir.file("no/such");
+    const std::string noStream = "Disk::PutBlock: no filehandle!\n";
+    struct Case {
+        std::string path;
+        int opened;        // result of the open
+        std::string open;  // console text of the open
+        int written;       // result of each write
+        std::string each;  // console text of each write
+    } cases[] = {
+        {missing, 7, "Disk::Open(" + missing + ") No such file or directory\n", 3, noStream},
+        {"/dev/full", 0, "", 1, ""},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case &c = cases[i];
+        FILE *stream = tmpfile();
+        ASSERT_NE(stream, nullptr);
+        Disk d;
+        OnConsole(d, stream);
+        EXPECT_EQ(d.Open(c.path.c_str(), 1, 0, 0), c.opened) << "case " << i;
+        std::string expected = c.open;
+        for (const char *block : {"x\n", "y\n", "z\n"}) {
+            EXPECT_EQ(d.PutString(block), c.written) << "case " << i << ": " << block;
+            expected += c.each;
+        }
+        EXPECT_EQ(Text(stream), expected) << "case " << i;
+        // Another open that succeeds ends the messages.
+        ASSERT_EQ(d.Open(dir.file("good" + std::to_string(i)).c_str(), 0, 0, 0), 0) << "case " << i;
+        EXPECT_EQ(d.PutString("good\n"), 0) << "case " << i;
+        EXPECT_EQ(Text(stream), expected) << "case " << i;
+        d.Close();
+        EXPECT_EQ(ReadFile(dir.file("good" + std::to_string(i))), "good\n") << "case " << i;
+        fclose(stream);
+    }
+    // So does Close: the Disk writes to its console stream again.
+    EXPECT_EQ(disk.Open(missing.c_str(), 0, 0, 0), 7);
     EXPECT_EQ(disk.File, nullptr);
-    EXPECT_EQ(disk.PutString("x"), 3);
-    EXPECT_EQ(disk.PutString("y"), 3);
-    // Reported once, not for every line.
-    EXPECT_EQ(Console(), "Disk::Open(" + dir.file("no/such") + ") No such file or directory\n"
-                         "Disk::PutBlock: no filehandle!\n");
+    EXPECT_EQ(disk.PutString("a\n"), 3);
+    EXPECT_EQ(disk.PutString("b\n"), 3);
     disk.Close();
     EXPECT_EQ(disk.File, console);
+    EXPECT_EQ(disk.PutString("on console\n"), 0);
+    EXPECT_EQ(Console(), "Disk::Open(" + missing + ") No such file or directory\n" + noStream + noStream +
+                             "on console\n");
 }
 
 TEST_F(DiskTest, RplusAppendCreatesAndWritesAtTheEnd)
@@ -366,7 +416,7 @@ TEST_F(DiskTest, BlockedRepairInEveryMode)
         std::string path = dir.file("blocked" + std::to_string(i));
         WriteFile(path, std::string(1000, 'o'));
         Disk d;
-        d.Console = console;
+        OnConsole(d, console);
         ASSERT_EQ(d.Open(path.c_str(), cases[i].append, 1, cases[i].rplus), 0) << "case " << i;
         if (!cases[i].append || cases[i].rplus) {
             // r+ without append starts empty: give it the torn 1000 bytes again.
@@ -390,20 +440,12 @@ TEST_F(DiskTest, BlockedRepairInEveryMode)
     std::string path = dir.file("nocallback");
     WriteFile(path, std::string(10, 'o'));
     Disk d;
-    d.Console = console;
+    OnConsole(d, console);
     ASSERT_EQ(d.Open(path.c_str(), 1, 1, 0), 0);
     d.SetBlocked(1);
     EXPECT_EQ(d.PutBlock(block.data(), 300), 3);
     d.Close();
     EXPECT_EQ(ReadFile(path).size(), 10u);
-}
-
-TEST_F(DiskTest, WriteErrorIsReported)
-{
-    ASSERT_EQ(disk.Open("/dev/full", 1, 0, 0), 0);
-    EXPECT_EQ(disk.PutString("x\n"), 1);
-    EXPECT_EQ(disk.PutString("y\n"), 1);
-    EXPECT_EQ(Console(), "Disk::PutBlock: write error No space left on device\n");
 }
 
 }  // namespace
