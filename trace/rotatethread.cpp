@@ -1,8 +1,6 @@
 // Rotation thread, global rotation requests and log aging.
 #include "rotatethread.h"
 
-#include <dirent.h>
-
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -258,7 +256,8 @@ void Rotate::LogAge()
         return;
     int64_t limit = SysNow() - static_cast<int64_t>(GetTraceMinage()) * 86400;
     const char *dirPath = GetFileDir();
-    DIR *dir = opendir(dirPath);
+    // The listing fails only when out of memory; a missing directory lists as empty.
+    SysDir *dir = SysOpenDir(dirPath);
     if (!dir) {
         int error = errno;
         Trace(kSource, __LINE__, 0, "LogAge: opendir(%s) failed: %s\n", dirPath, strerror(error));
@@ -269,8 +268,8 @@ void Rotate::LogAge()
     AgeEntry *list = nullptr;
     int count = 0;
     bool failed = false;
-    while (struct dirent *entry = readdir(dir)) {
-        if (!entry->d_name[0]) {
+    while (SysDirEntry *entry = SysReadDir(dir)) {
+        if (!entry->d_name || !entry->d_name[0]) {
             fprintf(Console, "dp without d_name\n");
             continue;
         }
@@ -280,7 +279,7 @@ void Rotate::LogAge()
         SysStatInfo info;
         if (SysStat(path.c_str(), &info) != 0) {
             int error = errno;
-            closedir(dir);
+            SysCloseDir(dir);
             dir = nullptr;
             Trace(kSource, __LINE__, 0, "LogAge: stat(%s) failed: %s\n", path.c_str(), strerror(error));
             failed = true;
@@ -290,7 +289,7 @@ void Rotate::LogAge()
         list = AddAgeEntry(path.c_str(), info.mtime, list);
     }
     if (dir)
-        closedir(dir);
+        SysCloseDir(dir);
     if (!failed) {
         for (AgeEntry *entry = list; entry && count > minfiles && entry->mtime < limit; entry = entry->next) {
             SysDeleteFile(entry->path);

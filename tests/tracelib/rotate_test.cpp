@@ -446,12 +446,19 @@ TEST_F(LogAgeTest, MinFilesZeroOrMissingDirectory)
     r->LogAge();
     EXPECT_EQ(Files("z-old").size(), 9u);
 
+    // A file directory that does not exist lists as empty: the pass is silent, every time.
     Rotate other;
     ASSERT_EQ(other.InitNames(dir.path().c_str(), "q", dir.file("gone").c_str()), 0);
+    FILE *console = tmpfile();
+    ASSERT_NE(console, nullptr);
+    other.Console = console;
     Fallback();
     other.LogAge();
-    EXPECT_NE(Fallback().find("E: LogAge: opendir(" + dir.file("gone") + ") failed: No such file or directory\n"),
-              std::string::npos);
+    other.LogAge();
+    EXPECT_EQ(Fallback(), "");
+    EXPECT_EQ(ftell(console), 0);
+    other.Console = stdout;
+    fclose(console);
 }
 
 }  // namespace
