@@ -395,27 +395,41 @@ int Rotate::RotateFile()
     return ReopenTraceFile();
 }
 
-void Rotate::WritePending()
+int Rotate::WritePending()
 {
+    int rotations = 0;
     while (Pending) {
         PendingBlock *block = Pending;
         Pending = block->next;
         // More was held back than one file takes: move on to a new file rather than drop it.
         if (Disk::PutBlock(block->data, block->length) == 1 && IsTraceRotating() && LinkPath &&
-            RotateFile() == 0)
+            RotateFile() == 0) {
+            ++rotations;
             Disk::PutBlock(block->data, block->length);
+        }
         free(block->data);
         free(block);
     }
     PendingTail = nullptr;
+    return rotations;
+}
+
+void Rotate::CallRotateCallback(int rotations)
+{
+    for (int i = 0; i < rotations && RotateCallback; ++i)
+        RotateCallback();
 }
 
 void Rotate::DoRotate()
 {
     if (RotateFile() == 0 && RotateCallback)
         RotateCallback();
-    std::lock_guard<std::recursive_mutex> lock(FileLock);
-    WritePending();
+    int rotations;
+    {
+        std::lock_guard<std::recursive_mutex> lock(FileLock);
+        rotations = WritePending();
+    }
+    CallRotateCallback(rotations);
 }
 
 void Rotate::RotateNow()
@@ -433,10 +447,14 @@ void Rotate::RotateNow()
     DoRotate();
     // Blocks queued after DoRotate wrote the pending ones, but before the flag is cleared, would
     // stay behind newer blocks: write them and clear the flag in one step under both locks.
-    std::lock_guard<std::recursive_mutex> flags(FlagLock);
-    std::lock_guard<std::recursive_mutex> file(FileLock);
-    WritePending();
-    RotateFlag = 0;
+    int rotations;
+    {
+        std::lock_guard<std::recursive_mutex> flags(FlagLock);
+        std::lock_guard<std::recursive_mutex> file(FileLock);
+        rotations = WritePending();
+        RotateFlag = 0;
+    }
+    CallRotateCallback(rotations);
 }
 
 int Rotate::PutString(const char *text)
@@ -535,10 +553,12 @@ int Rotate::PutBlock(const void *data, uint32_t length)
 
 void Rotate::Close()
 {
+    int rotations;
     {
         std::lock_guard<std::recursive_mutex> lock(FileLock);
-        WritePending();
+        rotations = WritePending();
     }
+    CallRotateCallback(rotations);
     DeleteLocks();
     std::lock_guard<std::recursive_mutex> lock(FileLock);
     Disk::Close();

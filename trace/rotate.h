@@ -94,9 +94,12 @@ public:
     TraceCallback RotateCallback;
 
 private:
-    // Both under FileLock. Queue returns 0 when the copy was made, else 1.
+    // Both under FileLock. Queue returns 0 when the copy was made, else 1. WritePending moves on
+    // to new files when the blocks do not fit and returns how many rotations that took.
     int QueueBlock(const void *data, uint32_t length);
-    void WritePending();
+    int WritePending();
+    // RotateCallback once for each of the rotations, with no lock of the object held.
+    void CallRotateCallback(int rotations);
     int PutLocated(int line, const char *text);
     void RequestRotation();
     void Unlink();

@@ -153,6 +153,55 @@ TEST_F(RotateTest, SizeRotationLosesNoLine)
     EXPECT_EQ(next, count);
 }
 
+int gRotateCalls = 0;
+void CountRotation() { ++gRotateCalls; }
+
+// Held-back blocks that fill more than one file move on to new files; each of those rotations
+// calls the rotate callback too, both in a requested rotation and when the file is closed.
+TEST_F(RotateTest, RotateCallbackAfterEveryRotation)
+{
+    Config("TraceFilesize=10240\nTraceRollMode=rollsize\n");
+    Rotate *r = Make("cb", 0);
+    ASSERT_NE(r, nullptr);
+    r->SetRotateCallback(CountRotation);
+    auto rotations = [&] {
+        int count = 0;
+        for (const std::string &file : Files("cb-"))
+            for (const std::string &line : tracetest::Lines(ReadFile(dir.file(file))))
+                count += After(line) == "A: trace rotate\n";
+        return count;
+    };
+    int line = 0;
+    auto hold = [&] {
+        r->SetRotateFlag(1);
+        for (int i = 0; i < 500; ++i) {
+            char text[64];
+            snprintf(text, sizeof text, "held line %05d of the numbered sequence\n", line++);
+            ASSERT_EQ(r->PutString(text), 0);
+        }
+    };
+    struct Step {
+        const char *name;
+        void (*finish)(Rotate *);
+    } steps[] = {
+        {"RotateNow", [](Rotate *o) { o->RotateNow(); }},
+        {"Close", [](Rotate *o) {
+             o->SetRotateFlag(0);
+             o->Close();
+         }},
+    };
+    gRotateCalls = 0;
+    for (const Step &step : steps) {
+        int before = rotations();
+        hold();
+        step.finish(r);
+        // 500 lines of 40 bytes take two files at least beyond the first.
+        EXPECT_GE(rotations() - before, 2) << step.name;
+        EXPECT_EQ(gRotateCalls, rotations()) << step.name;
+    }
+    EXPECT_EQ(static_cast<int>(Files("cb-").size()), rotations() + 1);
+}
+
 TEST_F(RotateTest, DateRotationAtMidnight)
 {
     Rotate *r = Make("d", 0);
