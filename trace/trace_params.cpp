@@ -110,11 +110,15 @@ void SetTraceRollhour(int hours)
         Trace(kSource, __LINE__, 0, "SetTraceRollhour ignored, rollmode is %s.\n", GetTraceRollmodeName());
         return;
     }
-    if (hours < 1 || hours > kTraceRollhourMax) {
-        Trace(kSource, __LINE__, 0, "illegal hours %d, set to %d\n", hours, kTraceRollhourDefault);
+    // A rejected value is reported after the default is in place, like every setter's messages.
+    int asked = hours;
+    bool rejected = hours < 1 || hours > kTraceRollhourMax;
+    if (rejected)
         hours = kTraceRollhourDefault;
-    }
-    if (SwapParam(gRollhour, hours))
+    int changed = SwapParam(gRollhour, hours);
+    if (rejected)
+        Trace(kSource, __LINE__, 0, "illegal hours %d, set to %d\n", asked, kTraceRollhourDefault);
+    if (changed)
         Trace(kSource, __LINE__, -1, "rollhour %d\n", hours);
 }
 
@@ -122,13 +126,16 @@ uint32_t GetTraceFilesize() { return ReadParam(gFilesize); }
 
 void SetTraceFilesize(uint32_t bytes)
 {
-    if (bytes < kTraceFilesizeMin) {
-        Trace(kSource, __LINE__, 0, "filesize %ld too small (minimum %ld), reset to default %ld\n",
-              static_cast<long>(bytes), static_cast<long>(kTraceFilesizeMin),
-              static_cast<long>(kTraceFilesizeDefault));
+    uint32_t asked = bytes;
+    bool rejected = bytes < kTraceFilesizeMin;
+    if (rejected)
         bytes = kTraceFilesizeDefault;
-    }
-    if (SwapParam(gFilesize, bytes))
+    int changed = SwapParam(gFilesize, bytes);
+    if (rejected)
+        Trace(kSource, __LINE__, 0, "filesize %ld too small (minimum %ld), reset to default %ld\n",
+              static_cast<long>(asked), static_cast<long>(kTraceFilesizeMin),
+              static_cast<long>(kTraceFilesizeDefault));
+    if (changed)
         Trace(kSource, __LINE__, -1, "filesize %ld\n", static_cast<long>(bytes));
 }
 
@@ -136,11 +143,14 @@ int GetTraceMinfiles() { return ReadParam(gMinfiles); }
 
 void SetTraceMinfiles(int count)
 {
-    if (count < 0) {
-        Trace(kSource, __LINE__, 0, "illegal Minfiles %d, set to %d\n", count, kTraceMinfilesDefault);
+    int asked = count;
+    bool rejected = count < 0;
+    if (rejected)
         count = kTraceMinfilesDefault;
-    }
-    if (!SwapParam(gMinfiles, count))
+    int changed = SwapParam(gMinfiles, count);
+    if (rejected)
+        Trace(kSource, __LINE__, 0, "illegal Minfiles %d, set to %d\n", asked, kTraceMinfilesDefault);
+    if (!changed)
         return;
     if (count == 0) {
         Trace(kSource, __LINE__, -1, "No LogAge (Minfiles 0).\n");
@@ -154,11 +164,14 @@ int GetTraceMinage() { return ReadParam(gMinage); }
 
 void SetTraceMinage(int days)
 {
-    if (days < 0) {
-        Trace(kSource, __LINE__, 0, "illegal minage %d, set to %d\n", days, kTraceMinageDefault);
+    int asked = days;
+    bool rejected = days < 0;
+    if (rejected)
         days = kTraceMinageDefault;
-    }
-    if (SwapParam(gMinage, days) && IsTraceRotating())
+    int changed = SwapParam(gMinage, days);
+    if (rejected)
+        Trace(kSource, __LINE__, 0, "illegal minage %d, set to %d\n", asked, kTraceMinageDefault);
+    if (changed && IsTraceRotating())
         Trace(kSource, __LINE__, -1, "Delete files older than %d days.\n", days);
 }
 
@@ -171,9 +184,10 @@ int IsTraceRolldate() { return GetTraceRollmode() == kTraceRollmodeDate; }
 namespace {
 
 // Index of the name in a two-name table (without regard to case); null or empty gives the
-// default silently, another name the default with "unknown <what> %s, set to %s\n".
-int NamedValue(const char *name, const char *const names[2], int fallback, const char *what)
+// default silently, another name the default and *rejected set.
+int NamedValue(const char *name, const char *const names[2], int fallback, bool *rejected)
 {
+    *rejected = false;
     if (!name || !*name)
         return fallback;
     // The default's name is compared first, as the names have always been checked.
@@ -181,17 +195,28 @@ int NamedValue(const char *name, const char *const names[2], int fallback, const
         if (strcasecmp(name, names[i]) == 0)
             return i;
     }
-    Trace(kSource, __LINE__, 0, "unknown %s %s, set to %s\n", what, name, names[fallback]);
+    *rejected = true;
     return fallback;
+}
+
+// Swaps in the value of a named parameter, then writes "unknown <what> %s, set to %s\n" for a
+// rejected name and "<what> %s\n" for a change.
+void SetNamedParam(int &field, const char *name, const char *const names[2], int fallback, const char *what)
+{
+    bool rejected;
+    int value = NamedValue(name, names, fallback, &rejected);
+    int changed = SwapParam(field, value);
+    if (rejected)
+        Trace(kSource, __LINE__, 0, "unknown %s %s, set to %s\n", what, name, names[fallback]);
+    if (changed)
+        Trace(kSource, __LINE__, -1, "%s %s\n", what, names[value]);
 }
 
 }  // namespace
 
 void SetTraceRollmode(const char *name)
 {
-    int mode = NamedValue(name, kRollmodeNames, kTraceRollmodeDate, "rollmode");
-    if (SwapParam(gRollmode, mode))
-        Trace(kSource, __LINE__, -1, "rollmode %s\n", kRollmodeNames[mode]);
+    SetNamedParam(gRollmode, name, kRollmodeNames, kTraceRollmodeDate, "rollmode");
 }
 
 int GetTraceStamptype() { return ReadParam(gStamptype); }
@@ -200,9 +225,7 @@ int IsTraceDatetime() { return GetTraceStamptype() == kTraceStampDatetime; }
 
 void SetTraceStamptype(const char *name)
 {
-    int type = NamedValue(name, kStampNames, kTraceStampDatetime, "stamptype");
-    if (SwapParam(gStamptype, type))
-        Trace(kSource, __LINE__, -1, "stamptype %s\n", kStampNames[type]);
+    SetNamedParam(gStamptype, name, kStampNames, kTraceStampDatetime, "stamptype");
 }
 
 void ResetTraceParams()

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <dirent.h>
 #include <string>
 #include <thread>
@@ -235,6 +236,77 @@ TEST_F(ThreadsTest, DataTraceSwallowsLinesAndTakesBlocks)
     TraceClose();
     EXPECT_EQ(ReadFile(path), "ABCDEFGH");
     EXPECT_EQ(path, dir.file("blk-20261208-094501.dat"));
+}
+
+}  // namespace
+
+namespace {
+
+// A setter that rejects a value writes its message after the default is in place. Each case fills
+// a rotating file to its limit first, so the message moves it on to a new file, whose settings
+// lines (or the message's own time stamp) show which value was in force.
+TEST_F(ThreadsTest, RejectionMessagesFollowTheNewValue)
+{
+    struct Case {
+        const char *config;
+        void (*set)();
+        const char *message;
+        const char *inFile;  // in the file that takes the message
+        const char *stamp;   // the message line's beginning, or null
+    } cases[] = {
+        {"TraceRollHour=5\n", [] { SetTraceRollhour(0); }, "E: illegal hours 0, set to 24\n",
+         "Rollmode is rolldate, filesize is 10240\nDelete files older", nullptr},
+        {"", [] { SetTraceFilesize(5000); },
+         "E: filesize 5000 too small (minimum 10240), reset to default 52428800\n", "#########\n", nullptr},
+        {"TraceMinFiles=0\n", [] { SetTraceMinfiles(-1); }, "E: illegal Minfiles -1, set to 10\n",
+         "Delete files older than 10 days, keep 10 files always.\n", nullptr},
+        {"TraceMinAge=3\n", [] { SetTraceMinage(-1); }, "E: illegal minage -1, set to 10\n",
+         "Delete files older than 10 days, keep 10 files always.\n", nullptr},
+        {"TraceRollMode=rollsize\n", [] { SetTraceRollmode("weekly"); },
+         "E: unknown rollmode weekly, set to rolldate\n", "Rollmode is rolldate, filesize is 10240\n", nullptr},
+        {"TraceStampType=detailedtime\n", [] { SetTraceStamptype("fancy"); },
+         "E: unknown stamptype fancy, set to datetime\n", nullptr, " 8.12.26  9:45:01 trace_params("},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case &c = cases[i];
+        const std::string name = "p" + std::to_string(i);
+        ResetTraceParams();
+        ResetRollDue();
+        WriteFile(dir.file("trace.cfg"), std::string("TraceFilesize=10240\n") + c.config);
+        ASSERT_EQ(TraceOpen(dir.path().c_str(), name.c_str(), nullptr, 5, 1), 0) << "case " << i;
+        // The re-read of trace.cfg must not put the old value back behind the test's back.
+        StopTraceConfigThread();
+        Rotate *rotate = static_cast<Rotate *>(TraceGetObject());
+        for (;;) {
+            rotate->LockFile();
+            uint32_t room = 10240 - kRotateReserve - rotate->Size;
+            rotate->UnlockFile();
+            if (room == 0)
+                break;
+            std::string fill(std::min<uint32_t>(room, 100) - 1, '#');
+            TracePlain("t", 1, 1, "%s\n", fill.c_str());
+        }
+        c.set();
+        TraceClose();
+
+        std::string holder, line;
+        for (const std::string &file : Files(name + "-")) {
+            for (const std::string &l : tracetest::Lines(ReadFile(dir.file(file)))) {
+                if (l.find(c.message) != std::string::npos) {
+                    holder = file;
+                    line = l;
+                }
+            }
+        }
+        ASSERT_FALSE(holder.empty()) << "case " << i;
+        if (c.inFile) {
+            EXPECT_NE(ReadFile(dir.file(holder)).find(c.inFile), std::string::npos) << "case " << i << ": " << holder;
+        }
+        if (c.stamp) {
+            EXPECT_EQ(line.compare(0, strlen(c.stamp), c.stamp), 0) << "case " << i << ": " << line;
+        }
+    }
+    Fallback();
 }
 
 }  // namespace
