@@ -71,18 +71,24 @@ void RotateThread(void *)
 {
     while (!gRotateStopped.load()) {
         // Requested rotations run on a copy of the list and with no global lock held, since they
-        // may write trace lines; a request made meanwhile is seen in the next pass.
+        // may write trace lines. The request stays set until every object has rotated, so a
+        // request made meanwhile is part of this one and marks no object again.
         if (gGlobalRotateMade.load()) {
+            bool wanted = false;
             std::vector<Rotate *> objects;
             {
                 std::lock_guard<std::recursive_mutex> lock(gGlobalRotateLock);
                 if (gGlobalWantFlag) {
+                    wanted = true;
                     objects = ListCopy();
-                    gGlobalWantFlag = 0;
                 }
             }
             for (Rotate *rotate : objects)
                 rotate->RotateNow();
+            if (wanted) {
+                std::lock_guard<std::recursive_mutex> lock(gGlobalRotateLock);
+                gGlobalWantFlag = 0;
+            }
         }
         if (gRotateStopped.load())
             break;

@@ -242,6 +242,45 @@ TEST_F(ThreadsTest, DataTraceSwallowsLinesAndTakesBlocks)
 
 namespace {
 
+std::atomic<int> gRotations{0};
+std::atomic<int> gRequestIndex{0};
+// Asks for a rotation of every object from inside the first rotation of the installed one.
+void RequestWhileRotating()
+{
+    if (gRotations.fetch_add(1) == 0)
+        GlobalWantRotate(gRequestIndex.load());
+}
+
+// A request that arrives while the rotation thread is rotating is part of the rotation under way:
+// every object rotates once, and none is found unmarked.
+TEST_F(ThreadsTest, RequestWhileRotatingIsPartOfIt)
+{
+    int passes = RotateThreadPasses();
+    ASSERT_EQ(TraceOpen(dir.path().c_str(), "q", nullptr, 5, 1), 0);
+    Rotate *other = CreateRotateData(dir.path().c_str(), "qdata", "bin", 0, 0, nullptr);
+    ASSERT_NE(other, nullptr);
+    Rotate *installed = static_cast<Rotate *>(TraceGetObject());
+    passes = WaitRotateThreadPasses(passes + 1, 20000);
+    gRotations.store(0);
+    gRequestIndex.store(installed->Index);
+    ASSERT_EQ(TraceSetRotateCallback(RequestWhileRotating), 0);
+    GlobalWantRotate(installed->Index);
+    passes = WaitRotateThreadPasses(passes + 1, 20000);
+    // One more pass: a second rotation, had the request been taken as a new one, is done by then.
+    WakeRotateThread();
+    WaitRotateThreadPasses(passes + 1, 20000);
+    EXPECT_EQ(gRotations.load(), 1);
+    TraceClose();
+    other->Close();
+    delete other;
+
+    EXPECT_EQ(Files("q-").size(), 2u);
+    EXPECT_EQ(Files("qdata-").size(), 2u);
+    for (const std::string &file : Files("q"))
+        EXPECT_EQ(ReadFile(dir.file(file)).find("RotateFlag not found"), std::string::npos) << file;
+    EXPECT_EQ(Fallback().find("RotateFlag not found"), std::string::npos);
+}
+
 // A setter that rejects a value writes its message after the default is in place. Each case fills
 // a rotating file to its limit first, so the message moves it on to a new file, whose settings
 // lines (or the message's own time stamp) show which value was in force.
