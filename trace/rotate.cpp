@@ -86,6 +86,16 @@ void Rotate::SetRotateFlag(int flag)
     RotateFlag = flag;
 }
 
+bool Rotate::MarkIfHeldBack()
+{
+    std::lock_guard<std::recursive_mutex> flags(FlagLock);
+    std::lock_guard<std::recursive_mutex> file(FileLock);
+    if (RotateFlag || !Pending)
+        return false;
+    RotateFlag = 1;
+    return true;
+}
+
 void Rotate::SetRefreshDate(int flag)
 {
     std::lock_guard<std::recursive_mutex> lock(FlagLock);

@@ -58,6 +58,9 @@ public:
     void LogAge();
 
     void SetRotateFlag(int flag);
+    // Sets RotateFlag and returns true when blocks wait without a rotation being marked (they
+    // arrived after this object's rotation in a pass that was still under way).
+    bool MarkIfHeldBack();
     void SetRefreshDate(int flag);
     void SetIndex(int index) { Index = index; }
     void LockFlags() { FlagLock.lock(); }

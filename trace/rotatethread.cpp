@@ -85,6 +85,20 @@ void RotateThread(void *)
             }
             for (Rotate *rotate : objects)
                 rotate->RotateNow();
+            // An object that filled up again after its rotation in this pass asked while the
+            // request was under way, so its request changed nothing: rotate just that object
+            // again rather than leave its held-back blocks until the next request.
+            while (wanted) {
+                std::vector<Rotate *> again;
+                for (Rotate *rotate : ListCopy()) {
+                    if (rotate->MarkIfHeldBack())
+                        again.push_back(rotate);
+                }
+                if (again.empty())
+                    break;
+                for (Rotate *rotate : again)
+                    rotate->RotateNow();
+            }
             if (wanted) {
                 std::lock_guard<std::recursive_mutex> lock(gGlobalRotateLock);
                 gGlobalWantFlag = 0;

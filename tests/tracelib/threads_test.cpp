@@ -281,6 +281,59 @@ TEST_F(ThreadsTest, RequestWhileRotatingIsPartOfIt)
     EXPECT_EQ(Fallback().find("RotateFlag not found"), std::string::npos);
 }
 
+// An object that fills up again after its rotation, while the pass still runs (here from the
+// callback of the object rotated after it), asks in vain; the pass rotates it once more, so its
+// held-back line is written without a further request.
+Rotate *gRefill = nullptr;
+std::atomic<int> gHeldLine{-1};
+
+void RefillAfterRotation()
+{
+    if (gRotations.fetch_add(1) != 0)
+        return;
+    for (int i = 0; i < 1000; ++i) {
+        TracePlain("t", 1, 1, "refill %04d %s\n", i, std::string(80, '#').c_str());
+        gRefill->LockFile();
+        bool held = gRefill->Pending != nullptr;
+        gRefill->UnlockFile();
+        if (held) {
+            gHeldLine.store(i);
+            return;
+        }
+    }
+}
+
+TEST_F(ThreadsTest, ObjectFullAgainDuringThePassIsRotatedAgain)
+{
+    WriteFile(dir.file("trace.cfg"), "TraceFilesize=10240\nTraceRollMode=rollsize\n");
+    int passes = RotateThreadPasses();
+    ASSERT_EQ(TraceOpen(dir.path().c_str(), "r", nullptr, 5, 1), 0);
+    Rotate *other = CreateRotateData(dir.path().c_str(), "rdata", "bin", 0, 0, nullptr);
+    ASSERT_NE(other, nullptr);
+    gRefill = static_cast<Rotate *>(TraceGetObject());
+    passes = WaitRotateThreadPasses(passes + 1, 20000);
+    gRotations.store(0);
+    gHeldLine.store(-1);
+    other->SetRotateCallback(RefillAfterRotation);
+    GlobalWantRotate(gRefill->Index);
+    WaitRotateThreadPasses(passes + 1, 20000);
+    ASSERT_GE(gHeldLine.load(), 0);
+    // Read before TraceClose, which would write the held line in any case.
+    char held[32];
+    snprintf(held, sizeof held, "refill %04d ", gHeldLine.load());
+    std::string all;
+    for (const std::string &file : Files("r-"))
+        all += ReadFile(dir.file(file));
+    EXPECT_NE(all.find(held), std::string::npos);
+    EXPECT_EQ(all.find("RotateFlag not found"), std::string::npos);
+    EXPECT_EQ(gRotations.load(), 1);
+    TraceClose();
+    other->Close();
+    delete other;
+    EXPECT_EQ(Files("r-").size(), 3u);
+    EXPECT_EQ(Files("rdata-").size(), 2u);
+}
+
 // A setter that rejects a value writes its message after the default is in place. Each case fills
 // a rotating file to its limit first, so the message moves it on to a new file, whose settings
 // lines (or the message's own time stamp) show which value was in force.
