@@ -120,13 +120,14 @@ void ParseExtension(const char *argument)
     } else if (strcasecmp(control, "authzid") == 0) {
         if (s.authzid) Fatal("authzid control previously specified\n");
         if (s.proxydn) Fatal("authzid control incompatible with proxydn\n");
-        if (!value || !*value) Usage("authzid: control value expected\n");
+        // Only a missing "=" means no value; "authzid=" gives an empty one.
+        if (!value) Usage("authzid: control value expected\n");
         if (!critical) Usage("authzid: must be marked critical\n");
         s.authzid = Copy(value);
     } else if (strcasecmp(control, "proxydn") == 0) {
         if (s.proxydn) Fatal("proxydn control previously specified\n");
         if (s.authzid) Fatal("proxydn control incompatible with authzid\n");
-        if (!value || !*value) Usage("proxydn: control value expected\n");
+        if (!value) Usage("proxydn: control value expected\n");
         if (!critical) Usage("proxydn: must be marked critical\n");
         s.proxydn = Copy(value);
     } else if (strcasecmp(control, "relax") == 0 || strcasecmp(control, "manageDIT") == 0) {

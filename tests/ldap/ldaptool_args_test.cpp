@@ -112,6 +112,9 @@ TEST_F(ToolArgs, AcceptedOptionsFillTheSettings)
          [](const ToolSettings &s) { return std::strcmp(s.password_file, "pwfile") == 0 && s.prompt_for_password == 1; }},
         {{"-e", "!authzid=dn:cn=x"}, [](const ToolSettings &s) { return std::strcmp(s.authzid, "dn:cn=x") == 0; }},
         {{"-e", "!proxydn=cn=x"}, [](const ToolSettings &s) { return std::strcmp(s.proxydn, "cn=x") == 0; }},
+        // "=" with nothing after it is an empty value, not a missing one.
+        {{"-e", "!authzid="}, [](const ToolSettings &s) { return s.authzid && s.authzid[0] == '\0'; }},
+        {{"-e", "!proxydn="}, [](const ToolSettings &s) { return s.proxydn && s.proxydn[0] == '\0'; }},
         {{"-e", "ASSERT=(cn=a)", "-e", "!noop", "-e", "manageDIT"},
          [](const ToolSettings &s) {
              return s.assert_level == 1 && std::strcmp(s.assertion, "(cn=a)") == 0 && s.noop == 2 && s.relax == 1;
@@ -222,6 +225,9 @@ TEST_F(ToolArgsDeathTest, RefusalsEndTheProcess)
         {{"-e", "assert"}, 1, "assert: control value expected\n"},
         {{"-e", "authzid=dn:x"}, 1, "authzid: must be marked critical\n"},
         {{"-e", "!authzid"}, 1, "authzid: control value expected\n"},
+        {{"-e", "authzid="}, 1, "authzid: must be marked critical\n"},
+        {{"-e", "!proxydn"}, 1, "proxydn: control value expected\n"},
+        {{"-e", "proxydn="}, 1, "proxydn: must be marked critical\n"},
         {{"-e", "!proxydn=x", "-e", "!authzid=y"}, 1, "authzid control incompatible with proxydn\n"},
         {{"-e", "!authzid=y", "-e", "!proxydn=x"}, 1, "proxydn control incompatible with authzid\n"},
         {{"-e", "proxydn=x"}, 1, "proxydn: must be marked critical\n"},
