@@ -12,8 +12,6 @@
 #include <string>
 #include <strings.h>
 
-ToolOptionHooks tool_option_hooks = {"", nullptr, nullptr};
-
 const char tool_common_options[] = "cCd:D:e:f:h:H:IMnNo:O:p:P:QR:U:vVw:WxX:y:Y:Z";
 const char tool_version[] = "2.4.45";
 

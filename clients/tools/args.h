@@ -6,13 +6,15 @@
 // What the program that embeds the LDAP tool code supplies to the parser: its own option
 // letters (option-string form, ':' after a letter that takes an argument), a usage hook that
 // prints the usage and ends the process, and a hook offered every letter the parser does not
-// handle (0: not the program's either). Unset hooks: the parser ends with status 1 in place of
+// handle (0: not the program's either). Null hooks: the parser ends with status 1 in place of
 // the usage, and no private letter is accepted.
 struct ToolOptionHooks {
     const char *options;
     void (*usage)();
     int (*option)(int letter);
 };
+// Defined by the embedding program, not by this library, so that a program using the parser
+// cannot be linked without them: in this system the LDAP query object (genldap) defines them.
 extern ToolOptionHooks tool_option_hooks;
 
 // The option letters the parser itself handles.

@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "os/sysutil.h"
+#include "tools/args.h"
 #include "tools/common.h"
 #include "uc2/uc2.h"
 
@@ -20,6 +21,11 @@
 
 const char ldap_tool_private_options[] = "";
 int ldap_tool_deref = -1;
+
+// What this program gives the LDAP tool option parser, from the start of the process: no
+// option letters of its own, the usage hook, and the hook that accepts every other letter.
+ToolOptionHooks tool_option_hooks = {ldap_tool_private_options, ldap_tool_usage,
+                                     ldap_tool_option_hook};
 
 namespace {
 

@@ -84,7 +84,9 @@ private:
     int sessionOptionsCode = 0;   // LDAP code of a failed session option in the set-up hook
 };
 
-// What the LDAP tool code asks of the program that embeds it.
+// What the LDAP tool code asks of the program that embeds it. The option letters, the usage
+// hook and the private-option hook also make up the option parser's tool_option_hooks, which
+// this library defines.
 // Option letters of the program for the tool option parser: none.
 extern const char ldap_tool_private_options[];
 // Alias dereferencing for new sessions; -1 leaves the library's default.

@@ -2,6 +2,8 @@
 // death-test children (exit status and the message on stderr).
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -17,8 +19,9 @@ namespace {
 
 using ldaptest::CaptureFd;
 
-// The settings of a fresh process, taken before any test changes them.
+// The settings and the parser hooks of a fresh process, taken before any test changes them.
 const ToolSettings kInitial = tool_settings;
+const ToolOptionHooks kInstalledHooks = tool_option_hooks;
 
 void ResetSettings()
 {
@@ -36,7 +39,7 @@ void ResetSettings()
     scan_index = 1;
     scan_position = 1;
     scan_argument = nullptr;
-    tool_option_hooks = {ldap_tool_private_options, ldap_tool_usage, ldap_tool_option_hook};
+    tool_option_hooks = kInstalledHooks;
 }
 
 // Owns a writable argument vector "prog <words...>".
@@ -177,6 +180,14 @@ TEST_F(ToolArgs, PasswordIsTakenAndWipedFromTheArguments)
     EXPECT_EQ(std::memcmp(a.argv[2], "\0\0\0\0\0\0", 6), 0);
 }
 
+// The query object's hooks are the parser's without anyone installing them.
+TEST_F(ToolArgs, TheQueryObjectsHooksAreInPlace)
+{
+    EXPECT_STREQ(kInstalledHooks.options, "");
+    EXPECT_EQ(kInstalledHooks.usage, &ldap_tool_usage);
+    EXPECT_EQ(kInstalledHooks.option, &ldap_tool_option_hook);
+}
+
 // The system's private hook takes every other letter, even the scanner's '?'.
 TEST_F(ToolArgs, UnknownLetterGoesToThePrivateHook)
 {
@@ -270,8 +281,27 @@ TEST_F(ToolArgsDeathTest, RefusalsEndTheProcess)
     }
 }
 
-// The usage hook of the system prints "usage" and ends with 1; without one the parser ends
-// with 1 itself.
+// A usage refusal goes through the query object's hook: the message on stderr, then "usage"
+// (no line end) on stdout, status 1. Stdout is sent to stderr in the child to see both.
+TEST_F(ToolArgsDeathTest, UsageRefusalsEndThroughTheUsageHook)
+{
+    const char *const refusals[][2] = {
+        {"ppolicy=1", "ppolicy: no control value expected\n"},
+        {"authzid=dn:x", "authzid: must be marked critical\n"},
+        {"nosuch", "Invalid general control name: nosuch\n"},
+    };
+    for (const auto &r : refusals) {
+        SCOPED_TRACE(r[0]);
+        EXPECT_EXIT(
+            {
+                dup2(2, 1);
+                Parse({"-e", r[0]});
+            },
+            ::testing::ExitedWithCode(1), "^" + Literal(std::string(r[1]) + "usage") + "$");
+    }
+}
+
+// Without a usage hook the parser ends with 1 itself.
 TEST_F(ToolArgsDeathTest, UsageWithoutAHookStillEnds)
 {
     tool_option_hooks = {"", nullptr, nullptr};
@@ -284,7 +314,6 @@ TEST_F(ToolArgs, HelpShowsTheProgramsLettersAndTheSubLines)
 {
     {
         CaptureFd err(2);
-        tool_option_hooks.options = "";
         tool_print_common_options();
         EXPECT_EQ(err.Text(),
                   "Common options:\n"
