@@ -349,11 +349,9 @@ int Bind(LDAP *ld, FailMode mode)
         return BindFailed(ld, rc, rc, mode);
     }
 
-    // A server that takes the connection and never answers must not hold the caller for ever:
-    // the bind answer is awaited no longer than the network time-out, when one is set.
+    // No time limit here: only the session's own (LDAP_OPT_TIMEOUT), when its owner set one.
     LDAPMessage *result = nullptr;
-    struct timeval wait = s.nettimeout;
-    rc = ldap_result(ld, msgid, LDAP_MSG_ALL, wait.tv_sec > 0 ? &wait : nullptr, &result);
+    rc = ldap_result(ld, msgid, LDAP_MSG_ALL, nullptr, &result);
     if (rc == -1) {
         tool_print_error("ldap_result", -1, nullptr, nullptr, nullptr, nullptr);
         return BindFailed(ld, LDAP_OTHER, LDAP_LOCAL_ERROR, mode);

@@ -51,6 +51,9 @@ void CopyField(char *field, size_t size, const char *text)
 
 const int kMaxRetries = 2;
 
+// Longest wait for the connect and for an answer without a time limit of its own.
+const struct timeval kConnectionBound = {25, 0};
+
 }  // namespace
 
 LdapQuery::LdapQuery(const char *host, const char *scheme, int port, const char *caCertFile,
@@ -116,9 +119,6 @@ GdResult LdapQuery::re_open(LineNo lineNo)
     s.start_tls_level = startTls;
     s.auth_method = LDAP_AUTH_SIMPLE;
     s.protocol_version = LDAP_VERSION3;
-    // The search's time limit also bounds the connect and the wait for the bind answer.
-    s.nettimeout.tv_sec = timeout > 0 ? timeout : -1;
-    s.nettimeout.tv_usec = 0;
     if (!tool_set_text(&s.uri_list, url) || !tool_set_text(&s.bind_dn, bindDn) ||
         !tool_set_password(bindPassword)) {
         rc = GdLastSystemError();
@@ -177,6 +177,24 @@ GdResult LdapQuery::re_open(LineNo lineNo)
 
 void LdapQuery::ApplySessionOptions(LDAP *session)
 {
+    // A directory that takes the connection and never answers must not hold the lookup for
+    // ever: the connect, and every wait for an answer that has no limit of its own (StartTLS,
+    // bind), end after 25 s, the bound of every RPC call, whatever the search's time limit.
+    static const struct {
+        int option;
+        const char *name;
+    } bounds[] = {{LDAP_OPT_NETWORK_TIMEOUT, "LDAP_OPT_NETWORK_TIMEOUT"},
+                  {LDAP_OPT_TIMEOUT, "LDAP_OPT_TIMEOUT"}};
+    for (const auto &b : bounds) {
+        int code = ldap_set_option(session, b.option, &kConnectionBound);
+        if (code != LDAP_OPT_SUCCESS) {
+            LTRACE(TRACE_ERROR, openLine, "Could not set %s %ld\n", b.name,
+                   static_cast<long>(kConnectionBound.tv_sec));
+            sessionOptionsCode = code;
+            return;
+        }
+    }
+
     if (!caCert[0]) return;
     int code = ldap_set_option(session, LDAP_OPT_X_TLS_CACERTFILE, caCert);
     if (code == LDAP_OPT_SUCCESS) {

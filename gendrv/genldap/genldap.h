@@ -95,6 +95,8 @@ extern int ldap_tool_deref;
 [[noreturn]] void ldap_tool_usage();
 // Accepts every private option letter: returns it.
 int ldap_tool_option_hook(int letter);
-// Session set-up callback: dereferencing, and the CA file of the connecting LdapQuery in a TLS
-// context of the session's own.
+// Session set-up callback: dereferencing; a bound of 25 s on the connect and on every wait for
+// an answer that has no time limit of its own (the bind's); and the CA file of the connecting
+// LdapQuery in a TLS context of the session's own. A bound or the CA that cannot be set fails
+// the re_open.
 void ldap_tool_setup_hook(LDAP *ld);

@@ -2,11 +2,6 @@
 // restart) and a fake server for the retry paths of the search.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <memory>
 #include <vector>
@@ -16,6 +11,7 @@
 #include "genldap/genldap.h"
 #include "ldaptest.h"
 #include "slapd.h"
+#include "tools/common.h"
 
 namespace {
 
@@ -550,28 +546,23 @@ TEST(LdapQueryRetry, TimeLimitEveryTime)
     EXPECT_EQ(q->LDAPGetResultCount(&count, LINE_NONE), GDERR_FAILED);
 }
 
-}  // namespace
-
-// A directory that takes the connection and never answers: the open gives up after the query's
-// time limit instead of waiting for ever.
-TEST(LdapQuerySilentServer, OpenGivesUpAfterTheTimeLimit)
+// A directory that answers the bind only after the search's time limit is still bound: the
+// time limit is the search's alone, and the tool settings keep their network time-out unset.
+TEST(LdapQueryLateBind, AnswerAfterTheTimeLimitStillBinds)
 {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_GE(fd, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
-    ASSERT_EQ(listen(fd, 4), 0);
-    socklen_t len = sizeof a;
-    ASSERT_EQ(getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len), 0);
-    const int port = ntohs(a.sin_port);
-
-    LdapQuery q("127.0.0.1", "ldap", port, "", "cn=admin,dc=example,dc=test", "secret", 2, 0);
-    testing::internal::CaptureStderr();
-    GdResult rc = q.LDAPOpenServer(LINE_NONE);
-    std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(rc, 0u);
-    EXPECT_NE(err.find("ldap_result"), std::string::npos) << err;
-    close(fd);
+    ldaptest::FakeLdap fake(ldaptest::FakeLdap::kStallSearches, 0, 2500);
+    ASSERT_NE(fake.port(), 0);
+    auto q = MakeQuery("ldap", fake.port(), "", ldaptest::kReaderDn, ldaptest::kReaderPassword, 1);
+    Prepare(*q);
+    CaptureFd err(2);
+    EXPECT_EQ(q->LDAPOpenServer(LINE_NONE), 0u);
+    EXPECT_EQ(err.Text(), "");
+    EXPECT_NE(q->session(), nullptr);
+    EXPECT_EQ(fake.binds(), 1);
+    EXPECT_EQ(tool_settings.nettimeout.tv_sec, -1);
+    EXPECT_EQ(tool_settings.nettimeout.tv_usec, 0);
+    EXPECT_EQ(q->LDAPExecute(LINE_NONE), 0u);
+    EXPECT_EQ(fake.searches(), 1);
 }
+
+}  // namespace

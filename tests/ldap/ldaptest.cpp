@@ -109,7 +109,8 @@ std::string DirectoryLdif()
            "telephoneNumber: 4713\n";
 }
 
-FakeLdap::FakeLdap(Mode mode, int stalled) : mode_(mode), stalled_(stalled)
+FakeLdap::FakeLdap(Mode mode, int stalled, int bindDelayMs)
+    : mode_(mode), stalled_(stalled), bindDelayMs_(bindDelayMs)
 {
     port_ = testsupport::FreePort(20000, 32000);
     listenFd_ = socket(AF_INET, SOCK_STREAM, 0);
@@ -212,6 +213,8 @@ void FakeLdap::Serve(int fd)
     while (ReadMessage(fd, &id, &op)) {
         if (op == 0x60) {  // bind request
             binds_++;
+            // In small steps, so that the destructor need not wait for the whole delay.
+            for (int waited = 0; waited < bindDelayMs_ && !stop_; waited += 10) usleep(10000);
             SendResult(fd, id, 0x61);
         } else if (op == 0x63) {  // search request
             int number = ++searches_;

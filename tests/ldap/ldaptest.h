@@ -36,15 +36,15 @@ extern const char kReaderDn[];
 extern const char kReaderPassword[];
 extern const char kBase[];
 
-// A fake LDAP server on 127.0.0.1: answers every bind with success, and every search as the
-// mode says. Counts connections, binds and searches.
+// A fake LDAP server on 127.0.0.1: answers every bind with success, `bindDelayMs` after it
+// arrived, and every search as the mode says. Counts connections, binds and searches.
 class FakeLdap {
 public:
     enum Mode {
         kCloseOnSearch,  // drop the connection when a search arrives (server down)
         kStallSearches,  // leave the first `stalled` searches unanswered, then answer "done"
     };
-    FakeLdap(Mode mode, int stalled = 0);
+    FakeLdap(Mode mode, int stalled = 0, int bindDelayMs = 0);
     ~FakeLdap();
     FakeLdap(const FakeLdap &) = delete;
     FakeLdap &operator=(const FakeLdap &) = delete;
@@ -59,6 +59,7 @@ private:
 
     Mode mode_;
     int stalled_;
+    int bindDelayMs_;
     int listenFd_ = -1;
     int port_ = 0;
     std::atomic<bool> stop_{false};
