@@ -68,6 +68,31 @@ bool WriteAll(int fd, const void *data, size_t length)
     return true;
 }
 
+// Opens path for writing as fopen (stream null) or freopen would with mode, except that a file
+// that does not exist yet is created with mode 0600 rather than 0666 less the umask. On failure
+// a given stream is closed, as a failed freopen closes it, and errno tells why.
+FILE *OpenForWriting(const char *path, const char *mode, FILE *stream)
+{
+    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    FILE *opened = nullptr;
+    if (fd >= 0 && stream != nullptr) {
+        // The file exists now, so reopening the stream on it keeps its mode.
+        opened = freopen(path, mode, stream);
+        stream = nullptr;
+    } else if (fd >= 0) {
+        opened = fdopen(fd, mode);
+        if (opened != nullptr)
+            fd = -1;
+    }
+    int saved = errno;
+    if (fd >= 0)
+        close(fd);
+    if (stream != nullptr)
+        fclose(stream);
+    errno = saved;
+    return opened;
+}
+
 constexpr size_t kMaxOpenPath = 255;
 }  // namespace
 
@@ -199,7 +224,7 @@ int PipeOpen(FILE **stream, const char *command, int write, int *flag)
     return *flag;
 }
 
-static int OpenStream(FILE **stream, const char *path, const char *mode, int *flag)
+static int OpenStream(FILE **stream, const char *path, bool write, int *flag)
 {
     *flag = 0;
     if (path == nullptr || strlen(path) > kMaxOpenPath) {
@@ -208,22 +233,24 @@ static int OpenStream(FILE **stream, const char *path, const char *mode, int *fl
         FileClose(stream);
         return 0;
     }
-    if (*stream != nullptr)
-        *stream = freopen(path, mode, *stream);
+    if (write)
+        *stream = OpenForWriting(path, "w", *stream);
+    else if (*stream != nullptr)
+        *stream = freopen(path, "rb", *stream);
     else
-        *stream = fopen(path, mode);
+        *stream = fopen(path, "rb");
     *flag = *stream != nullptr;
     return *flag;
 }
 
 int FileOpenRead(FILE **stream, const char *path, int *flag)
 {
-    return OpenStream(stream, path, "rb", flag);
+    return OpenStream(stream, path, false, flag);
 }
 
 int FileOpenWrite(FILE **stream, const char *path, int *flag)
 {
-    return OpenStream(stream, path, "w", flag);
+    return OpenStream(stream, path, true, flag);
 }
 
 void FileRename(const char *source, const char *target, int *flag)
@@ -329,7 +356,7 @@ int FileCopyStream(const char *source, const char *target)
     FILE *in = fopen(source, "rb");
     if (in == nullptr)
         return -1;
-    FILE *out = fopen(target, "wb");
+    FILE *out = OpenForWriting(target, "wb", nullptr);
     if (out == nullptr) {
         int saved = errno;
         fclose(in);

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -253,6 +254,68 @@ TEST(FileOps, ReadAtWriteAtAppend)
     EXPECT_EQ(FileTell(f), 4);
     EXPECT_EQ(FileSeek(f, -1), 0);
     fclose(f);
+}
+
+// Every operation that creates a file makes it readable and writable by the owner only,
+// whatever the umask lets through; a file that is only truncated or appended to keeps its mode.
+TEST(FileOps, NewFilesAreTheOwnersOnly)
+{
+    TempDir dir("modes");
+    WriteFile(dir.file("src"), "data");
+    using Creator = std::function<bool(const std::string &path)>;
+    auto openWrite = [](const std::string &path, FILE *stream) {
+        int flag = 0;
+        FileOpenWrite(&stream, path.c_str(), &flag);
+        bool written = stream != nullptr && fputs("x", stream) >= 0;
+        FileClose(&stream);
+        return flag == 1 && written;
+    };
+    const std::string src = dir.file("src");
+    struct Case {
+        const char *name;
+        Creator create;
+        bool replaces = false;  // removes an existing file first
+    } cases[] = {
+        {"FileOpenWrite", [&](const std::string &p) { return openWrite(p, nullptr); }},
+        {"FileOpenWrite reopening a stream",
+         [&](const std::string &p) { return openWrite(p, fopen(src.c_str(), "rb")); }},
+        {"FileCopyStream", [&](const std::string &p) { return FileCopyStream(src.c_str(), p.c_str()) == 0; }},
+        {"FileCopy", [&](const std::string &p) {
+             int flag = 0;
+             FileCopy(src.c_str(), p.c_str(), &flag);
+             return flag == 1;
+         }},
+        {"FileWriteNew", [](const std::string &p) {
+             int flag = 0;
+             FileWriteNew(p.c_str(), 1, "x", &flag);
+             return flag == 1;
+         }},
+        {"FileAppendBytes", [](const std::string &p) {
+             int flag = 0;
+             return FileAppendBytes(p.c_str(), 1, "x", &flag) == 0 && flag == 1;
+         }},
+        {"WriteLongFile", [](const std::string &p) {
+             const int32_t one = 1;
+             int flag = 0;
+             WriteLongFile(p.c_str(), &one, 1, &flag);
+             return flag == 1;
+         }, true},
+    };
+    mode_t umaskBefore = umask(022);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        std::string fresh = dir.file("new" + std::to_string(i));
+        ASSERT_TRUE(cases[i].create(fresh)) << cases[i].name;
+        struct stat st;
+        ASSERT_EQ(stat(fresh.c_str(), &st), 0) << cases[i].name;
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << cases[i].name;
+
+        std::string old = dir.file("old" + std::to_string(i));
+        WriteFile(old, "old", 0640);
+        ASSERT_TRUE(cases[i].create(old)) << cases[i].name;
+        ASSERT_EQ(stat(old.c_str(), &st), 0) << cases[i].name;
+        EXPECT_EQ(st.st_mode & 0777, cases[i].replaces ? 0600u : 0640u) << cases[i].name << ", existing file";
+    }
+    umask(umaskBefore);
 }
 
 TEST(FileOps, PipesAndLinks)
