@@ -1,5 +1,6 @@
 #include "serverutil.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -296,15 +297,22 @@ int ParseHexLong(const char *text, uint32_t *value)
     *value = 0;
     if (text == nullptr)
         return 0;
-    char *end = nullptr;
-    errno = 0;
-    unsigned long long number = strtoull(text, &end, 16);
+    // As "%lx" reads: white space, a sign, an optional 0x, hexadecimal digits. A minus sign
+    // wraps the number as the unsigned conversion does, so "-1" gives 0xffffffff.
     const char *p = text;
     while (*p == ' ' || (*p >= '\t' && *p <= '\r'))
         ++p;
-    if (end == text || errno == ERANGE || *p == '-' || number > UINT32_MAX)
+    bool negative = *p == '-';
+    if (*p == '-' || *p == '+')
+        ++p;
+    if (!isxdigit(static_cast<unsigned char>(*p)))
+        return 0;  // strtoull would take white space or a second sign here
+    errno = 0;
+    unsigned long long number = strtoull(p, nullptr, 16);
+    if (errno == ERANGE || number > UINT32_MAX)
         return 0;
-    *value = static_cast<uint32_t>(number);
+    uint32_t magnitude = static_cast<uint32_t>(number);
+    *value = negative ? 0u - magnitude : magnitude;
     return 1;
 }
 

@@ -86,7 +86,8 @@ constexpr size_t JOB_NAME_SIZE = 17;
 // bytes), "ff.3e" for job 255, part 3, letter 4. Returns the characters written.
 int MakeJobName(char *buffer, uint32_t job, int part, int letter);
 
-// 1 and *value when text reads as a 32-bit hexadecimal number, else 0 and 0.
+// 1 and *value when text reads as a 32-bit hexadecimal number ("%lx": a leading minus wraps,
+// "-1" gives 0xffffffff), else 0 and 0.
 int ParseHexLong(const char *text, uint32_t *value);
 
 // Bit n modulo 32: its mask, set or cleared in *word (the new word is returned), or tested (0/1).

@@ -381,11 +381,27 @@ TEST(ParseHexLong, Reads32BitHex)
         uint32_t value;
     } cases[] = {{"ff", 1, 255},         {" 0x1F", 1, 31},    {"FFFFFFFF", 1, 0xffffffffu},
                  {"100000000", 0, 0},    {"xyz", 0, 0},       {"", 0, 0},
-                 {"-1", 0, 0},           {"12zz", 1, 0x12}};
+                 {"12zz", 1, 0x12},      {"0x", 1, 0},        {"+1f", 1, 0x1f},
+                 // a minus sign wraps the number, as the unsigned conversion does
+                 {"-1", 1, 0xffffffffu}, {" -ff", 1, 0xffffff01u}, {"-0x10", 1, 0xfffffff0u},
+                 {"-FFFFFFFF", 1, 1},    {"-100000000", 0, 0}, {"-", 0, 0},
+                 {"- 1", 0, 0},          {"--1", 0, 0},       {"+-1", 0, 0}};
     for (size_t i = 0; i < std::size(cases); ++i) {
         uint32_t value = 99;
         EXPECT_EQ(ParseHexLong(cases[i].text, &value), cases[i].result) << "case " << i;
         EXPECT_EQ(value, cases[i].value) << "case " << i;
+        // The field reader of the same conversion agrees.
+        FILE *line = tmpfile();
+        ASSERT_NE(line, nullptr);
+        fprintf(line, "%s\n", cases[i].text);
+        rewind(line);
+        uint32_t read = 0;
+        int readResult = frdline_lx(line, &read);
+        fclose(line);
+        EXPECT_EQ(readResult, cases[i].result) << "case " << i;
+        if (readResult == 1) {
+            EXPECT_EQ(read, cases[i].value) << "case " << i;
+        }
     }
 }
 
