@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 namespace {
@@ -125,6 +126,17 @@ void FreeLockedClient(LockedClient *lc)
 
 CLIENT *Finish(LockedClient *lc, CLIENT *inner, int fd, bool ownFd, bool tcp)
 {
+    // The transaction id of a new handle, carried by its first call: the process id XOR the
+    // current time of day in whole seconds (libtirpc would mix in the microseconds).
+    uint32_t xid = static_cast<uint32_t>(getpid()) ^ static_cast<uint32_t>(time(nullptr));
+    if (tcp) {
+        // libtirpc's stream transport stores the id plus one in network byte order and its call
+        // decrements it as it lies in memory; set what that decrement turns into xid.
+        uint32_t stored = ntohl(htonl(xid) + 1) - 1;
+        CLNT_CONTROL(inner, CLSET_XID, &stored);
+    } else {
+        CLNT_CONTROL(inner, CLSET_XID, &xid);
+    }
     lc->inner = inner;
     lc->fd = fd;
     lc->ownFd = ownFd;

@@ -71,6 +71,7 @@ enum clnt_stat clnt_call(CLIENT *clnt, rpcproc_t proc, xdrproc_t xargs, void *ar
 // the port found is stored back into raddr. *sockp < 0: open and connect a socket of our own
 // (never bound to a reserved port, closed on destroy), stored back into *sockp; else use the
 // caller's connected socket, which destroy leaves open. sendsz/recvsz 0: library defaults.
+// The first call carries the transaction id process id XOR the current second (both creators).
 // Returns nullptr with rpc_createerr set on failure.
 CLIENT *clnttcp_create(struct sockaddr_in *raddr, u_long prog, u_long vers, int *sockp,
                        u_int sendsz, u_int recvsz);

@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 using namespace rpcrt_test;
@@ -121,6 +122,84 @@ TEST(ClntCreate, ProtocolNamesBeforeHost)
     // libtirpc's texts read right with Linux error numbers.
     EXPECT_EQ(std::string(clnt_spcreateerror("localhost")),
               "localhost: RPC: Remote system error - Protocol family not supported");
+}
+
+// A bare loopback socket of `type` that receives one call and hands over its transaction id
+// (the first unit of the message; for TCP behind the record mark).
+class XidCatcher {
+public:
+    explicit XidCatcher(int type) : type_(type)
+    {
+        if (type == SOCK_STREAM) {
+            fd_ = listener_.fd();
+            return;
+        }
+        own_ = socket(AF_INET, SOCK_DGRAM, 0);
+        struct sockaddr_in addr = LoopbackAddress(0);
+        if (bind(own_, reinterpret_cast<struct sockaddr *>(&addr), sizeof addr) == 0)
+            fd_ = own_;
+    }
+    ~XidCatcher()
+    {
+        if (own_ >= 0)
+            close(own_);
+    }
+    int port() const { return fd_ >= 0 ? LocalPort(fd_) : 0; }
+    // The transaction id of the call sent by now, or false when none arrived.
+    bool Xid(uint32_t *xid)
+    {
+        unsigned char head[8];
+        size_t want = type_ == SOCK_STREAM ? 8 : 4;
+        int from = type_ == SOCK_STREAM ? accept(fd_, nullptr, nullptr) : fd_;
+        struct pollfd p = {from, POLLIN, 0};
+        bool ok = from >= 0 && poll(&p, 1, 5000) == 1 &&
+                  recv(from, head, want, MSG_WAITALL) == static_cast<ssize_t>(want);
+        if (from >= 0 && from != fd_)
+            close(from);
+        uint32_t unit;
+        memcpy(&unit, head + want - 4, 4);
+        *xid = ntohl(unit);
+        return ok;
+    }
+
+private:
+    int type_;
+    SilentListener listener_;
+    int own_ = -1;
+    int fd_ = -1;
+};
+
+TEST(ClntCreate, FirstCallCarriesProcessIdXorSecondsAsTransactionId)
+{
+    struct Case {
+        const char *proto;
+        int type;
+    } cases[] = {{"tcp", SOCK_STREAM}, {"udp", SOCK_DGRAM}};
+    for (const Case &c : cases) {
+        XidCatcher catcher(c.type);
+        ASSERT_GT(catcher.port(), 0) << c.proto;
+        std::string port = std::to_string(catcher.port());
+        ScopedEnv env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", port.c_str()}};
+        time_t before = time(nullptr);
+        CLIENT *client = tela::clnt_create("127.0.0.1", kTestProgram, 1, c.proto);
+        time_t after = time(nullptr);
+        ASSERT_NE(client, nullptr) << c.proto << ": " << clnt_spcreateerror("127.0.0.1");
+        // Nobody answers: the call ends at its total time, the request sent.
+        struct timeval brief = {0, 200000};
+        ASSERT_TRUE(CLNT_CONTROL(client, CLSET_TIMEOUT, &brief));
+        EXPECT_EQ(tela::clnt_call(client, kProcNull, Xdr(xdr_void), nullptr, Xdr(xdr_void), nullptr,
+                                  brief),
+                  RPC_TIMEDOUT)
+            << c.proto;
+        uint32_t xid = 0;
+        ASSERT_TRUE(catcher.Xid(&xid)) << c.proto;
+        bool matches = false;
+        for (time_t t = before; t <= after; ++t)
+            matches = matches || xid == (static_cast<uint32_t>(getpid()) ^ static_cast<uint32_t>(t));
+        EXPECT_TRUE(matches) << c.proto << ": xid " << std::hex << xid << ", pid " << getpid()
+                             << ", seconds " << before;
+        clnt_destroy(client);
+    }
 }
 
 class WithServer : public ::testing::Test {
