@@ -2,6 +2,7 @@
 #include "os/cfenv.h"
 
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,10 +16,15 @@
 #include <vector>
 
 #include "os/sysutil.h"
+#include "os/sysutil_internal.h"
 
 extern char **environ;
 
 namespace {
+
+// Nice values of the high and the normal priority class of SpawnDetached.
+constexpr int kHighPriorityNice = -10;
+constexpr int kNormalPriorityNice = 0;
 
 // Copies text into out, cut to outSize - 1 characters.
 void CopyOut(const std::string &text, char *out, size_t outSize) {
@@ -343,8 +349,18 @@ void SpawnAndExit(const char *program, char *const argv[]) {
 int SpawnDetached(const char *program, char *const argv[]) {
     if (!program) return 0;
     char *const fallback[] = {const_cast<char *>(program), nullptr};
-    // Priority classes have no counterpart here; the program runs at normal priority.
-    return SysSpawnArgv(program, argv ? argv : fallback);
+    pid_t pid;
+    if (!tela::sysutil_internal::StartChild(program, argv ? argv : fallback, &pid)) return 0;
+    // A start at high priority: 100 ms after the start the program is raised, 100 ms later set
+    // back to normal. Raising needs the privilege to; without it setpriority refuses and the
+    // program simply runs on as it is. The child is reaped only afterwards, so that its process
+    // id cannot name another process meanwhile.
+    SysSleep(100);
+    setpriority(PRIO_PROCESS, static_cast<id_t>(pid), kHighPriorityNice);
+    SysSleep(100);
+    setpriority(PRIO_PROCESS, static_cast<id_t>(pid), kNormalPriorityNice);
+    tela::sysutil_internal::ReapInBackground(pid);
+    return 1;
 }
 
 void QuoteArgs(char **argv) {

@@ -82,7 +82,10 @@ int SpawnAndWait(const char *program, char *const argv[]);
 // Like SpawnAndWait, then ends the calling program with that exit code; returns only when the
 // program cannot be started.
 void SpawnAndExit(const char *program, char *const argv[]);
-// Does not wait (the child is reaped by the system). 1 when started, 0 else.
+// Does not wait for the program (the child is reaped by the system), but raises it to high
+// priority (nice -10) 100 ms after the start and sets it back to normal (nice 0) 100 ms later,
+// so it returns after 200 ms. Where this process may not change the priority, the program runs
+// on as it is. 1 when started, 0 else.
 int SpawnDetached(const char *program, char *const argv[]);
 // Replaces every element of argv with a malloc'ed copy in double quotes (the old elements are
 // not freed), and FreeArgs frees the elements (not the array).

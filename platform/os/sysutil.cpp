@@ -1,6 +1,7 @@
 // OS utility library on POSIX: pthreads, condition variables on the steady clock, recursive
 // mutexes, clock_gettime/localtime_r, posix_spawn, dlopen, opendir and friends.
 #include "os/sysutil.h"
+#include "os/sysutil_internal.h"
 
 #include <dirent.h>
 #include <dlfcn.h>
@@ -377,17 +378,18 @@ char *SysVersionStamp(void *, char *buffer, size_t size) {
 
 // ---- Processes and shared libraries -------------------------------------------------------
 
-namespace {
+namespace tela::sysutil_internal {
 
-// Starts program with argv; the child is then left to a reaper thread so that it does not stay
-// a zombie. 1 when started.
-int SpawnDetachedArgv(const char *program, char *const argv[]) {
-    pid_t pid;
-    int rc = posix_spawn(&pid, program, nullptr, nullptr, argv, environ);
+int StartChild(const char *program, char *const argv[], pid_t *pid) {
+    int rc = posix_spawn(pid, program, nullptr, nullptr, argv, environ);
     if (rc != 0) {
         errno = rc;
         return 0;
     }
+    return 1;
+}
+
+void ReapInBackground(pid_t pid) {
     auto reap = [](void *p) {
         pid_t child = static_cast<pid_t>(reinterpret_cast<intptr_t>(p));
         int status;
@@ -397,6 +399,18 @@ int SpawnDetachedArgv(const char *program, char *const argv[]) {
     if (!SysStartThread(reap, 0, reinterpret_cast<void *>(static_cast<intptr_t>(pid)), 1)) {
         // No reaper: the child runs all the same and is collected when this process ends.
     }
+}
+
+}  // namespace tela::sysutil_internal
+
+namespace {
+
+// Starts program with argv; the child is then left to a reaper thread so that it does not stay
+// a zombie. 1 when started.
+int SpawnDetachedArgv(const char *program, char *const argv[]) {
+    pid_t pid;
+    if (!tela::sysutil_internal::StartChild(program, argv, &pid)) return 0;
+    tela::sysutil_internal::ReapInBackground(pid);
     return 1;
 }
 

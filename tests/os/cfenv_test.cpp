@@ -1,6 +1,9 @@
 #include "os/cfenv.h"
 
+#include <dirent.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +16,7 @@
 #include <vector>
 
 #include "envguard.h"
+#include "os/sysutil.h"
 #include "testsupport.h"
 
 using testsupport::ReadFile;
@@ -425,6 +429,77 @@ TEST(Spawn, Detached) {
     for (int i = 0; i < 1000 && access(out.c_str(), F_OK) != 0; ++i) usleep(10000);
     EXPECT_EQ(ReadFile(out), "started\n");
     EXPECT_EQ(SpawnDetached("/nonexistent/program", argv), 0);
+}
+
+// The process ids of our children whose argument 0 is argv0.
+std::vector<pid_t> ChildrenNamed(const std::string &argv0) {
+    std::vector<pid_t> found;
+    DIR *proc = opendir("/proc");
+    if (!proc) return found;
+    while (struct dirent *entry = readdir(proc)) {
+        pid_t pid = static_cast<pid_t>(atoi(entry->d_name));
+        if (pid <= 0) continue;
+        std::string base = std::string("/proc/") + entry->d_name;
+        std::string stat = ReadFile(base + "/stat");
+        size_t close = stat.rfind(')');
+        char state = 0;
+        int parent = 0;
+        if (close == std::string::npos || sscanf(stat.c_str() + close + 1, " %c %d", &state, &parent) != 2 ||
+            parent != getpid())
+            continue;
+        std::string cmdline = ReadFile(base + "/cmdline");
+        if (cmdline.compare(0, argv0.size() + 1, argv0 + '\0') == 0) found.push_back(pid);
+    }
+    closedir(proc);
+    return found;
+}
+
+// Whether this process may raise a process above normal priority (tried in a child).
+bool MayRaisePriority() {
+    pid_t pid = fork();
+    if (pid == 0) _exit(setpriority(PRIO_PROCESS, 0, -10) == 0 ? 0 : 1);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// The sleeps of SpawnDetached, each with the priority of the started program at that moment.
+struct SpawnWatch {
+    std::string argv0;
+    std::vector<int32_t> sleeps;
+    std::vector<int> nice;
+};
+
+TEST(Spawn, DetachedIsRaisedAndSetBack) {
+    SpawnWatch watch{"cfenv-priority-probe", {}, {}};
+    SysClock clock = {};
+    clock.sleep = [](int32_t milliseconds, void *context) {
+        auto *w = static_cast<SpawnWatch *>(context);
+        w->sleeps.push_back(milliseconds);
+        std::vector<pid_t> children = ChildrenNamed(w->argv0);
+        errno = 0;
+        int nice = children.size() == 1 ? getpriority(PRIO_PROCESS, static_cast<id_t>(children[0])) : 99;
+        w->nice.push_back(errno == 0 ? nice : 99);
+    };
+    clock.context = &watch;
+    char *argv[] = {watch.argv0.data(), const_cast<char *>("30"), nullptr};
+    SysSetClock(&clock);
+    int started = SpawnDetached("/bin/sleep", argv);
+    SysSetClock(nullptr);
+    ASSERT_EQ(started, 1);
+    std::vector<pid_t> children = ChildrenNamed(watch.argv0);
+    ASSERT_EQ(children.size(), 1u);
+    errno = 0;
+    int after = getpriority(PRIO_PROCESS, static_cast<id_t>(children[0]));
+    kill(children[0], SIGTERM);
+
+    int inherited = getpriority(PRIO_PROCESS, 0);
+    bool may = MayRaisePriority();
+    EXPECT_EQ(watch.sleeps, (std::vector<int32_t>{100, 100}));
+    // Normal at the first pause, high at the second, normal again at the end; where this
+    // process may not change it, the program keeps the priority it was started with.
+    EXPECT_EQ(watch.nice, (std::vector<int>{inherited, may ? -10 : inherited})) << "may raise: " << may;
+    EXPECT_EQ(after, may ? 0 : inherited);
 }
 
 TEST(Spawn, QuoteAndFreeArgs) {
