@@ -1,5 +1,6 @@
 // Installation environment: bin directory, environment files, PATH and program starts.
 #include "os/cfenv.h"
+#include "os/cfenv_testing.h"
 
 #include <spawn.h>
 #include <sys/resource.h>
@@ -21,6 +22,19 @@
 extern char **environ;
 
 namespace {
+
+int SystemPut(const char *name, const char *value) {
+    return setenv(name, value, 1);
+}
+
+EnvPutter envPutter = SystemPut;
+
+// Puts name=value into the environment; an empty value removes the variable instead (see
+// SetEnv). 0, or -1 with errno set (ENOMEM: out of memory).
+int PutVariable(const char *name, const char *value) {
+    if (!value || !*value) return unsetenv(name);
+    return envPutter(name, value);
+}
 
 // Nice values of the high and the normal priority class of SpawnDetached.
 constexpr int kHighPriorityNice = -10;
@@ -164,8 +178,13 @@ int SetEnv(const char *name, const char *value) {
     }
     // As on the product's first platform, an empty value removes the variable: an entry
     // "RPCTRANSPORT=" must leave the transport's default in force, not an empty name.
-    if (!value || !*value) return unsetenv(name);
-    return setenv(name, value, 1);
+    int result = PutVariable(name, value);
+    // Out of memory is reported, and like any failure it gives -1: the variable is not set.
+    if (result != 0 && errno == ENOMEM) {
+        perror("SetEnv");
+        errno = ENOMEM;
+    }
+    return result;
 }
 
 EnvFile ReadEnvFile(const char *path) {
@@ -210,7 +229,11 @@ void SetEnvFile(EnvFile file) {
         std::string expanded = Expand(file[i], faxroot);
         size_t split = expanded.find('=');
         if (split == 0 || split == std::string::npos) continue;
-        SetEnv(expanded.substr(0, split).c_str(), expanded.c_str() + split + 1);
+        if (PutVariable(expanded.substr(0, split).c_str(), expanded.c_str() + split + 1) != 0 &&
+            errno == ENOMEM) {
+            perror("SetEnvFile()");
+            abort();
+        }
     }
 }
 
@@ -321,6 +344,12 @@ void InitEnv(int *, char **argv) {
     if (faxroot || path) SetEnv("PATH", newPath.c_str());
 
     if (argv && argv[0]) ToSlashes(argv[0]);
+}
+
+EnvPutter SetEnvPutter(EnvPutter putter) {
+    EnvPutter before = envPutter;
+    envPutter = putter ? putter : SystemPut;
+    return before;
 }
 
 char **GetEnvBlock() {

@@ -42,7 +42,8 @@ const char *NextListElement(const char *list, char *out, size_t outSize = ENV_MA
 void ToSlashes(char *text);
 
 // Puts name=value into the environment (setenv, replacing); an empty value removes the
-// variable instead. 0 on success, -1 on failure.
+// variable instead. 0 on success, -1 on failure; when out of memory it first writes "SetEnv"
+// through perror.
 int SetEnv(const char *name, const char *value);
 
 // Reads the file; nullptr when it cannot be opened. Lines of any length.
@@ -50,7 +51,8 @@ int SetEnv(const char *name, const char *value);
 // Applies the file: its FAXROOT entry (unexpanded) wins over an inherited FAXROOT; every other
 // variable is set from the file (with "?" expanded) only when it is not set already. Entries
 // without "=" or with an empty name are skipped; an empty value sets nothing (an empty
-// FAXROOT entry removes FAXROOT). Without a FAXROOT nothing else is set.
+// FAXROOT entry removes FAXROOT). Without a FAXROOT nothing else is set. Out of memory for an
+// entry: "SetEnvFile()" through perror, then abort (the FAXROOT step reports as SetEnv does).
 void SetEnvFile(EnvFile file);
 // ReadEnvFile, SetEnvFile and FreeEnvFile: 1, or 0 when the file cannot be opened.
 int LoadEnvFile(const char *path);

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "envguard.h"
+#include "os/cfenv_testing.h"
 #include "os/sysutil.h"
 #include "testsupport.h"
 
@@ -188,6 +190,62 @@ TEST(SetEnvFile, SetEnvReplacesOrRemoves) {
     EXPECT_EQ(getenv("TELA_T_V"), nullptr);
     EXPECT_EQ(SetEnv("", "x"), -1);
     EXPECT_EQ(SetEnv("A=B", "x"), -1);
+}
+
+int FailWithNoMemory(const char *, const char *) {
+    errno = ENOMEM;
+    return -1;
+}
+
+int FailWithInvalid(const char *, const char *) {
+    errno = EINVAL;
+    return -1;
+}
+
+// Runs body with every put into the environment failing through putter, then ends the process
+// with the result body gives.
+[[noreturn]] void WithFailingPuts(EnvPutter putter, const std::function<int()> &body) {
+    SetEnvPutter(putter);
+    int result = body();
+    fflush(nullptr);
+    _exit(result);
+}
+
+TEST(SetEnvFile, OutOfMemoryIsReported) {
+    EnvGuard env;
+    env.Set("FAXROOT", "/inst");
+    env.Unset("TELA_T_NEW");
+    static const char *const entries[] = {"TELA_T_NEW=new", nullptr};
+    static const char *const withRoot[] = {"FAXROOT=/other", "TELA_T_NEW=new", nullptr};
+    auto apply = [](const char *const *lines) {
+        return [lines] {
+            SetEnvFile(const_cast<EnvFile>(lines));
+            return 7;
+        };
+    };
+    struct Case {
+        const char *name;
+        EnvPutter putter;
+        std::function<int()> body;
+        std::function<bool(int)> status;  // the exit code or the signal
+        const char *message;
+    } cases[] = {
+        {"SetEnv", FailWithNoMemory, [] { return SetEnv("TELA_T_NEW", "x") == -1 ? 3 : 4; },
+         ::testing::ExitedWithCode(3), "^SetEnv: Cannot allocate memory\n$"},
+        {"SetEnvFile", FailWithNoMemory, apply(entries), ::testing::KilledBySignal(SIGABRT),
+         "^SetEnvFile\\(\\): Cannot allocate memory\n$"},
+        {"SetEnvFile with FAXROOT", FailWithNoMemory, apply(withRoot), ::testing::KilledBySignal(SIGABRT),
+         "^SetEnv: Cannot allocate memory\nSetEnvFile\\(\\): Cannot allocate memory\n$"},
+        // Any other failure drops the entry without a word.
+        {"SetEnv refused", FailWithInvalid, [] { return SetEnv("TELA_T_NEW", "x") == -1 ? 3 : 4; },
+         ::testing::ExitedWithCode(3), "^$"},
+        {"SetEnvFile refused", FailWithInvalid, apply(withRoot), ::testing::ExitedWithCode(7), "^$"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EXIT(WithFailingPuts(c.putter, c.body), c.status, c.message);
+    }
+    EXPECT_EQ(SetEnv("TELA_T_NEW", "x"), 0) << "the parent's environment puts are untouched";
 }
 
 TEST(SetEnvFile, FaxrootValueIsNotExpanded) {
