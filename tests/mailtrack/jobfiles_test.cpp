@@ -218,6 +218,45 @@ TEST_F(JobFiles, ImportFromTheCurrentDirectory)
     EXPECT_EQ(ImportPart(client_, "u", 1, 1, 0, dir_.file("none").c_str()), JOB_CANNOT_OPEN);
 }
 
+TEST_F(JobFiles, ImportReadsAPageExtensionAsNumberAndLetter)
+{
+    struct Case {
+        const char *extension;
+        int page;  // -1: the file is skipped
+        int variant;
+    } cases[] = {
+        {"12345a", 12345, 0},  // a page number of any length
+        {"2c", 2, 2},
+        {"10q", 10, 16},
+        {"3ab", 3, 0},  // what follows the letter is not looked at
+        {"7", -1, 0},
+        {"inf", -1, 0},
+        {"a1", -1, 0},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case &c = cases[i];
+        TempDir dir("jobpages");
+        WriteFile(dir.file(std::string("msg.") + c.extension), "page data");
+        server_->ClearRequests();
+        int32_t job = 0;
+        int files = -1;
+        EXPECT_EQ(ImportJob(client_, "u", dir.file("msg").c_str(), 0, &job, &files), JOB_DONE) << c.extension;
+        std::vector<SimRequest> pieces = Calls(60);
+        if (c.page < 0) {
+            EXPECT_EQ(files, 0) << c.extension;
+            EXPECT_TRUE(pieces.empty()) << c.extension;
+            continue;
+        }
+        EXPECT_EQ(files, 1) << c.extension;
+        EXPECT_EQ(pieces.size(), 1u) << c.extension;
+        if (pieces.size() != 1)
+            continue;
+        EXPECT_EQ(pieces[0].args["page"], c.page) << c.extension;
+        EXPECT_EQ(pieces[0].args["variant"], c.variant) << c.extension;
+        EXPECT_EQ(pieces[0].args["count"], 9) << c.extension;
+    }
+}
+
 TEST_F(JobFiles, ConfigurationTextFromAlpha)
 {
     SetErrorTextClient(&client_);

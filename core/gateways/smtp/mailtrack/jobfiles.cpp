@@ -381,10 +381,10 @@ int ImportJob(CLIENT *client, const char *user, const char *path, int verbose, i
         if (extension == "log") {
             r = ImportLog(client, user, newJob, file.c_str());
         } else {
+            // A page number of any length and the variant's letter; what follows is not looked at.
             int page = 0;
             char letter = 0;
-            char rest = 0;
-            if (sscanf(extension.c_str(), "%4d%c%c", &page, &letter, &rest) != 2)
+            if (sscanf(extension.c_str(), "%d%c", &page, &letter) != 2)
                 continue;
             r = ImportPart(client, user, newJob, static_cast<int16_t>(page),
                            static_cast<int16_t>(letter - 'a'), file.c_str());

@@ -49,7 +49,8 @@ constexpr long EXPORT_LOG_MAX_BYTES = 16L * 1024 * 1024;
 // The lines of a text file appended to the job's log (kind 2): 0, 12 or 16.
 [[nodiscard]] int ImportLog(CLIENT *client, const char *user, int32_t job, const char *path);
 // The files "<base>.<ext>" of the path's directory into a new job of the user: "log" into the
-// log, "<page><letter>" into that page variant, others skipped. `job` (may be null) gets the new
+// log, "<page><letter>" (read as "%d%c": a decimal page number of any length, then the
+// variant's letter, anything after it ignored) into that page variant, others skipped. `job` (may be null) gets the new
 // job's number; `files` the count imported. 0, 12, 16 or 30.
 [[nodiscard]] int ImportJob(CLIENT *client, const char *user, const char *path, int verbose,
                             int32_t *job, int *files);
