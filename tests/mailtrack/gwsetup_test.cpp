@@ -181,6 +181,29 @@ TEST_F(GatewayConfig, AlphaClientWaitsLongerAfterEachFailure)
     EXPECT_EQ(Count(capture.Text(), failure), tries + 1);
 }
 
+TEST_F(GatewayConfig, AlphaClientFailureTracesThePublishedHostAsItIs)
+{
+    struct Case {
+        const char *published;
+        const char *defaultHost;  // ALPHAHOST
+        std::string trace;
+    } cases[] = {
+        // An empty host tries the default alpha host, and the trace shows the empty host.
+        {"", kDeadHost, ":E: alpha at  unavailable\n"},
+        {kDeadHost, "127.0.0.1", std::string(":E: alpha at ") + kDeadHost + " unavailable\n"},
+    };
+    for (const Case &c : cases) {
+        ResetAlphaClientCache();
+        UseAlpha(c.published);
+        setenv("ALPHAHOST", c.defaultHost, 1);
+        TraceCapture capture(0);
+        EXPECT_EQ(GetAlphaClient(0), nullptr) << c.trace;
+        std::string text = capture.Text();
+        EXPECT_EQ(Count(text, c.trace), 1u) << text;
+        EXPECT_EQ(Count(text, " unavailable\n"), 1u) << text;
+    }
+}
+
 TEST_F(GatewayConfig, ConfigurationTextsComeThroughWhateverClientIsCached)
 {
     Serve({{"texts", {{"$EC_5:", "quota exceeded"}}}});

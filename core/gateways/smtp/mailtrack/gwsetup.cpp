@@ -256,7 +256,8 @@ CLIENT *GetAlphaClient(int force)
         return nullptr;
     const char *host = PublishedConfig()->alphaHost;
     if (alpha_create(&gAlphaClient, host) != 0) {
-        Trace(kSource, __LINE__, 0, "alpha at %s unavailable\n", host[0] != '\0' ? host : GetAlphaHost());
+        // The published host as it is: empty when the default alpha host was tried.
+        Trace(kSource, __LINE__, 0, "alpha at %s unavailable\n", host);
         gAlphaClient = nullptr;
         gBackoff = MinInt(gBackoff + kBackoffStep, kBackoffMax);
         gNextTry = Now() + gBackoff;
