@@ -3,6 +3,8 @@
 
 #include "xdr/records.h"
 
+#include <err.h>
+
 #include <cstdlib>
 #include <new>
 #include <vector>
@@ -12,14 +14,25 @@ namespace {
 template <class Node>
 using BodyProc = bool_t (*)(XDR *, Node *);
 
-// Allocates the node after `cur` when decoding finds a presence unit of 1.
-template <class Node>
-bool_t LinkNext(Node *cur)
+// Decoding cannot have the memory for the list: said as the RPC library says it when the
+// allocation of an optional record fails.
+bool_t OutOfMemory()
 {
+    warnx("xdr_reference: out of memory");
+    return FALSE;
+}
+
+// Allocates the node after `cur` when decoding finds a presence unit of 1 in a list that holds
+// `count` nodes so far. At the ceiling of the list, or when no node can be had, it fails.
+template <class Node>
+bool_t LinkNext(Node *cur, std::size_t count)
+{
+    if (count >= tela::kListNodeLimit<Node>)
+        return OutOfMemory();
     if (cur->next == nullptr) {
         cur->next = static_cast<Node *>(std::calloc(1, sizeof(Node)));
         if (cur->next == nullptr)
-            return FALSE;
+            return OutOfMemory();
     }
     return TRUE;
 }
@@ -66,7 +79,7 @@ bool_t LinkFirst(XDR *xdrs, Node *head)
                     cur->next = nullptr;
                     break;
                 }
-                if (chain.size() >= tela::kListNodeLimit<Node> || !LinkNext(cur))
+                if (!LinkNext(cur, chain.size()))
                     return FALSE;
                 chain.push_back(cur->next);
             }
@@ -76,7 +89,7 @@ bool_t LinkFirst(XDR *xdrs, Node *head)
                 return FALSE;
         return TRUE;
     } catch (const std::bad_alloc &) {
-        return FALSE;
+        return xdrs->x_op == XDR_DECODE ? OutOfMemory() : FALSE;
     }
 }
 
@@ -96,7 +109,7 @@ bool_t LinkLast(XDR *xdrs, Node *head)
             cur->next = nullptr;
             return TRUE;
         }
-        if (xdrs->x_op == XDR_DECODE && (count >= tela::kListNodeLimit<Node> || !LinkNext(cur)))
+        if (xdrs->x_op == XDR_DECODE && !LinkNext(cur, count))
             return FALSE;
     }
 }

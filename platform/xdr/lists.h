@@ -18,7 +18,9 @@ namespace tela {
 
 // Most nodes a decoded list may hold, and most memory its nodes may take (a presence unit of
 // 4 bytes on the wire makes the decoder allocate a whole node). A longer answer fails to
-// decode; nothing crashes, and the nodes decoded so far are released with the result.
+// decode; nothing crashes, and the nodes decoded so far are released with the result. Such a
+// failure, like a node that cannot be allocated, writes the RPC library's own line for a failed
+// allocation to the standard error ("<program>: xdr_reference: out of memory").
 inline constexpr std::size_t kMaxListNodes = 1u << 20;
 inline constexpr std::size_t kMaxListBytes = std::size_t(256) << 20;
 

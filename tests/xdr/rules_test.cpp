@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <functional>
 #include <memory>
 #include <string>
@@ -473,6 +475,39 @@ TEST(WireRules, HundredThousandLinkLastNodesDecodeAndFree)
     });
     EXPECT_TRUE(decoded);
     EXPECT_TRUE(order);
+}
+
+// A list whose presence units go past its ceiling fails as an allocation of the RPC library
+// fails: with the library's out-of-memory line on the standard error. One cut short says nothing.
+TEST(WireRules, ListPastItsCeilingFailsWithTheOutOfMemoryLine)
+{
+    const std::size_t ceiling = tela::kListNodeLimit<str11_node>;
+    const std::string line = std::string(program_invocation_short_name) + ": xdr_reference: out of memory\n";
+    struct Case {
+        const char *name;
+        std::size_t links;  // presence units of 1, and nothing after them
+        std::string message;
+    } cases[] = {
+        {"past the ceiling", ceiling, line},
+        {"cut short", 3, ""},
+    };
+    for (const Case &c : cases) {
+        Wire w;
+        for (std::size_t i = 0; i < c.links; ++i)
+            w.present(true);
+        str11_node head = {};
+        testing::internal::CaptureStderr();
+        bool decoded = Decode(XPROC(xdr_str11_node), &head, w.bytes());
+        std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_FALSE(decoded) << c.name;
+        EXPECT_EQ(err, c.message) << c.name;
+        std::size_t nodes = 0;
+        for (str11_node *n = head.next; n != nullptr; n = n->next)
+            ++nodes;
+        EXPECT_EQ(nodes, std::min(c.links, ceiling - 1)) << c.name << ": what was decoded stays";
+        xdr_free(XPROC(xdr_str11_node), reinterpret_cast<char *>(&head));
+        EXPECT_EQ(head.next, nullptr) << c.name;
+    }
 }
 
 // ---- the bounded accessor and the request filler --------------------------------------------
