@@ -534,7 +534,12 @@ TEST(Spawn, DetachedIsRaisedAndSetBack) {
     clock.sleep = [](int32_t milliseconds, void *context) {
         auto *w = static_cast<SpawnWatch *>(context);
         w->sleeps.push_back(milliseconds);
+        // The hook does not sleep, so the child may not have reached its exec yet: wait for it.
         std::vector<pid_t> children = ChildrenNamed(w->argv0);
+        for (int tries = 0; children.size() != 1 && tries < 500; ++tries) {
+            usleep(10000);
+            children = ChildrenNamed(w->argv0);
+        }
         errno = 0;
         int nice = children.size() == 1 ? getpriority(PRIO_PROCESS, static_cast<id_t>(children[0])) : 99;
         w->nice.push_back(errno == 0 ? nice : 99);
