@@ -17,6 +17,10 @@ function(tela_add_test NAME)
     endif()
   endforeach()
   add_executable(${NAME} ${T_SOURCES})
+  # The threaded programs are collected for the target that builds only them (the TSan run).
+  if("threads" IN_LIST T_LABELS)
+    set_property(GLOBAL APPEND PROPERTY TELA_THREADED_TESTS ${NAME})
+  endif()
   target_link_libraries(${NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
   if(NOT T_LABELS)
     set(T_LABELS unit)
@@ -43,4 +47,12 @@ function(tela_add_test NAME)
       "if(${NAME}_TESTS)\n  set_tests_properties(\${${NAME}_TESTS} PROPERTIES LABELS \"${T_LABELS}\")\nendif()\n")
     set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${labels_script})
   endif()
+endfunction()
+
+# tela_threaded_tests_target(): a target `threaded_tests` that builds the programs labelled
+# threads and the simulated server they start, and nothing else.
+function(tela_threaded_tests_target)
+  get_property(programs GLOBAL PROPERTY TELA_THREADED_TESTS)
+  add_custom_target(threaded_tests)
+  add_dependencies(threaded_tests ${programs} simserver)
 endfunction()
