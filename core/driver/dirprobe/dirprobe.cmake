@@ -10,4 +10,3 @@ set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/imapcheck.c PROPERTIES
 target_include_directories(dirprobe PRIVATE ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(dirprobe PRIVATE testged resolver apicln drvtrace platform_console platform
   ${LDAP_LIBRARY} ${CCLIENT_LIBRARY})
-install(TARGETS dirprobe RUNTIME DESTINATION bin)
