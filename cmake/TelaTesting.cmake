@@ -28,11 +28,17 @@ function(tela_add_test NAME)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
+  # Slow tests wait out long time-outs: a high cost has CTest start them first, so that the
+  # rest runs while they wait.
+  set(cost 0)
+  if("slow" IN_LIST T_LABELS)
+    set(cost 1000)
+  endif()
   set(env "TELA_SOURCE_DIR=${PROJECT_SOURCE_DIR}" "TELA_BINARY_DIR=${PROJECT_BINARY_DIR}" ${T_ENVIRONMENT})
   if(T_WRAPPER)
     add_test(NAME ${NAME} COMMAND ${T_WRAPPER} $<TARGET_FILE:${NAME}>)
     set_tests_properties(${NAME} PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT}
-                         ENVIRONMENT "${env}")
+                         ENVIRONMENT "${env}" COST ${cost})
   else()
     # The environment goes in through env(1) as the test's launcher: discovered tests cannot
     # carry a list-valued ENVIRONMENT property.
@@ -44,7 +50,7 @@ function(tela_add_test NAME)
     # gives every one of them all its labels.
     set(labels_script ${CMAKE_CURRENT_BINARY_DIR}/${NAME}_labels.cmake)
     file(WRITE ${labels_script}
-      "if(${NAME}_TESTS)\n  set_tests_properties(\${${NAME}_TESTS} PROPERTIES LABELS \"${T_LABELS}\")\nendif()\n")
+      "if(${NAME}_TESTS)\n  set_tests_properties(\${${NAME}_TESTS} PROPERTIES LABELS \"${T_LABELS}\" COST ${cost})\nendif()\n")
     set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${labels_script})
   endif()
 endfunction()
