@@ -16,6 +16,7 @@
 #include "os/hostvars.h"
 #include "xdr/fieldtext.h"
 #include "xdr/wrappers.h"
+#include "xdr/xdrresult.h"
 
 #define TRACE(level, lineNo, ...) DriverTrace(__FILE__, __LINE__, level, lineNo, __VA_ARGS__)
 
@@ -117,7 +118,7 @@ GdResult Resolver::ResolverInit()
         rc = GDERR_RPC;
         return rc;
     }
-    compat_rec *compat = a_get_compat_1(nullptr, alpha_);
+    tela::XdrResult compat(a_get_compat_1(nullptr, alpha_), xdr_compat_rec);
     if (!compat) {
         TraceRpcText(TRACE_ERROR, LINE_NONE, ClientErrorText(alpha_, "a_get_compat"));
         rc = GDERR_RPC;
@@ -133,7 +134,6 @@ GdResult Resolver::ResolverInit()
             rc = GDERR_RPC;
         }
     }
-    xdr_free(reinterpret_cast<xdrproc_t>(xdr_compat_rec), reinterpret_cast<char *>(compat));
     return rc;
 }
 
@@ -185,14 +185,11 @@ GdResult Resolver::ApplyRoute(const char *extension, LineNo lineNo, LineIDInfo *
 
     route_res res;
     std::memset(&res, 0, sizeof res);
-    auto freeRes = [&res] {
-        xdr_free(reinterpret_cast<xdrproc_t>(xdr_route_res), reinterpret_cast<char *>(&res));
-        std::memset(&res, 0, sizeof res);
-    };
+    tela::XdrResult held(&res, xdr_route_res);
 
     GdResult call = a_apply_route_new_r1(alpha_, &req, &res);
     if (call != 0) {
-        freeRes();
+        held.Clear();
         if (ReconnectClient(alpha_) == 1) call = a_apply_route_new_r1(alpha_, &req, &res);
         // Without a client there is no call error to show: the reconnection said why.
         if (call != 0 && alpha_) {
@@ -201,13 +198,12 @@ GdResult Resolver::ApplyRoute(const char *extension, LineNo lineNo, LineIDInfo *
     }
     // A full-form answer of 23: the server cannot give the full form; ask for the short one.
     if (call == 0 && req.vers == 2 && res.vers == 1 && res.route_res_u.v1.ec == 23) {
-        freeRes();
+        held.Clear();
         req.route_req_u.v2.full = 0;
         call = a_apply_route_new_r1(alpha_, &req, &res);
     }
     if (call != 0) {
         TraceRpcText(TRACE_ERROR, lineNo, clnt_spcreateerror("a_apply_ron"));
-        freeRes();
         return GDERR_RPC;
     }
 
@@ -215,13 +211,11 @@ GdResult Resolver::ApplyRoute(const char *extension, LineNo lineNo, LineIDInfo *
     const bool full = res.vers == 1;
     short ec = full ? res.route_res_u.v1.ec : res.route_res_u.v0.ec;
     if (ec == 25) {
-        freeRes();
-        std::memset(&res, 0, sizeof res);
+        held.Clear();
         res.vers = full ? 1 : 0;
         ec = 0;
     } else if (ec != 0) {
         TRACE(TRACE_ERROR, lineNo, "a_apply_route_new() returned EC_%hd\n", ec);
-        freeRes();
         return GDERR_FAILED;
     }
 
@@ -254,7 +248,6 @@ GdResult Resolver::ApplyRoute(const char *extension, LineNo lineNo, LineIDInfo *
     info->userFound = info->user.userId[0] != '\0' && info->user.server[0] != '\0';
     info->isGroup = group;
     info->hasRouteExtra = info->routeExtra[0] != '\0' && info->routeExtraValue != 0;
-    freeRes();
     return 0;
 }
 
@@ -297,11 +290,11 @@ GdResult Resolver::GetUserProp(const UserInfo *user, const char *key, LineNo lin
     tela::FieldSet(req.usrconf_new_req_u.v1.key, std::string_view(key, strnlen(key, 30)));
     usrconf_new_res res;
     std::memset(&res, 0, sizeof res);
+    tela::XdrResult held(&res, xdr_usrconf_new_res);
 
     GdResult call = a_get_usrconf_new_r1(userAlpha_, &req, &res);
     if (call != 0) {
-        xdr_free(reinterpret_cast<xdrproc_t>(xdr_usrconf_new_res), reinterpret_cast<char *>(&res));
-        std::memset(&res, 0, sizeof res);
+        held.Clear();
         userServer_[0] = '\0';
         GdResult reopened = OpenUserAlpha(user->server);
         if (reopened == 0) call = a_get_usrconf_new_r1(userAlpha_, &req, &res);
@@ -310,7 +303,6 @@ GdResult Resolver::GetUserProp(const UserInfo *user, const char *key, LineNo lin
             if (reopened == 0) {
                 TraceRpcText(TRACE_ERROR, lineNo, ClientErrorText(userAlpha_, "a_get_usrconf_new_r1"));
             }
-            xdr_free(reinterpret_cast<xdrproc_t>(xdr_usrconf_new_res), reinterpret_cast<char *>(&res));
             if (transportFailed) *transportFailed = true;
             return GDERR_RPC;
         }
@@ -322,7 +314,6 @@ GdResult Resolver::GetUserProp(const UserInfo *user, const char *key, LineNo lin
         TRACE(TRACE_ERROR, lineNo, "a_get_usrconf_new_1 : error EC_%d\n", res.ec);
         rc = GDERR_FAILED;
     }
-    xdr_free(reinterpret_cast<xdrproc_t>(xdr_usrconf_new_res), reinterpret_cast<char *>(&res));
     return rc;
 }
 

@@ -124,30 +124,63 @@ void FreeLockedClient(LockedClient *lc)
     free(lc);
 }
 
-CLIENT *Finish(LockedClient *lc, CLIENT *inner, int fd, bool ownFd, bool tcp)
-{
-    // The transaction id of a new handle, carried by its first call: the process id XOR the
-    // current time of day in whole seconds (libtirpc would mix in the microseconds).
-    uint32_t xid = static_cast<uint32_t>(getpid()) ^ static_cast<uint32_t>(time(nullptr));
-    if (tcp) {
-        // libtirpc's stream transport stores the id plus one in network byte order and its call
-        // decrements it as it lies in memory; set what that decrement turns into xid.
-        uint32_t stored = ntohl(htonl(xid) + 1) - 1;
-        CLNT_CONTROL(inner, CLSET_XID, &stored);
-    } else {
-        CLNT_CONTROL(inner, CLSET_XID, &xid);
+// What a creator has taken while it makes a handle: the wrapper with its lock and, once the
+// creator opened it, the socket. A creator that gives up leaves both to the destructor (the
+// socket is closed before the wrapper goes); Finish hands both over to the new handle.
+class ClientInMaking {
+public:
+    explicit ClientInMaking(LockedClient *lc) : lc_(lc) {}
+    ~ClientInMaking()
+    {
+        if (lc_ == nullptr)
+            return;
+        if (ownFd_)
+            close(fd_);
+        FreeLockedClient(lc_);
     }
-    lc->inner = inner;
-    lc->fd = fd;
-    lc->ownFd = ownFd;
-    lc->tcp = tcp;
-    lc->pub.cl_auth = inner->cl_auth;
-    lc->pub.cl_ops = &lockedOps;
-    lc->pub.cl_private = inner;
-    lc->pub.cl_netid = inner->cl_netid;
-    lc->pub.cl_tp = inner->cl_tp;
-    return &lc->pub;
-}
+    ClientInMaking(const ClientInMaking &) = delete;
+    ClientInMaking &operator=(const ClientInMaking &) = delete;
+
+    explicit operator bool() const { return lc_ != nullptr; }
+    // The socket the handle will use; closed on a failure when ownFd.
+    void SetSocket(int fd, bool ownFd)
+    {
+        fd_ = fd;
+        ownFd_ = ownFd;
+    }
+    // Makes the handle over inner; the handle owns the wrapper, the lock and the socket then.
+    CLIENT *Finish(CLIENT *inner, bool tcp)
+    {
+        LockedClient *lc = lc_;
+        lc_ = nullptr;
+        // The transaction id of a new handle, carried by its first call: the process id XOR
+        // the current time of day in whole seconds (libtirpc would mix in the microseconds).
+        uint32_t xid = static_cast<uint32_t>(getpid()) ^ static_cast<uint32_t>(time(nullptr));
+        if (tcp) {
+            // libtirpc's stream transport stores the id plus one in network byte order and its
+            // call decrements it as it lies in memory; set what that decrement turns into xid.
+            uint32_t stored = ntohl(htonl(xid) + 1) - 1;
+            CLNT_CONTROL(inner, CLSET_XID, &stored);
+        } else {
+            CLNT_CONTROL(inner, CLSET_XID, &xid);
+        }
+        lc->inner = inner;
+        lc->fd = fd_;
+        lc->ownFd = ownFd_;
+        lc->tcp = tcp;
+        lc->pub.cl_auth = inner->cl_auth;
+        lc->pub.cl_ops = &lockedOps;
+        lc->pub.cl_private = inner;
+        lc->pub.cl_netid = inner->cl_netid;
+        lc->pub.cl_tp = inner->cl_tp;
+        return &lc->pub;
+    }
+
+private:
+    LockedClient *lc_;
+    int fd_ = -1;
+    bool ownFd_ = false;
+};
 
 // Connects fd to addr within timeoutMs. Returns 0 or the error number (ETIMEDOUT when the time
 // ran out). The socket is blocking again afterwards, as libtirpc's stream transport expects.
@@ -342,35 +375,28 @@ int LiveLockCount() { return liveLocks.load(); }
 CLIENT *CreateTcpClient(struct sockaddr_in *raddr, u_long prog, u_long vers, int *sockp,
                         u_int sendsz, u_int recvsz, int connectTimeoutMs)
 {
-    LockedClient *lc = NewLockedClient("clnttcp_create");
-    if (lc == nullptr)
+    ClientInMaking making(NewLockedClient("clnttcp_create"));
+    if (!making)
         return nullptr;
     int fd = *sockp;
     bool ownFd = false;
-    if (!PortAndSocket(raddr, prog, vers, IPPROTO_TCP, SOCK_STREAM, &fd, &ownFd)) {
-        FreeLockedClient(lc);
+    if (!PortAndSocket(raddr, prog, vers, IPPROTO_TCP, SOCK_STREAM, &fd, &ownFd))
         return nullptr;
-    }
+    making.SetSocket(fd, ownFd);
     if (ownFd) {
         int err = ConnectBounded(fd, raddr, connectTimeoutMs);
         if (err != 0) {
             SetCreateError(RPC_SYSTEMERROR, err);
-            close(fd);
-            FreeLockedClient(lc);
             return nullptr;
         }
     }
     struct netbuf server = {sizeof *raddr, sizeof *raddr, raddr};
     CLIENT *inner = clnt_vc_create(fd, &server, static_cast<rpcprog_t>(prog),
                                    static_cast<rpcvers_t>(vers), sendsz, recvsz);
-    if (inner == nullptr) {
-        if (ownFd)
-            close(fd);
-        FreeLockedClient(lc);
+    if (inner == nullptr)
         return nullptr;
-    }
     *sockp = fd;
-    return Finish(lc, inner, fd, ownFd, true);
+    return making.Finish(inner, true);
 }
 
 }  // namespace rpcrt_internal
@@ -385,29 +411,24 @@ CLIENT *clnttcp_create(struct sockaddr_in *raddr, u_long prog, u_long vers, int 
 CLIENT *clntudp_bufcreate(struct sockaddr_in *raddr, u_long prog, u_long vers,
                           struct timeval wait, int *sockp, u_int sendsz, u_int recvsz)
 {
-    LockedClient *lc = NewLockedClient("clntudp_create");
-    if (lc == nullptr)
+    ClientInMaking making(NewLockedClient("clntudp_create"));
+    if (!making)
         return nullptr;
     sendsz = (sendsz + 3) / 4 * 4;
     recvsz = (recvsz + 3) / 4 * 4;
     int fd = *sockp;
     bool ownFd = false;
-    if (!PortAndSocket(raddr, prog, vers, IPPROTO_UDP, SOCK_DGRAM | SOCK_NONBLOCK, &fd, &ownFd)) {
-        FreeLockedClient(lc);
+    if (!PortAndSocket(raddr, prog, vers, IPPROTO_UDP, SOCK_DGRAM | SOCK_NONBLOCK, &fd, &ownFd))
         return nullptr;
-    }
+    making.SetSocket(fd, ownFd);
     struct netbuf server = {sizeof *raddr, sizeof *raddr, raddr};
     CLIENT *inner = clnt_dg_create(fd, &server, static_cast<rpcprog_t>(prog),
                                    static_cast<rpcvers_t>(vers), sendsz, recvsz);
-    if (inner == nullptr) {
-        if (ownFd)
-            close(fd);
-        FreeLockedClient(lc);
+    if (inner == nullptr)
         return nullptr;
-    }
     CLNT_CONTROL(inner, CLSET_RETRY_TIMEOUT, &wait);
     *sockp = fd;
-    return Finish(lc, inner, fd, ownFd, false);
+    return making.Finish(inner, false);
 }
 
 CLIENT *clntudp_create(struct sockaddr_in *raddr, u_long prog, u_long vers, struct timeval wait,

@@ -10,7 +10,7 @@
 //   the 25 s time-out, and returns 0, or kWrapperRpcError for any failure (null handle: nothing
 //   is sent). After a failure *resp holds nothing the caller must free or read.
 // - After 0 the caller owns what the decoding allocated in *resp and frees it with xdr_free and
-//   the result type's routine.
+//   the result type's routine (tela::XdrResult of xdr/xdrresult.h does it on every way out).
 #pragma once
 
 #include "rpcrt/rpcrt.h"

@@ -10,6 +10,7 @@
 #include "xdr/alpha.h"
 #include "xdr/fieldtext.h"
 #include "xdr/omega.h"
+#include "xdr/xdrresult.h"
 
 #define TRACE(level, ...) DriverTrace(__FILE__, __LINE__, level, LINE_NONE, __VA_ARGS__)
 
@@ -99,7 +100,7 @@ GdResult get_prop(const char *server, const char *key, char *value)
     req.vers = 1;
     PutText(req.usrconf_new_req_u.v1.user, key, kUserLen);
     PutText(req.usrconf_new_req_u.v1.key, key + kUserLen, kNameLen);
-    usrconf_new_res *res = a_get_usrconf_new_1(&req, userClient);
+    tela::XdrResult res(a_get_usrconf_new_1(&req, userClient), xdr_usrconf_new_res);
     if (!res) {
         TraceRpcText(clnt_sperror(userClient, "a_get_usrconf_new_1"));
         rc = GDERR_FAILED;
@@ -116,7 +117,6 @@ GdResult get_prop(const char *server, const char *key, char *value)
         TRACE(TRACE_ERROR, "a_get_usrconf_new_1 : error EC_%d", res->ec);
         rc = GDERR_FAILED;
     }
-    xdr_free(reinterpret_cast<xdrproc_t>(xdr_usrconf_new_res), reinterpret_cast<char *>(res));
     return rc;
 }
 
@@ -155,14 +155,13 @@ GdResult GetDEVEdaID(const UserInfo *user, const char *name, int video, int32_t 
     req.variant = video ? 15 : 14;
     req.offset = 0;
     req.max_bytes = 0;
-    pageb_res *res = a_get_pageb_1(&req, userClient);
+    tela::XdrResult res(a_get_pageb_1(&req, userClient), xdr_pageb_res);
     if (!res) {
         rc = GDERR_RPC;
         TraceRpcText(clnt_sperror(userClient, "a_get_pageb_1"));
         return rc;
     }
     if (!res->found) *pageId = -1;
-    xdr_free(reinterpret_cast<xdrproc_t>(xdr_pageb_res), reinterpret_cast<char *>(res));
     return rc;
 }
 
@@ -202,8 +201,9 @@ GdResult TelaGetExtensionData(const char *extension, int namesWanted, LineIDInfo
     TraceScope scope("TelaGetExtensionData", LINE_NONE, &rc);
     rc = GetLineIDInfo(extension, info);
 
-    group_rec *group = nullptr;
-    a_user_rec *user = nullptr;
+    // Both answers are read until the end: released on every way out.
+    tela::XdrResult<a_user_rec> user(nullptr, xdr_a_user_rec);
+    tela::XdrResult<group_rec> group(nullptr, xdr_group_rec);
     bool groupFromOmega = false;
     do {
         if (info->isGroup) {
@@ -211,7 +211,8 @@ GdResult TelaGetExtensionData(const char *extension, int namesWanted, LineIDInfo
             std::memset(groupId, 0, sizeof groupId);
             PutText(groupId, info->groupId, 10);
             groupFromOmega = omegaClient != nullptr;
-            group = groupFromOmega ? o_get_group_1(groupId, omegaClient) : a_get_o_group_1(groupId, alphaClient);
+            group.Reset(groupFromOmega ? o_get_group_1(groupId, omegaClient)
+                                       : a_get_o_group_1(groupId, alphaClient));
             if (!group) {
                 rc = GDERR_RPC;
                 TraceRpcText(groupFromOmega ? clnt_sperror(omegaClient, "o_get_group_1")
@@ -226,7 +227,7 @@ GdResult TelaGetExtensionData(const char *extension, int namesWanted, LineIDInfo
             std::memset(&key, 0, sizeof key);
             PutText(key.server, info->user.server, sizeof key.server - 1);
             PutText(key.user, info->user.userId, sizeof key.user - 1);
-            user = a_get_o_user_1(&key, alphaClient);
+            user.Reset(a_get_o_user_1(&key, alphaClient));
             if (!user) {
                 rc = GDERR_RPC;
                 TraceRpcText(clnt_sperror(alphaClient, "a_get_o_user_1"));
@@ -255,10 +256,5 @@ GdResult TelaGetExtensionData(const char *extension, int namesWanted, LineIDInfo
             *step.flag = pageId != -1;
         }
     } while (false);
-
-    if (group) {
-        xdr_free(reinterpret_cast<xdrproc_t>(xdr_group_rec), reinterpret_cast<char *>(group));
-    }
-    if (user) xdr_free(reinterpret_cast<xdrproc_t>(xdr_a_user_rec), reinterpret_cast<char *>(user));
     return rc;
 }

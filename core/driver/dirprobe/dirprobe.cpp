@@ -17,6 +17,7 @@
 #include "tela.h"
 #include "testged.h"
 #include "xdr/alpha.h"
+#include "xdr/xdrresult.h"
 
 #define TRACE(level, ...) DriverTrace(__FILE__, __LINE__, level, LINE_NONE, __VA_ARGS__)
 
@@ -102,13 +103,15 @@ int main(int argc, char **argv)
         TraceStartupError(CreateErrorText(alphaHost));
         return fail();
     }
-    compat_rec *compat = a_get_compat_1(nullptr, alpha);
-    if (!compat) {
-        TraceStartupError(ClientErrorText(alpha, "a_get_compat"));
-        return fail();
+    long level = 0;
+    {
+        tela::XdrResult compat(a_get_compat_1(nullptr, alpha), xdr_compat_rec);
+        if (!compat) {
+            TraceStartupError(ClientErrorText(alpha, "a_get_compat"));
+            return fail();
+        }
+        level = compat->level;
     }
-    const long level = compat->level;
-    xdr_free(reinterpret_cast<xdrproc_t>(xdr_compat_rec), reinterpret_cast<char *>(compat));
     if (level < 16) {
         if (verbosity < 2) TRACE(TRACE_ALWAYS, "old alpha compat=%d\n", static_cast<int>(level));
         const char *omegaHost = GetOmegaHost();

@@ -9,6 +9,7 @@
 
 #include "os/sysutil.h"
 #include "xdr/alpha.h"
+#include "xdr/xdrresult.h"
 
 namespace {
 
@@ -51,15 +52,14 @@ void AppendConfigText(const char *key, char *out, size_t room)
         snprintf(request.language, sizeof request.language, "%s", "english_us.8859");
         request.key.blob_len = static_cast<u_int>(strlen(key) + 1);
         request.key.blob_val = const_cast<char *>(key);
-        blob *reply = a_get_text_1(&request, client);
-        if (reply != nullptr) {
+        tela::XdrResult reply(a_get_text_1(&request, client), xdr_blob);
+        if (reply) {
             size_t n = reply->blob_val != nullptr ? strnlen(reply->blob_val, reply->blob_len) : 0;
             if (n > room - 1)
                 n = room - 1;
             if (n > 0)
                 memcpy(out, reply->blob_val, n);
             out[n] = '\0';
-            xdr_free(reinterpret_cast<xdrproc_t>(xdr_blob), reinterpret_cast<char *>(reply));
             return;
         }
     }

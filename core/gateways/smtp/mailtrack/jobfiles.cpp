@@ -7,6 +7,7 @@
 #include "fileutil.h"
 #include "os/hostvars.h"
 #include "xdr/alpha.h"
+#include "xdr/xdrresult.h"
 
 namespace {
 
@@ -14,34 +15,6 @@ constexpr int kPieceBytes = 1024;
 constexpr int kLogLinesPerCall = 10;
 constexpr int kMaxPages = 1000;
 constexpr int kMaxVariant = 16;
-
-// Frees a stub's decoded reply on every path out of a scope.
-template <typename T>
-class Reply {
-public:
-    Reply(T *reply, xdrproc_t routine) : reply_(reply), routine_(routine) {}
-    ~Reply() { Free(); }
-    Reply(const Reply &) = delete;
-    Reply &operator=(const Reply &) = delete;
-    T *operator->() const { return reply_; }
-    explicit operator bool() const { return reply_ != nullptr; }
-    void Free()
-    {
-        if (reply_ != nullptr)
-            xdr_free(routine_, reinterpret_cast<char *>(reply_));
-        reply_ = nullptr;
-    }
-
-private:
-    T *reply_;
-    xdrproc_t routine_;
-};
-
-template <typename T>
-Reply<T> Hold(T *reply, bool_t (*routine)(XDR *, T *))
-{
-    return Reply<T>(reply, reinterpret_cast<xdrproc_t>(routine));
-}
 
 void CopyUser(char (&field)[11], const char *user)
 {
@@ -81,7 +54,7 @@ int FetchVariant(CLIENT *client, const char *user, int32_t job, int16_t kind, in
         request.variant = variant;
         request.offset = offset;
         request.max_bytes = kPieceBytes;
-        auto piece = Hold(a_get_pageb_1(&request, client), xdr_pageb_res);
+        tela::XdrResult piece(a_get_pageb_1(&request, client), xdr_pageb_res);
         if (!piece)
             return JOB_SERVER_FAILED;
         if (!piece->found)
@@ -124,7 +97,7 @@ int ExportLog(CLIENT *client, const char *user, int32_t job, int16_t kind, const
         request.first_line = firstLine;
         request.max_lines = kLogLinesPerCall;
         BoundedCopy(request.language, language != nullptr ? language : "", 30);
-        auto reply = Hold(a_get_log_1(&request, client), xdr_log_res);
+        tela::XdrResult reply(a_get_log_1(&request, client), xdr_log_res);
         if (!reply || !reply->ok)
             break;
         const int32_t nextLine = reply->next_line;
@@ -173,10 +146,10 @@ int ExportDocs(CLIENT *client, const char *user, int32_t job, int16_t kind, int 
     CopyUser(key.user, user);
     key.kind = kind;
     key.job = job;
-    auto pages = Hold(a_get_pages_1(&key, client), xdr_page_list);
+    tela::XdrResult pages(a_get_pages_1(&key, client), xdr_page_list);
     if (pages) {
         result = 1;
-        const int count = PageCount(*pages.operator->());
+        const int count = PageCount(*pages);
         for (int page = firstPage < 1 ? 1 : firstPage; result && page <= lastPage && page <= count;
              ++page) {
             const int32_t flags = pages->variants[page - 1];
@@ -191,7 +164,7 @@ int ExportDocs(CLIENT *client, const char *user, int32_t job, int16_t kind, int 
                 JOB_DONE)
                 result = 0;
         }
-        pages.Free();
+        pages.Reset();
     }
     if (!FinishFile(file))
         result = 0;
@@ -223,12 +196,12 @@ int ExportJob(CLIENT *client, const char *user, int32_t job, int16_t kind, const
     CopyUser(key.user, user);
     key.kind = kind;
     key.job = job;
-    auto pages = Hold(a_get_pages_1(&key, client), xdr_page_list);
+    tela::XdrResult pages(a_get_pages_1(&key, client), xdr_page_list);
     if (!pages)
         return JOB_SERVER_FAILED;
     if (pages->count == 0)
         return JOB_NOT_FOUND;
-    const int count = PageCount(*pages.operator->());
+    const int count = PageCount(*pages);
     const std::string prefix = base != nullptr ? base : "";
     for (int page = 1; page <= count; ++page) {
         for (int variant = 0; variant <= kMaxVariant; ++variant) {

@@ -11,6 +11,7 @@
 #include "os/hostvars.h"
 #include "otools.h"
 #include "timetext.h"
+#include "xdr/xdrresult.h"
 
 namespace {
 
@@ -66,22 +67,18 @@ void CopyOut(char *dst, const char (&field)[N])
 // The common road of a wrapper: make sure of a client, call the stub, evaluate the answer and
 // free it. No answer forgets the client (when it is the module client) and gives 22.
 template <class Res, class Arg, class Eval>
-int Wrap(CLIENT *client, Res *(*stub)(Arg *, CLIENT *), xdrproc_t resXdr, Arg *arg, Eval eval)
+int Wrap(CLIENT *client, Res *(*stub)(Arg *, CLIENT *), tela::XdrRoutine<Res> resXdr, Arg *arg, Eval eval)
 {
     int rc = omega_ensure(&client);
     if (rc != 0)
         return rc;
-    Res *res = stub(arg, client);
-    if (res == nullptr) {
+    tela::XdrResult res(stub(arg, client), resXdr);
+    if (!res) {
         omega_forget(client);
         return kNoAnswer;
     }
-    rc = eval(*res);
-    xdr_free(resXdr, reinterpret_cast<char *>(res));
-    return rc;
+    return eval(*res);
 }
-
-#define XDR_OF(routine) reinterpret_cast<xdrproc_t>(routine)
 
 int RefusedIfFalse(const bool_t &answer) { return answer ? 0 : kRefused; }
 int Status(const short &answer) { return answer; }
@@ -160,7 +157,7 @@ int o_apply_route_new(CLIENT *client, const char *lineId, const char *number, ch
     arg.vers = 0;
     Cut(arg.route_req_u.v0.line_id, lineId);
     Cut(arg.route_req_u.v0.aux_id, number);
-    return Wrap(client, o_apply_route_new_1, XDR_OF(xdr_route_res), &arg, [&](const route_res &res) {
+    return Wrap(client, o_apply_route_new_1, xdr_route_res, &arg, [&](const route_res &res) {
         // The status sits in the arm that came; only a version-0 answer is read further.
         short ec = res.vers == 0 ? res.route_res_u.v0.ec : res.route_res_u.v1.ec;
         if (ec != 0)
@@ -176,7 +173,7 @@ int o_apply_route_new(CLIENT *client, const char *lineId, const char *number, ch
 
 int o_get_compat(CLIENT *client, int32_t *valid, int32_t *level)
 {
-    return Wrap(client, o_get_compat_1, XDR_OF(xdr_compat_rec), static_cast<void *>(nullptr),
+    return Wrap(client, o_get_compat_1, xdr_compat_rec, static_cast<void *>(nullptr),
                 [&](const compat_rec &res) {
                     if (res.valid == 0)
                         return kOtherVersion;
@@ -191,7 +188,7 @@ int o_get_route(CLIENT *client, const char *routeId, route_rec *route)
     route_key arg{};
     arg.vers = 0;
     Cut(arg.route_key_u.v0.route_id, routeId);
-    return Wrap(client, o_get_route_1, XDR_OF(xdr_route_rec_res), &arg, [&](const route_rec_res &res) {
+    return Wrap(client, o_get_route_1, xdr_route_rec_res, &arg, [&](const route_rec_res &res) {
         if (res.ec != 0)
             return static_cast<int>(res.ec);
         if (res.route.vers != 0)
@@ -217,7 +214,7 @@ int o_put_route(CLIENT *client, const char *routeId, const char *routeText, cons
     Cut(r.group, group);
     Cut(r.route_extra, routeExtra);
     r.route_extra_value = routeExtraValue;
-    return Wrap(client, o_put_route_1, XDR_OF(xdr_short), &arg, Status);
+    return Wrap(client, o_put_route_1, xdr_short, &arg, Status);
 }
 
 // ---- configuration entries ----------------------------------------------------------------
@@ -230,7 +227,7 @@ int o_get_config(CLIENT *client, const char *key, char *value)
     value[0] = '\0';
     str11 arg{};
     Cut(arg, key);
-    return Wrap(client, o_get_config_1, XDR_OF(xdr_str81), static_cast<sxchar *>(arg), [&](const sxchar &res) {
+    return Wrap(client, o_get_config_1, xdr_str81, static_cast<sxchar *>(arg), [&](const sxchar &res) {
         const char *text = &res;  // the stub's str81
         if (text[0] == '\0')
             return kNotFound;
@@ -245,7 +242,7 @@ int o_put_config(CLIENT *client, const char *key, const char *value)
     Cut(arg.key, key);
     Cut(arg.value, value);
     arg.f3 = FALSE;
-    return Wrap(client, o_put_config_1, XDR_OF(xdr_bool), &arg,
+    return Wrap(client, o_put_config_1, xdr_bool, &arg,
                 [](const bool_t &answer) { return answer ? 0 : kNoAnswer; });
 }
 
@@ -253,7 +250,7 @@ int o_del_config(CLIENT *client, const char *key)
 {
     str11 arg{};
     Cut(arg, key);
-    return Wrap(client, o_del_config_1, XDR_OF(xdr_bool), static_cast<sxchar *>(arg),
+    return Wrap(client, o_del_config_1, xdr_bool, static_cast<sxchar *>(arg),
                 [](const bool_t &answer) { return answer ? 0 : kNotFound; });
 }
 
@@ -266,19 +263,20 @@ template <class Rec>
 int PutAsGiven(CLIENT *client, bool_t *(*stub)(Rec *, CLIENT *), const Rec *rec)
 {
     Rec arg = *rec;
-    return Wrap(client, stub, XDR_OF(xdr_bool), &arg, RefusedIfFalse);
+    return Wrap(client, stub, xdr_bool, &arg, RefusedIfFalse);
 }
 
 int DeleteById(CLIENT *client, bool_t *(*stub)(sxchar *, CLIENT *), const char *id)
 {
     str11 arg{};
     Cut(arg, id);
-    return Wrap(client, stub, XDR_OF(xdr_bool), static_cast<sxchar *>(arg), RefusedIfFalse);
+    return Wrap(client, stub, xdr_bool, static_cast<sxchar *>(arg), RefusedIfFalse);
 }
 
 // A fetch answers the bare record; an empty id means there is none.
 template <class Rec>
-int GetById(CLIENT *client, Rec *(*stub)(sxchar *, CLIENT *), xdrproc_t resXdr, const char *id, Rec *rec)
+int GetById(CLIENT *client, Rec *(*stub)(sxchar *, CLIENT *), tela::XdrRoutine<Rec> resXdr, const char *id,
+            Rec *rec)
 {
     str11 arg{};
     Cut(arg, id);
@@ -309,12 +307,12 @@ int o_put_tab7(CLIENT *client, const o_tab7_rec *rec) { return PutAsGiven(client
 
 int o_get_tab7(CLIENT *client, const char *id, o_tab7_rec *rec)
 {
-    return GetById(client, o_get_tab7_1, XDR_OF(xdr_o_tab7_rec), id, rec);
+    return GetById(client, o_get_tab7_1, xdr_o_tab7_rec, id, rec);
 }
 
 int o_list_tab7(CLIENT *client, o_tab7_list *list)
 {
-    return Wrap(client, o_list_tab7_1, XDR_OF(xdr_o_tab7_list), static_cast<void *>(nullptr),
+    return Wrap(client, o_list_tab7_1, xdr_o_tab7_list, static_cast<void *>(nullptr),
                 [&](o_tab7_list &res) { return TakeList(res, list); });
 }
 
@@ -324,13 +322,13 @@ int o_put_tab11(CLIENT *client, const o_tab11_rec *rec) { return PutAsGiven(clie
 
 int o_get_tab11(CLIENT *client, const char *id, o_tab11_rec *rec)
 {
-    return GetById(client, o_get_tab11_1, XDR_OF(xdr_o_tab11_rec), id, rec);
+    return GetById(client, o_get_tab11_1, xdr_o_tab11_rec, id, rec);
 }
 
 int o_list_tab11(CLIENT *client, int32_t selector, o_tab11_list *list)
 {
     int arg = selector;
-    return Wrap(client, o_list_tab11_1, XDR_OF(xdr_o_tab11_list), &arg,
+    return Wrap(client, o_list_tab11_1, xdr_o_tab11_list, &arg,
                 [&](o_tab11_list &res) { return TakeList(res, list); });
 }
 
@@ -349,7 +347,7 @@ int o_put_tab102(CLIENT *client, const o_tab102_rec *rec)
     if (rec->vers != 0)
         return kBadArgument;
     o_tab102_rec arg = *rec;
-    return Wrap(client, o_put_tab102_1, XDR_OF(xdr_short), &arg, Status);
+    return Wrap(client, o_put_tab102_1, xdr_short, &arg, Status);
 }
 
 int o_get_tab102(CLIENT *client, const char *id, o_tab102_rec *rec)
@@ -357,7 +355,7 @@ int o_get_tab102(CLIENT *client, const char *id, o_tab102_rec *rec)
     o_tab102_key arg{};
     arg.vers = 0;
     Cut(arg.o_tab102_key_u.v0.id, id);
-    return Wrap(client, o_get_tab102_1, XDR_OF(xdr_o_tab102_res), &arg, [&](const o_tab102_res &res) {
+    return Wrap(client, o_get_tab102_1, xdr_o_tab102_res, &arg, [&](const o_tab102_res &res) {
         if (res.ec != 0)
             return static_cast<int>(res.ec);
         if (res.entry.vers != 0)
@@ -372,7 +370,7 @@ int o_list_tab102(CLIENT *client, int32_t selector, o_tab102_list *list)
     o_tab102_sel arg{};
     arg.vers = 0;
     arg.o_tab102_sel_u.v0.f1 = selector;
-    return Wrap(client, o_list_tab102_1, XDR_OF(xdr_o_tab102_list), &arg, [&](o_tab102_list &res) {
+    return Wrap(client, o_list_tab102_1, xdr_o_tab102_list, &arg, [&](o_tab102_list &res) {
         if (res.ec != 0)
             return static_cast<int>(res.ec);
         // An answer without records has no first record to look at: empty, like tables 7 and 11.
@@ -394,7 +392,7 @@ int o_del_tab102(CLIENT *client, const char *id)
     o_tab102_del arg{};
     arg.vers = 0;
     Cut(arg.o_tab102_del_u.v0.id, id);
-    return Wrap(client, o_del_tab102_1, XDR_OF(xdr_short), &arg, Status);
+    return Wrap(client, o_del_tab102_1, xdr_short, &arg, Status);
 }
 
 int o_proc110(CLIENT *client, const char *id)
@@ -402,26 +400,26 @@ int o_proc110(CLIENT *client, const char *id)
     o_key110 arg{};
     arg.vers = 0;
     Cut(arg.o_key110_u.v0.f1, id);
-    return Wrap(client, o_proc110_1, XDR_OF(xdr_short), &arg, Status);
+    return Wrap(client, o_proc110_1, xdr_short, &arg, Status);
 }
 
 // ---- lists handed out ---------------------------------------------------------------------
 
 void o_free_tab7_list(o_tab7_list *list)
 {
-    xdr_free(XDR_OF(xdr_o_tab7_list), reinterpret_cast<char *>(list));
+    tela::XdrFree(xdr_o_tab7_list, list);
     list->count = 0;
 }
 
 void o_free_tab11_list(o_tab11_list *list)
 {
-    xdr_free(XDR_OF(xdr_o_tab11_list), reinterpret_cast<char *>(list));
+    tela::XdrFree(xdr_o_tab11_list, list);
     list->count = 0;
 }
 
 void o_free_tab102_list(o_tab102_list *list)
 {
-    xdr_free(XDR_OF(xdr_o_tab102_list), reinterpret_cast<char *>(list));
+    tela::XdrFree(xdr_o_tab102_list, list);
     list->count = 0;
 }
 

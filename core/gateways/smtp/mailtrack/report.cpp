@@ -18,6 +18,7 @@
 #include "os/hostvars.h"
 #include "os/sysutil.h"
 #include "xdr/alpha.h"
+#include "xdr/xdrresult.h"
 
 namespace {
 
@@ -93,7 +94,7 @@ struct ReportResources {
     bool haveTemp = false;
     bool runtimeStarted = false;
     CLIENT *client = nullptr;
-    s_rec_res *reply = nullptr;
+    tela::XdrResult<s_rec_res> reply{nullptr, xdr_s_rec_res};
     FILE *log = nullptr;
 };
 
@@ -106,9 +107,7 @@ void Release(ReportResources &r)
     if (r.client != nullptr)
         DestroyClient(r.client);
     r.client = nullptr;
-    if (r.reply != nullptr)
-        xdr_free(reinterpret_cast<xdrproc_t>(xdr_s_rec_res), reinterpret_cast<char *>(r.reply));
-    r.reply = nullptr;
+    r.reply.Reset();
     if (r.runtimeStarted)
         rpc_runtime_cleanup();
     r.runtimeStarted = false;
@@ -229,8 +228,8 @@ void ReportBody(const CgiEntry *entries, ReportResources &r, int tempError)
     request.vers = 1;
     BoundedCopy(request.s_rec_req_u.v1.user, u, 10);
     request.s_rec_req_u.v1.job = ParseJobNumber(job);
-    r.reply = a_get_s_rec_new_1(&request, r.client);
-    if (r.reply == nullptr) {
+    r.reply.Reset(a_get_s_rec_new_1(&request, r.client));
+    if (!r.reply) {
         ErrorPage("%s", HtmlEscape(ClientErrorText(r.client, "a_get_s_rec_new_1")).c_str());
         return;
     }
