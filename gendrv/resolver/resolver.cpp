@@ -67,6 +67,17 @@ void TraceRpcText(int level, LineNo lineNo, const char *text)
     DriverTrace(__FILE__, __LINE__, level, lineNo, n > 0 && text[n - 1] == '\n' ? "%s" : "%s\n", text ? text : "");
 }
 
+// The fields that both forms of a route answer carry, into the record.
+template <typename Answer>
+void CopyRoute(const Answer &a, LineIDInfo *info)
+{
+    CopyField(info->user.userId, sizeof info->user.userId, a.user);
+    CopyField(info->user.server, sizeof info->user.server, a.server);
+    CopyField(info->routeExtra, sizeof info->routeExtra, a.route_extra);
+    info->routeExtraValue = a.route_extra_value;
+    CopyField(info->groupId, sizeof info->groupId, a.group);
+}
+
 int AtoiOr(const char *text, int fallback)
 {
     if (text[0] == '\0') return fallback;
@@ -88,22 +99,10 @@ Resolver::Resolver(const char *alphaHost, const char *defaultLineId)
 
 Resolver::~Resolver()
 {
-    for (RouteEntry *e = routeCache_; e;) {
-        RouteEntry *next = e->next;
-        FreeEntry(e);
-        e = next;
-    }
-    routeCache_ = nullptr;
+    routeCache_.Clear();  // the entries go before the clients
     if (alpha_) DestroyClient(alpha_);
     if (omega_) DestroyClient(omega_);
     if (userAlpha_) DestroyClient(userAlpha_);
-}
-
-void Resolver::FreeEntry(RouteEntry *entry)
-{
-    delete entry->query;
-    std::free(entry->settings);
-    std::free(entry);
 }
 
 GdResult Resolver::ResolverInit()
@@ -221,20 +220,10 @@ GdResult Resolver::ApplyRoute(const char *extension, LineNo lineNo, LineIDInfo *
 
     SetText(info->lineId, extension ? extension : "");
     if (full) {
-        const route_res_v1 &a = res.route_res_u.v1;
-        CopyField(info->user.userId, sizeof info->user.userId, a.user);
-        CopyField(info->user.server, sizeof info->user.server, a.server);
-        CopyField(info->routeExtra, sizeof info->routeExtra, a.route_extra);
-        info->routeExtraValue = a.route_extra_value;
-        CopyField(info->groupId, sizeof info->groupId, a.group);
-        CopyField(info->routeId, sizeof info->routeId, a.route_id);
+        CopyRoute(res.route_res_u.v1, info);
+        CopyField(info->routeId, sizeof info->routeId, res.route_res_u.v1.route_id);
     } else {
-        const route_res_v0 &a = res.route_res_u.v0;
-        CopyField(info->user.userId, sizeof info->user.userId, a.user);
-        CopyField(info->user.server, sizeof info->user.server, a.server);
-        CopyField(info->routeExtra, sizeof info->routeExtra, a.route_extra);
-        info->routeExtraValue = a.route_extra_value;
-        CopyField(info->groupId, sizeof info->groupId, a.group);
+        CopyRoute(res.route_res_u.v0, info);
         // An answer that routes nothing has no route id either.
         if (info->user.userId[0] || info->user.server[0]) {
             std::snprintf(info->routeId, sizeof info->routeId, "%s@%s", info->user.userId, info->user.server);
@@ -407,8 +396,8 @@ GdResult Resolver::GetLDAPQuery(UserInfo user, int namesWanted, LineNo lineNo, U
 
 GdResult Resolver::LDAPBuildQuery(RouteEntry *entry, LineNo lineNo)
 {
-    const UserConfig *c = entry->settings;
-    LdapQuery *q = entry->query;
+    const UserConfig *c = entry->settings.get();
+    LdapQuery *q = entry->query.get();
     const bool debug = ldapDebug_;
     GdResult rc = q->LDAPSetSearchRoot(c->searchBase, lineNo);
     if (rc != 0) return rc;
@@ -432,8 +421,8 @@ GdResult Resolver::LDAPBuildQuery(RouteEntry *entry, LineNo lineNo)
 GdResult Resolver::GetLDAPResult(LineIDInfo *info, RouteEntry *entry, int /*namesWanted*/, LineNo lineNo)
 {
     std::lock_guard<std::mutex> guard(ldapLock_);
-    const UserConfig *c = entry->settings;
-    LdapQuery *q = entry->query;
+    const UserConfig *c = entry->settings.get();
+    LdapQuery *q = entry->query.get();
     const bool debug = ldapDebug_;
 
     GdResult rc = q->LDAPOpenServer(lineNo);
@@ -499,11 +488,18 @@ GdResult Resolver::GetLDAPResult(LineIDInfo *info, RouteEntry *entry, int /*name
     return 0;
 }
 
-// ---- Resolving one extension -------------------------------------------------------------------
+// ---- Route cache -------------------------------------------------------------------------------
 
-RouteEntry *Resolver::FindRoute(const char *routeId, const char *userId, const char *server)
+RouteEntry::~RouteEntry() = default;
+
+RouteCache::~RouteCache()
 {
-    for (RouteEntry *e = routeCache_; e; e = e->next) {
+    Clear();
+}
+
+RouteEntry *RouteCache::Find(const char *routeId, const char *userId, const char *server) const
+{
+    for (RouteEntry *e = head_.get(); e; e = e->next.get()) {
         // A route id that serves several users must not hand one user's settings to another.
         if (std::strcmp(e->routeId, routeId) == 0 && std::strcmp(e->userId, userId) == 0 &&
             std::strcmp(e->server, server) == 0) {
@@ -511,6 +507,146 @@ RouteEntry *Resolver::FindRoute(const char *routeId, const char *userId, const c
         }
     }
     return nullptr;
+}
+
+RouteEntry *RouteCache::Adopt(std::unique_ptr<RouteEntry> *fresh)
+{
+    RouteEntry *cached = Find((*fresh)->routeId, (*fresh)->userId, (*fresh)->server);
+    if (cached) return cached;
+    std::unique_ptr<RouteEntry> *tail = &head_;
+    while (*tail) tail = &(*tail)->next;
+    *tail = std::move(*fresh);
+    return tail->get();
+}
+
+void RouteCache::Clear()
+{
+    // One entry at a time, so that a long list is not freed by recursion.
+    while (head_) head_ = std::move(head_->next);
+}
+
+// ---- Resolving one extension -------------------------------------------------------------------
+
+namespace {
+
+// The query object of a directory user's settings.
+std::unique_ptr<LdapQuery> MakeQuery(const UserConfig &c)
+{
+    return std::make_unique<LdapQuery>(c.ldapHost, c.scheme, c.port, c.caCert, c.bindDn, c.bindPassword,
+                                       c.timeout, c.ldapDebug);
+}
+
+// Copies what the user's settings say about the line into the record.
+void ApplySettings(const UserConfig &c, LineIDInfo *info)
+{
+    info->acceptAll = c.acceptAll[0] != '\0' && std::strcmp(c.acceptAll, "0") != 0;
+    info->languageByLdap = c.languageAttr[0] != '\0';
+    if (c.imapHost[0]) {
+        info->imapUser = 1;
+        SetText(info->imapSendFolder, c.imapSendFolder);
+        SetText(info->imapDeletedFolder, c.imapDeletedFolder);
+        SetText(info->imapHost, c.imapHost);
+        SetText(info->smtpHost, c.smtpHost);
+        SetText(info->smtpDomain, c.smtpDomain);
+    }
+}
+
+}  // namespace
+
+// The route's entry in the cache into *entry (nullptr when there is none); GDERR_FAILED for an
+// entry that lacks its settings or its query object.
+GdResult Resolver::FindCachedRoute(const LineIDInfo *info, LineNo lineNo, RouteEntry **entry)
+{
+    {
+        std::lock_guard<std::mutex> guard(cacheLock_);
+        *entry = routeCache_.Find(info->routeId, info->user.userId, info->user.server);
+    }
+    if (!*entry) return 0;
+    TRACE(TRACE_DEBUG, lineNo, "GetLineIDInfo: routeid %s found\n", info->routeId);
+    if (!(*entry)->settings || !(*entry)->query) {
+        TRACE(TRACE_ERROR, lineNo, "GetLineIDInfo: internal error\n");
+        return GDERR_FAILED;
+    }
+    return 0;
+}
+
+// A cleared settings record filled from the routed user's properties into *settings.
+GdResult Resolver::ReadUserSettings(const LineIDInfo *info, int namesWanted, LineNo lineNo,
+                                    UserConfigPtr *settings, bool *readFailed)
+{
+    settings->reset(static_cast<UserConfig *>(std::calloc(1, sizeof(UserConfig))));
+    if (!*settings) {
+        GdResult rc = GdLastSystemError();
+        TRACE(TRACE_ERROR, lineNo, "GetLineIDInfo: calloc() failed: %s\n", ErrorText(rc).Text());
+        return rc;
+    }
+    GdResult rc = GetLDAPQuery(info->user, namesWanted, lineNo, settings->get(), readFailed);
+    if (rc != 0) {
+        TRACE(TRACE_ERROR, lineNo, "GetLiniIDInfo:  GetUserParams failed, 0x%x\n", rc);
+        settings->reset();
+    }
+    return rc;
+}
+
+// Makes the route's cache entry from the settings with a prepared query object, outside every
+// lock, and puts it into the cache, or takes the entry that another thread cached meanwhile.
+// *entry is the cached entry; a failure frees the new entry with the settings (a query that
+// cannot be built marks the record's directory lookup as failed).
+GdResult Resolver::CacheRoute(LineIDInfo *info, UserConfigPtr settings, LineNo lineNo, RouteEntry **entry)
+{
+    std::unique_ptr<RouteEntry> fresh(new (std::nothrow) RouteEntry());
+    if (!fresh) {
+        GdResult rc = GdLastSystemError();
+        TRACE(TRACE_ERROR, lineNo, "GetLineIDInfo: calloc() failed: %s\n", ErrorText(rc).Text());
+        return rc;
+    }
+    SetText(fresh->routeId, info->routeId);
+    SetText(fresh->userId, info->user.userId);
+    SetText(fresh->server, info->user.server);
+    TRACE(TRACE_DEBUG, lineNo, "GetLineIDInfo: new routeid %s\n", info->routeId);
+    fresh->settings = std::move(settings);
+    fresh->query = MakeQuery(*fresh->settings);
+    GdResult rc = LDAPBuildQuery(fresh.get(), lineNo);
+    if (rc != 0) {
+        info->ldapFailed = 1;
+        TRACE(TRACE_ERROR, lineNo, "GetLineIDInfo: LDAPBuildQuery() failed: 0x%x\n", rc);
+        return rc;
+    }
+    {
+        std::lock_guard<std::mutex> guard(cacheLock_);
+        *entry = routeCache_.Adopt(&fresh);
+    }
+    return 0;  // an entry that another thread cached first is freed here, outside the lock
+}
+
+// The directory lookup of a user whose settings name an LDAP host: with the cached entry's
+// query, or, for an entry of this request only (which has no query yet), with a query made and
+// closed for this request.
+GdResult Resolver::LookUpDirectory(LineIDInfo *info, RouteEntry *entry, int namesWanted, LineNo lineNo)
+{
+    if (entry->settings->ldr2t == 0) info->userFound = 0;
+    GdResult rc = 0;
+    if (entry->query) {
+        rc = GetLDAPResult(info, entry, namesWanted, lineNo);
+    } else {
+        entry->query = MakeQuery(*entry->settings);
+        rc = LDAPBuildQuery(entry, lineNo);
+        if (rc != 0) {
+            info->ldapFailed = 1;
+            TRACE(TRACE_ERROR, lineNo, "GetLineIDInfo: LDAPBuildQuery() failed: 0x%x\n", rc);
+            entry->query.reset();
+            return rc;
+        }
+        rc = GetLDAPResult(info, entry, namesWanted, lineNo);
+        // Its session is closed like every other LDAP use: one at a time.
+        std::lock_guard<std::mutex> guard(ldapLock_);
+        entry->query.reset();
+    }
+    if (rc != 0) {
+        info->ldapFailed = 1;
+        TRACE(TRACE_ERROR, lineNo, "GetLineIDInfo: GetLDAPResult() failed: 0x%x\n", rc);
+    }
+    return rc;
 }
 
 GdResult Resolver::GetLineIDInfo(const char *extension, int namesWanted, LineNo lineNo, LineIDInfo *info)
@@ -527,115 +663,26 @@ GdResult Resolver::GetLineIDInfo(const char *extension, int namesWanted, LineNo 
     if (!info->userFound) return rc;
 
     RouteEntry *entry = nullptr;
-    {
-        std::lock_guard<std::mutex> guard(cacheLock_);
-        entry = FindRoute(info->routeId, info->user.userId, info->user.server);
-    }
-    const UserConfig *settings = nullptr;
-    std::unique_ptr<UserConfig, decltype(&std::free)> own(nullptr, &std::free);
-    if (entry) {
-        TRACE(TRACE_DEBUG, lineNo, "GetLineIDInfo: routeid %s found\n", info->routeId);
-        if (!entry->settings || !entry->query) {
-            TRACE(TRACE_ERROR, lineNo, "GetLineIDInfo: internal error\n");
-            rc = GDERR_FAILED;
-            return rc;
-        }
-        settings = entry->settings;
-    } else {
-        own.reset(static_cast<UserConfig *>(std::calloc(1, sizeof(UserConfig))));
-        if (!own) {
-            rc = GdLastSystemError();
-            TRACE(TRACE_ERROR, lineNo, "GetLineIDInfo: calloc() failed: %s\n", ErrorText(rc).Text());
-            return rc;
-        }
+    rc = FindCachedRoute(info, lineNo, &entry);
+    if (rc != 0) return rc;
+    // Settings of a user without the directory, or read while the server failed, serve this
+    // request only.
+    RouteEntry once;
+    if (!entry) {
         bool readFailed = false;
-        rc = GetLDAPQuery(info->user, namesWanted, lineNo, own.get(), &readFailed);
-        if (rc != 0) {
-            TRACE(TRACE_ERROR, lineNo, "GetLiniIDInfo:  GetUserParams failed, 0x%x\n", rc);
-            return rc;
-        }
-        settings = own.get();
-        // Settings of a user without the directory, or read while the server failed, serve this
-        // request only.
-        if (own->ldapHost[0] && !readFailed) {
-            RouteEntry *fresh = static_cast<RouteEntry *>(std::calloc(1, sizeof(RouteEntry)));
-            if (!fresh) {
-                rc = GdLastSystemError();
-                TRACE(TRACE_ERROR, lineNo, "GetLineIDInfo: calloc() failed: %s\n", ErrorText(rc).Text());
-                return rc;
-            }
-            SetText(fresh->routeId, info->routeId);
-            SetText(fresh->userId, info->user.userId);
-            SetText(fresh->server, info->user.server);
-            TRACE(TRACE_DEBUG, lineNo, "GetLineIDInfo: new routeid %s\n", info->routeId);
-            fresh->settings = own.release();
-            const UserConfig *c = fresh->settings;
-            fresh->query = new LdapQuery(c->ldapHost, c->scheme, c->port, c->caCert, c->bindDn, c->bindPassword,
-                                         c->timeout, c->ldapDebug);
-            rc = LDAPBuildQuery(fresh, lineNo);
-            if (rc != 0) {
-                info->ldapFailed = 1;
-                TRACE(TRACE_ERROR, lineNo, "GetLineIDInfo: LDAPBuildQuery() failed: 0x%x\n", rc);
-                FreeEntry(fresh);
-                return rc;
-            }
-            {
-                std::lock_guard<std::mutex> guard(cacheLock_);
-                entry = FindRoute(fresh->routeId, fresh->userId, fresh->server);
-                if (!entry) {
-                    RouteEntry **tail = &routeCache_;
-                    while (*tail) tail = &(*tail)->next;
-                    *tail = fresh;
-                    entry = fresh;
-                    fresh = nullptr;
-                }
-            }
-            if (fresh) FreeEntry(fresh);  // another thread cached the route meanwhile
-            settings = entry->settings;
+        rc = ReadUserSettings(info, namesWanted, lineNo, &once.settings, &readFailed);
+        if (rc != 0) return rc;
+        if (once.settings->ldapHost[0] && !readFailed) {
+            rc = CacheRoute(info, std::move(once.settings), lineNo, &entry);
+            if (rc != 0) return rc;
+        } else {
+            SetText(once.routeId, info->routeId);
+            entry = &once;
         }
     }
 
-    const UserConfig *c = settings;
-    info->acceptAll = c->acceptAll[0] != '\0' && std::strcmp(c->acceptAll, "0") != 0;
-    info->languageByLdap = c->languageAttr[0] != '\0';
-    if (c->imapHost[0]) {
-        info->imapUser = 1;
-        SetText(info->imapSendFolder, c->imapSendFolder);
-        SetText(info->imapDeletedFolder, c->imapDeletedFolder);
-        SetText(info->imapHost, c->imapHost);
-        SetText(info->smtpHost, c->smtpHost);
-        SetText(info->smtpDomain, c->smtpDomain);
-    }
-    if (c->ldapHost[0]) {
-        if (c->ldr2t == 0) info->userFound = 0;
-        if (!entry) {
-            // A directory user whose settings were not cached: a query object for this request.
-            RouteEntry once{};
-            SetText(once.routeId, info->routeId);
-            once.settings = own.get();
-            once.query = new LdapQuery(c->ldapHost, c->scheme, c->port, c->caCert, c->bindDn, c->bindPassword,
-                                       c->timeout, c->ldapDebug);
-            rc = LDAPBuildQuery(&once, lineNo);
-            if (rc != 0) {
-                info->ldapFailed = 1;
-                TRACE(TRACE_ERROR, lineNo, "GetLineIDInfo: LDAPBuildQuery() failed: 0x%x\n", rc);
-                delete once.query;
-                return rc;
-            }
-            rc = GetLDAPResult(info, &once, namesWanted, lineNo);
-            {
-                // Its session is closed like every other LDAP use: one at a time.
-                std::lock_guard<std::mutex> guard(ldapLock_);
-                delete once.query;
-            }
-        } else {
-            rc = GetLDAPResult(info, entry, namesWanted, lineNo);
-        }
-        if (rc != 0) {
-            info->ldapFailed = 1;
-            TRACE(TRACE_ERROR, lineNo, "GetLineIDInfo: GetLDAPResult() failed: 0x%x\n", rc);
-        }
-    }
+    ApplySettings(*entry->settings, info);
+    if (entry->settings->ldapHost[0]) rc = LookUpDirectory(info, entry, namesWanted, lineNo);
     return rc;
 }
 

@@ -11,6 +11,8 @@
 #include <rpc/rpc.h>
 
 #include <cstddef>
+#include <cstdlib>
+#include <memory>
 #include <mutex>
 
 #include "drvif/drvif.h"
@@ -45,15 +47,46 @@ struct UserConfig {
     char smtpDomain[128];
 };
 
-// One cached route of a directory user. The entry owns its settings and its query object; it is
-// never changed after it went into the cache.
+// Frees a settings record, which is allocated cleared with calloc.
+struct FreeUserConfig {
+    void operator()(UserConfig *config) const { std::free(config); }
+};
+using UserConfigPtr = std::unique_ptr<UserConfig, FreeUserConfig>;
+
+// A route's user settings and LDAP query object, both owned by the entry: a route cache entry
+// of a directory user (never changed once it is cached), or a request's own entry for settings
+// that are not cached (its query, if any, lives only for the request).
 struct RouteEntry {
-    char routeId[50];
-    char userId[11];
-    char server[36];
-    UserConfig *settings;
-    LdapQuery *query;
-    RouteEntry *next;
+    char routeId[50] = "";
+    char userId[11] = "";
+    char server[36] = "";
+    UserConfigPtr settings;
+    std::unique_ptr<LdapQuery> query;
+    std::unique_ptr<RouteEntry> next;  // the cache's next entry
+
+    ~RouteEntry();  // where LdapQuery is complete
+};
+
+// The route cache: a list that only grows, new entries at the tail, keyed by route id, user id
+// and server (compared exactly). Not locked: the resolver holds its cache lock around each use.
+class RouteCache {
+public:
+    RouteCache() = default;
+    // Frees every entry with its settings and query object, in list order.
+    ~RouteCache();
+    RouteCache(const RouteCache &) = delete;
+    RouteCache &operator=(const RouteCache &) = delete;
+
+    // The entry of the route, or nullptr.
+    RouteEntry *Find(const char *routeId, const char *userId, const char *server) const;
+    // Appends *fresh at the tail when no entry of its route is there yet (*fresh is empty then);
+    // else leaves *fresh to the caller. Returns the cached entry of the route.
+    RouteEntry *Adopt(std::unique_ptr<RouteEntry> *fresh);
+    // Frees every entry, in list order.
+    void Clear();
+
+private:
+    std::unique_ptr<RouteEntry> head_;
 };
 
 class Resolver {
@@ -77,8 +110,15 @@ public:
     int Compat() const { return compat_; }
     CLIENT *OmegaClient() const { return omega_; }
 
-    // Internal steps, public so that tests can drive them one by one.
+private:
+    // Tests reach the internal steps through resolver_testing.h.
+    friend struct ResolverTesting;
+
+    // Routes the extension on alpha into *info (route, user, group, route extra); 0, GDERR_RPC
+    // or GDERR_FAILED.
     GdResult ApplyRoute(const char *extension, LineNo lineNo, LineIDInfo *info);
+    // Replaces the alpha or the omega client by a new one: 1, or 0 (the old client stays) when
+    // none can be made or the client is neither of them.
     int ReconnectClient(CLIENT *client);
     // Reads the user's settings into *config. *readFailed (when given) is set when a property
     // could not be read because of the transport, so the record must not be cached.
@@ -90,9 +130,12 @@ public:
     GdResult LDAPBuildQuery(RouteEntry *entry, LineNo lineNo);
     GdResult GetLDAPResult(LineIDInfo *info, RouteEntry *entry, int namesWanted, LineNo lineNo);
 
-private:
-    RouteEntry *FindRoute(const char *routeId, const char *userId, const char *server);
-    static void FreeEntry(RouteEntry *entry);
+    // The steps of GetLineIDInfo for a routed user.
+    GdResult FindCachedRoute(const LineIDInfo *info, LineNo lineNo, RouteEntry **entry);
+    GdResult ReadUserSettings(const LineIDInfo *info, int namesWanted, LineNo lineNo, UserConfigPtr *settings,
+                              bool *readFailed);
+    GdResult CacheRoute(LineIDInfo *info, UserConfigPtr settings, LineNo lineNo, RouteEntry **entry);
+    GdResult LookUpDirectory(LineIDInfo *info, RouteEntry *entry, int namesWanted, LineNo lineNo);
 
     char alphaHost_[36];
     int compat_ = 0;
@@ -103,7 +146,7 @@ private:
     char userServer_[36];
     CLIENT *userAlpha_ = nullptr;
     std::mutex cacheLock_;
-    RouteEntry *routeCache_ = nullptr;
+    RouteCache routeCache_;
     std::mutex ldapLock_;
     bool ldapDebug_ = false;  // the LDAP library's debug level was set when the resolver was made
 };

@@ -16,6 +16,7 @@
 
 #include "drvtrace.h"
 #include "resolver/resolver.h"
+#include "resolver/resolver_testing.h"
 #include "rpcrt/rpcrt.h"
 #include "simserver.h"
 #include "slapd.h"
@@ -137,9 +138,9 @@ TEST_F(ResolverServer, OmegaIsReconnectedLikeAlphaAndOtherClientsAreNot)
         return sim.Accepts("omega");
     };
     EXPECT_EQ(acceptsReach(1), 1);
-    EXPECT_EQ(r.ReconnectClient(omega), 1);
+    EXPECT_EQ(ResolverTesting::ReconnectClient(r, omega), 1);
     int dummy = 0;
-    EXPECT_EQ(r.ReconnectClient(reinterpret_cast<CLIENT *>(&dummy)), 0);
+    EXPECT_EQ(ResolverTesting::ReconnectClient(r, reinterpret_cast<CLIENT *>(&dummy)), 0);
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_NE(r.OmegaClient(), nullptr);
     EXPECT_EQ(acceptsReach(2), 2);
@@ -190,7 +191,7 @@ TEST_F(ResolverServer, UserServerGoneLeavesDefaultsWithoutACallError)
     std::snprintf(user.server, sizeof user.server, "127.0.0.1");
     UserConfig config;
     bool readFailed = false;
-    GdResult rc = r.GetLDAPQuery(user, 1, LINE_NONE, &config, &readFailed);
+    GdResult rc = ResolverTesting::GetLDAPQuery(r, user, 1, LINE_NONE, &config, &readFailed);
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(rc, 0u) << out;
     EXPECT_TRUE(readFailed);
@@ -280,7 +281,7 @@ TEST_F(ResolverServer, UserSettingsDefaultsAndFallbacks)
         UserConfig config;
         sim.ClearRequests();
         testing::internal::CaptureStdout();
-        GdResult rc = r.GetLDAPQuery(user, c.namesWanted, LINE_NONE, &config);
+        GdResult rc = ResolverTesting::GetLDAPQuery(r, user, c.namesWanted, LINE_NONE, &config);
         std::string out = testing::internal::GetCapturedStdout();
         ASSERT_EQ(rc, 0u) << out;
         EXPECT_STREQ(config.ldapHost, c.ldapHost);
