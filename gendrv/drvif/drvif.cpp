@@ -1,6 +1,7 @@
 #include "drvif/drvif.h"
 
 #include <cerrno>
+#include <cstring>
 
 GdResult GdLastSystemError()
 {
@@ -12,6 +13,17 @@ ErrorText::ErrorText(GdResult code)
     text_[0] = '\0';
     GetErrorText(code, text_, kSize);
     text_[kSize - 1] = '\0';
+}
+
+void TraceRpcText(int level, LineNo lineNo, const char *text, bool emptyLineAfter)
+{
+    const size_t n = text ? std::strlen(text) : 0;
+    const bool ended = n > 0 && text[n - 1] == '\n';
+    if (emptyLineAfter) {
+        GD_TRACE(level, lineNo, ended ? "%s\n" : "%s\n\n", text ? text : "");
+    } else {
+        GD_TRACE(level, lineNo, ended ? "%s" : "%s\n", text ? text : "");
+    }
 }
 
 // The location-only lines carry an empty format on purpose: the host records file and line

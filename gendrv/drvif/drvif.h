@@ -22,7 +22,7 @@ constexpr GdResult GdSystemError(int err)
     return GDERR_SYSTEM | (static_cast<uint32_t>(err) & 0x0FFFFFFFu);
 }
 // The same from errno; call it right after the failing call.
-GdResult GdLastSystemError();
+[[nodiscard]] GdResult GdLastSystemError();
 // An LDAP failure: GDERR_LDAP OR'ed with the code taken as a signed int, so a negative client-side
 // code (-1 server down, -5 timeout) keeps its value (-5 gives 0xFFFFFFFB).
 constexpr GdResult GdLdapError(int ldapCode)
@@ -64,7 +64,19 @@ LineNo GetCurrentLineNo();
 
 struct LineIDInfo;
 // Resolves one extension into the caller's record (the host forwards to its Resolver).
-GdResult GetLineIDInfo(const char *extension, LineIDInfo *info);
+[[nodiscard]] GdResult GetLineIDInfo(const char *extension, LineIDInfo *info);
+
+// ---------------------------------------------------------------------------------------------
+// Message lines of the driver side, written through DriverTrace.
+
+// A message line of the driver side with the caller's file and line:
+//   GD_TRACE(TRACE_ERROR, lineNo, "GetLineIDInfo: ApplyRoute failed 0x%x\n", rc);
+// Code that serves no line passes LINE_NONE.
+#define GD_TRACE(level, lineNo, ...) DriverTrace(__FILE__, __LINE__, (level), (lineNo), __VA_ARGS__)
+// One of the RPC library's error texts (clnt_sperror, clnt_spcreateerror; null: empty) as a
+// message line. libtirpc gives them without the line end that other ONC RPC libraries put at
+// their end: it is added when missing. emptyLineAfter adds one more line end.
+void TraceRpcText(int level, LineNo lineNo, const char *text, bool emptyLineAfter = false);
 
 // ---------------------------------------------------------------------------------------------
 // The text of an error code, in a buffer of 2048 characters that lives as long as the object:

@@ -17,8 +17,6 @@
 #include "tools/common.h"
 #include "uc2/uc2.h"
 
-#define LTRACE(level, lineNo, ...) DriverTrace(__FILE__, __LINE__, (level), (lineNo), __VA_ARGS__)
-
 const char ldap_tool_private_options[] = "";
 int ldap_tool_deref = -1;
 
@@ -83,7 +81,7 @@ LdapQuery::LdapQuery(const char *host, const char *scheme, int port, const char 
 
 LdapQuery::~LdapQuery()
 {
-    (void)LDAPDeleteQuery(LINE_NONE);
+    (void)LDAPDeleteQuery(LINE_NONE);  // always 0
     if (ld) tool_close_session(ld);
 }
 
@@ -92,21 +90,21 @@ GdResult LdapQuery::LDAPOpenServer(LineNo lineNo)
     GdResult rc = 0;
     TraceScope trace("LDAPOpenServer", lineNo, &rc);
     if (ld) {
-        LTRACE(TRACE_DEBUG, lineNo, "LDAPOpenServer: handle exists\n");
+        GD_TRACE(TRACE_DEBUG, lineNo, "LDAPOpenServer: handle exists\n");
         return rc;
     }
     if (settingError[0]) {
-        LTRACE(TRACE_ERROR, lineNo, "LDAPOpenServer: %s\n", settingError);
+        GD_TRACE(TRACE_ERROR, lineNo, "LDAPOpenServer: %s\n", settingError);
         rc = GDERR_FAILED;
         return rc;
     }
     tool_set_kind(TOOL_KIND_QUERY);
     rc = re_open(lineNo);
     if (rc != 0) {
-        LTRACE(TRACE_ERROR, lineNo, "LDAPOpenServer: %s\n", ErrorText(rc).Text());
+        GD_TRACE(TRACE_ERROR, lineNo, "LDAPOpenServer: %s\n", ErrorText(rc).Text());
         return rc;
     }
-    LTRACE(TRACE_DEBUG, lineNo, "LDAPOpenServer ok\n");
+    GD_TRACE(TRACE_DEBUG, lineNo, "LDAPOpenServer ok\n");
     return rc;
 }
 
@@ -122,7 +120,7 @@ GdResult LdapQuery::re_open(LineNo lineNo)
     if (!tool_set_text(&s.uri_list, url) || !tool_set_text(&s.bind_dn, bindDn) ||
         !tool_set_password(bindPassword)) {
         rc = GdLastSystemError();
-        LTRACE(TRACE_ERROR, lineNo, "strdup() failed: %s\n", ErrorText(rc).Text());
+        GD_TRACE(TRACE_ERROR, lineNo, "strdup() failed: %s\n", ErrorText(rc).Text());
         return rc;
     }
 
@@ -133,12 +131,12 @@ GdResult LdapQuery::re_open(LineNo lineNo)
         if (level != 0) {
             ldapCode = ldap_set_option(nullptr, LDAP_OPT_DEBUG_LEVEL, &level);
             if (ldapCode != LDAP_OPT_SUCCESS) {
-                LTRACE(TRACE_ERROR, lineNo, "Could not set LDAP_OPT_DEBUG_LEVEL %d\n", level);
+                GD_TRACE(TRACE_ERROR, lineNo, "Could not set LDAP_OPT_DEBUG_LEVEL %d\n", level);
                 rc = GdLdapError(ldapCode);
                 return rc;
             }
         }
-        LTRACE(TRACE_DEBUG, lineNo, "LDAP_OPT_DEBUG_LEVEL %d\n", level);
+        GD_TRACE(TRACE_DEBUG, lineNo, "LDAP_OPT_DEBUG_LEVEL %d\n", level);
         // The CA file itself goes into the new session's own TLS context (set-up hook), so
         // that each query really uses its own CA.
     }
@@ -157,7 +155,7 @@ GdResult LdapQuery::re_open(LineNo lineNo)
         rc = GdLdapError(sessionOptionsCode);
         return rc;
     }
-    LTRACE(TRACE_DEBUG, lineNo, "tool_conn_setup %s\n", url);
+    GD_TRACE(TRACE_DEBUG, lineNo, "tool_conn_setup %s\n", url);
 
     ldapCode = my_tool_bind(fresh);
     if (ldapCode != 0) {
@@ -188,8 +186,8 @@ void LdapQuery::ApplySessionOptions(LDAP *session)
     for (const auto &b : bounds) {
         int code = ldap_set_option(session, b.option, &kConnectionBound);
         if (code != LDAP_OPT_SUCCESS) {
-            LTRACE(TRACE_ERROR, openLine, "Could not set %s %ld\n", b.name,
-                   static_cast<long>(kConnectionBound.tv_sec));
+            GD_TRACE(TRACE_ERROR, openLine, "Could not set %s %ld\n", b.name,
+                     static_cast<long>(kConnectionBound.tv_sec));
             sessionOptionsCode = code;
             return;
         }
@@ -202,18 +200,18 @@ void LdapQuery::ApplySessionOptions(LDAP *session)
         code = ldap_set_option(session, LDAP_OPT_X_TLS_NEWCTX, &isServer);
     }
     if (code != LDAP_OPT_SUCCESS) {
-        LTRACE(TRACE_ERROR, openLine, "Could not set LDAP_OPT_X_TLS_CACERTFILE %s\n", caCert);
+        GD_TRACE(TRACE_ERROR, openLine, "Could not set LDAP_OPT_X_TLS_CACERTFILE %s\n", caCert);
         sessionOptionsCode = code;
         return;
     }
-    LTRACE(TRACE_DEBUG, openLine, "LDAP_OPT_X_TLS_CACERTFILE %s\n", caCert);
+    GD_TRACE(TRACE_DEBUG, openLine, "LDAP_OPT_X_TLS_CACERTFILE %s\n", caCert);
 }
 
 void ldap_tool_setup_hook(LDAP *session)
 {
     if (ldap_tool_deref != -1 &&
         ldap_set_option(session, LDAP_OPT_DEREF, &ldap_tool_deref) != LDAP_OPT_SUCCESS)
-        LTRACE(TRACE_ERROR, LINE_NONE, "Could not set LDAP_OPT_DEREF %d\n", ldap_tool_deref);
+        GD_TRACE(TRACE_ERROR, LINE_NONE, "Could not set LDAP_OPT_DEREF %d\n", ldap_tool_deref);
     if (connecting) connecting->ApplySessionOptions(session);
 }
 
@@ -258,7 +256,7 @@ GdResult KeepCopy(char **field, const char *text, LineNo lineNo)
     *field = text ? strdup(text) : nullptr;
     if (text && !*field) {
         GdResult rc = GdLastSystemError();
-        LTRACE(TRACE_ERROR, lineNo, "strdup() failed: %s\n", ErrorText(rc).Text());
+        GD_TRACE(TRACE_ERROR, lineNo, "strdup() failed: %s\n", ErrorText(rc).Text());
         return rc;
     }
     return 0;
@@ -295,8 +293,8 @@ GdResult LdapQuery::LDAPSetTimeout(int seconds, LineNo lineNo)
     GdResult rc = 0;
     TraceScope trace("LDAPSetTimeout", lineNo, &rc);
     if (seconds <= 0) {
-        LTRACE(TRACE_ERROR, lineNo, "LDAPSetTimeout: time limit %d out of range (must be positive)\n",
-               seconds);
+        GD_TRACE(TRACE_ERROR, lineNo, "LDAPSetTimeout: time limit %d out of range (must be positive)\n",
+                 seconds);
         rc = GDERR_FAILED;
         return rc;
     }
@@ -311,14 +309,14 @@ GdResult LdapQuery::LDAPAddField(const char *name, LineNo lineNo)
     char **grown = static_cast<char **>(std::realloc(attrs, sizeof(char *) * (attrCount + 2)));
     if (!grown) {
         rc = GdLastSystemError();
-        LTRACE(TRACE_ERROR, lineNo, "realloc() failed: %s\n", ErrorText(rc).Text());
+        GD_TRACE(TRACE_ERROR, lineNo, "realloc() failed: %s\n", ErrorText(rc).Text());
         return rc;
     }
     attrs = grown;
     attrs[attrCount] = strdup(name ? name : "");
     if (!attrs[attrCount]) {
         rc = GdLastSystemError();
-        LTRACE(TRACE_ERROR, lineNo, "strdup() failed: %s\n", ErrorText(rc).Text());
+        GD_TRACE(TRACE_ERROR, lineNo, "strdup() failed: %s\n", ErrorText(rc).Text());
     }
     attrCount++;
     attrs[attrCount] = nullptr;
@@ -330,17 +328,17 @@ GdResult LdapQuery::LDAPExecute(LineNo lineNo)
     GdResult rc = 0;
     TraceScope trace("LDAPExecute", lineNo, &rc);
     if (!filter) {
-        LTRACE(TRACE_ERROR, lineNo, "filter is missing!\n");
+        GD_TRACE(TRACE_ERROR, lineNo, "filter is missing!\n");
         rc = GDERR_FAILED;
         return rc;
     }
     if (attrCount == 0) {
-        LTRACE(TRACE_ERROR, lineNo, "no fields requested!\n");
+        GD_TRACE(TRACE_ERROR, lineNo, "no fields requested!\n");
         rc = GDERR_FAILED;
         return rc;
     }
     if (!ld) {
-        LTRACE(TRACE_ERROR, lineNo, "LDAPExecute: no open session\n");
+        GD_TRACE(TRACE_ERROR, lineNo, "LDAPExecute: no open session\n");
         rc = GDERR_FAILED;
         return rc;
     }
@@ -359,21 +357,21 @@ GdResult LdapQuery::LDAPExecute(LineNo lineNo)
             result = nullptr;
             if (retries >= kMaxRetries) {
                 if (code == LDAP_TIMEOUT)
-                    LTRACE(TRACE_WARNING, lineNo, "warning: timeout on LDAP query\n");
+                    GD_TRACE(TRACE_WARNING, lineNo, "warning: timeout on LDAP query\n");
                 rc = GdLdapError(code);
                 return rc;
             }
             retries++;
             SysSleep(1000);
-            LTRACE(TRACE_DEBUG, lineNo, code == LDAP_SERVER_DOWN ? "re_open after LDAP_SERVER_DOWN\n"
-                                                                 : "re_open after LDAP_TIMEOUT\n");
+            GD_TRACE(TRACE_DEBUG, lineNo, code == LDAP_SERVER_DOWN ? "re_open after LDAP_SERVER_DOWN\n"
+                                                                   : "re_open after LDAP_TIMEOUT\n");
             rc = re_open(lineNo);
             if (rc != 0) return rc;
             continue;
         }
         if (result) return rc;  // a partial result, such as one cut by a size limit
         rc = GdLdapError(code);
-        LTRACE(TRACE_ERROR, lineNo, "ldap_search_st() failed: %s\n", ldap_err2string(code));
+        GD_TRACE(TRACE_ERROR, lineNo, "ldap_search_st() failed: %s\n", ldap_err2string(code));
         return rc;
     }
 }
@@ -384,7 +382,7 @@ GdResult LdapQuery::LDAPGetResultCount(int *count, LineNo lineNo)
     TraceScope trace("LDAPGetResultCount", lineNo, &rc);
     *count = 0;
     if (!result) {
-        LTRACE(TRACE_ERROR, lineNo, "warning: query not executed\n");
+        GD_TRACE(TRACE_ERROR, lineNo, "warning: query not executed\n");
         rc = GDERR_FAILED;
         return rc;
     }
@@ -399,7 +397,7 @@ GdResult LdapQuery::LDAPGetResultField(const char *name, char *buf, size_t size,
     TraceScope trace("LDAPGetResultField", lineNo, &rc);
     if (buf && size > 0) std::memset(buf, 0, size);
     if (!result) {
-        LTRACE(TRACE_WARNING, lineNo, "warning: query not executed\n");
+        GD_TRACE(TRACE_WARNING, lineNo, "warning: query not executed\n");
         rc = GDERR_FAILED;
         return rc;
     }
@@ -409,7 +407,7 @@ GdResult LdapQuery::LDAPGetResultField(const char *name, char *buf, size_t size,
     if (!values) return rc;
     if (valueNo >= 1 && ldap_count_values(values) >= valueNo) {
         if (!utf8_to_iso_buf(values[valueNo - 1], buf, size, nullptr))
-            LTRACE(TRACE_WARNING, lineNo, "warning: utf8_to_iso failed\n");
+            GD_TRACE(TRACE_WARNING, lineNo, "warning: utf8_to_iso failed\n");
     }
     ldap_value_free(values);
     return rc;
@@ -420,7 +418,7 @@ GdResult LdapQuery::LDAPNextResult(LineNo lineNo)
     GdResult rc = 0;
     TraceScope trace("LDAPNextResult", lineNo, &rc);
     if (!result) {
-        LTRACE(TRACE_ERROR, lineNo, "warning: query not executed\n");
+        GD_TRACE(TRACE_ERROR, lineNo, "warning: query not executed\n");
         rc = GDERR_FAILED;
         return rc;
     }

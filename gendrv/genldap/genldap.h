@@ -27,33 +27,34 @@ public:
     LdapQuery &operator=(const LdapQuery &) = delete;
 
     // Makes sure a bound session exists (0 at once when one does).
-    GdResult LDAPOpenServer(LineNo lineNo);
+    [[nodiscard]] GdResult LDAPOpenServer(LineNo lineNo);
     // Frees filter, base, attribute list and result; 0.
-    GdResult LDAPDeleteQuery(LineNo lineNo);
+    [[nodiscard]] GdResult LDAPDeleteQuery(LineNo lineNo);
     // Keep a copy of the text; GDERR_SYSTEM (field then empty) when the copy fails.
-    GdResult LDAPSetFilter(const char *filter, LineNo lineNo);
-    GdResult LDAPSetSearchRoot(const char *base, LineNo lineNo);
+    [[nodiscard]] GdResult LDAPSetFilter(const char *filter, LineNo lineNo);
+    [[nodiscard]] GdResult LDAPSetSearchRoot(const char *base, LineNo lineNo);
     // LDAP search scope (LDAP_SCOPE_SUBTREE is 2); 0.
-    GdResult LDAPSetSearchMode(int scope, LineNo lineNo);
+    [[nodiscard]] GdResult LDAPSetSearchMode(int scope, LineNo lineNo);
     // Search time limit in seconds; GDERR_FAILED for a value that is not positive.
-    GdResult LDAPSetTimeout(int seconds, LineNo lineNo);
+    [[nodiscard]] GdResult LDAPSetTimeout(int seconds, LineNo lineNo);
     // Appends an attribute to request; GDERR_SYSTEM when the list cannot grow.
-    GdResult LDAPAddField(const char *name, LineNo lineNo);
+    [[nodiscard]] GdResult LDAPAddField(const char *name, LineNo lineNo);
     // Runs the search; reconnects and searches again (at most twice in all) when the server is
     // down or the time limit passes. 0, GDERR_FAILED without filter or attributes, else
     // GDERR_LDAP with the LDAP code.
-    GdResult LDAPExecute(LineNo lineNo);
+    [[nodiscard]] GdResult LDAPExecute(LineNo lineNo);
     // Number of entries of the last result; GDERR_FAILED (count 0) when no search ran.
-    GdResult LDAPGetResultCount(int *count, LineNo lineNo);
+    [[nodiscard]] GdResult LDAPGetResultCount(int *count, LineNo lineNo);
     // Value number `valueNo` (from 1) of the attribute of the current entry (the first entry
     // until LDAPNextResult), converted from UTF-8 to ISO-8859-15 into buf (at most size - 1
     // characters; characters without a form are left out). No such value: empty buf, 0.
-    GdResult LDAPGetResultField(const char *name, char *buf, size_t size, LineNo lineNo, int valueNo);
+    [[nodiscard]] GdResult LDAPGetResultField(const char *name, char *buf, size_t size, LineNo lineNo,
+                                              int valueNo);
     // Moves to the next entry; GDERR_NO_MORE at the end (entry unchanged).
-    GdResult LDAPNextResult(LineNo lineNo);
+    [[nodiscard]] GdResult LDAPNextResult(LineNo lineNo);
     // Connects and binds a new session and replaces the current one; on failure the current
     // session stays.
-    GdResult re_open(LineNo lineNo);
+    [[nodiscard]] GdResult re_open(LineNo lineNo);
 
     // Used by the session set-up hook while this object connects.
     void ApplySessionOptions(LDAP *ld);

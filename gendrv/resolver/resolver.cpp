@@ -18,8 +18,6 @@
 #include "xdr/wrappers.h"
 #include "xdr/xdrresult.h"
 
-#define TRACE(level, lineNo, ...) DriverTrace(__FILE__, __LINE__, level, lineNo, __VA_ARGS__)
-
 namespace {
 
 // Copies a decoded fixed field: never reads past the field, always terminates the copy.
@@ -57,14 +55,6 @@ bool LdapDebugOn()
     int level = 0;
     ldap_get_option(nullptr, LDAP_OPT_DEBUG_LEVEL, &level);
     return level != 0;
-}
-
-// Shows one of the RPC library's error texts as a message line: libtirpc gives them without the
-// line end that other ONC RPC libraries put at their end.
-void TraceRpcText(int level, LineNo lineNo, const char *text)
-{
-    size_t n = text ? std::strlen(text) : 0;
-    DriverTrace(__FILE__, __LINE__, level, lineNo, n > 0 && text[n - 1] == '\n' ? "%s" : "%s\n", text ? text : "");
 }
 
 // The fields that both forms of a route answer carry, into the record.
@@ -125,7 +115,7 @@ GdResult Resolver::ResolverInit()
     }
     compat_ = compat->level;
     if (compat_ < 16) {
-        TRACE(TRACE_DEBUG, LINE_NONE, "old alpha compat=%d\n", compat_);
+        GD_TRACE(TRACE_DEBUG, LINE_NONE, "old alpha compat=%d\n", compat_);
         const char *omegaHost = GetOmegaHost();
         omega_ = CreateOmegaClient(omegaHost);
         if (!omega_) {
@@ -149,7 +139,7 @@ int Resolver::ReconnectClient(CLIENT *client)
     CLIENT *&slot = isAlpha ? alpha_ : omega_;
     DestroyClient(slot);
     slot = fresh;
-    TRACE(TRACE_DEBUG, LINE_NONE, isAlpha ? "alpha reconnected.\n" : "omega reconnected.\n");
+    GD_TRACE(TRACE_DEBUG, LINE_NONE, isAlpha ? "alpha reconnected.\n" : "omega reconnected.\n");
     return 1;
 }
 
@@ -162,8 +152,8 @@ GdResult Resolver::ApplyRoute(const char *extension, LineNo lineNo, LineIDInfo *
     std::memset(&req, 0, sizeof req);
     if (compat_ <= 12) {
         if (std::strlen(lineId) > 10) {
-            TRACE(TRACE_ERROR, lineNo, "a_apply_route_new(): unsupported long lineid %s (old server)\n",
-                  lineId);
+            GD_TRACE(TRACE_ERROR, lineNo, "a_apply_route_new(): unsupported long lineid %s (old server)\n",
+                     lineId);
             return GDERR_RPC;
         }
         req.vers = 0;
@@ -180,7 +170,7 @@ GdResult Resolver::ApplyRoute(const char *extension, LineNo lineNo, LineIDInfo *
     char sent[21];
     SetText(sent, req.vers == 0 ? req.route_req_u.v0.line_id
                   : req.vers == 1 ? req.route_req_u.v1.line_id : req.route_req_u.v2.line_id);
-    TRACE(TRACE_DEBUG, lineNo, "a_apply_ron(%s)\n", sent);
+    GD_TRACE(TRACE_DEBUG, lineNo, "a_apply_ron(%s)\n", sent);
 
     route_res res;
     std::memset(&res, 0, sizeof res);
@@ -214,7 +204,7 @@ GdResult Resolver::ApplyRoute(const char *extension, LineNo lineNo, LineIDInfo *
         res.vers = full ? 1 : 0;
         ec = 0;
     } else if (ec != 0) {
-        TRACE(TRACE_ERROR, lineNo, "a_apply_route_new() returned EC_%hd\n", ec);
+        GD_TRACE(TRACE_ERROR, lineNo, "a_apply_route_new() returned EC_%hd\n", ec);
         return GDERR_FAILED;
     }
 
@@ -232,8 +222,8 @@ GdResult Resolver::ApplyRoute(const char *extension, LineNo lineNo, LineIDInfo *
     SetText(info->user.number, info->lineId);
 
     const bool group = info->groupId[0] != '\0';
-    TRACE(TRACE_DEBUG, lineNo, "a_apply_ron (%s): user %s@%s%s%s\n", info->user.number, info->user.userId,
-          info->user.server, group ? ", group " : "", group ? info->groupId : "");
+    GD_TRACE(TRACE_DEBUG, lineNo, "a_apply_ron (%s): user %s@%s%s%s\n", info->user.number, info->user.userId,
+             info->user.server, group ? ", group " : "", group ? info->groupId : "");
     info->userFound = info->user.userId[0] != '\0' && info->user.server[0] != '\0';
     info->isGroup = group;
     info->hasRouteExtra = info->routeExtra[0] != '\0' && info->routeExtraValue != 0;
@@ -261,13 +251,13 @@ GdResult Resolver::GetUserProp(const UserInfo *user, const char *key, LineNo lin
                                bool *transportFailed)
 {
     if (!value) {
-        TRACE(TRACE_ERROR, lineNo, "GetUserProp: prop value is NULL\n");
+        GD_TRACE(TRACE_ERROR, lineNo, "GetUserProp: prop value is NULL\n");
         return GDERR_FAILED;
     }
     value[0] = '\0';
     GdResult rc = OpenUserAlpha(user->server);
     if (rc != 0) {
-        TRACE(TRACE_ERROR, lineNo, "OpenUserAlpha(%s) failed: %s\n", user->server, ErrorText(rc).Text());
+        GD_TRACE(TRACE_ERROR, lineNo, "OpenUserAlpha(%s) failed: %s\n", user->server, ErrorText(rc).Text());
         if (transportFailed) *transportFailed = true;
         return rc;
     }
@@ -300,7 +290,7 @@ GdResult Resolver::GetUserProp(const UserInfo *user, const char *key, LineNo lin
     if (res.ec == 0) {
         CopyField(value, 81, res.value);
     } else if (res.ec != 25) {
-        TRACE(TRACE_ERROR, lineNo, "a_get_usrconf_new_1 : error EC_%d\n", res.ec);
+        GD_TRACE(TRACE_ERROR, lineNo, "a_get_usrconf_new_1 : error EC_%d\n", res.ec);
         rc = GDERR_FAILED;
     }
     return rc;
@@ -310,19 +300,19 @@ GdResult Resolver::GetLDAPQuery(UserInfo user, int namesWanted, LineNo lineNo, U
 {
     std::lock_guard<std::mutex> guard(routeLock_);
     if (!c) {
-        TRACE(TRACE_ERROR, lineNo, "GetLDAPQuery: result pointer is NULL\n");
+        GD_TRACE(TRACE_ERROR, lineNo, "GetLDAPQuery: result pointer is NULL\n");
         return GDERR_FAILED;
     }
     std::memset(c, 0, sizeof *c);
     if (user.userId[0] == '\0' || user.server[0] == '\0') {
-        TRACE(TRACE_ERROR, lineNo, "GetLDAPQuery: no user.\n");
+        GD_TRACE(TRACE_ERROR, lineNo, "GetLDAPQuery: no user.\n");
         return GDERR_FAILED;
     }
     bool failed = false;
     // A property that cannot be read counts as not set.
     auto read = [&](const char *key, char *out, size_t size) {
         char v[81];
-        GetUserProp(&user, key, lineNo, v, &failed);
+        (void)GetUserProp(&user, key, lineNo, v, &failed);  // empty on a failure, which it traced
         CopyText(out, v, size);
     };
     auto readIfEmpty = [&](const char *key, char *out, size_t size) {
@@ -339,7 +329,7 @@ GdResult Resolver::GetLDAPQuery(UserInfo user, int namesWanted, LineNo lineNo, U
         directory = scratch[0] != '\0' && std::atoi(scratch) > 0;
     }
     if (!directory) {
-        TRACE(TRACE_DEBUG, lineNo, "GD_IMU or SG_LDE not defined, no IMAP or LDAP!\n");
+        GD_TRACE(TRACE_DEBUG, lineNo, "GD_IMU or SG_LDE not defined, no IMAP or LDAP!\n");
     } else {
         read("GD_LDH", c->ldapHost, sizeof c->ldapHost);
         readIfEmpty("SG_LDH", c->ldapHost, sizeof c->ldapHost);
@@ -401,19 +391,19 @@ GdResult Resolver::LDAPBuildQuery(RouteEntry *entry, LineNo lineNo)
     const bool debug = ldapDebug_;
     GdResult rc = q->LDAPSetSearchRoot(c->searchBase, lineNo);
     if (rc != 0) return rc;
-    if (debug) TRACE(TRACE_DEBUG, lineNo, "resolver: search base = %s\n", c->searchBase);
+    if (debug) GD_TRACE(TRACE_DEBUG, lineNo, "resolver: search base = %s\n", c->searchBase);
     rc = q->LDAPSetSearchMode(2, lineNo);
     if (rc != 0) return rc;
     if (debug) {
-        TRACE(TRACE_DEBUG, lineNo, "resolver: search scope = %d\n", 2);
-        TRACE(TRACE_DEBUG, lineNo, "resolver: ldap-attributes=\n");
+        GD_TRACE(TRACE_DEBUG, lineNo, "resolver: search scope = %d\n", 2);
+        GD_TRACE(TRACE_DEBUG, lineNo, "resolver: ldap-attributes=\n");
     }
     const char *attrs[] = {c->surnameAttr, c->givenNameAttr, c->imapUserAttr,
                            c->languageAttr, c->tsiAttr,      c->extAttr};
     for (const char *attr : attrs) {
         rc = q->LDAPAddField(attr, lineNo);
         if (rc != 0) return rc;
-        if (debug && attr[0]) TRACE(TRACE_DEBUG, lineNo, "\t%s\n", attr);
+        if (debug && attr[0]) GD_TRACE(TRACE_DEBUG, lineNo, "\t%s\n", attr);
     }
     return 0;
 }
@@ -427,12 +417,12 @@ GdResult Resolver::GetLDAPResult(LineIDInfo *info, RouteEntry *entry, int /*name
 
     GdResult rc = q->LDAPOpenServer(lineNo);
     if (rc != 0) {
-        TRACE(TRACE_ERROR, lineNo, "LDAP Open %s:%d %s *** failed\n", c->ldapHost, c->port, c->bindDn);
+        GD_TRACE(TRACE_ERROR, lineNo, "LDAP Open %s:%d %s *** failed\n", c->ldapHost, c->port, c->bindDn);
         return rc;
     }
     char filter[1024];
     if (!FormatLdapFilter(c->filterTemplate, info->lineId, filter, sizeof filter)) {
-        TRACE(TRACE_ERROR, lineNo, "GetLDAPResult: filter too long\n");
+        GD_TRACE(TRACE_ERROR, lineNo, "GetLDAPResult: filter too long\n");
         return GDERR_FAILED;
     }
     rc = q->LDAPSetFilter(filter, lineNo);
@@ -442,7 +432,8 @@ GdResult Resolver::GetLDAPResult(LineIDInfo *info, RouteEntry *entry, int /*name
     int count = 0;
     rc = q->LDAPGetResultCount(&count, lineNo);
     if (rc != 0 || count == 0) {
-        TRACE(TRACE_DEBUG, lineNo, "LDAP: Base %s Filter %s : no matching entry found\n", c->searchBase, filter);
+        GD_TRACE(TRACE_DEBUG, lineNo, "LDAP: Base %s Filter %s : no matching entry found\n", c->searchBase,
+                 filter);
         info->userFound = 0;
         return rc;
     }
@@ -450,7 +441,7 @@ GdResult Resolver::GetLDAPResult(LineIDInfo *info, RouteEntry *entry, int /*name
 
     auto readAttr = [&](const char *attr, char *out, int size) {
         GdResult r = q->LDAPGetResultField(attr, out, size, lineNo, 1);
-        if (debug) TRACE(TRACE_DEBUG, lineNo, "%s = %s\n", attr, out);
+        if (debug) GD_TRACE(TRACE_DEBUG, lineNo, "%s = %s\n", attr, out);
         return r;
     };
     char value[64];
@@ -458,12 +449,12 @@ GdResult Resolver::GetLDAPResult(LineIDInfo *info, RouteEntry *entry, int /*name
         info->languageByLdap = 1;
         value[0] = '\0';
         if (q->LDAPGetResultField(c->languageAttr, value, sizeof value, lineNo, 1) != 0) {
-            TRACE(TRACE_ERROR, lineNo, "GetLDAPResult: Language not found\n");
+            GD_TRACE(TRACE_ERROR, lineNo, "GetLDAPResult: Language not found\n");
         }
         SetText(info->language, value);
         LowerIso885915(info->language);
-        if (debug) TRACE(TRACE_DEBUG, lineNo, "%s = %s\n", c->languageAttr, value);
-        TRACE(TRACE_DEBUG, lineNo, "Language set to '%s'\n", info->language);
+        if (debug) GD_TRACE(TRACE_DEBUG, lineNo, "%s = %s\n", c->languageAttr, value);
+        GD_TRACE(TRACE_DEBUG, lineNo, "Language set to '%s'\n", info->language);
     }
     char surname[64] = "", given[64] = "";
     readAttr(c->surnameAttr, surname, sizeof surname);
@@ -472,13 +463,13 @@ GdResult Resolver::GetLDAPResult(LineIDInfo *info, RouteEntry *entry, int /*name
     if (c->tsiAttr[0]) {
         info->tsi[0] = '\0';
         readAttr(c->tsiAttr, info->tsi, sizeof info->tsi);
-        TRACE(TRACE_DEBUG, lineNo, "TSI(%s): %s\n", c->tsiAttr, info->tsi);
+        GD_TRACE(TRACE_DEBUG, lineNo, "TSI(%s): %s\n", c->tsiAttr, info->tsi);
     }
     if (c->extAttr[0]) {
         char ext[1024] = "";
         readAttr(c->extAttr, ext, sizeof ext);
-        ParseExtAttrTSI(ext, info->tsi, sizeof info->tsi, lineNo);
-        TRACE(TRACE_DEBUG, lineNo, "TSI(%s) %s\n", c->extAttr, info->tsi);
+        (void)ParseExtAttrTSI(ext, info->tsi, sizeof info->tsi, lineNo);  // no TSI in it: empty
+        GD_TRACE(TRACE_DEBUG, lineNo, "TSI(%s) %s\n", c->extAttr, info->tsi);
     }
     if (info->imapUser) {
         value[0] = '\0';
@@ -562,9 +553,9 @@ GdResult Resolver::FindCachedRoute(const LineIDInfo *info, LineNo lineNo, RouteE
         *entry = routeCache_.Find(info->routeId, info->user.userId, info->user.server);
     }
     if (!*entry) return 0;
-    TRACE(TRACE_DEBUG, lineNo, "GetLineIDInfo: routeid %s found\n", info->routeId);
+    GD_TRACE(TRACE_DEBUG, lineNo, "GetLineIDInfo: routeid %s found\n", info->routeId);
     if (!(*entry)->settings || !(*entry)->query) {
-        TRACE(TRACE_ERROR, lineNo, "GetLineIDInfo: internal error\n");
+        GD_TRACE(TRACE_ERROR, lineNo, "GetLineIDInfo: internal error\n");
         return GDERR_FAILED;
     }
     return 0;
@@ -577,12 +568,12 @@ GdResult Resolver::ReadUserSettings(const LineIDInfo *info, int namesWanted, Lin
     settings->reset(static_cast<UserConfig *>(std::calloc(1, sizeof(UserConfig))));
     if (!*settings) {
         GdResult rc = GdLastSystemError();
-        TRACE(TRACE_ERROR, lineNo, "GetLineIDInfo: calloc() failed: %s\n", ErrorText(rc).Text());
+        GD_TRACE(TRACE_ERROR, lineNo, "GetLineIDInfo: calloc() failed: %s\n", ErrorText(rc).Text());
         return rc;
     }
     GdResult rc = GetLDAPQuery(info->user, namesWanted, lineNo, settings->get(), readFailed);
     if (rc != 0) {
-        TRACE(TRACE_ERROR, lineNo, "GetLiniIDInfo:  GetUserParams failed, 0x%x\n", rc);
+        GD_TRACE(TRACE_ERROR, lineNo, "GetLiniIDInfo:  GetUserParams failed, 0x%x\n", rc);
         settings->reset();
     }
     return rc;
@@ -597,19 +588,19 @@ GdResult Resolver::CacheRoute(LineIDInfo *info, UserConfigPtr settings, LineNo l
     std::unique_ptr<RouteEntry> fresh(new (std::nothrow) RouteEntry());
     if (!fresh) {
         GdResult rc = GdLastSystemError();
-        TRACE(TRACE_ERROR, lineNo, "GetLineIDInfo: calloc() failed: %s\n", ErrorText(rc).Text());
+        GD_TRACE(TRACE_ERROR, lineNo, "GetLineIDInfo: calloc() failed: %s\n", ErrorText(rc).Text());
         return rc;
     }
     SetText(fresh->routeId, info->routeId);
     SetText(fresh->userId, info->user.userId);
     SetText(fresh->server, info->user.server);
-    TRACE(TRACE_DEBUG, lineNo, "GetLineIDInfo: new routeid %s\n", info->routeId);
+    GD_TRACE(TRACE_DEBUG, lineNo, "GetLineIDInfo: new routeid %s\n", info->routeId);
     fresh->settings = std::move(settings);
     fresh->query = MakeQuery(*fresh->settings);
     GdResult rc = LDAPBuildQuery(fresh.get(), lineNo);
     if (rc != 0) {
         info->ldapFailed = 1;
-        TRACE(TRACE_ERROR, lineNo, "GetLineIDInfo: LDAPBuildQuery() failed: 0x%x\n", rc);
+        GD_TRACE(TRACE_ERROR, lineNo, "GetLineIDInfo: LDAPBuildQuery() failed: 0x%x\n", rc);
         return rc;
     }
     {
@@ -633,7 +624,7 @@ GdResult Resolver::LookUpDirectory(LineIDInfo *info, RouteEntry *entry, int name
         rc = LDAPBuildQuery(entry, lineNo);
         if (rc != 0) {
             info->ldapFailed = 1;
-            TRACE(TRACE_ERROR, lineNo, "GetLineIDInfo: LDAPBuildQuery() failed: 0x%x\n", rc);
+            GD_TRACE(TRACE_ERROR, lineNo, "GetLineIDInfo: LDAPBuildQuery() failed: 0x%x\n", rc);
             entry->query.reset();
             return rc;
         }
@@ -644,7 +635,7 @@ GdResult Resolver::LookUpDirectory(LineIDInfo *info, RouteEntry *entry, int name
     }
     if (rc != 0) {
         info->ldapFailed = 1;
-        TRACE(TRACE_ERROR, lineNo, "GetLineIDInfo: GetLDAPResult() failed: 0x%x\n", rc);
+        GD_TRACE(TRACE_ERROR, lineNo, "GetLineIDInfo: GetLDAPResult() failed: 0x%x\n", rc);
     }
     return rc;
 }
@@ -657,7 +648,7 @@ GdResult Resolver::GetLineIDInfo(const char *extension, int namesWanted, LineNo 
 
     rc = ApplyRoute(extension, lineNo, info);
     if (rc != 0) {
-        TRACE(TRACE_ERROR, lineNo, "GetLineIDInfo: ApplyRoute failed 0x%x\n", rc);
+        GD_TRACE(TRACE_ERROR, lineNo, "GetLineIDInfo: ApplyRoute failed 0x%x\n", rc);
         return rc;
     }
     if (!info->userFound) return rc;
@@ -697,13 +688,13 @@ GdResult ParseExtAttrTSI(const char *text, char *out, size_t size, LineNo lineNo
     p += 3;
     while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n' || *p == '\f' || *p == '\v') ++p;
     if (*p != '=') {
-        TRACE(TRACE_ERROR, lineNo, "ParseExtAttrTSI: = expected.\n");
+        GD_TRACE(TRACE_ERROR, lineNo, "ParseExtAttrTSI: = expected.\n");
         return GDERR_FAILED;
     }
     ++p;
     while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n' || *p == '\f' || *p == '\v') ++p;
     if (*p != '"') {
-        TRACE(TRACE_ERROR, lineNo, "ParseExtAttrTSI: \" expected.\n");
+        GD_TRACE(TRACE_ERROR, lineNo, "ParseExtAttrTSI: \" expected.\n");
         return GDERR_FAILED;
     }
     ++p;

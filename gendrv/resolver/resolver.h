@@ -101,11 +101,12 @@ public:
 
     // Connects to alpha, reads its compatibility level and, below level 16, connects to omega.
     // 0 or GDERR_RPC; a client made before a failure stays.
-    GdResult ResolverInit();
+    [[nodiscard]] GdResult ResolverInit();
 
     // Resolves one extension into the caller's record, which is cleared first. namesWanted
     // non-zero also reads the language and name attributes of a directory user.
-    GdResult GetLineIDInfo(const char *extension, int namesWanted, LineNo lineNo, LineIDInfo *info);
+    [[nodiscard]] GdResult GetLineIDInfo(const char *extension, int namesWanted, LineNo lineNo,
+                                         LineIDInfo *info);
 
     int Compat() const { return compat_; }
     CLIENT *OmegaClient() const { return omega_; }
@@ -116,26 +117,28 @@ private:
 
     // Routes the extension on alpha into *info (route, user, group, route extra); 0, GDERR_RPC
     // or GDERR_FAILED.
-    GdResult ApplyRoute(const char *extension, LineNo lineNo, LineIDInfo *info);
+    [[nodiscard]] GdResult ApplyRoute(const char *extension, LineNo lineNo, LineIDInfo *info);
     // Replaces the alpha or the omega client by a new one: 1, or 0 (the old client stays) when
     // none can be made or the client is neither of them.
     int ReconnectClient(CLIENT *client);
     // Reads the user's settings into *config. *readFailed (when given) is set when a property
     // could not be read because of the transport, so the record must not be cached.
-    GdResult GetLDAPQuery(UserInfo user, int namesWanted, LineNo lineNo, UserConfig *config,
-                          bool *readFailed = nullptr);
-    GdResult GetUserProp(const UserInfo *user, const char *key, LineNo lineNo, char *value,
-                         bool *transportFailed = nullptr);
-    GdResult OpenUserAlpha(const char *server);
-    GdResult LDAPBuildQuery(RouteEntry *entry, LineNo lineNo);
-    GdResult GetLDAPResult(LineIDInfo *info, RouteEntry *entry, int namesWanted, LineNo lineNo);
+    [[nodiscard]] GdResult GetLDAPQuery(UserInfo user, int namesWanted, LineNo lineNo, UserConfig *config,
+                                        bool *readFailed = nullptr);
+    [[nodiscard]] GdResult GetUserProp(const UserInfo *user, const char *key, LineNo lineNo, char *value,
+                                       bool *transportFailed = nullptr);
+    [[nodiscard]] GdResult OpenUserAlpha(const char *server);
+    [[nodiscard]] GdResult LDAPBuildQuery(RouteEntry *entry, LineNo lineNo);
+    [[nodiscard]] GdResult GetLDAPResult(LineIDInfo *info, RouteEntry *entry, int namesWanted, LineNo lineNo);
 
     // The steps of GetLineIDInfo for a routed user.
-    GdResult FindCachedRoute(const LineIDInfo *info, LineNo lineNo, RouteEntry **entry);
-    GdResult ReadUserSettings(const LineIDInfo *info, int namesWanted, LineNo lineNo, UserConfigPtr *settings,
-                              bool *readFailed);
-    GdResult CacheRoute(LineIDInfo *info, UserConfigPtr settings, LineNo lineNo, RouteEntry **entry);
-    GdResult LookUpDirectory(LineIDInfo *info, RouteEntry *entry, int namesWanted, LineNo lineNo);
+    [[nodiscard]] GdResult FindCachedRoute(const LineIDInfo *info, LineNo lineNo, RouteEntry **entry);
+    [[nodiscard]] GdResult ReadUserSettings(const LineIDInfo *info, int namesWanted, LineNo lineNo,
+                                            UserConfigPtr *settings, bool *readFailed);
+    [[nodiscard]] GdResult CacheRoute(LineIDInfo *info, UserConfigPtr settings, LineNo lineNo,
+                                      RouteEntry **entry);
+    [[nodiscard]] GdResult LookUpDirectory(LineIDInfo *info, RouteEntry *entry, int namesWanted,
+                                           LineNo lineNo);
 
     char alphaHost_[36];
     int compat_ = 0;
@@ -154,7 +157,7 @@ private:
 // Takes the TSI out of a free-form text: the first "TSI", blanks, "=", blanks and a quoted value
 // (backslash escapes; the closing quote may be missing). At most size - 1 characters are kept.
 // 0, or GDERR_FAILED with an empty buffer when "=" or the opening quote is missing.
-GdResult ParseExtAttrTSI(const char *text, char *out, size_t size, LineNo lineNo);
+[[nodiscard]] GdResult ParseExtAttrTSI(const char *text, char *out, size_t size, LineNo lineNo);
 
 // Builds a search filter from a template: every "%s" becomes the value escaped for an LDAP filter
 // (RFC 4515: "*", "(", ")", "\" and NUL), "%%" becomes "%", any other "%" stays as it is. Never

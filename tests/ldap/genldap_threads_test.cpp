@@ -38,10 +38,10 @@ TEST(LdapQueryThreads, SerialisedUseFromSeveralThreads)
             for (int round = 0; round < 5; round++) {
                 std::lock_guard<std::mutex> lock(ldapLock);
                 if (round == 0) {
-                    q->LDAPSetSearchRoot(ldaptest::kBase, LINE_NONE);
-                    q->LDAPSetSearchMode(LDAP_SCOPE_SUBTREE, LINE_NONE);
-                    q->LDAPAddField("uid", LINE_NONE);
-                    q->LDAPSetFilter(t % 2 ? "(uid=anna)" : "(uid=jdoe)", LINE_NONE);
+                    EXPECT_EQ(q->LDAPSetSearchRoot(ldaptest::kBase, LINE_NONE), 0u);
+                    EXPECT_EQ(q->LDAPSetSearchMode(LDAP_SCOPE_SUBTREE, LINE_NONE), 0u);
+                    EXPECT_EQ(q->LDAPAddField("uid", LINE_NONE), 0u);
+                    EXPECT_EQ(q->LDAPSetFilter(t % 2 ? "(uid=anna)" : "(uid=jdoe)", LINE_NONE), 0u);
                 }
                 int count = 0;
                 if (q->LDAPOpenServer(LINE_NONE) == 0 && q->LDAPExecute(LINE_NONE) == 0 &&

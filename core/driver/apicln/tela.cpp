@@ -12,8 +12,6 @@
 #include "xdr/omega.h"
 #include "xdr/xdrresult.h"
 
-#define TRACE(level, ...) DriverTrace(__FILE__, __LINE__, level, LINE_NONE, __VA_ARGS__)
-
 namespace {
 
 CLIENT *alphaClient = nullptr;
@@ -52,14 +50,6 @@ void CopyText(char (&dst)[N], std::string_view src)
     dst[n] = '\0';
 }
 
-// Shows one of the RPC library's error texts as a message line: libtirpc gives them without the
-// line end that other ONC RPC libraries put at their end.
-void TraceRpcText(const char *text)
-{
-    size_t n = text ? std::strlen(text) : 0;
-    TRACE(TRACE_ERROR, n > 0 && text[n - 1] == '\n' ? "%s" : "%s\n", text ? text : "");
-}
-
 }  // namespace
 
 void TelaSetServerClients(CLIENT *alpha, CLIENT *omega)
@@ -79,7 +69,7 @@ GdResult OpenUserAlpha(const char *server)
     userClient = CreateAlphaClient(server);
     if (!userClient) {
         rc = GDERR_RPC;
-        TraceRpcText(clnt_spcreateerror(server));
+        TraceRpcText(TRACE_ERROR, LINE_NONE, clnt_spcreateerror(server));
         return rc;
     }
     CopyText(connectedServer, server);
@@ -92,7 +82,7 @@ GdResult get_prop(const char *server, const char *key, char *value)
     TraceScope scope("get_prop", LINE_NONE, &rc);
     rc = OpenUserAlpha(server);
     if (rc != 0) {
-        TRACE(TRACE_ERROR, "OpenUserAlpha(%s) failed: %s\n", server, ErrorText(rc).Text());
+        GD_TRACE(TRACE_ERROR, LINE_NONE, "OpenUserAlpha(%s) failed: %s\n", server, ErrorText(rc).Text());
         return rc;
     }
     usrconf_new_req req;
@@ -102,7 +92,7 @@ GdResult get_prop(const char *server, const char *key, char *value)
     PutText(req.usrconf_new_req_u.v1.key, key + kUserLen, kNameLen);
     tela::XdrResult res(a_get_usrconf_new_1(&req, userClient), xdr_usrconf_new_res);
     if (!res) {
-        TraceRpcText(clnt_sperror(userClient, "a_get_usrconf_new_1"));
+        TraceRpcText(TRACE_ERROR, LINE_NONE, clnt_sperror(userClient, "a_get_usrconf_new_1"));
         rc = GDERR_FAILED;
         return rc;
     }
@@ -114,7 +104,7 @@ GdResult get_prop(const char *server, const char *key, char *value)
     } else if (res->ec == 25) {
         value[0] = '\0';
     } else {
-        TRACE(TRACE_ERROR, "a_get_usrconf_new_1 : error EC_%d", res->ec);
+        GD_TRACE(TRACE_ERROR, LINE_NONE, "a_get_usrconf_new_1 : error EC_%d", res->ec);
         rc = GDERR_FAILED;
     }
     return rc;
@@ -125,7 +115,7 @@ GdResult TelaGetUserProperty2(const UserInfo *user, const char *name, char *valu
     GdResult rc = 0;
     TraceScope scope("TelaGetUserProperty2", LINE_NONE, &rc);
     if (user->userId[0] == '\0') {
-        TRACE(TRACE_ERROR, "not a valid User\n");
+        GD_TRACE(TRACE_ERROR, LINE_NONE, "not a valid User\n");
         rc = GDERR_FAILED;
         return rc;
     }
@@ -158,7 +148,7 @@ GdResult GetDEVEdaID(const UserInfo *user, const char *name, int video, int32_t 
     tela::XdrResult res(a_get_pageb_1(&req, userClient), xdr_pageb_res);
     if (!res) {
         rc = GDERR_RPC;
-        TraceRpcText(clnt_sperror(userClient, "a_get_pageb_1"));
+        TraceRpcText(TRACE_ERROR, LINE_NONE, clnt_sperror(userClient, "a_get_pageb_1"));
         return rc;
     }
     if (!res->found) *pageId = -1;
@@ -215,7 +205,8 @@ GdResult TelaGetExtensionData(const char *extension, int namesWanted, LineIDInfo
                                        : a_get_o_group_1(groupId, alphaClient));
             if (!group) {
                 rc = GDERR_RPC;
-                TraceRpcText(groupFromOmega ? clnt_sperror(omegaClient, "o_get_group_1")
+                TraceRpcText(TRACE_ERROR, LINE_NONE,
+                             groupFromOmega ? clnt_sperror(omegaClient, "o_get_group_1")
                                             : clnt_sperror(alphaClient, "a_get_o_group_1"));
                 break;
             }
@@ -230,7 +221,7 @@ GdResult TelaGetExtensionData(const char *extension, int namesWanted, LineIDInfo
             user.Reset(a_get_o_user_1(&key, alphaClient));
             if (!user) {
                 rc = GDERR_RPC;
-                TraceRpcText(clnt_sperror(alphaClient, "a_get_o_user_1"));
+                TraceRpcText(TRACE_ERROR, LINE_NONE, clnt_sperror(alphaClient, "a_get_o_user_1"));
                 break;
             }
             CopyText(info->user.name, tela::FieldText(user->rec.name));
@@ -250,7 +241,7 @@ GdResult TelaGetExtensionData(const char *extension, int namesWanted, LineIDInfo
             int32_t pageId = -1;
             rc = GetDEVEdaID(&info->user, step.name, step.video, &pageId);
             if (rc != 0) {
-                TRACE(TRACE_ERROR, "GetDEVEdaID() failed: %s\n", ErrorText(rc).Text());
+                GD_TRACE(TRACE_ERROR, LINE_NONE, "GetDEVEdaID() failed: %s\n", ErrorText(rc).Text());
                 break;
             }
             *step.flag = pageId != -1;

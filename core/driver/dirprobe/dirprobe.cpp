@@ -19,8 +19,6 @@
 #include "xdr/alpha.h"
 #include "xdr/xdrresult.h"
 
-#define TRACE(level, ...) DriverTrace(__FILE__, __LINE__, level, LINE_NONE, __VA_ARGS__)
-
 namespace {
 
 [[noreturn]] void usage()
@@ -30,15 +28,6 @@ namespace {
     std::fputs("\t-d for ldap debug\n", stderr);
     std::fputs("\t-v verbose\n", stderr);
     std::exit(1);
-}
-
-// A start-up failure with one of the RPC library's error texts: the text ends in a line end
-// (which libtirpc leaves out, unlike other ONC RPC libraries), then the message adds its own,
-// which leaves an empty line after it.
-void TraceStartupError(const char *text)
-{
-    size_t n = text ? std::strlen(text) : 0;
-    TRACE(TRACE_ERROR, n > 0 && text[n - 1] == '\n' ? "%s\n" : "%s\n\n", text ? text : "");
 }
 
 void SetLdapDebugLevel(int level)
@@ -74,7 +63,7 @@ int main(int argc, char **argv)
             usage();
         }
     }
-    if (tela::OptInd >= argc) TRACE(TRACE_ERROR, "no extension\n");
+    if (tela::OptInd >= argc) GD_TRACE(TRACE_ERROR, LINE_NONE, "no extension\n");
 
     if (std::getenv("OMEGAHOST") == nullptr) InitEnv(&argc, argv);
     rpc_runtime_init();
@@ -83,14 +72,15 @@ int main(int argc, char **argv)
     const char *host = GetAlphaHost();
     if (std::strlen(host) > 35) {
         // A cut name would reach another host.
-        TRACE(TRACE_ERROR, "alpha host name too long: %s\n", host);
+        GD_TRACE(TRACE_ERROR, LINE_NONE, "alpha host name too long: %s\n", host);
         return 1;
     }
     BoundedCopy(alphaHost, host, sizeof alphaHost - 1);
     CLIENT *alpha = nullptr;
     CLIENT *omega = nullptr;
     Resolver *resolver = nullptr;
-    // A start-up failure ends the program; what was made so far is released first.
+    // A start-up failure ends the program; what was made so far is released first. Its RPC text
+    // is followed by an empty line.
     auto fail = [&] {
         delete resolver;
         TelaSetServerClients(nullptr, nullptr);
@@ -100,24 +90,26 @@ int main(int argc, char **argv)
     };
     alpha = CreateAlphaClient(alphaHost);
     if (!alpha) {
-        TraceStartupError(CreateErrorText(alphaHost));
+        TraceRpcText(TRACE_ERROR, LINE_NONE, CreateErrorText(alphaHost), true);
         return fail();
     }
     long level = 0;
     {
         tela::XdrResult compat(a_get_compat_1(nullptr, alpha), xdr_compat_rec);
         if (!compat) {
-            TraceStartupError(ClientErrorText(alpha, "a_get_compat"));
+            TraceRpcText(TRACE_ERROR, LINE_NONE, ClientErrorText(alpha, "a_get_compat"), true);
             return fail();
         }
         level = compat->level;
     }
     if (level < 16) {
-        if (verbosity < 2) TRACE(TRACE_ALWAYS, "old alpha compat=%d\n", static_cast<int>(level));
+        if (verbosity < 2) {
+            GD_TRACE(TRACE_ALWAYS, LINE_NONE, "old alpha compat=%d\n", static_cast<int>(level));
+        }
         const char *omegaHost = GetOmegaHost();
         omega = CreateOmegaClient(omegaHost);
         if (!omega) {
-            TraceStartupError(CreateErrorText(omegaHost));
+            TraceRpcText(TRACE_ERROR, LINE_NONE, CreateErrorText(omegaHost), true);
             return fail();
         }
     }
@@ -127,7 +119,7 @@ int main(int argc, char **argv)
     resolver = new Resolver(GetAlphaHost(), defaultLineId);
     GdResult rc = resolver->ResolverInit();
     if (rc != 0) {
-        TRACE(TRACE_ERROR, "ResolverInit Error 0x%x\n", rc);
+        GD_TRACE(TRACE_ERROR, LINE_NONE, "ResolverInit Error 0x%x\n", rc);
         return fail();
     }
     SetHarnessResolver(resolver);
@@ -136,7 +128,7 @@ int main(int argc, char **argv)
     char extension[36];
     for (int i = tela::OptInd; i < argc; ++i) {
         BoundedCopy(extension, argv[i], sizeof extension - 1);
-        TRACE(TRACE_ALWAYS, "resolving %s\n", extension);
+        GD_TRACE(TRACE_ALWAYS, LINE_NONE, "resolving %s\n", extension);
         ResolveAndPrint(extension);
     }
     if (continuous) {

@@ -15,10 +15,10 @@ extern int globalLanguageByLDAP;
 // The language text that went with it (at most 127 characters).
 const char *HarnessLanguage();
 
-GdResult LocalGetExtensionData(const char *extension, int namesWanted, LineIDInfo *info);
-GdResult LocalGetUserProperty2(const UserInfo *user, const char *name, char *value);
+[[nodiscard]] GdResult LocalGetExtensionData(const char *extension, int namesWanted, LineIDInfo *info);
+[[nodiscard]] GdResult LocalGetUserProperty2(const UserInfo *user, const char *name, char *value);
 
 // Resolves the extension (names wanted when flag is 2) and prints the driver's view of it on
 // the standard output: the header line, "User not found", the language, the voice timeouts of
 // GD_VRREC and GD_VRSIL, "AcceptAll".
-GdResult GetExtensionData(const char *extension, LineIDInfo *info, int flag);
+[[nodiscard]] GdResult GetExtensionData(const char *extension, LineIDInfo *info, int flag);

@@ -182,14 +182,14 @@ int FindKey(const char *key);
 // unchanged, two level-2 traces) or when the key is not user-settable and force is 0 (silently
 // unchanged); GW 0 for an unknown key. A text is cut to the field and NUL-filled; a number must
 // be in 32-bit range.
-ErrorCode PutConf(ConfigRecord *record, const char *key, const char *value, int force);
+[[nodiscard]] ErrorCode PutConf(ConfigRecord *record, const char *key, const char *value, int force);
 
 // Loads the work record once from omega and alpha and publishes it. 0 when loaded, GW 6 without
 // FAXROOT, GW 3 when omega or alpha cannot be reached, GW 0 for a bad CF_SMINST or an instance
 // omega does not configure, else the code of the first failing read. Later calls only
 // republish the work record and return what the first load returned, except after a missing
 // FAXROOT, a bad CF_SMINST or an instance omega does not configure: those load again.
-ErrorCode OpenOmega();
+[[nodiscard]] ErrorCode OpenOmega();
 // Copies the work record over the published record.
 void PublishConfig();
 // The published record (SaveTraceSetup writes its trace fields into it).
@@ -201,20 +201,21 @@ constexpr size_t CONFIG_VALUE_SIZE = 1024;
 // The property key of user (both cut to 10 characters), continued by key0..key9 for a key
 // shorter than 10 characters. 0 with the value in out (CONFIG_VALUE_SIZE bytes), GW 2 when it
 // is not set (out empty), GW 3 when alpha cannot be reached.
-ErrorCode FetchVal(const char *user, const char *key, char *out);
+[[nodiscard]] ErrorCode FetchVal(const char *user, const char *key, char *out);
 // The value, or the default when it is not set, cut to len - 1 characters into buffer (len
 // bytes, NUL-filled). 0, or FetchVal's failure (buffer unchanged).
-ErrorCode GetVal(const char *user, const char *key, const char *defaultValue, char *buffer, int len);
+[[nodiscard]] ErrorCode GetVal(const char *user, const char *key, const char *defaultValue, char *buffer,
+                               int len);
 // GetVal converted: "%d", "%ld" (a value that is not a 32-bit number leaves *out unchanged) or
 // a media name (an unknown name gives fax). GetVal's failure leaves *out unchanged.
-ErrorCode GetStr(const char *user, const char *key, int32_t defaultValue, int32_t *out);
-ErrorCode GetStr(const char *user, const char *key, long defaultValue, long *out);
-ErrorCode GetStr(const char *user, const char *key, const char *defaultValue, MediaType *out);
+[[nodiscard]] ErrorCode GetStr(const char *user, const char *key, int32_t defaultValue, int32_t *out);
+[[nodiscard]] ErrorCode GetStr(const char *user, const char *key, long defaultValue, long *out);
+[[nodiscard]] ErrorCode GetStr(const char *user, const char *key, const char *defaultValue, MediaType *out);
 
 // Stores the property (key cut to 10, value to 80 characters) on alpha for the published user,
 // then sets the key's field, without a leading "SG_", in the work record with force. GW 3 when
 // alpha cannot be reached (work record unchanged), else PutConf's result.
-ErrorCode PutVal(const char *key, const char *value);
+[[nodiscard]] ErrorCode PutVal(const char *key, const char *value);
 
 // Test seams: the work record, and a return to the state at start (both records zero, not
 // loaded).

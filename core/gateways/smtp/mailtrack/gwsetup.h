@@ -13,7 +13,7 @@
 // Makes sure the directory "<directory>/<name>" of the published record exists (it is made with
 // mode 0755 when missing; parents are not made) and that a file can be created in it. 0, or the
 // SY code of the system error.
-ErrorCode OSMkDir(const char *name);
+[[nodiscard]] ErrorCode OSMkDir(const char *name);
 
 // Takes the next NAME=value or NAME="value" assignment of text from *cursor (an index into
 // text) on. 1 with name and value filled and *cursor behind the assignment; 0 at the end of the
