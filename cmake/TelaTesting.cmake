@@ -5,17 +5,6 @@
 # program's tests are then registered as one CTest test, since discovery cannot run inside it.
 function(tela_add_test NAME)
   cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS;ENVIRONMENT;WRAPPER" ${ARGN})
-  # A test whose sources are still being written is left out with a warning, not a failed
-  # configure for everybody.
-  foreach(src ${T_SOURCES})
-    if(NOT IS_ABSOLUTE ${src})
-      set(src ${CMAKE_CURRENT_SOURCE_DIR}/${src})
-    endif()
-    if(NOT EXISTS ${src})
-      message(WARNING "test ${NAME} left out: ${src} does not exist")
-      return()
-    endif()
-  endforeach()
   add_executable(${NAME} ${T_SOURCES})
   # The threaded programs are collected for the target that builds only them (the TSan run).
   if("threads" IN_LIST T_LABELS)

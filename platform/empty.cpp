@@ -1,1 +1,0 @@
-// Keeps the library target valid while it has no part of its own yet.
