@@ -1,19 +1,32 @@
-# tela_add_test(NAME SOURCES a.cpp ... [LIBS lib ...] [LABELS unit|integration|e2e|slow ...]
-#               [ENVIRONMENT VAR=value ...] [TIMEOUT seconds] [WRAPPER cmd ...])
-# One GoogleTest program; every test in it becomes a CTest test with the given labels.
+# tela_add_test(NAME SOURCES a.cpp ... [LIBS lib ...] LABELS tier [label ...]
+#               [MATCHING label regex ...] [ENVIRONMENT VAR=value ...] [TIMEOUT seconds]
+#               [WRAPPER cmd ...])
+# One GoogleTest program; every test in it becomes a CTest test with the given labels. The
+# labels name the program's tier: unit, integration or e2e, and slow beside its tier for a
+# program of long waits; threads and browser are further labels.
+# MATCHING gives a label to those tests only whose names (Suite.Case) match the regular
+# expression, as threads for the threaded cases of a tier's program.
 # WRAPPER runs the program through a command (for example the private namespace script); the
 # program's tests are then registered as one CTest test, since discovery cannot run inside it.
 function(tela_add_test NAME)
-  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS;ENVIRONMENT;WRAPPER" ${ARGN})
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS;MATCHING;ENVIRONMENT;WRAPPER" ${ARGN})
+  set(tiers ${T_LABELS})
+  list(FILTER tiers INCLUDE REGEX "^(unit|integration|e2e)$")
+  list(LENGTH tiers tier_count)
+  if(NOT tier_count EQUAL 1)
+    message(FATAL_ERROR "test ${NAME}: LABELS must name one tier (unit, integration or e2e): ${T_LABELS}")
+  endif()
+  list(LENGTH T_MATCHING matching_count)
+  math(EXPR matching_odd "${matching_count} % 2")
+  if(matching_odd OR (T_MATCHING AND T_WRAPPER))
+    message(FATAL_ERROR "test ${NAME}: MATCHING takes label and regex pairs, and no WRAPPER")
+  endif()
   add_executable(${NAME} ${T_SOURCES})
   # The threaded programs are collected for the target that builds only them (the TSan run).
-  if("threads" IN_LIST T_LABELS)
+  if("threads" IN_LIST T_LABELS OR "threads" IN_LIST T_MATCHING)
     set_property(GLOBAL APPEND PROPERTY TELA_THREADED_TESTS ${NAME})
   endif()
   target_link_libraries(${NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
-  if(NOT T_LABELS)
-    set(T_LABELS unit)
-  endif()
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
@@ -38,8 +51,20 @@ function(tela_add_test NAME)
     # The labels are a list too: a script that CTest runs after the discovered tests are known
     # gives every one of them all its labels.
     set(labels_script ${CMAKE_CURRENT_BINARY_DIR}/${NAME}_labels.cmake)
-    file(WRITE ${labels_script}
-      "if(${NAME}_TESTS)\n  set_tests_properties(\${${NAME}_TESTS} PROPERTIES LABELS \"${T_LABELS}\" COST ${cost})\nendif()\n")
+    set(script "if(${NAME}_TESTS)\n")
+    if(NOT T_MATCHING)
+      string(APPEND script "  set_tests_properties(\${${NAME}_TESTS} PROPERTIES LABELS \"${T_LABELS}\" COST ${cost})\n")
+    else()
+      string(APPEND script "  foreach(t IN LISTS ${NAME}_TESTS)\n    set(labels \"${T_LABELS}\")\n")
+      while(T_MATCHING)
+        list(POP_FRONT T_MATCHING label regex)
+        string(APPEND script "    if(t MATCHES [==[${regex}]==])\n"
+          "      list(APPEND labels ${label})\n    endif()\n")
+      endwhile()
+      string(APPEND script "    set_tests_properties(\${t} PROPERTIES LABELS \"\${labels}\" COST ${cost})\n  endforeach()\n")
+    endif()
+    string(APPEND script "endif()\n")
+    file(WRITE ${labels_script} "${script}")
     set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${labels_script})
   endif()
 endfunction()

@@ -16,6 +16,7 @@
 using testsupport::ReadFile;
 using testsupport::TempDir;
 using testsupport::WriteFile;
+using tracetest::Files;
 
 namespace {
 
@@ -39,20 +40,6 @@ protected:
         return r;
     }
     void Config(const std::string &text) { WriteFile(dir.file("trace.cfg"), text); }
-    // Files of the directory whose names begin with prefix, in byte order.
-    std::vector<std::string> Files(const std::string &prefix)
-    {
-        std::vector<std::string> names;
-        DIR *d = opendir(dir.path().c_str());
-        while (dirent *e = readdir(d)) {
-            std::string n = e->d_name;
-            if (n.compare(0, prefix.size(), prefix) == 0)
-                names.push_back(n);
-        }
-        closedir(d);
-        std::sort(names.begin(), names.end());
-        return names;
-    }
     std::string Banner(const char *date) { return std::string(date) + " " + std::string(39, '*') + "\n"; }
 
     TempDir dir{"rotate"};
@@ -105,7 +92,7 @@ TEST_F(RotateTest, SameSecondNamesGetCounters)
     r->DoRotate();
     std::vector<std::string> expected = {"n", "n-20261208-094501.log", "n-20261208-094501_1.log",
                                          "n-20261208-094501_2.log"};
-    EXPECT_EQ(Files("n"), expected);
+    EXPECT_EQ(Files(dir.path(), "n"), expected);
     auto first = tracetest::Lines(ReadFile(dir.file(expected[1])));
     EXPECT_NE(first.back().find(" rotate("), std::string::npos);
     EXPECT_EQ(After(first.back()), "A: trace rotate\n");
@@ -126,7 +113,7 @@ TEST_F(RotateTest, SizeRotationLosesNoLine)
         snprintf(line, sizeof line, "line %05d of the numbered sequence\n", i);
         ASSERT_EQ(r->PutString(line), 0) << i;
     }
-    std::vector<std::string> files = Files("size-");
+    std::vector<std::string> files = Files(dir.path(), "size-");
     ASSERT_GE(files.size(), 4u);
     int next = 0;
     for (size_t f = 0; f < files.size(); ++f) {
@@ -166,7 +153,7 @@ TEST_F(RotateTest, RotateCallbackAfterEveryRotation)
     r->SetRotateCallback(CountRotation);
     auto rotations = [&] {
         int count = 0;
-        for (const std::string &file : Files("cb-"))
+        for (const std::string &file : Files(dir.path(), "cb-"))
             for (const std::string &line : tracetest::Lines(ReadFile(dir.file(file))))
                 count += After(line) == "A: trace rotate\n";
         return count;
@@ -199,7 +186,7 @@ TEST_F(RotateTest, RotateCallbackAfterEveryRotation)
         EXPECT_GE(rotations() - before, 2) << step.name;
         EXPECT_EQ(gRotateCalls, rotations()) << step.name;
     }
-    EXPECT_EQ(static_cast<int>(Files("cb-").size()), rotations() + 1);
+    EXPECT_EQ(static_cast<int>(Files(dir.path(), "cb-").size()), rotations() + 1);
 }
 
 TEST_F(RotateTest, DateRotationAtMidnight)
@@ -211,7 +198,7 @@ TEST_F(RotateTest, DateRotationAtMidnight)
     clock.Set(2026, 12, 9, 0, 0, 0);
     ASSERT_EQ(r->PutString("after midnight\n"), 0);
     ASSERT_EQ(r->PutString("later\n"), 0);
-    std::vector<std::string> files = Files("d-");
+    std::vector<std::string> files = Files(dir.path(), "d-");
     ASSERT_EQ(files.size(), 2u);
     EXPECT_EQ(files[1], "d-20261209-000000.log");
     auto old = tracetest::Lines(ReadFile(dir.file(files[0])));
@@ -228,7 +215,7 @@ TEST_F(RotateTest, DateRotationAtMidnight)
     clock.Set(2026, 12, 9, 13, 0, 0);
     SetTraceRollhour(12);
     ASSERT_EQ(r->PutString("new period\n"), 0);
-    EXPECT_EQ(Files("d-").size(), 3u);
+    EXPECT_EQ(Files(dir.path(), "d-").size(), 3u);
 }
 
 TEST_F(RotateTest, RollsizePeriodEndWritesOnlyABanner)
@@ -241,7 +228,7 @@ TEST_F(RotateTest, RollsizePeriodEndWritesOnlyABanner)
     ASSERT_EQ(r->PutString("one\n"), 0);
     clock.Set(2026, 12, 9, 0, 0, 1);
     ASSERT_EQ(r->PutString("two\n"), 0);
-    EXPECT_EQ(Files("b-").size(), 1u);
+    EXPECT_EQ(Files(dir.path(), "b-").size(), 1u);
     std::string text = ReadFile(r->Current);
     EXPECT_NE(text.find("one\n" + Banner("09.12.2026") + "two\n"), std::string::npos) << text;
 
@@ -456,7 +443,7 @@ TEST_F(LogAgeTest, DeletesOnlyOldFilesBeyondMinFiles)
     Age("age-old3.gz", 11, 1);
     Fallback();
     r->LogAge();
-    std::vector<std::string> left = Files("age");
+    std::vector<std::string> left = Files(dir.path(), "age");
     EXPECT_EQ(std::count(left.begin(), left.end(), "age-old1.log"), 0);
     EXPECT_EQ(std::count(left.begin(), left.end(), "age-old2.log"), 0);
     EXPECT_EQ(std::count(left.begin(), left.end(), "age-old3.gz"), 1);
@@ -476,7 +463,7 @@ TEST_F(LogAgeTest, StatFailureEndsThePass)
     ASSERT_EQ(symlink("loop-self", dir.file("loop-self").c_str()), 0);
     Fallback();
     r->LogAge();
-    EXPECT_EQ(Files("loop-old").size(), 12u);
+    EXPECT_EQ(Files(dir.path(), "loop-old").size(), 12u);
     std::string out = Fallback();
     EXPECT_NE(out.find("E: LogAge: stat(" + dir.file("loop-self") + ") failed: "), std::string::npos) << out;
 }
@@ -489,11 +476,11 @@ TEST_F(LogAgeTest, MinFilesZeroOrMissingDirectory)
         Age("z-old" + std::to_string(i) + ".log", 30, i);
     SetTraceMinfiles(0);
     r->LogAge();
-    EXPECT_EQ(Files("z-old").size(), 12u);
+    EXPECT_EQ(Files(dir.path(), "z-old").size(), 12u);
     SetTraceMinfiles(10);
     Fallback();
     r->LogAge();
-    EXPECT_EQ(Files("z-old").size(), 9u);
+    EXPECT_EQ(Files(dir.path(), "z-old").size(), 9u);
 
     // A file directory that does not exist lists as empty: the pass is silent, every time.
     Rotate other;

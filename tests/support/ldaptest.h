@@ -1,12 +1,17 @@
-// Helpers of the LDAP tests: output capture of a file descriptor, the test directory data, and
-// a small fake LDAP server for the failure paths slapd cannot be made to show.
+// Helpers of the LDAP tests: output capture of a file descriptor, the test directory data, a
+// suite's private slapd holding it, and a small fake LDAP server for the failure paths slapd
+// cannot be made to show.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "slapd.h"
 
 namespace ldaptest {
 
@@ -35,6 +40,16 @@ std::string DirectoryLdif();
 extern const char kReaderDn[];
 extern const char kReaderPassword[];
 extern const char kBase[];
+
+// A suite's private slapd without TLS holding DirectoryLdif(): started before the suite's first
+// test, stopped after its last.
+class DirectorySlapdSuite : public ::testing::Test {
+protected:
+    static void SetUpTestSuite();
+    static void TearDownTestSuite();
+
+    static inline testsupport::Slapd *slapd_ = nullptr;
+};
 
 // A fake LDAP server on 127.0.0.1: answers every bind with success, `bindDelayMs` after it
 // arrived, and every search as the mode says. Counts connections, binds and searches.

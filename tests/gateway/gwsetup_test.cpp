@@ -1,6 +1,6 @@
 // The gateway configuration against the simulated alpha and omega server: the cached alpha
 // client and its pause after failures, the property readers, PutVal and the whole load of
-// OpenOmega. The program runs with TELAMORPCOFFSET=400 and the server registers the moved
+// OpenOmega. The program runs with TELAMORPCOFFSET set and the server registers the moved
 // program numbers. 127.0.0.9 is mapped to a closed port: a server that cannot be reached.
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -18,6 +18,7 @@
 #include "os/hostvars.h"
 #include "rpcrt/rpcrt.h"
 #include "simserver.h"
+#include "simsuite.h"
 #include "testsupport.h"
 #include "trace.h"
 #include "trace_params.h"
@@ -53,25 +54,13 @@ std::string HostName()
     return name;
 }
 
-class GatewayConfig : public testing::Test {
+class GatewayConfig : public testsupport::SimServerSuite {
 protected:
     static void SetUpTestSuite()
     {
-        server_ = new SimServer;
-        testsupport::SimServerOptions options;
-        const char *offset = getenv("TELAMORPCOFFSET");
-        options.offset = offset != nullptr ? atoi(offset) : 0;
-        ASSERT_TRUE(server_->Start("{}", options)) << server_->Log();
+        ASSERT_TRUE(StartServer("{}")) << server_->Log();
         deadPort_ = testsupport::FreePort();
-        std::string map = server_->RpcMap() + ";" + kDeadHost + ":" + std::to_string(deadPort_);
-        setenv("TELAMORPCMAP", map.c_str(), 1);
-        rpc_runtime_init();
-    }
-    static void TearDownTestSuite()
-    {
-        rpc_runtime_cleanup();
-        delete server_;
-        server_ = nullptr;
+        InitRuntime(std::string(kDeadHost) + ":" + std::to_string(deadPort_));
     }
     void SetUp() override
     {
@@ -110,12 +99,10 @@ protected:
     }
     static std::vector<SimRequest> Calls(const std::string &prog, int proc) { return server_->Calls(prog, proc); }
 
-    static SimServer *server_;
     static int deadPort_;
     TempDir root_{"gwroot"};
 };
 
-SimServer *GatewayConfig::server_ = nullptr;
 int GatewayConfig::deadPort_ = 0;
 
 // ---- the cached alpha client ---------------------------------------------------------------

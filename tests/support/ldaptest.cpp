@@ -227,4 +227,19 @@ void FakeLdap::Serve(int fd)
     shutdown(fd, SHUT_RDWR);
 }
 
+void DirectorySlapdSuite::SetUpTestSuite()
+{
+    slapd_ = new testsupport::Slapd;
+    testsupport::SlapdOptions o;
+    o.ldif = DirectoryLdif();
+    o.tls = false;
+    ASSERT_TRUE(slapd_->Start(o)) << slapd_->error();
+}
+
+void DirectorySlapdSuite::TearDownTestSuite()
+{
+    delete slapd_;
+    slapd_ = nullptr;
+}
+
 }  // namespace ldaptest

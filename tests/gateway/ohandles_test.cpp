@@ -1,5 +1,5 @@
 // Server handles and omega call wrappers against the simulated alpha/omega server. The program
-// runs with TELAMORPCOFFSET=300 and the server registers the moved program numbers. The port
+// runs with TELAMORPCOFFSET set and the server registers the moved program numbers. The port
 // map also names a host whose ports are closed, for servers that cannot be reached.
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -13,6 +13,7 @@
 #include "ohandles.h"
 #include "os/hostvars.h"
 #include "simserver.h"
+#include "simsuite.h"
 #include "testsupport.h"
 #include "timetext.h"
 
@@ -82,27 +83,16 @@ o_tab102_rec Tab102(const char *id, int version)
     return r;
 }
 
-class OmegaHandles : public testing::Test {
+class OmegaHandles : public testsupport::SimServerSuite {
 protected:
     static void SetUpTestSuite()
     {
-        server_ = new SimServer;
-        testsupport::SimServerOptions options;
-        options.offset = 300;
-        ASSERT_TRUE(server_->Start(kFixture, options)) << server_->Log();
+        ASSERT_TRUE(StartServer(kFixture)) << server_->Log();
         int dead = testsupport::FreePortRange(6);
-        std::string map = server_->RpcMap() + ";" + kDeadHost + ":" + std::to_string(dead);
-        setenv("TELAMORPCMAP", map.c_str(), 1);
         setenv("OMEGAHOST", server_->Host().c_str(), 1);
         setenv("ALPHAHOST", server_->Host().c_str(), 1);
         unsetenv("RPCTRANSPORT");
-        rpc_runtime_init();
-    }
-    static void TearDownTestSuite()
-    {
-        rpc_runtime_cleanup();
-        delete server_;
-        server_ = nullptr;
+        InitRuntime(std::string(kDeadHost) + ":" + std::to_string(dead));
     }
     void SetUp() override
     {
@@ -130,11 +120,7 @@ protected:
         }
         return false;
     }
-
-    static SimServer *server_;
 };
-
-SimServer *OmegaHandles::server_ = nullptr;
 
 // A client value that no creator returns, to see that a slot is left alone.
 CLIENT *const kUntouched = reinterpret_cast<CLIENT *>(0x5a5a);

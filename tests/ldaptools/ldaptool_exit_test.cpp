@@ -48,21 +48,8 @@ TEST(ToolEndProcessDeathTest, EndsWithTheStatus)
     EXPECT_EXIT(tool_end_process(nullptr, 7), ::testing::ExitedWithCode(7), "^$");
 }
 
-class ToolExitForms : public ::testing::Test {
+class ToolExitForms : public ldaptest::DirectorySlapdSuite {
 protected:
-    static void SetUpTestSuite()
-    {
-        slapd_ = new testsupport::Slapd;
-        testsupport::SlapdOptions o;
-        o.ldif = ldaptest::DirectoryLdif();
-        o.tls = false;
-        ASSERT_TRUE(slapd_->Start(o)) << slapd_->error();
-    }
-    static void TearDownTestSuite()
-    {
-        delete slapd_;
-        slapd_ = nullptr;
-    }
     void SetUp() override
     {
         ASSERT_TRUE(slapd_ && slapd_->Running());
@@ -83,9 +70,7 @@ protected:
         tool_settings.protocol_version = 3;
         tool_settings.auth_method = LDAP_AUTH_SIMPLE;
     }
-    static testsupport::Slapd *slapd_;
 };
-testsupport::Slapd *ToolExitForms::slapd_ = nullptr;
 
 TEST_F(ToolExitForms, SuccessReturnsABoundSession)
 {

@@ -17,24 +17,12 @@
 using testsupport::ReadFile;
 using testsupport::TempDir;
 using testsupport::WriteFile;
+using tracetest::Files;
 
 namespace {
 
 class ThreadsTest : public tracetest::TraceTest {
 protected:
-    std::vector<std::string> Files(const std::string &prefix)
-    {
-        std::vector<std::string> names;
-        DIR *d = opendir(dir.path().c_str());
-        while (dirent *e = readdir(d)) {
-            std::string n = e->d_name;
-            if (n.compare(0, prefix.size(), prefix) == 0)
-                names.push_back(n);
-        }
-        closedir(d);
-        std::sort(names.begin(), names.end());
-        return names;
-    }
     void Old(const std::string &name, int64_t offset)
     {
         std::string path = dir.file(name);
@@ -78,16 +66,16 @@ TEST_F(ThreadsTest, MinFilesChangeWakesAging)
         Old("w-old" + std::to_string(i) + ".log", i);
     ASSERT_EQ(TraceOpen(dir.path().c_str(), "w", nullptr, 5, 1), 0);
     int passes = WaitRotateThreadPasses(RotateThreadPasses() + 1, 20000);
-    EXPECT_EQ(Files("w-old").size(), 8u);
+    EXPECT_EQ(Files(dir.path(), "w-old").size(), 8u);
     // The pass woken by the change ages the files. A pass already under way may still have read
     // the old value, and the configuration thread's first reading of trace.cfg may put 0 back
     // after the change; so the value is set again until a pass has aged.
-    for (int i = 0; i < 50 && Files("w-old").size() != 4u; ++i) {
+    for (int i = 0; i < 50 && Files(dir.path(), "w-old").size() != 4u; ++i) {
         SetTraceMinfiles(5);
         passes = WaitRotateThreadPasses(passes + 1, 400);
     }
     // The dated file and the four newest old ones stay.
-    EXPECT_EQ(Files("w-old").size(), 4u);
+    EXPECT_EQ(Files(dir.path(), "w-old").size(), 4u);
     TraceClose();
 }
 
@@ -156,7 +144,7 @@ TEST_F(ThreadsTest, WritersAndRotationThread)
             return std::make_pair(name.substr(0, dot), 0);
         return std::make_pair(name.substr(0, bar), std::stoi(name.substr(bar + 1, dot - bar - 1)));
     };
-    std::vector<std::string> files = Files("t-");
+    std::vector<std::string> files = Files(dir.path(), "t-");
     std::sort(files.begin(), files.end(),
               [&](const std::string &a, const std::string &b) { return order(a) < order(b); });
     std::vector<int> next(writers, 0);
@@ -213,7 +201,7 @@ TEST_F(ThreadsTest, RotationThreadTracesWhileWritersRequest)
     TraceClose();
     other->Close();
     delete other;
-    EXPECT_FALSE(Files("o-").empty());
+    EXPECT_FALSE(Files(dir.path(), "o-").empty());
 }
 
 }  // namespace
@@ -274,9 +262,9 @@ TEST_F(ThreadsTest, RequestWhileRotatingIsPartOfIt)
     other->Close();
     delete other;
 
-    EXPECT_EQ(Files("q-").size(), 2u);
-    EXPECT_EQ(Files("qdata-").size(), 2u);
-    for (const std::string &file : Files("q"))
+    EXPECT_EQ(Files(dir.path(), "q-").size(), 2u);
+    EXPECT_EQ(Files(dir.path(), "qdata-").size(), 2u);
+    for (const std::string &file : Files(dir.path(), "q"))
         EXPECT_EQ(ReadFile(dir.file(file)).find("RotateFlag not found"), std::string::npos) << file;
     EXPECT_EQ(Fallback().find("RotateFlag not found"), std::string::npos);
 }
@@ -322,7 +310,7 @@ TEST_F(ThreadsTest, ObjectFullAgainDuringThePassIsRotatedAgain)
     char held[32];
     snprintf(held, sizeof held, "refill %04d ", gHeldLine.load());
     std::string all;
-    for (const std::string &file : Files("r-"))
+    for (const std::string &file : Files(dir.path(), "r-"))
         all += ReadFile(dir.file(file));
     EXPECT_NE(all.find(held), std::string::npos);
     EXPECT_EQ(all.find("RotateFlag not found"), std::string::npos);
@@ -330,8 +318,8 @@ TEST_F(ThreadsTest, ObjectFullAgainDuringThePassIsRotatedAgain)
     TraceClose();
     other->Close();
     delete other;
-    EXPECT_EQ(Files("r-").size(), 3u);
-    EXPECT_EQ(Files("rdata-").size(), 2u);
+    EXPECT_EQ(Files(dir.path(), "r-").size(), 3u);
+    EXPECT_EQ(Files(dir.path(), "rdata-").size(), 2u);
 }
 
 // A setter that rejects a value writes its message after the default is in place. Each case fills
@@ -382,7 +370,7 @@ TEST_F(ThreadsTest, RejectionMessagesFollowTheNewValue)
         TraceClose();
 
         std::string holder, line;
-        for (const std::string &file : Files(name + "-")) {
+        for (const std::string &file : Files(dir.path(), name + "-")) {
             for (const std::string &l : tracetest::Lines(ReadFile(dir.file(file)))) {
                 if (l.find(c.message) != std::string::npos) {
                     holder = file;

@@ -1,6 +1,6 @@
-// Job files and configuration error texts against the simulated alpha server. The whole program
-// runs with TELAMORPCOFFSET=100, and the server registers the moved program numbers, so every
-// call here also proves that the creators apply the offset.
+// Job files and configuration error texts against the simulated alpha server. The program runs
+// with TELAMORPCOFFSET set and the server registers the moved program numbers, so every call
+// here also proves that the creators apply the offset.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +13,7 @@
 #include "gwutils.h"
 #include "jobfiles.h"
 #include "simserver.h"
+#include "simsuite.h"
 #include "testsupport.h"
 
 using testsupport::ReadFile;
@@ -42,22 +43,12 @@ const char kFixture[] = R"({
   "faults": []
 })";
 
-class JobFiles : public testing::Test {
+class JobFiles : public testsupport::SimServerSuite {
 protected:
     static void SetUpTestSuite()
     {
-        server_ = new SimServer;
-        testsupport::SimServerOptions options;
-        options.offset = 100;
-        ASSERT_TRUE(server_->Start(kFixture, options)) << server_->Log();
-        setenv("TELAMORPCMAP", server_->RpcMap().c_str(), 1);
-        rpc_runtime_init();
-    }
-    static void TearDownTestSuite()
-    {
-        rpc_runtime_cleanup();
-        delete server_;
-        server_ = nullptr;
+        ASSERT_TRUE(StartServer(kFixture)) << server_->Log();
+        InitRuntime();
     }
     void SetUp() override
     {
@@ -77,12 +68,10 @@ protected:
         return stat(path.c_str(), &st) == 0;
     }
 
-    static SimServer *server_;
     CLIENT *client_ = nullptr;
     TempDir dir_{"jobfiles"};
 };
 
-SimServer *JobFiles::server_ = nullptr;
 
 TEST_F(JobFiles, LogInBatchesFromTheServersNextLine)
 {

@@ -1,8 +1,12 @@
 // Helpers of the trace library tests: a fake clock that moves only when told (and whose sleep
-// advances it), a captured fallback stream and event sink, and a reset of the process-wide state.
+// advances it), a captured fallback stream and event sink, a reset of the process-wide state,
+// and the listing of a test directory.
 #pragma once
 
+#include <dirent.h>
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include <cstdio>
 #include <cstdlib>
@@ -138,6 +142,21 @@ inline std::vector<std::string> Lines(const std::string &text)
         start = end + 1;
     }
     return lines;
+}
+
+// Names of the files in dir that begin with prefix, in byte order.
+inline std::vector<std::string> Files(const std::string &dir, const std::string &prefix)
+{
+    std::vector<std::string> names;
+    DIR *d = opendir(dir.c_str());
+    while (dirent *e = readdir(d)) {
+        std::string n = e->d_name;
+        if (n.compare(0, prefix.size(), prefix) == 0)
+            names.push_back(n);
+    }
+    closedir(d);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 }  // namespace tracetest

@@ -293,21 +293,8 @@ TEST_F(ToolRequestControls, RefusedCriticalListEndsTheProcess)
 }
 
 // Controls on real searches.
-class ToolControlsOnSlapd : public ::testing::Test {
+class ToolControlsOnSlapd : public ldaptest::DirectorySlapdSuite {
 protected:
-    static void SetUpTestSuite()
-    {
-        slapd_ = new testsupport::Slapd;
-        testsupport::SlapdOptions o;
-        o.ldif = ldaptest::DirectoryLdif();
-        o.tls = false;
-        ASSERT_TRUE(slapd_->Start(o)) << slapd_->error();
-    }
-    static void TearDownTestSuite()
-    {
-        delete slapd_;
-        slapd_ = nullptr;
-    }
     void SetUp() override
     {
         ResetSettings();
@@ -341,10 +328,8 @@ protected:
         ldap_msgfree(result);
         return rc;
     }
-    static testsupport::Slapd *slapd_;
     LDAP *ld_ = nullptr;
 };
-testsupport::Slapd *ToolControlsOnSlapd::slapd_ = nullptr;
 
 TEST_F(ToolControlsOnSlapd, AssertionDecidesTheSearch)
 {
