@@ -1,5 +1,7 @@
 // Checks with nm that no binary of ours defines or references libtirpc's client creators, its
-// portmapper query or the C library's getopt by their C names (ours live in namespaces).
+// portmapper query or the C library's getopt by their C names (ours live in namespaces); and
+// that no binary links both libraries of same-named client functions (dirprobe's console set and
+// the report program's gateway set).
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -65,18 +67,44 @@ std::string Quoted(const std::string &path)
     return q + "'";
 }
 
-std::vector<std::string> CheckedBinaries()
+// The non-empty lines of the file that an environment variable names.
+std::vector<std::string> ListLines(const char *variable)
 {
-    std::vector<std::string> paths;
-    const char *listFile = getenv("TELA_SYMBOLS_LIST");
+    std::vector<std::string> lines;
+    const char *listFile = getenv(variable);
     if (listFile == nullptr)
-        return paths;
+        return lines;
     std::ifstream in(listFile);
     std::string line;
     while (std::getline(in, line))
         if (!line.empty())
-            paths.push_back(line);
-    return paths;
+            lines.push_back(line);
+    return lines;
+}
+
+std::vector<std::string> CheckedBinaries() { return ListLines("TELA_SYMBOLS_LIST"); }
+
+// Names of the functions that nm output shows defined (type T).
+std::set<std::string> DefinedFunctions(const std::string &nmOutput)
+{
+    std::set<std::string> names;
+    std::istringstream lines(nmOutput);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string address, type, name;
+        if (fields >> address >> type >> name && type == "T")
+            names.insert(name);
+    }
+    return names;
+}
+
+std::string PathEnding(const std::vector<std::string> &paths, const std::string &ending)
+{
+    for (const std::string &path : paths)
+        if (path.size() >= ending.size() && path.compare(path.size() - ending.size(), ending.size(), ending) == 0)
+            return path;
+    return "";
 }
 
 TEST(SymbolGuard, ScannerFindsReferencesAndDefinitions)
@@ -117,6 +145,38 @@ TEST(SymbolGuard, NoBinaryReachesTheLibraryNames)
             ADD_FAILURE() << path << ": " << hit;
     }
     EXPECT_TRUE(sawPlatform) << "the platform library was not checked";
+}
+
+TEST(SymbolGuard, NoBinaryLinksBothClientSets)
+{
+    // The two libraries do define functions of the same names: the check below guards a real
+    // clash.
+    std::vector<std::string> binaries = CheckedBinaries();
+    std::string console = PathEnding(binaries, "/libplatform_console.a");
+    std::string gateway = PathEnding(binaries, "/libgateway.a");
+    ASSERT_FALSE(console.empty() || gateway.empty()) << "the client-function libraries were not checked";
+    std::set<std::string> consoleNames = DefinedFunctions(RunCommand("nm " + Quoted(console) + " 2>/dev/null"));
+    std::set<std::string> gatewayNames = DefinedFunctions(RunCommand("nm " + Quoted(gateway) + " 2>/dev/null"));
+    EXPECT_EQ(consoleNames.count("_Z17CreateAlphaClientPKc"), 1u) << console;
+    EXPECT_EQ(gatewayNames.count("_Z17CreateAlphaClientPKc"), 1u) << gateway;
+
+    // Each line: a binary and the client-function libraries that it links.
+    std::vector<std::string> lines = ListLines("TELA_SYMBOLS_CLIENT_SETS");
+    ASSERT_FALSE(lines.empty()) << "no list of linked client sets (TELA_SYMBOLS_CLIENT_SETS)";
+    std::set<std::string> seen;
+    for (const std::string &line : lines) {
+        std::istringstream fields(line);
+        std::string path, set;
+        fields >> path;
+        std::vector<std::string> sets;
+        while (fields >> set) {
+            sets.push_back(set);
+            seen.insert(set);
+        }
+        if (sets.size() > 1)
+            ADD_FAILURE() << path << ": links both client sets (" << sets[0] << ", " << sets[1] << ")";
+    }
+    EXPECT_EQ(seen.size(), 2u) << "the programs link their client sets";
 }
 
 }  // namespace
