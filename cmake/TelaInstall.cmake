@@ -25,12 +25,8 @@ if(NOT IS_ABSOLUTE "${TELA_INSTALL_LIGHTTPDDIR}")
 endif()
 set(tela_lighttpd_snippet 10-tela-mailtrack.conf)
 
-if(TARGET dirprobe)
-  install(TARGETS dirprobe RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-endif()
-if(TARGET mailtrack)
-  install(TARGETS mailtrack RUNTIME DESTINATION ${TELA_INSTALL_CGIDIR})
-endif()
+install(TARGETS dirprobe RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS mailtrack RUNTIME DESTINATION ${TELA_INSTALL_CGIDIR})
 
 # Manual pages: the version filled in, then gzip -9n (no name, no time stamp: the same bytes at
 # every build).
@@ -50,16 +46,14 @@ add_custom_target(tela_manpages ALL DEPENDS ${tela_man_pages})
 
 # The snippet names the path mailtrack gets at install time, so it is made then: the prefix of
 # `cmake --install --prefix`, or the package's /usr under cpack.
-if(TARGET mailtrack)
-  set(snippet_in ${PROJECT_SOURCE_DIR}/packaging/lighttpd/${tela_lighttpd_snippet}.in)
-  set(snippet_out ${PROJECT_BINARY_DIR}/packaging/${tela_lighttpd_snippet})
-  install(CODE "
-    set(TELA_MAILTRACK_PATH \"\${CMAKE_INSTALL_PREFIX}/${TELA_INSTALL_CGIDIR}/mailtrack\")
-    configure_file(\"${snippet_in}\" \"${snippet_out}\" @ONLY)
-    list(APPEND CMAKE_ABSOLUTE_DESTINATION_FILES \"${TELA_INSTALL_LIGHTTPDDIR}/${tela_lighttpd_snippet}\")
-    file(INSTALL DESTINATION \"${TELA_INSTALL_LIGHTTPDDIR}\" TYPE FILE FILES \"${snippet_out}\")
-  ")
-endif()
+set(snippet_in ${PROJECT_SOURCE_DIR}/packaging/lighttpd/${tela_lighttpd_snippet}.in)
+set(snippet_out ${PROJECT_BINARY_DIR}/packaging/${tela_lighttpd_snippet})
+install(CODE "
+  set(TELA_MAILTRACK_PATH \"\${CMAKE_INSTALL_PREFIX}/${TELA_INSTALL_CGIDIR}/mailtrack\")
+  configure_file(\"${snippet_in}\" \"${snippet_out}\" @ONLY)
+  list(APPEND CMAKE_ABSOLUTE_DESTINATION_FILES \"${TELA_INSTALL_LIGHTTPDDIR}/${tela_lighttpd_snippet}\")
+  file(INSTALL DESTINATION \"${TELA_INSTALL_LIGHTTPDDIR}\" TYPE FILE FILES \"${snippet_out}\")
+")
 
 # ---- Debian package --------------------------------------------------------------------------
 
@@ -83,10 +77,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_STRIP_FILES ON)
 # CPack marks no file as a conffile by itself: list the snippet.
-if(TARGET mailtrack)
-  file(WRITE ${PROJECT_BINARY_DIR}/packaging/conffiles
-       "${TELA_INSTALL_LIGHTTPDDIR}/${tela_lighttpd_snippet}\n")
-  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/packaging/conffiles)
-  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-endif()
+file(WRITE ${PROJECT_BINARY_DIR}/packaging/conffiles
+     "${TELA_INSTALL_LIGHTTPDDIR}/${tela_lighttpd_snippet}\n")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/packaging/conffiles)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)
