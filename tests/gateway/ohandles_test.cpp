@@ -135,6 +135,8 @@ TEST_F(OmegaHandles, AlphaCreateIntoSlotOrModule)
     EXPECT_EQ(alpha_destroy(nullptr), 2) << "the module client was not touched";
     EXPECT_EQ(alpha_destroy(slot), 0);
 
+    // The count is taken once the server has logged the connection just made.
+    ASSERT_TRUE(WaitAccepts("alpha", 1));
     int accepts = server_->Accepts("alpha");
     EXPECT_EQ(alpha_create(nullptr, server_->Host().c_str()), 24);
     EXPECT_EQ(server_->Accepts("alpha"), accepts) << "nothing was created";
