@@ -1,12 +1,17 @@
 // Error texts, media and state names, and the job number of the report's r parameter.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <ldap.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "exterror.h"
+#include "exterror_testing.h"
 #include "gwutils.h"
 #include "report.h"
 
@@ -55,6 +60,43 @@ TEST(ErrorCodeText, SystemAndDirectoryTexts)
     EXPECT_EQ(Text(0x1000000du), std::string("SYd: ") + strerror(13));
     EXPECT_EQ(Text(0x30000000u | LDAP_NO_SUCH_OBJECT),
               std::string("LD20: ") + ldap_err2string(LDAP_NO_SUCH_OBJECT));
+}
+
+// The LD texts come from the LDAP library loaded at the first LD text: they must be the linked
+// library's own, for known codes, negative client codes and codes the library does not know.
+TEST(ErrorCodeText, DirectoryTextsAreTheLibrarysOwn)
+{
+    const int codes[] = {LDAP_SUCCESS,      LDAP_NO_SUCH_OBJECT, LDAP_INVALID_CREDENTIALS, LDAP_SERVER_DOWN,
+                         LDAP_TIMEOUT,      LDAP_OTHER,          LDAP_BUSY,                12345,
+                         -1000,             0x0FFFFFFF};
+    for (size_t i = 0; i < std::size(codes); ++i) {
+        const int code = codes[i];
+        EXPECT_STREQ(LdapResultText(code), ldap_err2string(code)) << "case " << i << ": code " << code;
+        // The code's 28 bits are what ErrorCodeText hands on: a negative code arrives masked.
+        const ErrorCode ld = 0x30000000u | (static_cast<uint32_t>(code) & 0x0FFFFFFFu);
+        const int passed = static_cast<int>(ld & 0x0FFFFFFFu);
+        char prefix[32];
+        snprintf(prefix, sizeof prefix, "LD%x: ", static_cast<unsigned>(passed));
+        EXPECT_EQ(Text(ld), std::string(prefix) + ldap_err2string(passed)) << "case " << i << ": code " << code;
+    }
+    // The run-time name names the library this test program is linked with.
+    void *linked = dlopen(LdapLibraryName(), RTLD_NOW | RTLD_NOLOAD);
+    EXPECT_NE(linked, nullptr) << LdapLibraryName() << " is not the linked LDAP library";
+    if (linked != nullptr)
+        dlclose(linked);
+}
+
+// Threads asking for their first LD text at once all get the library's text.
+TEST(ErrorCodeText, DirectoryTextsFromManyThreads)
+{
+    std::vector<std::string> texts(8);
+    std::vector<std::thread> threads;
+    for (size_t t = 0; t < texts.size(); ++t)
+        threads.emplace_back([&texts, t] { texts[t] = Text(0x30000000u | LDAP_INVALID_CREDENTIALS); });
+    for (std::thread &t : threads)
+        t.join();
+    for (size_t t = 0; t < texts.size(); ++t)
+        EXPECT_EQ(texts[t], std::string("LD31: ") + ldap_err2string(LDAP_INVALID_CREDENTIALS)) << "thread " << t;
 }
 
 TEST(ErrorCodeText, CutToTheBuffer)

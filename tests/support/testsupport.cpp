@@ -373,4 +373,42 @@ RunResult RunProgram(const std::vector<std::string> &argv, const RunOptions &opt
     return result;
 }
 
+bool NeededLibraries(const std::string &program, std::vector<std::string> *names, std::string *error) {
+    names->clear();
+    RunResult r = RunProgram({"readelf", "-d", program});
+    if (r.exitCode != 0) {
+        *error = "readelf -d " + program + " exited " + std::to_string(r.exitCode) + ": " + r.err;
+        return false;
+    }
+    // " 0x0000000000000001 (NEEDED)             Shared library: [libc.so.6]"
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find("(NEEDED)") == std::string::npos) continue;
+        size_t open = line.find('['), close = line.rfind(']');
+        if (open != std::string::npos && close != std::string::npos && close > open)
+            names->push_back(line.substr(open + 1, close - open - 1));
+    }
+    return true;
+}
+
+bool LoadedLibraries(const std::string &program, std::vector<std::string> *names, std::string *error) {
+    names->clear();
+    RunResult r = RunProgram({"ldd", program});
+    if (r.exitCode != 0) {
+        *error = "ldd " + program + " exited " + std::to_string(r.exitCode) + ": " + r.err;
+        return false;
+    }
+    // "\tlibtirpc.so.3 => /lib/x86_64-linux-gnu/libtirpc.so.3 (0x...)", "\t/lib64/ld-linux-x86-64.so.2 (0x...)"
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string name;
+        if (words >> name) {
+            size_t slash = name.rfind('/');
+            names->push_back(slash == std::string::npos ? name : name.substr(slash + 1));
+        }
+    }
+    return true;
+}
+
 }  // namespace testsupport

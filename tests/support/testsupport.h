@@ -97,4 +97,10 @@ struct RunOptions {
 
 RunResult RunProgram(const std::vector<std::string> &argv, const RunOptions &options = {});
 
+// The shared objects that a program names itself (its DT_NEEDED entries, read with readelf -d),
+// and every shared object the dynamic linker loads for it at start (ldd), as their run-time
+// names ("libc.so.6"). False with *error set when the tool failed.
+bool NeededLibraries(const std::string &program, std::vector<std::string> *names, std::string *error);
+bool LoadedLibraries(const std::string &program, std::vector<std::string> *names, std::string *error);
+
 }  // namespace testsupport

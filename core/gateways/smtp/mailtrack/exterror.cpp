@@ -1,11 +1,12 @@
 #include "exterror.h"
 
-#include <ldap.h>
-
+#include <atomic>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+
+#include "exterror_testing.h"
 
 #include "os/sysutil.h"
 #include "xdr/alpha.h"
@@ -39,6 +40,36 @@ const char *const kConversionTexts[] = {
 
 CLIENT **textClient = nullptr;
 
+// The LDAP library's run-time name comes from the build; the library is loaded at the first LD
+// text only, and stays loaded: its texts are static strings handed out to the callers.
+#ifndef TELA_LDAP_LIBRARY
+#error "TELA_LDAP_LIBRARY (the LDAP library's run-time name) is set by the build"
+#endif
+constexpr const char kLdapLibrary[] = TELA_LDAP_LIBRARY;
+std::atomic<const char *> ldapLibraryName{nullptr};
+
+using LdapErrorTextFunction = char *(*)(int);
+
+struct LdapTextSource {
+    const char *library;            // the name that was loaded, or tried
+    LdapErrorTextFunction errorText; // null when the library or the function could not be had
+};
+
+// Looked up once, thread-safe through the function-local static.
+const LdapTextSource &LdapTexts()
+{
+    static const LdapTextSource source = [] {
+        LdapTextSource s{LdapLibraryName(), nullptr};
+        const char *override = ldapLibraryName.load();
+        if (override != nullptr)
+            s.library = override;
+        if (void *library = SysLoadLibrary(s.library))
+            s.errorText = reinterpret_cast<LdapErrorTextFunction>(SysGetProcAddress(library, "ldap_err2string"));
+        return s;
+    }();
+    return source;
+}
+
 // Appends at most `room` - 1 characters of the text that alpha 73 gives for `key`, or the key
 // itself when there is no client or no answer.
 void AppendConfigText(const char *key, char *out, size_t room)
@@ -67,6 +98,31 @@ void AppendConfigText(const char *key, char *out, size_t room)
 }
 
 }  // namespace
+
+const char *LdapLibraryName()
+{
+    return kLdapLibrary;
+}
+
+void SetLdapLibraryName(const char *library)
+{
+    ldapLibraryName.store(library);
+}
+
+const char *LdapResultText(int code)
+{
+    const LdapTextSource &source = LdapTexts();
+    const char *text = source.errorText != nullptr ? source.errorText(code) : nullptr;
+    if (text != nullptr && text[0] != '\0')
+        return text;
+    // Per thread: the caller copies the text before it asks for another.
+    thread_local char fallback[160];
+    if (source.errorText == nullptr)
+        snprintf(fallback, sizeof fallback, "LDAP result code %d (%s not loaded)", code, source.library);
+    else
+        snprintf(fallback, sizeof fallback, "LDAP result code %d", code);
+    return fallback;
+}
 
 void SetErrorTextClient(CLIENT **client)
 {
@@ -100,8 +156,7 @@ void ErrorCodeText(ErrorCode code, char *buffer, size_t length)
         break;
     }
     case EC_LD: {
-        const char *text = ldap_err2string(static_cast<int>(number));
-        snprintf(work, sizeof work, "LD%" PRIx32 ": %s", number, text != nullptr ? text : "");
+        snprintf(work, sizeof work, "LD%" PRIx32 ": %s", number, LdapResultText(static_cast<int>(number)));
         break;
     }
     case EC_CF: {

@@ -2,7 +2,8 @@
 // family in the top four bits and a number in the low 28 bits:
 //   SY 0x1 system error number   "SY%x: " + the system's message text
 //   GW 0x2 gateway number        "GW%x: " + fixed text ("Failed", "Timeout", ...)
-//   LD 0x3 LDAP result code      "LD%x: " + the LDAP library's text
+//   LD 0x3 LDAP result code      "LD%x: " + the LDAP library's text (the library is loaded at
+//                                the first LD text; where it cannot be, a text naming the code)
 //   CF 0x4 configuration text    "CF%x: " + the text of the key "$EC_<number>:" from alpha, or
 //                                the key itself when no alpha client is registered
 //   CV 0x5 conversion number     "CV%x: " + fixed text
