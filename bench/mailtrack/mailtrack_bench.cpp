@@ -1,20 +1,23 @@
 // The cost of one delivery report. In one run the program starts the simulated alpha server and
 // three lighttpd instances of the same configuration: one serves mailtrack, one a trivial CGI
-// program that prints a fixed page of the same size, and one the same trivial program linked with
-// the shared libraries that mailtrack loads. A small multi-connection HTTP client on loopback
-// loads them in turn: requests per second and median latency of the report, of mailtrack's start
-// alone (a page that asks no server) and of the two fixed pages, side by side, and their ratios.
-// Then it runs each program directly with a crafted CGI environment, the report for a 10-line
-// and a 10,000-line transmission log, and reports the peak memory (max RSS) of each run, taken
-// by the small launcher rss_probe.
+// program that prints a fixed page of the same size, and one the same trivial program as a client
+// of the RPC library (it loads libtirpc, the floor of any client of the alpha and omega servers).
+// A small multi-connection HTTP client on loopback loads them in turn: requests per second and
+// median latency of the report, of mailtrack's start alone (the "Unknown program" page, which
+// asks no server) and of the two fixed pages, side by side, and their ratios. The same four are
+// then started directly (fork and exec with a crafted CGI environment), alternating, for the
+// median time of one run. Last it runs the report for a 10-line and a 10,000-line transmission
+// log and reports the peak memory (max RSS) of each run, taken by the small launcher rss_probe.
 //
-// Every loop is bounded by a request count and a time limit; only 127.0.0.1 is used.
+// Every loop is bounded by a count and a time limit; only 127.0.0.1 is used.
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -47,7 +50,9 @@ struct Options {
     int rounds = 7;        // measurements of each program, alternating (short rounds
                            // keep the drift of a shared machine out of the ratios)
     int warmup = 50;       // requests to each program before the first round
+    int directRuns = 40;   // direct runs of each program per round
     int memoryRuns = 3;    // direct runs per log size
+    std::string mailtrack = MAILTRACK_BIN;  // the report program (another build's, to compare)
 };
 
 const char kUser[] = "alice";
@@ -237,25 +242,30 @@ DirectRun Run(const std::vector<std::string> &args, const std::vector<std::strin
         fprintf(stderr, "cannot start %s: %s\n", argv[0], strerror(rc));
         return run;
     }
-    const auto deadline = start + std::chrono::seconds(timeoutSeconds);
+    // The end is awaited on a process descriptor: the time is taken when the child ends, not at
+    // the next turn of a polling loop.
+    const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    pollfd ended = {pidfd, POLLIN, 0};
+    int ready = 0;
+    if (pidfd >= 0) {
+        do
+            ready = poll(&ended, 1, timeoutSeconds * 1000);
+        while (ready < 0 && errno == EINTR);
+    }
+    run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    if (pidfd >= 0 && ready == 0)
+        kill(-pid, SIGKILL);
+    if (pidfd >= 0)
+        close(pidfd);
     int status = 0;
-    for (;;) {
-        pid_t done = waitpid(pid, &status, WNOHANG);
-        if (done == pid)
-            break;
-        if (done < 0 && errno != EINTR) {
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) {
             fprintf(stderr, "waitpid: %s\n", strerror(errno));
             return run;
         }
-        if (Clock::now() >= deadline) {
-            kill(-pid, SIGKILL);
-            while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-            }
-            break;
-        }
-        usleep(500);
     }
-    run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    if (pidfd < 0)
+        run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     run.out = testsupport::ReadFile(outPath);
     return run;
@@ -302,8 +312,13 @@ bool ParseOptions(int argc, char **argv, Options *o)
         int low, high;
     } flags[] = {{"--connections", &o->connections, 1, 64}, {"--requests", &o->requests, 1, 100000},
                  {"--seconds", &o->seconds, 1, 600},        {"--rounds", &o->rounds, 1, 20},
-                 {"--warmup", &o->warmup, 0, 10000},        {"--memory-runs", &o->memoryRuns, 1, 20}};
+                 {"--warmup", &o->warmup, 0, 10000},        {"--memory-runs", &o->memoryRuns, 1, 20},
+                 {"--direct-runs", &o->directRuns, 1, 1000}};
     for (int i = 1; i < argc; ++i) {
+        if (strcmp(argv[i], "--mailtrack") == 0 && i + 1 < argc) {
+            o->mailtrack = argv[++i];
+            continue;
+        }
         bool known = false;
         for (const Flag &f : flags) {
             if (strcmp(argv[i], f.name) == 0 && i + 1 < argc) {
@@ -317,7 +332,7 @@ bool ParseOptions(int argc, char **argv, Options *o)
         if (!known) {
             fprintf(stderr,
                     "usage: %s [--connections N] [--requests N] [--seconds N] [--rounds N] [--warmup N] "
-                    "[--memory-runs N]\n",
+                    "[--direct-runs N] [--memory-runs N] [--mailtrack PATH]\n",
                     argv[0]);
             return false;
         }
@@ -340,6 +355,7 @@ struct Context {
     std::string cgiTmp;                // TMPDIR of every mailtrack run
     std::vector<std::string> baseEnv;  // CGI environment without QUERY_STRING
     std::string page;                  // the report the load asks for, after the header
+    const char *mailtrack;             // the report program
 
     std::vector<std::string> Env(const std::string &query) const
     {
@@ -349,38 +365,51 @@ struct Context {
     }
 };
 
+// The page of the two fixed-page programs: as many bytes as the report.
+std::string FixedPage(const Context &c)
+{
+    std::string page(c.page.size(), 'x');
+    if (!page.empty())
+        page.back() = '\n';
+    return page;
+}
+
+const char kStartOnlyQuery[] = "p=1";  // "Unknown program 1": mailtrack's start and main alone
+
+// The four programs side by side, as both sections show them.
+enum { kReport, kStartOnly, kRpcPage, kFixedPage, kPrograms };
+const char *const kLabels[kPrograms] = {"mailtrack, report with 12 log lines",
+                                        "mailtrack, \"Unknown program\" page (no server asked)",
+                                        "fixed page, client of libtirpc (C)", "fixed page, libc only (C)"};
+const char *const kNames[kPrograms] = {"report", "start", "rpc", "fixed"};
+
 // Four programs under the same load, alternating round by round: the report, mailtrack's own
-// start alone (a page of main's that asks no server), the fixed page linked with the shared
-// libraries that mailtrack loads, and the fixed page itself, the floor of any CGI program. True
-// when every request got the expected page.
+// start alone, the fixed page as a client of the RPC library (the floor of any client of the
+// servers) and the fixed page itself, the floor of any CGI program. True when every request got
+// the expected page.
 bool MeasureThroughput(const Options &o, const Context &c)
 {
     testsupport::Lighttpd reportServer;
     testsupport::Lighttpd fixedServer;
-    testsupport::Lighttpd linkedServer;
+    testsupport::Lighttpd rpcServer;
     testsupport::LighttpdOptions ro;
-    ro.cgiProgram = MAILTRACK_BIN;
+    ro.cgiProgram = c.mailtrack;
     ro.environment = {{"TELAMORPCMAP", c.sim->RpcMap()}, {"TZ", "UTC"}, {"TMPDIR", c.cgiTmp}};
     testsupport::LighttpdOptions fo;
     fo.cgiProgram = FIXED_PAGE_BIN;
     fo.cgiName = "fixed";
     fo.environment = {{"PAGE_BYTES", std::to_string(c.page.size())}};
-    testsupport::LighttpdOptions lo = fo;
-    lo.cgiProgram = FIXED_PAGE_LINKED_BIN;
-    if (!reportServer.Start(ro) || !fixedServer.Start(fo) || !linkedServer.Start(lo)) {
+    testsupport::LighttpdOptions po = fo;
+    po.cgiProgram = RPC_PAGE_BIN;
+    if (!reportServer.Start(ro) || !fixedServer.Start(fo) || !rpcServer.Start(po)) {
         fprintf(stderr, "lighttpd did not start:\n%s\n%s\n%s\n", reportServer.Log().c_str(),
-                fixedServer.Log().c_str(), linkedServer.Log().c_str());
+                fixedServer.Log().c_str(), rpcServer.Log().c_str());
         return false;
     }
-    std::string fixedPage(c.page.size(), 'x');
-    if (!fixedPage.empty())
-        fixedPage.back() = '\n';
-    const std::string startOnlyQuery = "p=1";
-    DirectRun startOnly = Run({MAILTRACK_BIN}, c.Env(startOnlyQuery), c.tmp->file("start-only.out"), 60);
+    const std::string fixedPage = FixedPage(c);
+    DirectRun startOnly = Run({c.mailtrack}, c.Env(kStartOnlyQuery), c.tmp->file("start-only.out"), 60);
 
     struct Target {
-        const char *name;
-        const char *label;
         int port;
         std::string path;
         std::string body;
@@ -388,31 +417,28 @@ bool MeasureThroughput(const Options &o, const Context &c)
         std::vector<double> latencyMs;
     };
     std::vector<Target> targets = {
-        {"report", "mailtrack, report with 12 log lines", reportServer.port(),
-         reportServer.CgiPath("?" + Query(kPageJob)), c.page, {}, {}},
-        {"start", "mailtrack, \"Unknown program\" page (no server asked)", reportServer.port(),
-         reportServer.CgiPath("?" + startOnlyQuery), Body(startOnly.out), {}, {}},
-        {"linked", "fixed page, loading mailtrack's shared libraries", linkedServer.port(), linkedServer.CgiPath(),
-         fixedPage, {}, {}},
-        {"fixed", "fixed page", fixedServer.port(), fixedServer.CgiPath(), fixedPage, {}, {}}};
+        {reportServer.port(), reportServer.CgiPath("?" + Query(kPageJob)), c.page, {}, {}},
+        {reportServer.port(), reportServer.CgiPath(std::string("?") + kStartOnlyQuery), Body(startOnly.out), {}, {}},
+        {rpcServer.port(), rpcServer.CgiPath(), fixedPage, {}, {}},
+        {fixedServer.port(), fixedServer.CgiPath(), fixedPage, {}, {}}};
 
-    printf("load: %d connections, at most %d requests or %d s per measurement, %d rounds\n", o.connections,
-           o.requests, o.seconds, o.rounds);
-    for (const Target &t : targets) {
-        if (o.warmup == 0)
-            break;
+    printf("\nunder lighttpd: %d connections, at most %d requests or %d s per measurement, %d rounds\n",
+           o.connections, o.requests, o.seconds, o.rounds);
+    for (size_t i = 0; i < targets.size() && o.warmup > 0; ++i) {
+        const Target &t = targets[i];
         Measurement w = Load(t.port, t.path, t.body, o.connections, o.warmup, o.seconds);
         if (w.completed == 0) {
-            fprintf(stderr, "warm-up of %s failed: %s\n", t.name, w.firstFailure.c_str());
+            fprintf(stderr, "warm-up of %s failed: %s\n", kNames[i], w.firstFailure.c_str());
             return false;
         }
     }
     long failures = 0;
     for (int round = 1; round <= o.rounds; ++round) {
         printf("round %d\n", round);
-        for (Target &t : targets) {
+        for (size_t i = 0; i < targets.size(); ++i) {
+            Target &t = targets[i];
             Measurement m = Load(t.port, t.path, t.body, o.connections, o.requests, o.seconds);
-            PrintRow(t.name, m);
+            PrintRow(kNames[i], m);
             t.rates.push_back(m.Rate());
             t.latencyMs.insert(t.latencyMs.end(), m.latencyMs.begin(), m.latencyMs.end());
             failures += m.failed;
@@ -420,22 +446,71 @@ bool MeasureThroughput(const Options &o, const Context &c)
     }
     printf("\n| program | page bytes | requests/s (median of %d rounds) | median latency |\n|---|---|---|---|\n",
            o.rounds);
-    for (const Target &t : targets)
-        printf("| %s | %zu | %.0f | %.2f ms |\n", t.label, t.body.size(), Percentile(t.rates, 0.5),
-               Percentile(t.latencyMs, 0.5));
-    const double rRate = Percentile(targets[0].rates, 0.5), sRate = Percentile(targets[1].rates, 0.5);
-    const double lRate = Percentile(targets[2].rates, 0.5), fRate = Percentile(targets[3].rates, 0.5);
-    const double rMedian = Percentile(targets[0].latencyMs, 0.5), fMedian = Percentile(targets[3].latencyMs, 0.5);
-    printf("ratio report / fixed page: %.2f of its requests per second, %.2f times its median latency\n",
-           fRate > 0 ? rRate / fRate : 0.0, fMedian > 0 ? rMedian / fMedian : 0.0);
-    printf("ratio report / mailtrack start alone: %.2f of its requests per second\n", sRate > 0 ? rRate / sRate : 0.0);
-    printf("ratio report / fixed page loading mailtrack's libraries: %.2f of its requests per second\n",
-           lRate > 0 ? rRate / lRate : 0.0);
-    printf("ratio fixed page with mailtrack's libraries / fixed page: %.2f of its requests per second\n",
-           fRate > 0 ? lRate / fRate : 0.0);
+    for (size_t i = 0; i < targets.size(); ++i)
+        printf("| %s | %zu | %.0f | %.2f ms |\n", kLabels[i], targets[i].body.size(),
+               Percentile(targets[i].rates, 0.5), Percentile(targets[i].latencyMs, 0.5));
+    double median[kPrograms];
+    for (size_t i = 0; i < targets.size(); ++i)
+        median[i] = Percentile(targets[i].latencyMs, 0.5);
+    auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
+    printf("median latency, report / libtirpc client: %.2f\n", ratio(median[kReport], median[kRpcPage]));
+    printf("median latency, \"Unknown program\" / libtirpc client: %.2f\n",
+           ratio(median[kStartOnly], median[kRpcPage]));
+    printf("median latency, report / \"Unknown program\": %.2f\n", ratio(median[kReport], median[kStartOnly]));
+    printf("median latency, libtirpc client / libc only: %.2f\n", ratio(median[kRpcPage], median[kFixedPage]));
     if (failures > 0)
         printf("WARNING: %ld requests failed\n", failures);
     return failures == 0;
+}
+
+// The same four programs started directly, one run at a time (fork and exec with the CGI
+// environment, standard output into a file), alternating program by program within each round:
+// the median wall time of one run, from the start to the child's end. True when every run wrote
+// its page.
+bool MeasureDirect(const Options &o, const Context &c)
+{
+    const std::string fixedPage = FixedPage(c);
+    const std::vector<std::string> fixedEnv = {"PAGE_BYTES=" + std::to_string(c.page.size())};
+    DirectRun startOnly = Run({c.mailtrack}, c.Env(kStartOnlyQuery), c.tmp->file("start-only.out"), 60);
+    struct Program {
+        const char *path;
+        std::vector<std::string> env;
+        std::string body;
+        std::vector<double> ms;
+    } programs[kPrograms] = {
+        {c.mailtrack, c.Env(Query(kPageJob)), c.page, {}},
+        {c.mailtrack, c.Env(kStartOnlyQuery), Body(startOnly.out), {}},
+        {RPC_PAGE_BIN, fixedEnv, fixedPage, {}},
+        {FIXED_PAGE_BIN, fixedEnv, fixedPage, {}},
+    };
+    const std::string out = c.tmp->file("direct.out");
+    const auto deadline = Clock::now() + std::chrono::seconds(300);
+    printf("\ndirect runs: %d rounds of %d runs of each program, alternating\n", o.rounds, o.directRuns);
+    for (int round = 0; round < o.rounds && Clock::now() < deadline; ++round) {
+        for (int run = 0; run < o.directRuns; ++run) {
+            for (size_t i = 0; i < kPrograms; ++i) {
+                Program &p = programs[i];
+                DirectRun r = Run({p.path}, p.env, out, 30);
+                if (r.exitCode != 0 || Body(r.out) != p.body) {
+                    fprintf(stderr, "direct run of %s: exit %d, %zu bytes\n", kNames[i], r.exitCode, r.out.size());
+                    return false;
+                }
+                p.ms.push_back(1000 * r.seconds);
+            }
+        }
+    }
+    printf("\n| program | median of %zu direct runs | p90 |\n|---|---|---|\n", programs[0].ms.size());
+    for (size_t i = 0; i < kPrograms; ++i)
+        printf("| %s | %.2f ms | %.2f ms |\n", kLabels[i], Percentile(programs[i].ms, 0.5),
+               Percentile(programs[i].ms, 0.9));
+    double median[kPrograms];
+    for (size_t i = 0; i < kPrograms; ++i)
+        median[i] = Percentile(programs[i].ms, 0.5);
+    auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
+    printf("direct, \"Unknown program\" / libtirpc client: %.2f\n", ratio(median[kStartOnly], median[kRpcPage]));
+    printf("direct, report / libtirpc client: %.2f\n", ratio(median[kReport], median[kRpcPage]));
+    printf("direct, libtirpc client / libc only: %.2f\n", ratio(median[kRpcPage], median[kFixedPage]));
+    return true;
 }
 
 // Peak memory and time of one direct run: the report for a short and a long log, and for scale
@@ -455,14 +530,13 @@ bool MeasurePeakMemory(const Options &o, const Context &c)
         std::vector<std::string> env;
         std::function<bool(const std::string &)> complete;
     } cases[] = {
-        {"mailtrack, report", "10", MAILTRACK_BIN, c.Env(Query(kShortJob)), report(10)},
-        {"mailtrack, report", "10000", MAILTRACK_BIN, c.Env(Query(kLongJob)), report(10000)},
-        {"mailtrack, \"Unknown program\" page", "-", MAILTRACK_BIN, c.Env("p=1"),
+        {"mailtrack, report", "10", c.mailtrack, c.Env(Query(kShortJob)), report(10)},
+        {"mailtrack, report", "10000", c.mailtrack, c.Env(Query(kLongJob)), report(10000)},
+        {"mailtrack, \"Unknown program\" page", "-", c.mailtrack, c.Env("p=1"),
          [](const std::string &body) { return body.find("Unknown program 1") != std::string::npos; }},
-        {"fixed page, loading mailtrack's shared libraries", "-", FIXED_PAGE_LINKED_BIN,
-         {"PAGE_BYTES=" + std::to_string(c.page.size())},
+        {"fixed page, client of libtirpc (C)", "-", RPC_PAGE_BIN, {"PAGE_BYTES=" + std::to_string(c.page.size())},
          [&c](const std::string &body) { return body.size() == c.page.size(); }},
-        {"fixed page", "-", FIXED_PAGE_BIN, {"PAGE_BYTES=" + std::to_string(c.page.size())},
+        {"fixed page, libc only (C)", "-", FIXED_PAGE_BIN, {"PAGE_BYTES=" + std::to_string(c.page.size())},
          [&c](const std::string &body) { return body.size() == c.page.size(); }},
     };
     printf("\n| direct run | log lines | max RSS (median of %d runs) | time |\n|---|---|---|---|\n", o.memoryRuns);
@@ -505,6 +579,7 @@ int main(int argc, char **argv)
     Context c;
     c.sim = &sim;
     c.tmp = &tmp;
+    c.mailtrack = o.mailtrack.c_str();
     c.cgiTmp = tmp.file("cgi-tmp");
     mkdir(c.cgiTmp.c_str(), 0700);
     const char *path = getenv("PATH");
@@ -513,7 +588,7 @@ int main(int argc, char **argv)
 
     // The page the load asks for, from a direct run: it fixes the size of the fixed page and is
     // what every answer under load must be.
-    DirectRun reference = Run({MAILTRACK_BIN}, c.Env(Query(kPageJob)), tmp.file("reference.out"), 60);
+    DirectRun reference = Run({c.mailtrack}, c.Env(Query(kPageJob)), tmp.file("reference.out"), 60);
     c.page = Body(reference.out);
     if (reference.exitCode != 0 || Count(c.page, "<br>") != 12 ||
         c.page.find("Transmission Log") == std::string::npos) {
@@ -521,13 +596,15 @@ int main(int argc, char **argv)
                 reference.out.c_str());
         return 1;
     }
-    printf("report page: %zu bytes of HTML after the header, 12 log lines\n", c.page.size());
+    printf("mailtrack: %s\nreport page: %zu bytes of HTML after the header, 12 log lines\n", c.mailtrack,
+           c.page.size());
 
     bool ok = true;
     if (testsupport::LighttpdPath().empty())
         printf("lighttpd is not installed: requests per second left out\n");
     else
         ok = MeasureThroughput(o, c);
+    ok = MeasureDirect(o, c) && ok;
     ok = MeasurePeakMemory(o, c) && ok;
     const size_t left = FilesIn(c.cgiTmp);
     if (left > 0)
