@@ -39,6 +39,8 @@ struct Options {
 };
 
 constexpr int kLevelW = 1;   // the trace library's level W
+// The source file both libraries name in a line (the trace library keeps a path whole).
+const char kFile[] = "trace_bench.cpp";
 const char kText[] = "bench line %d of thread %d: dialling +49 30 9876543, connected";
 
 struct Round {
@@ -77,11 +79,12 @@ Round Drive(int threads, int lines, int seconds, Write write)
     return r;
 }
 
-// Lines holding the bench text in the files of `dir`, and how many files there are.
-long CountLines(const std::string &dir, int *files)
+// Lines holding the bench text in the files of `dir`, how many files there are and their bytes.
+long CountLines(const std::string &dir, int *files, long *bytes)
 {
     long lines = 0;
     *files = 0;
+    *bytes = 0;
     DIR *d = opendir(dir.c_str());
     if (d == nullptr)
         return 0;
@@ -99,6 +102,7 @@ long CountLines(const std::string &dir, int *files)
         seen.push_back(st.st_ino);
         ++*files;
         const std::string text = testsupport::ReadFile(path);
+        *bytes += static_cast<long>(text.size());
         for (size_t at = text.find("bench line "); at != std::string::npos; at = text.find("bench line ", at + 1))
             ++lines;
     }
@@ -118,7 +122,7 @@ bool TraceRound(const Options &o, int threads, const std::string &dir, Round *ro
     bool ok = TraceOpen(dir.c_str(), "bench", nullptr, 5, 0) == 0;
     if (ok)
         *round = Drive(threads, o.lines, o.seconds,
-                       [](int t, int i) { Trace(__FILE__, __LINE__, kLevelW, kText, i, t); });
+                       [](int t, int i) { Trace(kFile, __LINE__, kLevelW, kText, i, t); });
     TraceClose();
     TraceSetFallbackStream(nullptr);
     if (fallback != nullptr)
@@ -139,7 +143,7 @@ bool SpdlogRound(const Options &o, int threads, const std::string &dir, Round *r
         logger->set_pattern("%d.%m.%y %H:%M:%S %s(%#):%L: %v");
         logger->set_level(spdlog::level::warn);
         logger->flush_on(spdlog::level::trace);
-        spdlog::source_loc where{__FILE__, __LINE__, ""};
+        spdlog::source_loc where{kFile, __LINE__, ""};
         *round = Drive(threads, o.lines, o.seconds, [&](int t, int i) {
             logger->log(where, spdlog::level::warn, "bench line {} of thread {}: dialling +49 30 9876543, connected",
                         i, t);
@@ -218,10 +222,12 @@ int main(int argc, char **argv)
                 Round r;
                 const bool done = which == 0 ? TraceRound(o, threads, dir, &r) : SpdlogRound(o, threads, dir, &r);
                 int files = 0;
-                const long found = CountLines(dir, &files);
+                long bytes = 0;
+                const long found = CountLines(dir, &files, &bytes);
                 const char *name = which == 0 ? "trace" : "spdlog";
-                printf("  %d threads round %d %-6s %8ld lines %6.2f s %10.0f lines/s (%ld in %d files)\n", threads, round,
-                       name, r.lines, r.seconds, r.Rate(), found, files);
+                printf("  %d threads round %d %-6s %8ld lines %6.2f s %10.0f lines/s (%ld in %d files, %.0f bytes a line)\n",
+                       threads, round, name, r.lines, r.seconds, r.Rate(), found, files,
+                       found > 0 ? static_cast<double>(bytes) / static_cast<double>(found) : 0.0);
                 if (!done || r.lines == 0 || found != r.lines) {
                     fprintf(stderr, "%s: %ld lines written, %ld found in the files\n", name, r.lines, found);
                     ok = false;
