@@ -311,7 +311,25 @@ RunResult RunProgram(const std::vector<std::string> &argv, const RunOptions &opt
         close(err[0]);
         return result;
     }
-    // Feed the input and drain both outputs without blocking on any one of them.
+    // Feed the input and drain both outputs without blocking on any one of them. A program may
+    // end without reading all its input: the write then fails with EPIPE, and the SIGPIPE it
+    // raises in this thread is kept blocked and taken back, so that it does not end the test.
+    struct PipeSignalBlocked {
+        sigset_t pipe, before;
+        PipeSignalBlocked()
+        {
+            sigemptyset(&pipe);
+            sigaddset(&pipe, SIGPIPE);
+            pthread_sigmask(SIG_BLOCK, &pipe, &before);
+        }
+        ~PipeSignalBlocked()
+        {
+            const timespec now = {0, 0};
+            while (sigtimedwait(&pipe, nullptr, &now) == SIGPIPE) {
+            }
+            pthread_sigmask(SIG_SETMASK, &before, nullptr);
+        }
+    } pipeSignalBlocked;
     size_t written = 0;
     int inFd = in[1];
     if (options.input.empty()) {

@@ -16,6 +16,17 @@ TEST(RunProgram, CapturesOutputsInputAndExitCode) {
     EXPECT_FALSE(r.timedOut);
 }
 
+// A program that ends without reading its input (a CGI program refusing a request) breaks the
+// pipe: the run still ends normally, with the program's exit code.
+TEST(RunProgram, ProgramThatLeavesItsInputUnreadEndsTheRunNormally) {
+    RunOptions o;
+    o.input = std::string(1 << 20, 'x');
+    auto r = RunProgram({"sh", "-c", "echo refused; exit 1"}, o);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "refused\n");
+    EXPECT_FALSE(r.timedOut);
+}
+
 TEST(RunProgram, KillsAChildThatOverrunsItsTime) {
     RunOptions o;
     o.timeoutMs = 200;
