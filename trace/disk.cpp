@@ -1,5 +1,5 @@
 // Trace file Disk.
-#include "disk.h"
+#include "trace/disk.h"
 
 #include <unistd.h>
 
@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "os/sysutil.h"
-#include "trace_params.h"
+#include "trace/trace_params.h"
 
 Disk::Disk()
     : File(stdout), Size(0), RPlus(0), Blocked(0), Binary(0), Reserve(0), Console(stdout), ErrorCallback(nullptr)

@@ -1,5 +1,5 @@
 // Event-log writer on the system log.
-#include "eventlog.h"
+#include "trace/eventlog.h"
 
 #include <syslog.h>
 

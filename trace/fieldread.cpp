@@ -1,4 +1,4 @@
-#include "fieldread.h"
+#include "trace/fieldread.h"
 
 #include <sys/statvfs.h>
 
@@ -10,8 +10,8 @@
 #include <ctime>
 #include <string>
 
-#include "support_testing.h"
-#include "timetext.h"
+#include "trace/support_testing.h"
+#include "trace/timetext.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "fileutil.h"
+#include "trace/fileutil.h"
 
 #include <fcntl.h>
 #include <unistd.h>

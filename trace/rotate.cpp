@@ -1,5 +1,5 @@
 // Rotating trace file Rotate and the roll-period check.
-#include "rotate.h"
+#include "trace/rotate.h"
 
 #include <unistd.h>
 
@@ -10,12 +10,12 @@
 #include <new>
 #include <string>
 
-#include "fileutil.h"
+#include "trace/fileutil.h"
 #include "os/sysutil.h"
-#include "posixemu.h"
-#include "rotatethread.h"
-#include "trace.h"
-#include "trace_params.h"
+#include "trace/posixemu.h"
+#include "trace/rotatethread.h"
+#include "trace/trace.h"
+#include "trace/trace_params.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "disk.h"
+#include "trace/disk.h"
 
 // Room of Current and LastName: a 260-character path plus the suffix a counter can add.
 constexpr size_t kRotatePathSize = 288;

@@ -1,5 +1,5 @@
 // Rotation thread, global rotation requests and log aging.
-#include "rotatethread.h"
+#include "trace/rotatethread.h"
 
 #include <atomic>
 #include <cerrno>
@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "os/sysutil.h"
-#include "rotate.h"
-#include "trace.h"
-#include "trace_params.h"
+#include "trace/rotate.h"
+#include "trace/trace.h"
+#include "trace/trace_params.h"
 
 namespace {
 

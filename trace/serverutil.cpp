@@ -1,4 +1,4 @@
-#include "serverutil.h"
+#include "trace/serverutil.h"
 
 #include <cctype>
 #include <cerrno>
@@ -9,10 +9,10 @@
 #include <ctime>
 #include <memory>
 
-#include "fieldread.h"
+#include "trace/fieldread.h"
 #include "os/hostvars.h"
-#include "posixemu.h"
-#include "timetext.h"
+#include "trace/posixemu.h"
+#include "trace/timetext.h"
 
 namespace {
 

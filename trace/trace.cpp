@@ -1,5 +1,5 @@
 // Trace output, and opening and closing of the trace object.
-#include "trace.h"
+#include "trace/trace.h"
 
 #include <atomic>
 #include <cstdarg>
@@ -8,11 +8,11 @@
 #include <new>
 #include <string>
 
-#include "eventlog.h"
+#include "trace/eventlog.h"
 #include "os/sysutil.h"
-#include "rotate.h"
-#include "rotatethread.h"
-#include "trace_params.h"
+#include "trace/rotate.h"
+#include "trace/rotatethread.h"
+#include "trace/trace_params.h"
 
 namespace {
 

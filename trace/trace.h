@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "disk.h"
+#include "trace/disk.h"
 
 // Result codes of the trace library.
 constexpr int TRACE_OK = 0;

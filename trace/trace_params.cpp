@@ -1,5 +1,5 @@
 // Trace parameters, trace.cfg and its re-read thread.
-#include "trace_params.h"
+#include "trace/trace_params.h"
 
 #include <strings.h>
 
@@ -13,8 +13,8 @@
 #include <string>
 
 #include "os/sysutil.h"
-#include "rotatethread.h"
-#include "trace.h"
+#include "trace/rotatethread.h"
+#include "trace/trace.h"
 
 namespace {
 

@@ -24,8 +24,8 @@
 #include <spdlog/spdlog.h>
 
 #include "testsupport.h"
-#include "trace.h"
-#include "trace_params.h"
+#include "trace/trace.h"
+#include "trace/trace_params.h"
 
 namespace {
 

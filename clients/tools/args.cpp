@@ -1,5 +1,5 @@
 // Common LDAP tool options into tool_settings.
-#include "args.h"
+#include "tools/args.h"
 
 #include "lutil/lutil.h"
 

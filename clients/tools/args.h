@@ -1,7 +1,7 @@
 // Option parser of the common LDAP tool options, filling tool_settings, and their help text.
 #pragma once
 
-#include "common.h"
+#include "tools/common.h"
 
 // What the program that embeds the LDAP tool code supplies to the parser: its own option
 // letters (option-string form, ':' after a letter that takes an argument), a usage hook that

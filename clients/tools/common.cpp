@@ -1,5 +1,5 @@
 // LDAP tool session set-up and simple bind over the process-wide ToolSettings.
-#include "common.h"
+#include "tools/common.h"
 
 #include "lutil/lutil.h"
 

@@ -1,5 +1,5 @@
 // Request controls of the LDAP tool settings and the printers of response controls.
-#include "controls.h"
+#include "tools/controls.h"
 
 #include "lutil/lutil.h"
 

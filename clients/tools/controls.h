@@ -2,7 +2,7 @@
 // controls go to stdout as LDIF-style lines; diagnostics to stderr.
 #pragma once
 
-#include "common.h"
+#include "tools/common.h"
 
 // Builds the request controls of the settings in their fixed order, then `extra` (count
 // entries) and the settings' extra controls, and sets them as the session's server controls.

@@ -1,6 +1,6 @@
 // Interrupt handling of a running LDAP operation, and the object-identifier test of the option
 // parser.
-#include "common.h"
+#include "tools/common.h"
 
 #include <cctype>
 #include <cstdio>

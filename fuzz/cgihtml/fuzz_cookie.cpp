@@ -1,5 +1,5 @@
 // Cookie text into an entry list.
-#include "cgihtml.h"
+#include "cgihtml/cgihtml.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,5 @@
 // Url-encoded form text into an entry list, then the lookups over it.
-#include "cgihtml.h"
+#include "cgihtml/cgihtml.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // multipart/form-data bodies. The input's first line is CONTENT_TYPE, the rest is the body;
 // uploads are parsed but no file is written.
-#include "cgihtml.h"
+#include "cgihtml/cgihtml.h"
 
 #include <cstddef>
 #include <cstdint>

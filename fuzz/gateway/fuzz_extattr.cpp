@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "gwsetup.h"
+#include "mailtrack/gwsetup.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {

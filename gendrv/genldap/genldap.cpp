@@ -2,7 +2,7 @@
 // converted to ISO-8859-15.
 #define LDAP_DEPRECATED 1  // ldap_search_st, ldap_get_values and friends
 
-#include "genldap.h"
+#include "genldap/genldap.h"
 
 #include <strings.h>
 

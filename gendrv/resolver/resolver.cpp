@@ -1,6 +1,6 @@
 // The resolver: route application, route cache with user settings, directory lookup, and the
 // one operation callers use, GetLineIDInfo.
-#include "resolver.h"
+#include "resolver/resolver.h"
 
 #include <ldap.h>
 

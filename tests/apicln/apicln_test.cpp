@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "tela.h"
+#include "apicln/tela.h"
 
 namespace {
 

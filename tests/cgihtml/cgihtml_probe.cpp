@@ -1,7 +1,7 @@
 // Child program of the CGI input tests: reads the request like the report program does and
 // prints the entries, one "name=value" line each, with CR, LF and backslash escaped. Started by a
 // web server (CGIHTML_PROBE_HEADER set), it writes a plain-text header first.
-#include "cgihtml.h"
+#include "cgihtml/cgihtml.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // Helpers of the cgihtml tests: entry lists as vectors, and streams over test data.
 #pragma once
 
-#include "cgihtml.h"
+#include "cgihtml/cgihtml.h"
 
 #include <cstdio>
 #include <string>

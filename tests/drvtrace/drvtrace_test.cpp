@@ -1,5 +1,5 @@
 // The harness's trace printer, error texts and the trace scope's lines as dirprobe prints them.
-#include "drvtrace.h"
+#include "drvtrace/drvtrace.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The harness's trace lines written from several threads at once stay whole.
-#include "drvtrace.h"
+#include "drvtrace/drvtrace.h"
 
 #include <gtest/gtest.h>
 

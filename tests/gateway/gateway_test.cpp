@@ -10,10 +10,10 @@
 #include <thread>
 #include <vector>
 
-#include "exterror.h"
-#include "exterror_testing.h"
-#include "gwutils.h"
-#include "report.h"
+#include "mailtrack/exterror.h"
+#include "mailtrack/exterror_testing.h"
+#include "mailtrack/gwutils.h"
+#include "mailtrack/report.h"
 
 namespace {
 

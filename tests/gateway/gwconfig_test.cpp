@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "gwconfig.h"
-#include "gwsetup.h"
+#include "mailtrack/gwconfig.h"
+#include "mailtrack/gwsetup.h"
 #include "gwtracecapture.h"
 #include "testsupport.h"
-#include "trace.h"
-#include "trace_params.h"
+#include "trace/trace.h"
+#include "trace/trace_params.h"
 
 using testsupport::TempDir;
 

@@ -12,16 +12,16 @@
 
 #include <nlohmann/json.hpp>
 
-#include "gwconfig.h"
-#include "gwsetup.h"
+#include "mailtrack/gwconfig.h"
+#include "mailtrack/gwsetup.h"
 #include "gwtracecapture.h"
 #include "os/hostvars.h"
 #include "rpcrt/rpcrt.h"
 #include "simserver.h"
 #include "simsuite.h"
 #include "testsupport.h"
-#include "trace.h"
-#include "trace_params.h"
+#include "trace/trace.h"
+#include "trace/trace_params.h"
 
 using nlohmann::json;
 using testsupport::SimRequest;

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "trace.h"
-#include "trace_params.h"
+#include "trace/trace.h"
+#include "trace/trace_params.h"
 
 class TraceCapture {
 public:

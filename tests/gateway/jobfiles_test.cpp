@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "exterror.h"
-#include "gwutils.h"
-#include "jobfiles.h"
+#include "mailtrack/exterror.h"
+#include "mailtrack/gwutils.h"
+#include "mailtrack/jobfiles.h"
 #include "simserver.h"
 #include "simsuite.h"
 #include "testsupport.h"

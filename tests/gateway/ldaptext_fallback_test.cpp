@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "exterror.h"
-#include "exterror_testing.h"
+#include "mailtrack/exterror.h"
+#include "mailtrack/exterror_testing.h"
 
 namespace {
 

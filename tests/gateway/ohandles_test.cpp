@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "ohandles.h"
+#include "mailtrack/ohandles.h"
 #include "os/hostvars.h"
 #include "simserver.h"
 #include "simsuite.h"
 #include "testsupport.h"
-#include "timetext.h"
+#include "trace/timetext.h"
 
 using testsupport::SimRequest;
 using testsupport::SimServer;

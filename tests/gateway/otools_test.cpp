@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "otools.h"
+#include "mailtrack/otools.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <vector>
 #include <string>
 
-#include "drvtrace.h"
+#include "drvtrace/drvtrace.h"
 #include "genldap/genldap.h"
 #include "ldaptest.h"
 #include "slapd.h"

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "drvtrace.h"
+#include "drvtrace/drvtrace.h"
 #include "genldap/genldap.h"
 #include "ldaptest.h"
 #include "slapd.h"

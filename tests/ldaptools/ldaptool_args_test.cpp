@@ -12,7 +12,7 @@
 
 #include "genldap/genldap.h"
 #include "ldaptest.h"
-#include "tools/lutil/lutil.h"
+#include "lutil/lutil.h"
 #include "tools/args.h"
 
 namespace {

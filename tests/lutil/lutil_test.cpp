@@ -11,7 +11,7 @@
 
 #include "ldaptest.h"
 #include "testsupport.h"
-#include "tools/lutil/lutil.h"
+#include "lutil/lutil.h"
 
 namespace {
 

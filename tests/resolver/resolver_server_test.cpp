@@ -14,7 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "drvtrace.h"
+#include "drvtrace/drvtrace.h"
 #include "resolver/resolver.h"
 #include "resolver/resolver_testing.h"
 #include "rpcrt/rpcrt.h"

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "testged.h"
+#include "harness/testged.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "fieldread.h"
+#include "trace/fieldread.h"
 
 #include <gtest/gtest.h>
 
@@ -8,9 +8,9 @@
 #include <memory>
 #include <string>
 
-#include "support_testing.h"
+#include "trace/support_testing.h"
 #include "testsupport.h"
-#include "timetext.h"
+#include "trace/timetext.h"
 #include "tzguard.h"
 
 namespace {

@@ -1,5 +1,5 @@
-#include "fileutil.h"
-#include "posixemu.h"
+#include "trace/fileutil.h"
+#include "trace/posixemu.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

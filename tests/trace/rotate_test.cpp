@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "rotatethread.h"
+#include "trace/rotatethread.h"
 #include "testsupport.h"
 #include "tracetest.h"
 

@@ -1,4 +1,4 @@
-#include "serverutil.h"
+#include "trace/serverutil.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -12,9 +12,9 @@
 #include <optional>
 #include <string>
 
-#include "fieldread.h"
+#include "trace/fieldread.h"
 #include "testsupport.h"
-#include "timetext.h"
+#include "trace/timetext.h"
 #include "tzguard.h"
 
 using testsupport::ReadFile;

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "rotatethread.h"
+#include "trace/rotatethread.h"
 #include "testsupport.h"
 #include "tracetest.h"
 

@@ -1,4 +1,4 @@
-#include "timetext.h"
+#include "trace/timetext.h"
 
 #include <gtest/gtest.h>
 

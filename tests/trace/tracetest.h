@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "eventlog.h"
+#include "trace/eventlog.h"
 #include "os/sysutil.h"
-#include "rotate.h"
-#include "trace.h"
-#include "trace_params.h"
+#include "trace/rotate.h"
+#include "trace/trace.h"
+#include "trace/trace_params.h"
 
 namespace tracetest {
 

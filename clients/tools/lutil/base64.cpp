@@ -1,5 +1,5 @@
 // Base64 of RFC 4648 with "=" padding; the decoder is strict about padding and pad bits.
-#include "lutil.h"
+#include "lutil/lutil.h"
 
 #include <cctype>
 #include <cstring>

@@ -1,6 +1,6 @@
 // Password input, the option scanner, text copies and the number, time and duration helpers of
 // the LDAP tool code.
-#include "lutil.h"
+#include "lutil/lutil.h"
 
 #include <fcntl.h>
 #include <strings.h>

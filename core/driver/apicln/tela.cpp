@@ -1,5 +1,5 @@
 // Client API: group and user names, greeting pages and user properties.
-#include "tela.h"
+#include "apicln/tela.h"
 
 #include <cstdio>
 #include <cstdlib>

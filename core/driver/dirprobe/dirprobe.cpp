@@ -7,15 +7,15 @@
 #include <cstring>
 
 #include "console/client.h"
-#include "drvtrace.h"
+#include "drvtrace/drvtrace.h"
 #include "os/cfenv.h"
 #include "os/hostvars.h"
 #include "os/unixcompat.h"
 #include "resolveprint.h"
 #include "resolver/resolver.h"
 #include "rpcrt/rpcrt.h"
-#include "tela.h"
-#include "testged.h"
+#include "apicln/tela.h"
+#include "harness/testged.h"
 #include "xdr/alpha.h"
 #include "xdr/xdrresult.h"
 

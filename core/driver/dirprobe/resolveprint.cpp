@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "imapcheck.h"
-#include "testged.h"
+#include "harness/testged.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
 // The harness's driver-interface bridge and its view of one extension.
-#include "testged.h"
+#include "harness/testged.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "resolver/resolver.h"
-#include "tela.h"
+#include "apicln/tela.h"
 
 int globalLanguageByLDAP = 0;
 

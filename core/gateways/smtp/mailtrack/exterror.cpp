@@ -1,4 +1,4 @@
-#include "exterror.h"
+#include "mailtrack/exterror.h"
 
 #include <atomic>
 #include <cinttypes>
@@ -6,7 +6,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "exterror_testing.h"
+#include "mailtrack/exterror_testing.h"
 
 #include "os/sysutil.h"
 #include "xdr/alpha.h"

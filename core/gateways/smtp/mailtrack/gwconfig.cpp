@@ -1,4 +1,4 @@
-#include "gwconfig.h"
+#include "mailtrack/gwconfig.h"
 
 #include <unistd.h>
 
@@ -8,11 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "gwsetup.h"
-#include "ohandles.h"
+#include "mailtrack/gwsetup.h"
+#include "mailtrack/ohandles.h"
 #include "os/hostvars.h"
-#include "trace.h"
-#include "trace_params.h"
+#include "trace/trace.h"
+#include "trace/trace_params.h"
 #include "xdr/alpha.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "exterror.h"
-#include "gwutils.h"
+#include "mailtrack/exterror.h"
+#include "mailtrack/gwutils.h"
 
 // Numeric fields are 32 bits: "int" and "long" settings have the same range.
 struct ConfigRecord {

@@ -1,4 +1,4 @@
-#include "gwsetup.h"
+#include "mailtrack/gwsetup.h"
 
 #include <unistd.h>
 
@@ -8,14 +8,14 @@
 #include <cstring>
 #include <string>
 
-#include "gwconfig.h"
-#include "gwutils.h"
-#include "ohandles.h"
+#include "mailtrack/gwconfig.h"
+#include "mailtrack/gwutils.h"
+#include "mailtrack/ohandles.h"
 #include "os/hostvars.h"
 #include "os/sysutil.h"
-#include "timetext.h"
-#include "trace.h"
-#include "trace_params.h"
+#include "trace/timetext.h"
+#include "trace/trace.h"
+#include "trace/trace_params.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "exterror.h"
+#include "mailtrack/exterror.h"
 #include "rpcrt/rpcrt.h"
 
 // Makes sure the directory "<directory>/<name>" of the published record exists (it is made with

@@ -1,4 +1,4 @@
-#include "gwutils.h"
+#include "mailtrack/gwutils.h"
 
 #include <strings.h>
 

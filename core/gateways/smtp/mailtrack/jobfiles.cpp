@@ -1,10 +1,10 @@
-#include "jobfiles.h"
+#include "mailtrack/jobfiles.h"
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "fileutil.h"
+#include "trace/fileutil.h"
 #include "os/hostvars.h"
 #include "xdr/alpha.h"
 #include "xdr/xdrresult.h"

@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "cgihtml/cgihtml.h"
-#include "report.h"
+#include "mailtrack/report.h"
 
 int main()
 {

@@ -1,4 +1,4 @@
-#include "ohandles.h"
+#include "mailtrack/ohandles.h"
 
 #include <netdb.h>
 #include <sys/socket.h>
@@ -9,8 +9,8 @@
 #include <memory>
 
 #include "os/hostvars.h"
-#include "otools.h"
-#include "timetext.h"
+#include "mailtrack/otools.h"
+#include "trace/timetext.h"
 #include "xdr/xdrresult.h"
 
 namespace {

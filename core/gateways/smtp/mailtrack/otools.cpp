@@ -1,10 +1,10 @@
 // Omega record printers and readers.
-#include "otools.h"
+#include "mailtrack/otools.h"
 
 #include <cstdarg>
 #include <cstdint>
 
-#include "fieldread.h"
+#include "trace/fieldread.h"
 
 namespace {
 

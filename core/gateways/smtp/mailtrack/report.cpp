@@ -1,4 +1,4 @@
-#include "report.h"
+#include "mailtrack/report.h"
 
 #include <unistd.h>
 
@@ -12,9 +12,9 @@
 #include <ctime>
 #include <string>
 
-#include "exterror.h"
-#include "gwutils.h"
-#include "jobfiles.h"
+#include "mailtrack/exterror.h"
+#include "mailtrack/gwutils.h"
+#include "mailtrack/jobfiles.h"
 #include "os/hostvars.h"
 #include "os/sysutil.h"
 #include "xdr/alpha.h"

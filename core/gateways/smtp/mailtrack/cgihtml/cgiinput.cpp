@@ -1,6 +1,6 @@
 // CGI input: choosing the source of a request, reading it with bounds, and decoding url-encoded,
 // multipart/form-data and cookie texts into entry lists.
-#include "cgihtml.h"
+#include "cgihtml/cgihtml.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,5 +1,5 @@
 // Entry lists: lookups, list operations and the string helpers.
-#include "cgihtml.h"
+#include "cgihtml/cgihtml.h"
 
 #include <cstdlib>
 #include <cstring>

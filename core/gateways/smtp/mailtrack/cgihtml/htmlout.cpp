@@ -1,5 +1,5 @@
 // HTTP header lines and HTML fragments on the standard output.
-#include "cgihtml.h"
+#include "cgihtml/cgihtml.h"
 
 #include <cstdio>
 #include <cstdlib>

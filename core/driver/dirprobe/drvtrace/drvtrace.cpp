@@ -1,4 +1,4 @@
-#include "drvtrace.h"
+#include "drvtrace/drvtrace.h"
 
 #include <cstdarg>
 #include <cstdio>
