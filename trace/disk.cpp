@@ -11,7 +11,14 @@
 #include "trace/trace_params.h"
 
 Disk::Disk()
-    : File(stdout), Size(0), RPlus(0), Blocked(0), Binary(0), Reserve(0), Console(stdout), ErrorCallback(nullptr)
+    : File(stdout),
+      Size(0),
+      RPlus(0),
+      Blocked(0),
+      Binary(0),
+      Reserve(0),
+      Console(stdout),
+      ErrorCallback(nullptr)
 {
 }
 
@@ -88,10 +95,16 @@ int Disk::PutBlock(const void *data, uint32_t length)
     return 0;
 }
 
-int Disk::SetHeader(const char *) { return 3; }
+int Disk::SetHeader(const char *)
+{
+    return 3;
+}
 void Disk::SetOpenCallback(TraceCallback) {}
 void Disk::SetRotateCallback(TraceCallback) {}
-void Disk::SetErrorCallback(DiskErrorCallback callback) { ErrorCallback = callback; }
+void Disk::SetErrorCallback(DiskErrorCallback callback)
+{
+    ErrorCallback = callback;
+}
 void Disk::SetPrintSettings(int) {}
 
 int Disk::OpenWithMode(const char *path, const char *mode, int append, const char *who)

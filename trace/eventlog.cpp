@@ -60,4 +60,7 @@ void EventLogWrite(uint16_t type, const char *text)
     closelog();
 }
 
-void EventLogError(const char *text) { EventLogWrite(kEventTypeError, text); }
+void EventLogError(const char *text)
+{
+    EventLogWrite(kEventTypeError, text);
+}

@@ -128,7 +128,7 @@ int SystemDiskSpace(const char *path, uint64_t *available, uint64_t *total)
 
 DiskSpaceQuery diskSpaceQuery = SystemDiskSpace;
 
-} // namespace
+}  // namespace
 
 int frdline(FILE *stream, int width, char *buffer)
 {
@@ -307,8 +307,8 @@ int ParseDateTime(const char *text, int32_t *value)
         return 0;
 
     struct tm local = {};
-    int first = 0; // index of the first time field
-    int rest = count; // items read from the first time field on
+    int first = 0;     // index of the first time field
+    int rest = count;  // items read from the first time field on
     if (count >= 7) {
         if (sep[0] != '.' || sep[1] != '.' || sep[2] != ' ')
             return 0;

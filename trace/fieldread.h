@@ -14,8 +14,8 @@
 #include <cstdio>
 
 // Widths of the fixed readers.
-constexpr int FIELD_WIDTH_LONG = 30;  // unsigned and hexadecimal longs, bytes, dates and times
-constexpr int FIELD_WIDTH_SHORT = 20; // shorts and ints
+constexpr int FIELD_WIDTH_LONG = 30;   // unsigned and hexadecimal longs, bytes, dates and times
+constexpr int FIELD_WIDTH_SHORT = 20;  // shorts and ints
 
 // Bit of the flags of frdline_time and FormatDateTime that selects decimal seconds.
 constexpr int TIME_FLAG_SECONDS = 1;

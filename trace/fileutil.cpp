@@ -258,8 +258,7 @@ void FileRename(const char *source, const char *target, int *flag)
     *flag = rename(source, target) == 0 ? 1 : 0;
 }
 
-void FileReadAt(const char *path, int64_t offset, size_t length, void *buffer, size_t *count,
-                int *flag)
+void FileReadAt(const char *path, int64_t offset, size_t length, void *buffer, size_t *count, int *flag)
 {
     *count = 0;
     *flag = 0;

@@ -10,8 +10,8 @@
 #include <new>
 #include <string>
 
-#include "trace/fileutil.h"
 #include "os/sysutil.h"
+#include "trace/fileutil.h"
 #include "trace/posixemu.h"
 #include "trace/rotatethread.h"
 #include "trace/trace.h"
@@ -45,9 +45,24 @@ bool DatedName(char *out, size_t size, const char *stem, int counter, const char
 }  // namespace
 
 Rotate::Rotate()
-    : Index(0), Name(nullptr), FileDir(nullptr), FilePath(nullptr), Dir(nullptr), LinkPath(nullptr),
-      Header(nullptr), Current{}, SameSecondCount(0), LastName{}, OpenCallback(nullptr), PrintSettings(1),
-      DataMode(0), Ext{"log"}, RotateFlag(0), RefreshFlag(0), Pending(nullptr), PendingTail(nullptr),
+    : Index(0),
+      Name(nullptr),
+      FileDir(nullptr),
+      FilePath(nullptr),
+      Dir(nullptr),
+      LinkPath(nullptr),
+      Header(nullptr),
+      Current{},
+      SameSecondCount(0),
+      LastName{},
+      OpenCallback(nullptr),
+      PrintSettings(1),
+      DataMode(0),
+      Ext{"log"},
+      RotateFlag(0),
+      RefreshFlag(0),
+      Pending(nullptr),
+      PendingTail(nullptr),
       RotateCallback(nullptr)
 {
     SetTraceRotating(1);
@@ -156,7 +171,8 @@ int Rotate::Init(const char *directory, const char *name, const char *header, in
     return 0;
 }
 
-int Rotate::InitData(const char *directory, const char *name, const char *extension, const char *fileDirectory)
+int Rotate::InitData(const char *directory, const char *name, const char *extension,
+                     const char *fileDirectory)
 {
     PrintSettings = 0;
     DataMode = 1;
@@ -357,7 +373,8 @@ char *Rotate::DateBanner(char *buffer, size_t size)
         return buffer;
     SysTime t;
     SysLocalTime(&t);
-    snprintf(buffer, size, "%02d.%02d.%04d %s\n", t.day, t.month, t.year, "***************************************");
+    snprintf(buffer, size, "%02d.%02d.%04d %s\n", t.day, t.month, t.year,
+             "***************************************");
     return buffer;
 }
 
@@ -635,8 +652,14 @@ int IsRollDue()
 
 void InitTimeStampLock() {}
 void ExitTimeStampLock() {}
-void LockTimeStamp() { gTimeStampLock.lock(); }
-void UnlockTimeStamp() { gTimeStampLock.unlock(); }
+void LockTimeStamp()
+{
+    gTimeStampLock.lock();
+}
+void UnlockTimeStamp()
+{
+    gTimeStampLock.unlock();
+}
 
 void ResetRollDue()
 {

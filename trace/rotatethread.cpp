@@ -131,7 +131,10 @@ int RegisterRotate(Rotate *rotate)
     return static_cast<int>(gRotateList.size()) - 1;
 }
 
-int GetRotateCount() { return gRotateCount.load(); }
+int GetRotateCount()
+{
+    return gRotateCount.load();
+}
 
 void StartRotateThread()
 {
@@ -185,9 +188,15 @@ void WakeRotateThread()
         SysSetEvent(gRotateWake);
 }
 
-int IsRotateThreadStopped() { return gRotateStopped.load(); }
+int IsRotateThreadStopped()
+{
+    return gRotateStopped.load();
+}
 
-void InitGlobalRotate() { gGlobalRotateMade.store(true); }
+void InitGlobalRotate()
+{
+    gGlobalRotateMade.store(true);
+}
 
 void ExitGlobalRotate()
 {
@@ -196,15 +205,28 @@ void ExitGlobalRotate()
     gGlobalWantFlag = 0;
 }
 
-void LockRotateList() { gRotateListLock.lock(); }
-void UnlockRotateList() { gRotateListLock.unlock(); }
-void LockGlobalRotate() { gGlobalRotateLock.lock(); }
-void UnlockGlobalRotate() { gGlobalRotateLock.unlock(); }
+void LockRotateList()
+{
+    gRotateListLock.lock();
+}
+void UnlockRotateList()
+{
+    gRotateListLock.unlock();
+}
+void LockGlobalRotate()
+{
+    gGlobalRotateLock.lock();
+}
+void UnlockGlobalRotate()
+{
+    gGlobalRotateLock.unlock();
+}
 
 void GlobalWantRotate(int index)
 {
     if (!gGlobalRotateMade.load()) {
-        Notice(index, __LINE__, "E", "GlobalWantRotate called but Global Rotate is not initialized, ignored\n");
+        Notice(index, __LINE__, "E",
+               "GlobalWantRotate called but Global Rotate is not initialized, ignored\n");
         return;
     }
     bool wake = false;
@@ -226,7 +248,8 @@ void GlobalWantRotate(int index)
 void GlobalRefreshDate(int index)
 {
     if (!gGlobalRotateMade.load()) {
-        Notice(index, __LINE__, "E", "GlobalRefreshDate called but Global Rotate is not initialized, ignored\n");
+        Notice(index, __LINE__, "E",
+               "GlobalRefreshDate called but Global Rotate is not initialized, ignored\n");
         return;
     }
     std::lock_guard<std::recursive_mutex> lock(gGlobalRotateLock);

@@ -9,20 +9,19 @@
 #include <ctime>
 #include <memory>
 
-#include "trace/fieldread.h"
 #include "os/hostvars.h"
+#include "trace/fieldread.h"
 #include "trace/posixemu.h"
 #include "trace/timetext.h"
 
 namespace {
 
-const char *const stateNames[SERVER_STATE_COUNT] = {"stopped", "running", "shutdown", "sync",
-                                                     "converting"};
+const char *const stateNames[SERVER_STATE_COUNT] = {"stopped", "running", "shutdown", "sync", "converting"};
 const char statusFile[] = "server.sta";
 const char adminUser[] = "FAXADM";
 
-constexpr size_t ROOT_MAX = 210;  // characters of FAXROOT used
-constexpr size_t PATH_SIZE = 260; // a logging path, terminator included
+constexpr size_t ROOT_MAX = 210;   // characters of FAXROOT used
+constexpr size_t PATH_SIZE = 260;  // a logging path, terminator included
 
 struct FileCloser {
     void operator()(FILE *f) const { fclose(f); }
@@ -51,7 +50,7 @@ bool InstallationPath(const char *dir, const char *name, char *path)
     return n >= 0 && static_cast<size_t>(n) < PATH_SIZE;
 }
 
-} // namespace
+}  // namespace
 
 const char *ServerStateName(int state)
 {
@@ -211,7 +210,7 @@ int CheckTSI(const char *tsi, char *errorText, size_t errorSize)
         if (!ok && count < sizeof illegal - 1)
             illegal[count++] = c;
         else if (!ok)
-            break; // enough collected to name the fault
+            break;  // enough collected to name the fault
     }
     illegal[count] = '\0';
     if (count == 0)
@@ -256,8 +255,8 @@ int DigitSimilarity(const char *a, const char *b)
 bool IsNameChar(char c)
 {
     unsigned char u = static_cast<unsigned char>(c);
-    return (u >= '0' && u <= '9') || (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') ||
-           u == '#' || u == '+' || u == '-' || u == '.' || u == '_' || (u >= 0x81 && u <= 0xFE);
+    return (u >= '0' && u <= '9') || (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || u == '#' ||
+           u == '+' || u == '-' || u == '.' || u == '_' || (u >= 0x81 && u <= 0xFE);
 }
 
 bool IsValidName(const char *text)
@@ -280,8 +279,8 @@ bool CheckOwner(const char *owner, const char *user, char *errorText, size_t err
     if (IsOwnerOrAdmin(owner, user))
         return true;
     char complaint[80];
-    snprintf(complaint, sizeof complaint, "illegal user %.11s (owner %.11s), ",
-             user == nullptr ? "" : user, owner == nullptr ? "" : owner);
+    snprintf(complaint, sizeof complaint, "illegal user %.11s (owner %.11s), ", user == nullptr ? "" : user,
+             owner == nullptr ? "" : owner);
     AppendError(errorText, errorSize, complaint);
     return false;
 }

@@ -19,7 +19,7 @@ int32_t ClampTime(int32_t t)
     return t > TIME_TEXT_MAX ? TIME_TEXT_MAX : t;
 }
 
-} // namespace
+}  // namespace
 
 int32_t GetTimeNow(int32_t *now)
 {
@@ -35,8 +35,7 @@ int32_t TimeNow()
     return GetTimeNow(nullptr);
 }
 
-void SplitTime(int32_t t, int *day, int *month, int *year, int *hour, int *minute, int *second,
-               int *weekday)
+void SplitTime(int32_t t, int *day, int *month, int *year, int *hour, int *minute, int *second, int *weekday)
 {
     time_t wide = static_cast<time_t>(t);
     struct tm local = {};
@@ -65,8 +64,8 @@ int TimeToString(int32_t t, char *buffer)
         return snprintf(buffer, TIME_TEXT_SIZE, "illegal time");
     int day, month, year, hour, minute, second;
     SplitTime(t, &day, &month, &year, &hour, &minute, &second, nullptr);
-    return snprintf(buffer, TIME_TEXT_SIZE, "%2d.%2d.%02d %2d:%02d:%02d", day, month, year % 100,
-                    hour, minute, second);
+    return snprintf(buffer, TIME_TEXT_SIZE, "%2d.%2d.%02d %2d:%02d:%02d", day, month, year % 100, hour,
+                    minute, second);
 }
 
 int TimeToDateAndTime(int32_t t, char *date, char *clock)

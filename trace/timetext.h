@@ -27,8 +27,7 @@ int32_t TimeNow();
 
 // The local broken-down time of t: day of month 1-31, month 1-12, year counted from 1900, hour,
 // minute, second, weekday 0 (Sunday) to 6. Every out pointer may be null.
-void SplitTime(int32_t t, int *day, int *month, int *year, int *hour, int *minute, int *second,
-               int *weekday);
+void SplitTime(int32_t t, int *day, int *month, int *year, int *hour, int *minute, int *second, int *weekday);
 
 // Writes " d. m.yy hh:mm:ss" (day, month and hour padded with a blank) into buffer, which holds
 // TIME_TEXT_SIZE bytes, or "illegal time" for a negative t. Returns the characters written.
@@ -60,8 +59,7 @@ int MinInt(int a, int b);
 
 // Formats into buffer with printf rules, writing at most size - 1 characters and a terminator,
 // and returns buffer. A size of 0 leaves the buffer untouched.
-char *StrPrintf(char *buffer, size_t size, const char *format, ...)
-    __attribute__((format(printf, 3, 4)));
+char *StrPrintf(char *buffer, size_t size, const char *format, ...) __attribute__((format(printf, 3, 4)));
 
 // The debug level of the gateway's RPC wrappers (0 at start); above 4 they print their requests.
 void SetDebugLevel(int level);

@@ -8,8 +8,8 @@
 #include <new>
 #include <string>
 
-#include "trace/eventlog.h"
 #include "os/sysutil.h"
+#include "trace/eventlog.h"
 #include "trace/rotate.h"
 #include "trace/rotatethread.h"
 #include "trace/trace_params.h"
@@ -240,8 +240,14 @@ void *TraceReadBlock(void *buffer, long offset, size_t length)
     return buffer;
 }
 
-void LockTrace() { gTraceLock.lock(); }
-void UnlockTrace() { gTraceLock.unlock(); }
+void LockTrace()
+{
+    gTraceLock.lock();
+}
+void UnlockTrace()
+{
+    gTraceLock.unlock();
+}
 
 int TraceInitLock()
 {
@@ -249,7 +255,10 @@ int TraceInitLock()
     return 0;
 }
 
-void TraceDeleteLock() { gTraceLockMade.store(false); }
+void TraceDeleteLock()
+{
+    gTraceLockMade.store(false);
+}
 
 int TraceFileMode(int mode, int *append, int *rotating, int *rplus)
 {
@@ -277,9 +286,15 @@ int TraceFileMode(int mode, int *append, int *rotating, int *rplus)
     }
 }
 
-Disk *TraceGetObject() { return gTraceObject; }
+Disk *TraceGetObject()
+{
+    return gTraceObject;
+}
 
-void TraceSetFallbackStream(FILE *stream) { gFallback.store(stream); }
+void TraceSetFallbackStream(FILE *stream)
+{
+    gFallback.store(stream);
+}
 
 namespace {
 

@@ -14,14 +14,14 @@
 
 // Result codes of the trace library.
 constexpr int TRACE_OK = 0;
-constexpr int TRACE_FULL = 1;      // size limit reached or a write failed
-constexpr int TRACE_BADCALL = 3;   // bad argument, no object, not initialised, not supported
-constexpr int TRACE_NOTHING = 4;   // empty text or zero length
+constexpr int TRACE_FULL = 1;     // size limit reached or a write failed
+constexpr int TRACE_BADCALL = 3;  // bad argument, no object, not initialised, not supported
+constexpr int TRACE_NOTHING = 4;  // empty text or zero length
 constexpr int TRACE_NOMEM = 6;
 constexpr int TRACE_OPENFAIL = 7;
 
-constexpr size_t kTraceLineSize = 202;   // line buffer: 200 characters, newline, terminator
-constexpr size_t kTraceStampSize = 24;   // least size of a time-stamp buffer
+constexpr size_t kTraceLineSize = 202;  // line buffer: 200 characters, newline, terminator
+constexpr size_t kTraceStampSize = 24;  // least size of a time-stamp buffer
 
 // Letter of a level in a trace line: "P" for -2 .. "C" for 3, "unknown" for any other.
 const char *TraceLineLetter(int level);

@@ -86,8 +86,14 @@ void ConfigThread(void *)
 
 }  // namespace
 
-int GetTraceLevel() { return gLevel.load(std::memory_order_relaxed); }
-void SetTraceLevel(int level) { gLevel.store(level, std::memory_order_relaxed); }
+int GetTraceLevel()
+{
+    return gLevel.load(std::memory_order_relaxed);
+}
+void SetTraceLevel(int level)
+{
+    gLevel.store(level, std::memory_order_relaxed);
+}
 
 const char *TraceLevelLetterOf(int level)
 {
@@ -96,13 +102,28 @@ const char *TraceLevelLetterOf(int level)
     return kLevelLetters[level + 2];
 }
 
-const char *GetTraceLevelName() { return TraceLevelLetterOf(GetTraceLevel()); }
+const char *GetTraceLevelName()
+{
+    return TraceLevelLetterOf(GetTraceLevel());
+}
 
-int IsTraceRotating() { return ReadParam(gRotating); }
-void SetTraceRotating(int flag) { SwapParam(gRotating, flag); }
+int IsTraceRotating()
+{
+    return ReadParam(gRotating);
+}
+void SetTraceRotating(int flag)
+{
+    SwapParam(gRotating, flag);
+}
 
-int GetTraceRollhour() { return ReadParam(gRollhour); }
-int IsTraceRollhourDefault() { return GetTraceRollhour() == kTraceRollhourDefault; }
+int GetTraceRollhour()
+{
+    return ReadParam(gRollhour);
+}
+int IsTraceRollhourDefault()
+{
+    return GetTraceRollhour() == kTraceRollhourDefault;
+}
 
 void SetTraceRollhour(int hours)
 {
@@ -122,7 +143,10 @@ void SetTraceRollhour(int hours)
         Trace(kSource, __LINE__, -1, "rollhour %d\n", hours);
 }
 
-uint32_t GetTraceFilesize() { return ReadParam(gFilesize); }
+uint32_t GetTraceFilesize()
+{
+    return ReadParam(gFilesize);
+}
 
 void SetTraceFilesize(uint32_t bytes)
 {
@@ -139,7 +163,10 @@ void SetTraceFilesize(uint32_t bytes)
         Trace(kSource, __LINE__, -1, "filesize %ld\n", static_cast<long>(bytes));
 }
 
-int GetTraceMinfiles() { return ReadParam(gMinfiles); }
+int GetTraceMinfiles()
+{
+    return ReadParam(gMinfiles);
+}
 
 void SetTraceMinfiles(int count)
 {
@@ -160,7 +187,10 @@ void SetTraceMinfiles(int count)
     }
 }
 
-int GetTraceMinage() { return ReadParam(gMinage); }
+int GetTraceMinage()
+{
+    return ReadParam(gMinage);
+}
 
 void SetTraceMinage(int days)
 {
@@ -175,11 +205,23 @@ void SetTraceMinage(int days)
         Trace(kSource, __LINE__, -1, "Delete files older than %d days.\n", days);
 }
 
-int IsTraceRollMinutes() { return 0; }
+int IsTraceRollMinutes()
+{
+    return 0;
+}
 
-int GetTraceRollmode() { return ReadParam(gRollmode); }
-const char *GetTraceRollmodeName() { return kRollmodeNames[GetTraceRollmode() ? 1 : 0]; }
-int IsTraceRolldate() { return GetTraceRollmode() == kTraceRollmodeDate; }
+int GetTraceRollmode()
+{
+    return ReadParam(gRollmode);
+}
+const char *GetTraceRollmodeName()
+{
+    return kRollmodeNames[GetTraceRollmode() ? 1 : 0];
+}
+int IsTraceRolldate()
+{
+    return GetTraceRollmode() == kTraceRollmodeDate;
+}
 
 namespace {
 
@@ -219,9 +261,18 @@ void SetTraceRollmode(const char *name)
     SetNamedParam(gRollmode, name, kRollmodeNames, kTraceRollmodeDate, "rollmode");
 }
 
-int GetTraceStamptype() { return ReadParam(gStamptype); }
-const char *GetTraceStamptypeName() { return kStampNames[GetTraceStamptype() ? 1 : 0]; }
-int IsTraceDatetime() { return GetTraceStamptype() == kTraceStampDatetime; }
+int GetTraceStamptype()
+{
+    return ReadParam(gStamptype);
+}
+const char *GetTraceStamptypeName()
+{
+    return kStampNames[GetTraceStamptype() ? 1 : 0];
+}
+int IsTraceDatetime()
+{
+    return GetTraceStamptype() == kTraceStampDatetime;
+}
 
 void SetTraceStamptype(const char *name)
 {
@@ -315,7 +366,8 @@ void ReadTraceConfig(const char *directory)
             // A 32-bit count as the file has always held it: -1 stands for 4294967295; values
             // outside 32 bits are ignored rather than cut to some other size.
             long long size = 0;
-            if (sscanf(value, "%lld", &size) == 1 && size >= INT32_MIN && size <= static_cast<long long>(UINT32_MAX))
+            if (sscanf(value, "%lld", &size) == 1 && size >= INT32_MIN &&
+                size <= static_cast<long long>(UINT32_MAX))
                 SetTraceFilesize(static_cast<uint32_t>(size));
         }
     }
@@ -337,7 +389,8 @@ void WriteTraceConfig(const char *directory)
         fprintf(file, "TraceFilesize=%ld bytes\n", static_cast<long>(gFilesize));
         fprintf(file, "TraceMinAge=%ld days\n", static_cast<long>(gMinage));
         fprintf(file, "TraceMinFiles=%ld\t# 0=switch off aging\n", static_cast<long>(gMinfiles));
-        fprintf(file, "TraceRollMode=%s\t# %s or %s\n", kRollmodeNames[gRollmode ? 1 : 0], "rollsize", "rolldate");
+        fprintf(file, "TraceRollMode=%s\t# %s or %s\n", kRollmodeNames[gRollmode ? 1 : 0], "rollsize",
+                "rolldate");
         if (gRollmode == kTraceRollmodeDate)
             fprintf(file, "TraceRollHour=%d hours\t# 1 .. %d\n", gRollhour, kTraceRollhourMax);
         fprintf(file, "TraceStampType=%s\t# %s or %s\n", kStampNames[gStamptype ? 1 : 0], "datetime",
@@ -381,8 +434,20 @@ void StopTraceConfigThread()
     }
 }
 
-int IsTraceConfigStopped() { return gConfigStopped.load(); }
-void SetTraceConfigStopped(int flag) { gConfigStopped.store(flag); }
+int IsTraceConfigStopped()
+{
+    return gConfigStopped.load();
+}
+void SetTraceConfigStopped(int flag)
+{
+    gConfigStopped.store(flag);
+}
 
-void LockTraceParams() { gParamsLock.lock(); }
-void UnlockTraceParams() { gParamsLock.unlock(); }
+void LockTraceParams()
+{
+    gParamsLock.lock();
+}
+void UnlockTraceParams()
+{
+    gParamsLock.unlock();
+}

@@ -39,20 +39,25 @@ struct Servers {
         testsupport::SlapdOptions so;
         so.ldif = kLdif;
         so.tls = false;
-        if (!slapd.Start(so)) return;
+        if (!slapd.Start(so))
+            return;
         json dir = {{"SG_LDE", "1"},
                     {"GD_LDH", "127.0.0.1"},
                     {"GD_LDPRT", std::to_string(slapd.port())},
                     {"GD_LDBAS", base},
                     {"GD_LDFIL", "(telephoneNumber=%s)"},
                     {"GREETING", "100"}};
-        json f = {{"compat", {{"valid", 1}, {"level", 16}}},
-                  {"routes", json::array({{{"line_id", "6001"}, {"route_id", "R6001"}, {"server", "127.0.0.1"},
-                                           {"user", "u1"}}})},
-                  {"properties", {{"u1", dir}}},
-                  {"jobs", json::array({{{"user", "u1"}, {"kind", 2}, {"job", 100},
-                                         {"pages", json::array({{{"page", 1},
-                                                                 {"variants", {{"14", {{"size", 8}}}}}}})}}})}};
+        json f = {
+            {"compat", {{"valid", 1}, {"level", 16}}},
+            {"routes",
+             json::array(
+                 {{{"line_id", "6001"}, {"route_id", "R6001"}, {"server", "127.0.0.1"}, {"user", "u1"}}})},
+            {"properties", {{"u1", dir}}},
+            {"jobs", json::array({{{"user", "u1"},
+                                   {"kind", 2},
+                                   {"job", 100},
+                                   {"pages",
+                                    json::array({{{"page", 1}, {"variants", {{"14", {{"size", 8}}}}}}})}}})}};
         ok = sim.Start(f.dump());
     }
 };
@@ -90,7 +95,8 @@ void BM_DirprobeWarm(benchmark::State &state)
     }
     const int typed = static_cast<int>(state.range(0));
     std::string input;
-    for (int i = 0; i < typed; ++i) input += "6001\n";
+    for (int i = 0; i < typed; ++i)
+        input += "6001\n";
     input += "000\n";
     // One run with only the command-line extension: its requests are the start-up and the miss.
     s.sim.ClearRequests();
@@ -117,7 +123,8 @@ void BM_DirprobeWarm(benchmark::State &state)
         state.ResumeTiming();
         resolved += typed;
     }
-    state.counters["ext_per_s"] = benchmark::Counter(static_cast<double>(resolved), benchmark::Counter::kIsRate);
+    state.counters["ext_per_s"] =
+        benchmark::Counter(static_cast<double>(resolved), benchmark::Counter::kIsRate);
     state.counters["rpc_per_miss"] = static_cast<double>(startAndMiss - startUp);
     state.counters["rpc_per_hit"] = static_cast<double>(rpcAfter - startAndMiss) / typed;
 }
@@ -155,7 +162,8 @@ void BM_Floor(benchmark::State &state)
         std::strcpy(rq.route_req_u.v2.line_id, "6001");
         rq.route_req_u.v2.full = 1;
         route_res *rr = a_apply_route_new_1(&rq, alpha);
-        if (rr) xdr_free(reinterpret_cast<xdrproc_t>(xdr_route_res), reinterpret_cast<char *>(rr));
+        if (rr)
+            xdr_free(reinterpret_cast<xdrproc_t>(xdr_route_res), reinterpret_cast<char *>(rr));
         for (const char *k : keys) {
             usrconf_new_req q;
             std::memset(&q, 0, sizeof q);
@@ -163,7 +171,8 @@ void BM_Floor(benchmark::State &state)
             std::strcpy(q.usrconf_new_req_u.v1.user, "u1");
             std::strcpy(q.usrconf_new_req_u.v1.key, k);
             usrconf_new_res *res = a_get_usrconf_new_1(&q, user);
-            if (res) xdr_free(reinterpret_cast<xdrproc_t>(xdr_usrconf_new_res), reinterpret_cast<char *>(res));
+            if (res)
+                xdr_free(reinterpret_cast<xdrproc_t>(xdr_usrconf_new_res), reinterpret_cast<char *>(res));
         }
         pageb_req pq;
         std::memset(&pq, 0, sizeof pq);
@@ -173,7 +182,8 @@ void BM_Floor(benchmark::State &state)
         pq.page = 1;
         pq.variant = 14;
         pageb_res *pr = a_get_pageb_1(&pq, user);
-        if (pr) xdr_free(reinterpret_cast<xdrproc_t>(xdr_pageb_res), reinterpret_cast<char *>(pr));
+        if (pr)
+            xdr_free(reinterpret_cast<xdrproc_t>(xdr_pageb_res), reinterpret_cast<char *>(pr));
         LDAPMessage *msg = nullptr;
         timeval tv{10, 0};
         ldap_search_ext_s(ld, s.base.c_str(), LDAP_SCOPE_SUBTREE, "(telephoneNumber=6001)", attrs, 0, nullptr,
@@ -181,7 +191,8 @@ void BM_Floor(benchmark::State &state)
         ldap_msgfree(msg);
         ++resolved;
     }
-    state.counters["ext_per_s"] = benchmark::Counter(static_cast<double>(resolved), benchmark::Counter::kIsRate);
+    state.counters["ext_per_s"] =
+        benchmark::Counter(static_cast<double>(resolved), benchmark::Counter::kIsRate);
     ldap_unbind_ext_s(ld, nullptr, nullptr);
     clnt_destroy(alpha);
     clnt_destroy(user);

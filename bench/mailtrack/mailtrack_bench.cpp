@@ -10,14 +10,14 @@
 // log and reports the peak memory (max RSS) of each run, taken by the small launcher rss_probe.
 //
 // Every loop is bounded by a count and a time limit; only 127.0.0.1 is used.
-#include <signal.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -44,22 +44,22 @@ using nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
 struct Options {
-    int connections = 8;   // concurrent client connections
-    int requests = 2000;   // requests per measurement at most
-    int seconds = 6;       // time per measurement at most
-    int rounds = 7;        // measurements of each program, alternating (short rounds
-                           // keep the drift of a shared machine out of the ratios)
-    int warmup = 50;       // requests to each program before the first round
-    int directRuns = 40;   // direct runs of each program per round
-    int memoryRuns = 3;    // direct runs per log size
+    int connections = 8;                    // concurrent client connections
+    int requests = 2000;                    // requests per measurement at most
+    int seconds = 6;                        // time per measurement at most
+    int rounds = 7;                         // measurements of each program, alternating (short rounds
+                                            // keep the drift of a shared machine out of the ratios)
+    int warmup = 50;                        // requests to each program before the first round
+    int directRuns = 40;                    // direct runs of each program per round
+    int memoryRuns = 3;                     // direct runs per log size
     std::string mailtrack = MAILTRACK_BIN;  // the report program (another build's, to compare)
 };
 
 const char kUser[] = "alice";
 const char kRecipient[] = "bob@example.org";
-const int kPageJob = 4711;  // the message whose report the load asks for (12 log lines)
-const int kShortJob = 10;   // 10 log lines
-const int kLongJob = 10000; // 10,000 log lines
+const int kPageJob = 4711;   // the message whose report the load asks for (12 log lines)
+const int kShortJob = 10;    // 10 log lines
+const int kLongJob = 10000;  // 10,000 log lines
 
 // A log line of 70 characters, like the gateway's own.
 std::string LogLine(int index)
@@ -141,8 +141,8 @@ size_t FilesIn(const std::string &dir)
 // Load generator
 
 struct Measurement {
-    long completed = 0;        // answers with status 200 and the expected body
-    long failed = 0;           // no answer, another status or another body
+    long completed = 0;  // answers with status 200 and the expected body
+    long failed = 0;     // no answer, another status or another body
     double seconds = 0;
     std::vector<double> latencyMs;  // of the completed requests
     std::string firstFailure;
@@ -342,8 +342,9 @@ bool ParseOptions(int argc, char **argv, Options *o)
 
 void PrintRow(const char *name, const Measurement &m)
 {
-    printf("  %-6s %7ld ok %4ld failed %7.2f s %8.1f req/s  median %6.2f ms  p90 %6.2f ms\n", name, m.completed,
-           m.failed, m.seconds, m.Rate(), Percentile(m.latencyMs, 0.5), Percentile(m.latencyMs, 0.9));
+    printf("  %-6s %7ld ok %4ld failed %7.2f s %8.1f req/s  median %6.2f ms  p90 %6.2f ms\n", name,
+           m.completed, m.failed, m.seconds, m.Rate(), Percentile(m.latencyMs, 0.5),
+           Percentile(m.latencyMs, 0.9));
     if (m.failed > 0)
         printf("             first failure: %s\n", m.firstFailure.c_str());
 }
@@ -418,7 +419,11 @@ bool MeasureThroughput(const Options &o, const Context &c)
     };
     std::vector<Target> targets = {
         {reportServer.port(), reportServer.CgiPath("?" + Query(kPageJob)), c.page, {}, {}},
-        {reportServer.port(), reportServer.CgiPath(std::string("?") + kStartOnlyQuery), Body(startOnly.out), {}, {}},
+        {reportServer.port(),
+         reportServer.CgiPath(std::string("?") + kStartOnlyQuery),
+         Body(startOnly.out),
+         {},
+         {}},
         {rpcServer.port(), rpcServer.CgiPath(), fixedPage, {}, {}},
         {fixedServer.port(), fixedServer.CgiPath(), fixedPage, {}, {}}};
 
@@ -444,8 +449,9 @@ bool MeasureThroughput(const Options &o, const Context &c)
             failures += m.failed;
         }
     }
-    printf("\n| program | page bytes | requests/s (median of %d rounds) | median latency |\n|---|---|---|---|\n",
-           o.rounds);
+    printf(
+        "\n| program | page bytes | requests/s (median of %d rounds) | median latency |\n|---|---|---|---|\n",
+        o.rounds);
     for (size_t i = 0; i < targets.size(); ++i)
         printf("| %s | %zu | %.0f | %.2f ms |\n", kLabels[i], targets[i].body.size(),
                Percentile(targets[i].rates, 0.5), Percentile(targets[i].latencyMs, 0.5));
@@ -456,8 +462,10 @@ bool MeasureThroughput(const Options &o, const Context &c)
     printf("median latency, report / libtirpc client: %.2f\n", ratio(median[kReport], median[kRpcPage]));
     printf("median latency, \"Unknown program\" / libtirpc client: %.2f\n",
            ratio(median[kStartOnly], median[kRpcPage]));
-    printf("median latency, report / \"Unknown program\": %.2f\n", ratio(median[kReport], median[kStartOnly]));
-    printf("median latency, libtirpc client / libc only: %.2f\n", ratio(median[kRpcPage], median[kFixedPage]));
+    printf("median latency, report / \"Unknown program\": %.2f\n",
+           ratio(median[kReport], median[kStartOnly]));
+    printf("median latency, libtirpc client / libc only: %.2f\n",
+           ratio(median[kRpcPage], median[kFixedPage]));
     if (failures > 0)
         printf("WARNING: %ld requests failed\n", failures);
     return failures == 0;
@@ -492,7 +500,8 @@ bool MeasureDirect(const Options &o, const Context &c)
                 Program &p = programs[i];
                 DirectRun r = Run({p.path}, p.env, out, 30);
                 if (r.exitCode != 0 || Body(r.out) != p.body) {
-                    fprintf(stderr, "direct run of %s: exit %d, %zu bytes\n", kNames[i], r.exitCode, r.out.size());
+                    fprintf(stderr, "direct run of %s: exit %d, %zu bytes\n", kNames[i], r.exitCode,
+                            r.out.size());
                     return false;
                 }
                 p.ms.push_back(1000 * r.seconds);
@@ -507,7 +516,8 @@ bool MeasureDirect(const Options &o, const Context &c)
     for (size_t i = 0; i < kPrograms; ++i)
         median[i] = Percentile(programs[i].ms, 0.5);
     auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
-    printf("direct, \"Unknown program\" / libtirpc client: %.2f\n", ratio(median[kStartOnly], median[kRpcPage]));
+    printf("direct, \"Unknown program\" / libtirpc client: %.2f\n",
+           ratio(median[kStartOnly], median[kRpcPage]));
     printf("direct, report / libtirpc client: %.2f\n", ratio(median[kReport], median[kRpcPage]));
     printf("direct, libtirpc client / libc only: %.2f\n", ratio(median[kRpcPage], median[kFixedPage]));
     return true;
@@ -534,12 +544,19 @@ bool MeasurePeakMemory(const Options &o, const Context &c)
         {"mailtrack, report", "10000", c.mailtrack, c.Env(Query(kLongJob)), report(10000)},
         {"mailtrack, \"Unknown program\" page", "-", c.mailtrack, c.Env("p=1"),
          [](const std::string &body) { return body.find("Unknown program 1") != std::string::npos; }},
-        {"fixed page, client of libtirpc (C)", "-", RPC_PAGE_BIN, {"PAGE_BYTES=" + std::to_string(c.page.size())},
+        {"fixed page, client of libtirpc (C)",
+         "-",
+         RPC_PAGE_BIN,
+         {"PAGE_BYTES=" + std::to_string(c.page.size())},
          [&c](const std::string &body) { return body.size() == c.page.size(); }},
-        {"fixed page, libc only (C)", "-", FIXED_PAGE_BIN, {"PAGE_BYTES=" + std::to_string(c.page.size())},
+        {"fixed page, libc only (C)",
+         "-",
+         FIXED_PAGE_BIN,
+         {"PAGE_BYTES=" + std::to_string(c.page.size())},
          [&c](const std::string &body) { return body.size() == c.page.size(); }},
     };
-    printf("\n| direct run | log lines | max RSS (median of %d runs) | time |\n|---|---|---|---|\n", o.memoryRuns);
+    printf("\n| direct run | log lines | max RSS (median of %d runs) | time |\n|---|---|---|---|\n",
+           o.memoryRuns);
     for (const Case &k : cases) {
         std::vector<double> rss, secs;
         for (int i = 0; i < o.memoryRuns; ++i) {
@@ -547,8 +564,8 @@ bool MeasurePeakMemory(const Options &o, const Context &c)
             DirectRun run = RunProbed(k.program, k.env, c.tmp->path(), 120, &kib);
             const std::string body = Body(run.out);
             if (run.exitCode != 0 || kib == 0 || !k.complete(body)) {
-                fprintf(stderr, "%s (%s log lines): exit %d, %zu bytes, %zu lines\n", k.label, k.lines, run.exitCode,
-                        body.size(), Count(body, "<br>"));
+                fprintf(stderr, "%s (%s log lines): exit %d, %zu bytes, %zu lines\n", k.label, k.lines,
+                        run.exitCode, body.size(), Count(body, "<br>"));
                 return false;
             }
             rss.push_back(static_cast<double>(kib));

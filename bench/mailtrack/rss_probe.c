@@ -6,6 +6,7 @@
  * figure, so a program started straight from a large parent reports at least the parent's size.
  * Started from this small program instead, the figure is the program's own (with this program's
  * size, about a megabyte, as the floor). */
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -13,7 +14,6 @@
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <errno.h>
 
 extern char **environ;
 

@@ -32,19 +32,19 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 struct Options {
-    int lines = 500000;      // lines per round, shared by the threads
-    int seconds = 20;        // time per round at most
-    int rounds = 5;          // rounds of each library, alternating
-    int fileKiB = 1024;      // size at which a file is rotated
+    int lines = 500000;  // lines per round, shared by the threads
+    int seconds = 20;    // time per round at most
+    int rounds = 5;      // rounds of each library, alternating
+    int fileKiB = 1024;  // size at which a file is rotated
 };
 
-constexpr int kLevelW = 1;   // the trace library's level W
+constexpr int kLevelW = 1;  // the trace library's level W
 // The source file both libraries name in a line (the trace library keeps a path whole).
 const char kFile[] = "trace_bench.cpp";
 const char kText[] = "bench line %d of thread %d: dialling +49 30 9876543, connected";
 
 struct Round {
-    long lines = 0;          // lines written
+    long lines = 0;  // lines written
     double seconds = 0;
     double Rate() const { return seconds > 0 ? static_cast<double>(lines) / seconds : 0; }
 };
@@ -103,7 +103,8 @@ long CountLines(const std::string &dir, int *files, long *bytes)
         ++*files;
         const std::string text = testsupport::ReadFile(path);
         *bytes += static_cast<long>(text.size());
-        for (size_t at = text.find("bench line "); at != std::string::npos; at = text.find("bench line ", at + 1))
+        for (size_t at = text.find("bench line "); at != std::string::npos;
+             at = text.find("bench line ", at + 1))
             ++lines;
     }
     closedir(d);
@@ -114,9 +115,8 @@ long CountLines(const std::string &dir, int *files, long *bytes)
 bool TraceRound(const Options &o, int threads, const std::string &dir, Round *round)
 {
     mkdir(dir.c_str(), 0700);
-    testsupport::WriteFile(dir + "/trace.cfg",
-                           "TraceLevel=W\nTraceRollMode=rollsize\nTraceFilesize=" +
-                               std::to_string(o.fileKiB * 1024) + "\nTraceMinFiles=0\n");
+    testsupport::WriteFile(dir + "/trace.cfg", "TraceLevel=W\nTraceRollMode=rollsize\nTraceFilesize=" +
+                                                   std::to_string(o.fileKiB * 1024) + "\nTraceMinFiles=0\n");
     FILE *fallback = fopen((dir + "/fallback.txt").c_str(), "w");
     TraceSetFallbackStream(fallback);
     bool ok = TraceOpen(dir.c_str(), "bench", nullptr, 5, 0) == 0;
@@ -145,8 +145,8 @@ bool SpdlogRound(const Options &o, int threads, const std::string &dir, Round *r
         logger->flush_on(spdlog::level::trace);
         spdlog::source_loc where{kFile, __LINE__, ""};
         *round = Drive(threads, o.lines, o.seconds, [&](int t, int i) {
-            logger->log(where, spdlog::level::warn, "bench line {} of thread {}: dialling +49 30 9876543, connected",
-                        i, t);
+            logger->log(where, spdlog::level::warn,
+                        "bench line {} of thread {}: dialling +49 30 9876543, connected", i, t);
         });
         logger->flush();
     } catch (const spdlog::spdlog_ex &e) {
@@ -204,8 +204,9 @@ int main(int argc, char **argv)
     if (!ParseOptions(argc, argv, &o))
         return 2;
     testsupport::TempDir tmp("tracebench");
-    printf("%d lines a round, %d rounds of each library alternating, files rotated at %d KiB, flush per line\n",
-           o.lines, o.rounds, o.fileKiB);
+    printf(
+        "%d lines a round, %d rounds of each library alternating, files rotated at %d KiB, flush per line\n",
+        o.lines, o.rounds, o.fileKiB);
     bool ok = true;
     struct Row {
         int threads;
@@ -220,14 +221,17 @@ int main(int argc, char **argv)
             for (int which = 0; which < 2; ++which) {
                 const std::string dir = tmp.file("r" + std::to_string(++serial));
                 Round r;
-                const bool done = which == 0 ? TraceRound(o, threads, dir, &r) : SpdlogRound(o, threads, dir, &r);
+                const bool done =
+                    which == 0 ? TraceRound(o, threads, dir, &r) : SpdlogRound(o, threads, dir, &r);
                 int files = 0;
                 long bytes = 0;
                 const long found = CountLines(dir, &files, &bytes);
                 const char *name = which == 0 ? "trace" : "spdlog";
-                printf("  %d threads round %d %-6s %8ld lines %6.2f s %10.0f lines/s (%ld in %d files, %.0f bytes a line)\n",
-                       threads, round, name, r.lines, r.seconds, r.Rate(), found, files,
-                       found > 0 ? static_cast<double>(bytes) / static_cast<double>(found) : 0.0);
+                printf(
+                    "  %d threads round %d %-6s %8ld lines %6.2f s %10.0f lines/s (%ld in %d files, %.0f "
+                    "bytes a line)\n",
+                    threads, round, name, r.lines, r.seconds, r.Rate(), found, files,
+                    found > 0 ? static_cast<double>(bytes) / static_cast<double>(found) : 0.0);
                 if (!done || r.lines == 0 || found != r.lines) {
                     fprintf(stderr, "%s: %ld lines written, %ld found in the files\n", name, r.lines, found);
                     ok = false;
@@ -238,9 +242,11 @@ int main(int argc, char **argv)
         }
         rows.push_back({threads, Median(traceRates), Median(spdlogRates)});
     }
-    printf("\n| threads | trace library, lines/s | spdlog rotating sink, lines/s | trace / spdlog |\n"
-           "|---|---|---|---|\n");
+    printf(
+        "\n| threads | trace library, lines/s | spdlog rotating sink, lines/s | trace / spdlog |\n"
+        "|---|---|---|---|\n");
     for (const Row &r : rows)
-        printf("| %d | %.0f | %.0f | %.2f |\n", r.threads, r.trace, r.spdlog, r.spdlog > 0 ? r.trace / r.spdlog : 0.0);
+        printf("| %d | %.0f | %.0f | %.2f |\n", r.threads, r.trace, r.spdlog,
+               r.spdlog > 0 ? r.trace / r.spdlog : 0.0);
     return ok ? 0 : 1;
 }

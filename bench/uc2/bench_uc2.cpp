@@ -18,14 +18,21 @@ namespace {
 const std::vector<std::string> &Names()
 {
     static const std::vector<std::string> names = {
-        "J\xC3\xBCrgen M\xC3\xBCller-L\xC3\xBC" "denscheidt (Vertrieb)",
+        "J\xC3\xBCrgen M\xC3\xBCller-L\xC3\xBC"
+        "denscheidt (Vertrieb)",
         "Fran\xC3\xA7oise Lef\xC3\xA8vre-Ch\xC3\xA2teauneuf, Paris",
         "Bj\xC3\xB6rn \xC3\x85ngstr\xC3\xB6m, Abteilung F\xC3\xBCnf 12",
-        "Jos\xC3\xA9 Mar\xC3\xAD" "a Nu\xC3\xB1" "ez Garc\xC3\xAD" "a, Sevilla",
-        "Dagmar Schr\xC3\xB6" "der, Stra\xC3\x9F" "e der Einheit 7",
+        "Jos\xC3\xA9 Mar\xC3\xAD"
+        "a Nu\xC3\xB1"
+        "ez Garc\xC3\xAD"
+        "a, Sevilla",
+        "Dagmar Schr\xC3\xB6"
+        "der, Stra\xC3\x9F"
+        "e der Einheit 7",
         "Oldrich \xC5\xA0imek, Kosten 200 \xE2\x82\xAC pro Tag",
         "Maximilian Oberhuber-Steinacher, Verwaltung",
-        "S\xC3\xB8ren Kierkeg\xC3\xA5rd, K\xC3\xB8" "benhavn 1813",
+        "S\xC3\xB8ren Kierkeg\xC3\xA5rd, K\xC3\xB8"
+        "benhavn 1813",
     };
     return names;
 }
@@ -35,10 +42,33 @@ const std::string &Text()
 {
     static const std::string text = [] {
         const char *words[] = {
-            "Gesch\xC3\xA4" "ftsbericht", "the", "quarterly", "r\xC3\xA9sum\xC3\xA9", "na\xC3\xAFve",
-            "1200 \xE2\x82\xAC", "Stra\xC3\x9F" "e", "and", "\xC5\x92uvre", "fa\xC3\xA7" "ade",
-            "message", "delivery", "\xC3\x85" "sa", "\xC5\xBD" "ilina", "report,", "Gr\xC3\xBC\xC3\x9F" "e.",
-            "of", "system", "\xC3\xB1" "and\xC3\xBA", "fax\n",
+            "Gesch\xC3\xA4"
+            "ftsbericht",
+            "the",
+            "quarterly",
+            "r\xC3\xA9sum\xC3\xA9",
+            "na\xC3\xAFve",
+            "1200 \xE2\x82\xAC",
+            "Stra\xC3\x9F"
+            "e",
+            "and",
+            "\xC5\x92uvre",
+            "fa\xC3\xA7"
+            "ade",
+            "message",
+            "delivery",
+            "\xC3\x85"
+            "sa",
+            "\xC5\xBD"
+            "ilina",
+            "report,",
+            "Gr\xC3\xBC\xC3\x9F"
+            "e.",
+            "of",
+            "system",
+            "\xC3\xB1"
+            "and\xC3\xBA",
+            "fax\n",
         };
         std::string t;
         size_t i = 0;
@@ -210,8 +240,8 @@ public:
         for (const Run &r : runs) {
             auto it = r.counters.find("bytes_per_second");
             const std::string name = r.benchmark_name();
-            const bool spread = r.run_type == Run::RT_Aggregate && r.aggregate_name != "mean" &&
-                                r.aggregate_name != "median";
+            const bool spread =
+                r.run_type == Run::RT_Aggregate && r.aggregate_name != "mean" && r.aggregate_name != "median";
             if (it != r.counters.end() && !spread)
                 rates_[name] = it->second.value;
         }
@@ -226,8 +256,7 @@ public:
                 continue;
             const auto other = rates_.find(name.substr(0, at) + "_Iconv" + name.substr(at + 4));
             if (other != rates_.end() && other->second > 0)
-                printf("ratio %-22s uc2/iconv = %.2f\n",
-                       (name.substr(0, at) + name.substr(at + 4)).c_str(),
+                printf("ratio %-22s uc2/iconv = %.2f\n", (name.substr(0, at) + name.substr(at + 4)).c_str(),
                        rate / other->second);
         }
     }

@@ -28,17 +28,30 @@ inline void FillRouteReq(route_req &r, int version)
     std::memset(&r, 0, sizeof r);
     r.vers = version;
     switch (version) {
-    case 0: tela::FieldSet(r.route_req_u.v0.line_id, "4711"); break;
-    case 1: tela::FieldSet(r.route_req_u.v1.line_id, "4711"); break;
+    case 0:
+        tela::FieldSet(r.route_req_u.v0.line_id, "4711");
+        break;
+    case 1:
+        tela::FieldSet(r.route_req_u.v1.line_id, "4711");
+        break;
     default:
         tela::FieldSet(r.route_req_u.v2.line_id, "4711");
         r.route_req_u.v2.full = 1;
         break;
     }
 }
-inline void FillRouteReqV0(route_req &r) { FillRouteReq(r, 0); }
-inline void FillRouteReqV1(route_req &r) { FillRouteReq(r, 1); }
-inline void FillRouteReqV2(route_req &r) { FillRouteReq(r, 2); }
+inline void FillRouteReqV0(route_req &r)
+{
+    FillRouteReq(r, 0);
+}
+inline void FillRouteReqV1(route_req &r)
+{
+    FillRouteReq(r, 1);
+}
+inline void FillRouteReqV2(route_req &r)
+{
+    FillRouteReq(r, 2);
+}
 
 // The short (arm 0) and full (arm 1) route answers naming user jdoe on alpha1.
 inline void FillRouteResV0(route_res &r)
@@ -170,7 +183,10 @@ inline bool FillLogRes(log_res &r, int lines)
     }
     return true;
 }
-inline void FillLogRes10(log_res &r) { FillLogRes(r, 10); }
+inline void FillLogRes10(log_res &r)
+{
+    FillLogRes(r, 10);
+}
 
 // The greeting check's page request.
 inline void FillPagebReq(pageb_req &r)
@@ -199,7 +215,10 @@ inline bool FillPagebRes(pageb_res &r, unsigned bytes)
         r.data.blob_val[i] = static_cast<char>(i * 7);
     return true;
 }
-inline void FillPagebRes1024(pageb_res &r) { FillPagebRes(r, 1024); }
+inline void FillPagebRes1024(pageb_res &r)
+{
+    FillPagebRes(r, 1024);
+}
 
 inline void FillPageList(page_list &r)
 {

@@ -138,14 +138,15 @@ void BM_DecodeLogLines(benchmark::State &state)
 {
     const int lines = static_cast<int>(state.range(0));
     std::vector<char> buf(16 + static_cast<size_t>(lines) * 108);  // ok, next_line, the list
-    const unsigned wire = EncodeSample(xdr_log_res, [&](log_res &r) { FillLogRes(r, lines); }, buf);
+    const unsigned wire = EncodeSample(
+        xdr_log_res, [&](log_res &r) { FillLogRes(r, lines); }, buf);
     if (wire == 0) {
         state.SkipWithError("sample does not encode");
         return;
     }
     DecodeLoop(state, xdr_log_res, buf, wire);
-    state.counters["lines_per_s"] = benchmark::Counter(static_cast<double>(state.iterations()) * lines,
-                                                       benchmark::Counter::kIsRate);
+    state.counters["lines_per_s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * lines, benchmark::Counter::kIsRate);
 }
 
 // ---- Calls against the simulated server ----------------------------------------------------
@@ -159,18 +160,27 @@ struct Server {
     Server()
     {
         json log = json::array();
-        for (int i = 0; i < 10; ++i) log.push_back("10:05:0" + std::to_string(i) + " step " + std::to_string(i + 1));
-        json f = {
-            {"compat", {{"valid", 1}, {"level", 16}}},
-            {"routes", json::array({{{"line_id", "4711"}, {"route_id", "R4711"}, {"route_text", "John Doe"},
-                                     {"server", "127.0.0.1"}, {"user", "jdoe"}}})},
-            {"properties", {{"jdoe", {{"GD_LDFIL", "(telephoneNumber=%s)"}}}}},
-            {"send_records",
-             json::array({{{"user", "alice"}, {"job", 4711}, {"version", 1}, {"final", 0},
-                           {"record", {{"job", 4711}, {"subject", "Quarterly figures"},
-                                       {"recipient", "bob@example.org"}, {"originator", "Alice"},
-                                       {"status_text", "waiting for line"}, {"state", 2}}}}})},
-            {"logs", json::array({{{"user", "alice"}, {"kind", 0}, {"job", 4711}, {"lines", log}}})}};
+        for (int i = 0; i < 10; ++i)
+            log.push_back("10:05:0" + std::to_string(i) + " step " + std::to_string(i + 1));
+        json f = {{"compat", {{"valid", 1}, {"level", 16}}},
+                  {"routes", json::array({{{"line_id", "4711"},
+                                           {"route_id", "R4711"},
+                                           {"route_text", "John Doe"},
+                                           {"server", "127.0.0.1"},
+                                           {"user", "jdoe"}}})},
+                  {"properties", {{"jdoe", {{"GD_LDFIL", "(telephoneNumber=%s)"}}}}},
+                  {"send_records", json::array({{{"user", "alice"},
+                                                 {"job", 4711},
+                                                 {"version", 1},
+                                                 {"final", 0},
+                                                 {"record",
+                                                  {{"job", 4711},
+                                                   {"subject", "Quarterly figures"},
+                                                   {"recipient", "bob@example.org"},
+                                                   {"originator", "Alice"},
+                                                   {"status_text", "waiting for line"},
+                                                   {"state", 2}}}}})},
+                  {"logs", json::array({{{"user", "alice"}, {"kind", 0}, {"job", 4711}, {"lines", log}}})}};
         ok = sim.Start(f.dump());
         if (ok) {
             setenv("TELAMORPCMAP", sim.RpcMap().c_str(), 1);
@@ -361,9 +371,9 @@ void BM_CallRouteFloor(benchmark::State &state)
                 FillRouteReqV2(rq);
                 route_res r;
                 std::memset(&r, 0, sizeof r);
-                if (CLNT_CALL(raw, 117, reinterpret_cast<xdrproc_t>(xdr_route_req), reinterpret_cast<char *>(&rq),
-                              reinterpret_cast<xdrproc_t>(xdr_route_res), reinterpret_cast<char *>(&r),
-                              timeout) != RPC_SUCCESS)
+                if (CLNT_CALL(raw, 117, reinterpret_cast<xdrproc_t>(xdr_route_req),
+                              reinterpret_cast<char *>(&rq), reinterpret_cast<xdrproc_t>(xdr_route_res),
+                              reinterpret_cast<char *>(&r), timeout) != RPC_SUCCESS)
                     return false;
                 Release(xdr_route_res, r);
                 return true;
@@ -399,17 +409,35 @@ void BM_ConnectAndCall(benchmark::State &state)
     }
 }
 
-void BM_CallRouteStub(benchmark::State &state) { RunCalls(state, true, RouteStub); }
-void BM_CallRouteWrapper(benchmark::State &state) { RunCalls(state, false, RouteWrapper); }
-void BM_CallUsrconfWrapper(benchmark::State &state) { RunCalls(state, false, UsrconfWrapper); }
-void BM_CallUsrconfWrapperShared(benchmark::State &state) { RunCalls(state, true, UsrconfWrapper); }
-void BM_CallSRecStub(benchmark::State &state) { RunCalls(state, true, SRecStub); }
-void BM_CallLogStub(benchmark::State &state) { RunCalls(state, true, LogStub); }
+void BM_CallRouteStub(benchmark::State &state)
+{
+    RunCalls(state, true, RouteStub);
+}
+void BM_CallRouteWrapper(benchmark::State &state)
+{
+    RunCalls(state, false, RouteWrapper);
+}
+void BM_CallUsrconfWrapper(benchmark::State &state)
+{
+    RunCalls(state, false, UsrconfWrapper);
+}
+void BM_CallUsrconfWrapperShared(benchmark::State &state)
+{
+    RunCalls(state, true, UsrconfWrapper);
+}
+void BM_CallSRecStub(benchmark::State &state)
+{
+    RunCalls(state, true, SRecStub);
+}
+void BM_CallLogStub(benchmark::State &state)
+{
+    RunCalls(state, true, LogStub);
+}
 
 }  // namespace
 
-#define ROAD_RECORD(name, proc, fill)                         \
-    BENCHMARK_CAPTURE(BM_Encode, name, proc, fill);           \
+#define ROAD_RECORD(name, proc, fill)               \
+    BENCHMARK_CAPTURE(BM_Encode, name, proc, fill); \
     BENCHMARK_CAPTURE(BM_Decode, name, proc, fill)
 
 ROAD_RECORD(compat_rec, xdr_compat_rec, FillCompat);

@@ -3,14 +3,14 @@
 
 #include "lutil/lutil.h"
 
+#include <strings.h>
 #include <cerrno>
-#include <cstdarg>
 #include <climits>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <strings.h>
 
 const char tool_common_options[] = "cCd:D:e:f:h:H:IMnNo:O:p:P:QR:U:vVw:WxX:y:Y:Z";
 const char tool_version[] = "2.4.45";
@@ -39,14 +39,16 @@ void Usage(const char *format, ...)
     va_start(args, format);
     std::vfprintf(stderr, format, args);
     va_end(args);
-    if (tool_option_hooks.usage) tool_option_hooks.usage();
+    if (tool_option_hooks.usage)
+        tool_option_hooks.usage();
     std::exit(1);
 }
 
 char *Copy(const char *text)
 {
     char *copy = ber_strdup(text);
-    if (!copy) Fatal("%s: no memory?\n", ProgramName());
+    if (!copy)
+        Fatal("%s: no memory?\n", ProgramName());
     return copy;
 }
 
@@ -57,17 +59,19 @@ bool ParseInt(const char *text, int *value)
     char *end = nullptr;
     errno = 0;
     long n = std::strtol(text, &end, 10);
-    if (*text == '\0' || *end != '\0' || errno == ERANGE || n < INT_MIN || n > INT_MAX) return false;
+    if (*text == '\0' || *end != '\0' || errno == ERANGE || n < INT_MIN || n > INT_MAX)
+        return false;
     *value = static_cast<int>(n);
     return true;
 }
 
 int ChainingBehaviour(const char *text)
 {
-    static const char *const names[] = {"chainingPreferred", "chainingRequired",
-                                        "referralsPreferred", "referralsRequired"};
+    static const char *const names[] = {"chainingPreferred", "chainingRequired", "referralsPreferred",
+                                        "referralsRequired"};
     for (int i = 0; i < 4; i++)
-        if (strcasecmp(text, names[i]) == 0) return i;
+        if (strcasecmp(text, names[i]) == 0)
+            return i;
     return -1;
 }
 
@@ -79,7 +83,8 @@ void AddExtraControl(char *oid, const char *value, bool critical)
     if (value) {
         size_t room = 3 * (std::strlen(value) / 4);
         decoded.bv_val = static_cast<char *>(ber_memalloc(room + 1));
-        if (!decoded.bv_val) Fatal("%s: no memory?\n", ProgramName());
+        if (!decoded.bv_val)
+            Fatal("%s: no memory?\n", ProgramName());
         int n = base64_decode(value, reinterpret_cast<unsigned char *>(decoded.bv_val), room);
         if (n < 0 || static_cast<size_t>(n) > room) {
             ber_memfree(decoded.bv_val);
@@ -89,7 +94,8 @@ void AddExtraControl(char *oid, const char *value, bool critical)
     }
     auto *grown = static_cast<LDAPControl *>(
         ber_memrealloc(s.extra_controls, (s.extra_control_count + 1) * sizeof(LDAPControl)));
-    if (!grown) Fatal("%s: no memory?\n", ProgramName());
+    if (!grown)
+        Fatal("%s: no memory?\n", ProgramName());
     s.extra_controls = grown;
     LDAPControl &c = s.extra_controls[s.extra_control_count++];
     c.ldctl_oid = oid;
@@ -108,49 +114,71 @@ void ParseExtension(const char *argument)
     }
     char *control = Copy(argument);
     char *value = std::strchr(control, '=');
-    if (value) *value++ = '\0';
+    if (value)
+        *value++ = '\0';
 
     if (strcasecmp(control, "assert") == 0) {
-        if (s.assert_level) Fatal("assert control previously specified\n");
-        if (!value || !*value) Usage("assert: control value expected\n");
+        if (s.assert_level)
+            Fatal("assert control previously specified\n");
+        if (!value || !*value)
+            Usage("assert: control value expected\n");
         s.assert_level = critical ? 2 : 1;
         s.assertion = Copy(value);
     } else if (strcasecmp(control, "authzid") == 0) {
-        if (s.authzid) Fatal("authzid control previously specified\n");
-        if (s.proxydn) Fatal("authzid control incompatible with proxydn\n");
+        if (s.authzid)
+            Fatal("authzid control previously specified\n");
+        if (s.proxydn)
+            Fatal("authzid control incompatible with proxydn\n");
         // Only a missing "=" means no value; "authzid=" gives an empty one.
-        if (!value) Usage("authzid: control value expected\n");
-        if (!critical) Usage("authzid: must be marked critical\n");
+        if (!value)
+            Usage("authzid: control value expected\n");
+        if (!critical)
+            Usage("authzid: must be marked critical\n");
         s.authzid = Copy(value);
     } else if (strcasecmp(control, "proxydn") == 0) {
-        if (s.proxydn) Fatal("proxydn control previously specified\n");
-        if (s.authzid) Fatal("proxydn control incompatible with authzid\n");
-        if (!value) Usage("proxydn: control value expected\n");
-        if (!critical) Usage("proxydn: must be marked critical\n");
+        if (s.proxydn)
+            Fatal("proxydn control previously specified\n");
+        if (s.authzid)
+            Fatal("proxydn control incompatible with authzid\n");
+        if (!value)
+            Usage("proxydn: control value expected\n");
+        if (!critical)
+            Usage("proxydn: must be marked critical\n");
         s.proxydn = Copy(value);
     } else if (strcasecmp(control, "relax") == 0 || strcasecmp(control, "manageDIT") == 0) {
-        if (s.relax) Fatal("relax control previously specified\n");
-        if (value) Usage("relax: no control value expected\n");
+        if (s.relax)
+            Fatal("relax control previously specified\n");
+        if (value)
+            Usage("relax: no control value expected\n");
         s.relax = critical ? 2 : 1;
     } else if (strcasecmp(control, "manageDSAit") == 0) {
-        if (s.manageDSAit) Fatal("manageDSAit control previously specified\n");
-        if (value) Usage("manageDSAit: no control value expected\n");
+        if (s.manageDSAit)
+            Fatal("manageDSAit control previously specified\n");
+        if (value)
+            Usage("manageDSAit: no control value expected\n");
         s.manageDSAit = critical ? 2 : 1;
     } else if (strcasecmp(control, "noop") == 0) {
-        if (s.noop) Fatal("noop control previously specified\n");
-        if (value) Usage("noop: no control value expected\n");
+        if (s.noop)
+            Fatal("noop control previously specified\n");
+        if (value)
+            Usage("noop: no control value expected\n");
         s.noop = critical ? 2 : 1;
     } else if (strcasecmp(control, "ppolicy") == 0) {
-        if (s.ppolicy) Fatal("ppolicy control previously specified\n");
-        if (value) Usage("ppolicy: no control value expected\n");
-        if (critical) Usage("ppolicy: critical flag not allowed\n");
+        if (s.ppolicy)
+            Fatal("ppolicy control previously specified\n");
+        if (value)
+            Usage("ppolicy: no control value expected\n");
+        if (critical)
+            Usage("ppolicy: critical flag not allowed\n");
         s.ppolicy = 1;
     } else if (strcasecmp(control, "preread") == 0) {
-        if (s.preread) Fatal("preread control previously specified\n");
+        if (s.preread)
+            Fatal("preread control previously specified\n");
         s.preread = critical ? 2 : 1;
         s.preread_attrs = value ? Copy(value) : nullptr;
     } else if (strcasecmp(control, "postread") == 0) {
-        if (s.postread) Fatal("postread control previously specified\n");
+        if (s.postread)
+            Fatal("postread control previously specified\n");
         s.postread = critical ? 2 : 1;
         s.postread_attrs = value ? Copy(value) : nullptr;
     } else if (strcasecmp(control, "chaining") == 0) {
@@ -161,8 +189,7 @@ void ParseExtension(const char *argument)
                 *continuation++ = '\0';
                 s.chaining_continuation = ChainingBehaviour(continuation);
                 if (s.chaining_continuation == -1)
-                    Fatal("chaining behavior control continuation value \"%s\" invalid\n",
-                          continuation);
+                    Fatal("chaining behavior control continuation value \"%s\" invalid\n", continuation);
             }
             s.chaining_resolve = ChainingBehaviour(value);
             if (s.chaining_resolve == -1)
@@ -172,12 +199,14 @@ void ParseExtension(const char *argument)
         if (s.sessiontracking)
             Fatal("%s: session tracking can be only specified once\n", ProgramName());
         s.sessiontracking = 1;
-        if (critical) Usage("sessiontracking: critical flag not allowed\n");
+        if (critical)
+            Usage("sessiontracking: critical flag not allowed\n");
     } else if (strcasecmp(control, "abandon") == 0 || strcasecmp(control, "cancel") == 0 ||
                strcasecmp(control, "ignore") == 0) {
         int action = strcasecmp(control, "abandon") == 0 ? 1 : strcasecmp(control, "cancel") == 0 ? 2 : 3;
         s.interrupt_action = action;
-        if (critical) s.interrupt_pending = action;
+        if (critical)
+            s.interrupt_pending = action;
     } else if (tool_is_dotted_oid(control)) {
         AddExtraControl(control, value, critical);
         return;  // the control keeps the text
@@ -193,11 +222,14 @@ void ParseGeneralOption(const char *argument)
     ToolSettings &s = tool_settings;
     char *option = Copy(argument);
     char *value = std::strchr(option, '=');
-    if (value) *value++ = '\0';
+    if (value)
+        *value++ = '\0';
 
     if (strcasecmp(option, "nettimeout") == 0) {
-        if (s.nettimeout.tv_sec != -1) Fatal("nettimeout option previously specified\n");
-        if (!value || !*value) Usage("nettimeout: option value expected\n");
+        if (s.nettimeout.tv_sec != -1)
+            Fatal("nettimeout option previously specified\n");
+        if (!value || !*value)
+            Usage("nettimeout: option value expected\n");
         if (strcasecmp(value, "none") == 0) {
             s.nettimeout.tv_sec = 0;
         } else if (strcasecmp(value, "max") == 0) {
@@ -206,7 +238,8 @@ void ParseGeneralOption(const char *argument)
             char *end = nullptr;
             errno = 0;
             long seconds = std::strtol(value, &end, 10);
-            if (*end != '\0') Fatal("Unable to parse network timeout \"%s\"\n", value);
+            if (*end != '\0')
+                Fatal("Unable to parse network timeout \"%s\"\n", value);
             if (seconds < 0)
                 Fatal("%s: invalid network timeout (%ld) specified\n", ProgramName(), seconds);
             // The time-out is a 32-bit count of seconds: larger values are the maximum.
@@ -247,12 +280,13 @@ void CheckLibraryVersion()
         Fatal("LDAP vendor name mismatch: library %s, header %s\n",
               info.ldapai_vendor_name ? info.ldapai_vendor_name : "", LDAP_VENDOR_NAME);
     if (info.ldapai_vendor_version != LDAP_VENDOR_VERSION)
-        Fatal("LDAP vendor version mismatch: library %d, header %d\n",
-              info.ldapai_vendor_version, LDAP_VENDOR_VERSION);
+        Fatal("LDAP vendor version mismatch: library %d, header %d\n", info.ldapai_vendor_version,
+              LDAP_VENDOR_VERSION);
     if (s.version_count) {
         std::fprintf(stderr, "%s: %s\t(LDAP library: %s %d)\n", ProgramName(), tool_version,
                      info.ldapai_vendor_name, info.ldapai_vendor_version);
-        if (s.version_count > 1) std::exit(0);
+        if (s.version_count > 1)
+            std::exit(0);
     }
     ldap_memfree(info.ldapai_vendor_name);
     ber_memvfree(reinterpret_cast<void **>(info.ldapai_extensions));
@@ -283,22 +317,26 @@ void tool_parse_args(int argc, char **argv)
             break;
         }
         case 'D':
-            if (s.bind_dn) Fatal("%s: -D previously specified\n", ProgramName());
+            if (s.bind_dn)
+                Fatal("%s: -D previously specified\n", ProgramName());
             s.bind_dn = Copy(arg);
             break;
         case 'e':
             ParseExtension(arg);
             break;
         case 'f':
-            if (s.f_argument) Fatal("%s: -f previously specified\n", ProgramName());
+            if (s.f_argument)
+                Fatal("%s: -f previously specified\n", ProgramName());
             s.f_argument = Copy(arg);
             break;
         case 'h':
-            if (s.ldap_host) Fatal("%s: -h previously specified\n", ProgramName());
+            if (s.ldap_host)
+                Fatal("%s: -h previously specified\n", ProgramName());
             s.ldap_host = Copy(arg);
             break;
         case 'H':
-            if (s.uri_list) Fatal("%s: -H previously specified\n", ProgramName());
+            if (s.uri_list)
+                Fatal("%s: -H previously specified\n", ProgramName());
             s.uri_list = Copy(arg);
             break;
         case 'I':
@@ -323,7 +361,8 @@ void tool_parse_args(int argc, char **argv)
         case 'Y':
             Fatal("%s: not compiled with SASL support\n", ProgramName());
         case 'p': {
-            if (s.ldap_port) Fatal("%s: -p previously specified\n", ProgramName());
+            if (s.ldap_port)
+                Fatal("%s: -p previously specified\n", ProgramName());
             int port = 0;
             if (!ParseInt(arg, &port))
                 Fatal("%s: unable to parse port number \"%s\"\n", ProgramName(), arg);
@@ -336,12 +375,10 @@ void tool_parse_args(int argc, char **argv)
                 Fatal("%s: unable to parse protocol version \"%s\"\n", ProgramName(), arg);
             if (version == 2) {
                 if (s.protocol_version == 3)
-                    Fatal("%s: -P 2 incompatible with version %d\n", ProgramName(),
-                          s.protocol_version);
+                    Fatal("%s: -P 2 incompatible with version %d\n", ProgramName(), s.protocol_version);
             } else if (version == 3) {
                 if (s.protocol_version == 2)
-                    Fatal("%s: -P 3 incompatible with version %d\n", ProgramName(),
-                          s.protocol_version);
+                    Fatal("%s: -P 3 incompatible with version %d\n", ProgramName(), s.protocol_version);
             } else {
                 Usage("%s: protocol version should be 2 or 3\n", ProgramName());
             }
@@ -357,7 +394,8 @@ void tool_parse_args(int argc, char **argv)
         case 'w':
             tool_set_password(arg);
             // Keep the password out of the process listing.
-            for (char *p = scan_argument; p && *p; p++) *p = '\0';
+            for (char *p = scan_argument; p && *p; p++)
+                *p = '\0';
             break;
         case 'W':
             s.prompt_for_password++;
@@ -382,22 +420,27 @@ void tool_parse_args(int argc, char **argv)
 
     CheckLibraryVersion();
 
-    if (s.protocol_version == -1) s.protocol_version = 3;
-    if (s.auth_method == -1 && s.protocol_version > 2) s.auth_method = LDAP_AUTH_SIMPLE;
+    if (s.protocol_version == -1)
+        s.protocol_version = 3;
+    if (s.auth_method == -1 && s.protocol_version > 2)
+        s.auth_method = LDAP_AUTH_SIMPLE;
 
     if (!s.uri_list) {
         if (s.ldap_port && !s.ldap_host)
             Fatal("%s: -p without -h is invalid.\n", ProgramName());
     } else {
-        if (s.ldap_host) Fatal("%s: -H incompatible with -h\n", ProgramName());
-        if (s.ldap_port) Fatal("%s: -H incompatible with -p\n", ProgramName());
+        if (s.ldap_host)
+            Fatal("%s: -H incompatible with -h\n", ProgramName());
+        if (s.ldap_port)
+            Fatal("%s: -H incompatible with -p\n", ProgramName());
     }
 
     if (s.protocol_version == 2) {
         if (s.assert_level || s.authzid || s.relax || s.manageDSAit || s.proxydn || s.chaining ||
             s.sessiontracking || s.noop || s.ppolicy || s.preread || s.postread)
             Fatal("%s: -e/-M incompatible with LDAPv2\n", ProgramName());
-        if (s.start_tls_level) Fatal("%s: -Z incompatible with LDAPv2\n", ProgramName());
+        if (s.start_tls_level)
+            Fatal("%s: -Z incompatible with LDAPv2\n", ProgramName());
     }
 
     if ((s.password_file || s.prompt_for_password) && s.passwd.bv_val && s.passwd.bv_len)

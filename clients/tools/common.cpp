@@ -113,13 +113,15 @@ std::vector<std::string> SplitUrlList(const char *list)
     std::string current;
     for (const char *p = list; *p; p++) {
         if (*p == ' ' || *p == ',') {
-            if (!current.empty()) parts.push_back(current);
+            if (!current.empty())
+                parts.push_back(current);
             current.clear();
         } else {
             current += *p;
         }
     }
-    if (!current.empty()) parts.push_back(current);
+    if (!current.empty())
+        parts.push_back(current);
     return parts;
 }
 
@@ -137,7 +139,8 @@ bool NormaliseUrlList()
         s.uri_list = ldap_url_desc2str(&url);
         return true;
     }
-    if (s.uri_list == nullptr) return true;  // the library's default URL
+    if (s.uri_list == nullptr)
+        return true;  // the library's default URL
 
     std::vector<LDAPURLDesc *> parsed;
     for (const std::string &part : SplitUrlList(s.uri_list)) {
@@ -145,7 +148,8 @@ bool NormaliseUrlList()
         int rc = ldap_url_parse(part.c_str(), &url);
         if (rc != LDAP_URL_SUCCESS) {
             std::fprintf(stderr, "Could not parse LDAP URI(s)=%s (%d)\n", s.uri_list, rc);
-            for (LDAPURLDesc *p : parsed) ldap_free_urldesc(p);
+            for (LDAPURLDesc *p : parsed)
+                ldap_free_urldesc(p);
             return false;
         }
         parsed.push_back(url);
@@ -169,13 +173,15 @@ bool NormaliseUrlList()
         }
         ldap_free_urldesc(url);
     }
-    for (size_t i = next; i < parsed.size(); i++) ldap_free_urldesc(parsed[i]);
+    for (size_t i = next; i < parsed.size(); i++)
+        ldap_free_urldesc(parsed[i]);
 
     bool ok = !stopped && !texts.empty();
     if (ok) {
         std::string joined;
         for (char *t : texts) {
-            if (!joined.empty()) joined += ' ';
+            if (!joined.empty())
+                joined += ' ';
             joined += t;
         }
         char *copy = ber_strdup(joined.c_str());
@@ -186,7 +192,8 @@ bool NormaliseUrlList()
             ok = false;
         }
     }
-    for (char *t : texts) ldap_memfree(t);
+    for (char *t : texts)
+        ldap_memfree(t);
     return ok;
 }
 
@@ -197,18 +204,22 @@ enum class FailMode { kReturn, kExit };
 // status 1, closing the session when one was made.
 LDAP *SetupFailed(LDAP *ld, FailMode mode)
 {
-    if (mode == FailMode::kExit) tool_end_process(ld, 1);
+    if (mode == FailMode::kExit)
+        tool_end_process(ld, 1);
     std::fprintf(stderr, "my_tool_conn_setup failed\n");
-    if (ld) tool_close_session(ld);
+    if (ld)
+        tool_close_session(ld);
     return nullptr;
 }
 
 // `code` is the returning form's result, `status` the exiting form's exit status.
 int BindFailed(LDAP *ld, int code, int status, FailMode mode)
 {
-    if (mode == FailMode::kExit) tool_end_process(ld, status);
+    if (mode == FailMode::kExit)
+        tool_end_process(ld, status);
     std::fprintf(stderr, "my_tool_bind failed\n");
-    if (ld) tool_close_session(ld);
+    if (ld)
+        tool_close_session(ld);
     return code;
 }
 
@@ -242,9 +253,11 @@ LDAP *ConnSetup(int dont_connect, ToolSetupHook hook, FailMode mode)
         sigemptyset(&action.sa_mask);
         sigaction(SIGINT, &action, nullptr);
     }
-    if (dont_connect) return nullptr;
+    if (dont_connect)
+        return nullptr;
 
-    if (!NormaliseUrlList()) return SetupFailed(nullptr, mode);
+    if (!NormaliseUrlList())
+        return SetupFailed(nullptr, mode);
 
     if (s.verbose)
         std::fprintf(stderr, "ldap_initialize( %s )\n", s.uri_list ? s.uri_list : "<DEFAULT>");
@@ -254,16 +267,17 @@ LDAP *ConnSetup(int dont_connect, ToolSetupHook hook, FailMode mode)
     if (rc != LDAP_SUCCESS) {
         std::fprintf(stderr, "Could not create LDAP session handle for URI=%s (%d): %s\n",
                      s.uri_list ? s.uri_list : "<DEFAULT>", rc, ldap_err2string(rc));
-        if (ld) ldap_unbind_ext(ld, nullptr, nullptr);
+        if (ld)
+            ldap_unbind_ext(ld, nullptr, nullptr);
         return SetupFailed(nullptr, mode);
     }
 
-    if (hook) hook(ld);
+    if (hook)
+        hook(ld);
 
     if (ldap_set_option(ld, LDAP_OPT_REFERRALS, s.chase_referrals ? LDAP_OPT_ON : LDAP_OPT_OFF) !=
         LDAP_OPT_SUCCESS) {
-        std::fprintf(stderr, "Could not set LDAP_OPT_REFERRALS %s\n",
-                     s.chase_referrals ? "on" : "off");
+        std::fprintf(stderr, "Could not set LDAP_OPT_REFERRALS %s\n", s.chase_referrals ? "on" : "off");
         return SetupFailed(ld, mode);
     }
     if (ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &s.protocol_version) != LDAP_OPT_SUCCESS) {
@@ -277,7 +291,8 @@ LDAP *ConnSetup(int dont_connect, ToolSetupHook hook, FailMode mode)
             ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &diagnostic);
             tool_print_error("ldap_start_tls", rc, nullptr, nullptr, diagnostic, nullptr);
             ldap_memfree(diagnostic);
-            if (s.start_tls_level > 1) return SetupFailed(ld, mode);
+            if (s.start_tls_level > 1)
+                return SetupFailed(ld, mode);
         }
     }
     if (s.nettimeout.tv_sec > 0) {
@@ -311,8 +326,7 @@ int Bind(LDAP *ld, FailMode mode)
         controlCount++;
     }
     if (s.sessiontracking) {
-        if (s.session_tracking_value.bv_val == nullptr &&
-            make_session_tracking_value(ld, nullptr) != 0)
+        if (s.session_tracking_value.bv_val == nullptr && make_session_tracking_value(ld, nullptr) != 0)
             return BindFailed(ld, LDAP_OTHER, 1, mode);
         if (!ber_dupbv(&trackingCopy, &s.session_tracking_value))
             return BindFailed(ld, LDAP_OTHER, 1, mode);
@@ -332,7 +346,8 @@ int Bind(LDAP *ld, FailMode mode)
             s.passwd = value;
         } else {
             const char *entered = prompt_password("Enter LDAP Password: ");
-            if (entered) tool_set_password(entered);
+            if (entered)
+                tool_set_password(entered);
         }
     }
 
@@ -342,8 +357,8 @@ int Bind(LDAP *ld, FailMode mode)
     }
 
     int msgid = -1;
-    int rc = ldap_sasl_bind(ld, s.bind_dn, LDAP_SASL_SIMPLE, &s.passwd,
-                            controlCount ? controlList : nullptr, nullptr, &msgid);
+    int rc = ldap_sasl_bind(ld, s.bind_dn, LDAP_SASL_SIMPLE, &s.passwd, controlCount ? controlList : nullptr,
+                            nullptr, &msgid);
     if (msgid == -1) {
         tool_print_error("ldap_sasl_bind(SIMPLE)", rc, nullptr, nullptr, nullptr, nullptr);
         return BindFailed(ld, rc, rc, mode);
@@ -386,13 +401,12 @@ int Bind(LDAP *ld, FailMode mode)
             ldap_parse_passwordpolicy_control(ld, control, &expire, &grace, &error) == LDAP_SUCCESS) {
             size_t used = 0;
             if (error != PP_noError) {
-                int n = std::snprintf(message, sizeof message, "; %s",
-                                      ldap_passwordpolicy_err2txt(error));
+                int n = std::snprintf(message, sizeof message, "; %s", ldap_passwordpolicy_err2txt(error));
                 used = n > 0 ? std::min(static_cast<size_t>(n), sizeof message - 1) : 0;
             }
             if (expire >= 0)
-                std::snprintf(message + used, sizeof message - used,
-                              " (Password expires in %d seconds)", static_cast<int>(expire));
+                std::snprintf(message + used, sizeof message - used, " (Password expires in %d seconds)",
+                              static_cast<int>(expire));
             else if (grace >= 0)
                 std::snprintf(message + used, sizeof message - used,
                               " (Password expired, %d grace logins remain)", static_cast<int>(grace));
@@ -400,8 +414,8 @@ int Bind(LDAP *ld, FailMode mode)
     }
     ldap_controls_free(responseControls);
 
-    if (code == LDAP_SUCCESS && message[0] == '\0' && (!matched || !matched[0]) &&
-        (!info || !info[0]) && !referrals) {
+    if (code == LDAP_SUCCESS && message[0] == '\0' && (!matched || !matched[0]) && (!info || !info[0]) &&
+        !referrals) {
         ldap_memfree(matched);
         ldap_memfree(info);
         return 0;
@@ -410,7 +424,8 @@ int Bind(LDAP *ld, FailMode mode)
     ldap_memfree(matched);
     ldap_memfree(info);
     ber_memvfree(reinterpret_cast<void **>(referrals));
-    if (code == LDAP_SUCCESS) return 0;
+    if (code == LDAP_SUCCESS)
+        return 0;
     return BindFailed(ld, code, code, mode);
 }
 
@@ -438,7 +453,8 @@ void tool_bind_or_exit(LDAP *ld)
 
 void tool_end_process(LDAP *ld, int status)
 {
-    if (ld) tool_close_session(ld);
+    if (ld)
+        tool_close_session(ld);
     tool_free_settings();
     std::exit(status);
 }
@@ -459,14 +475,17 @@ int make_session_tracking_value(LDAP *ld, struct berval * /*unused*/)
         struct addrinfo *found = nullptr;
         if (getaddrinfo(hostName, nullptr, &hints, &found) == 0 && found) {
             const auto *in = reinterpret_cast<const struct sockaddr_in *>(found->ai_addr);
-            if (inet_ntop(AF_INET, &in->sin_addr, address, sizeof address)) ip = address;
+            if (inet_ntop(AF_INET, &in->sin_addr, address, sizeof address))
+                ip = address;
         }
-        if (found) freeaddrinfo(found);
+        if (found)
+            freeaddrinfo(found);
     }
     struct berval id = {0, nullptr};
-    if (s.bind_dn) ber_str2bv(s.bind_dn, 0, 0, &id);
-    if (ldap_create_session_tracking_value(ld, ip, name, const_cast<char *>(kSessionTrackingFormat),
-                                           &id, &s.session_tracking_value) != LDAP_SUCCESS) {
+    if (s.bind_dn)
+        ber_str2bv(s.bind_dn, 0, 0, &id);
+    if (ldap_create_session_tracking_value(ld, ip, name, const_cast<char *>(kSessionTrackingFormat), &id,
+                                           &s.session_tracking_value) != LDAP_SUCCESS) {
         std::fprintf(stderr, "Session tracking control encoding error!\n");
         return -1;
     }
@@ -483,7 +502,8 @@ int tool_close_session(LDAP *ld)
 void tool_free_settings()
 {
     ToolSettings &s = tool_settings;
-    if (s.free_once++ != 0) return;
+    if (s.free_once++ != 0)
+        return;
     ldap_pvt_tls_destroy();
     auto freeText = [](char *&text) {
         if (text) {
@@ -511,15 +531,18 @@ void tool_free_settings()
     freeText(s.postread_attrs);
 }
 
-void tool_print_error(const char *func, int code, const char *tail, const char *matched,
-                      const char *info, char **referrals)
+void tool_print_error(const char *func, int code, const char *tail, const char *matched, const char *info,
+                      char **referrals)
 {
     std::fprintf(stderr, "%s: %s (%d)%s\n", func, ldap_err2string(code), code, tail ? tail : "");
-    if (matched && *matched) std::fprintf(stderr, "\tmatched DN: %s\n", matched);
-    if (info && *info) std::fprintf(stderr, "\tadditional info: %s\n", info);
+    if (matched && *matched)
+        std::fprintf(stderr, "\tmatched DN: %s\n", matched);
+    if (info && *info)
+        std::fprintf(stderr, "\tadditional info: %s\n", info);
     if (referrals && referrals[0]) {
         std::fprintf(stderr, "\treferrals:\n");
-        for (char **r = referrals; *r; r++) std::fprintf(stderr, "\t\t%s\n", *r);
+        for (char **r = referrals; *r; r++)
+            std::fprintf(stderr, "\t\t%s\n", *r);
     }
 }
 
@@ -527,7 +550,8 @@ bool tool_set_text(char **setting, const char *value)
 {
     ber_memfree(*setting);
     *setting = nullptr;
-    if (!value) return true;
+    if (!value)
+        return true;
     *setting = ber_strdup(value);
     return *setting != nullptr;
 }
@@ -538,6 +562,7 @@ bool tool_set_password(const char *value)
     ber_memfree(s.passwd.bv_val);
     s.passwd.bv_val = nullptr;
     s.passwd.bv_len = 0;
-    if (!value) return true;
+    if (!value)
+        return true;
     return ber_str2bv(value, 0, 1, &s.passwd) != nullptr;
 }

@@ -6,8 +6,8 @@
 #include <lber.h>
 #include <ldap.h>
 
-#include <csignal>
 #include <sys/time.h>
+#include <csignal>
 
 // Kind values of tool_set_kind.
 enum { TOOL_KIND_QUERY = 1 };
@@ -15,22 +15,22 @@ enum { TOOL_KIND_QUERY = 1 };
 struct ToolSettings {
     // Identity and connection
     int tool_kind;
-    const char *prog_name;       // not owned; unset in this system
-    char *uri_list;              // blank-separated LDAP URLs
+    const char *prog_name;  // not owned; unset in this system
+    char *uri_list;         // blank-separated LDAP URLs
     char *ldap_host;
     int ldap_port;
-    int protocol_version;        // -1 until set
-    int start_tls_level;         // 0 none, 1 try, 2 or more require
+    int protocol_version;  // -1 until set
+    int start_tls_level;   // 0 none, 1 try, 2 or more require
     int chase_referrals;
-    struct timeval nettimeout;   // applied when tv_sec > 0
+    struct timeval nettimeout;  // applied when tv_sec > 0
     int debug_level;
     int verbose;
     // Bind
-    int auth_method;             // LDAP_AUTH_SIMPLE (128) or LDAP_AUTH_SASL (163); -1 until set
+    int auth_method;  // LDAP_AUTH_SIMPLE (128) or LDAP_AUTH_SASL (163); -1 until set
     char *bind_dn;
     struct berval passwd;
     int prompt_for_password;
-    const char *password_file;   // not owned
+    const char *password_file;  // not owned
     // Request controls
     int assert_level;
     char *assertion;
@@ -46,14 +46,14 @@ struct ToolSettings {
     int postread;
     char *postread_attrs;
     int chaining;
-    int chaining_resolve;        // -1 unset
-    int chaining_continuation;   // -1 unset
+    int chaining_resolve;       // -1 unset
+    int chaining_continuation;  // -1 unset
     int sessiontracking;
     struct berval session_tracking_value;
     LDAPControl *extra_controls;
     int extra_control_count;
     // Interrupts
-    int interrupt_action;        // 0 nothing, 1 abandon, 2 cancel, 3 ignore
+    int interrupt_action;  // 0 nothing, 1 abandon, 2 cancel, 3 ignore
     volatile sig_atomic_t interrupt_pending;
     // Printed output
     int ldif_output;
@@ -97,8 +97,8 @@ void tool_free_settings();
 
 // "<func>: <text> (<code>)<tail>" and the matched DN, additional information and referrals,
 // each on its own line when present.
-void tool_print_error(const char *func, int code, const char *tail, const char *matched,
-                      const char *info, char **referrals);
+void tool_print_error(const char *func, int code, const char *tail, const char *matched, const char *info,
+                      char **referrals);
 
 // Fills tool_settings.session_tracking_value; `unused` is not read. 0 or -1.
 int make_session_tracking_value(LDAP *ld, struct berval *unused);

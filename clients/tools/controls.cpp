@@ -22,10 +22,10 @@ namespace {
 // Base64 of a value, with room sized from its length.
 std::string Base64(const char *value, ber_len_t length)
 {
-    if (!value || length == 0) return std::string();
+    if (!value || length == 0)
+        return std::string();
     std::vector<char> text(4 * ((length + 2) / 3) + 1);
-    int n = base64_encode(reinterpret_cast<const unsigned char *>(value), length, text.data(),
-                          text.size());
+    int n = base64_encode(reinterpret_cast<const unsigned char *>(value), length, text.data(), text.size());
     return n < 0 ? std::string() : std::string(text.data(), n);
 }
 
@@ -69,7 +69,8 @@ void WriteLabelled(const char *label, const std::string &text)
 int PrintReadEntry(LDAPControl *ctrl, const char *label)
 {
     BerElement *ber = ber_init(&ctrl->ldctl_value);
-    if (!ber) return 1;
+    if (!ber)
+        return 1;
     struct FreeBer {
         BerElement *ber;
         ~FreeBer() { ber_free(ber, 1); }
@@ -77,7 +78,8 @@ int PrintReadEntry(LDAPControl *ctrl, const char *label)
 
     tool_write_ldif_line(LDIF_PUT_COMMENT, "==> ", label, std::strlen(label));
     struct berval dn = {0, nullptr};
-    if (ber_scanf(ber, "{m", &dn) == LBER_ERROR) return 1;
+    if (ber_scanf(ber, "{m", &dn) == LBER_ERROR)
+        return 1;
     tool_write_ldif_line(LDIF_PUT_VALUE, "dn", dn.bv_val, dn.bv_len);
 
     ber_len_t length = 0;
@@ -86,8 +88,10 @@ int PrintReadEntry(LDAPControl *ctrl, const char *label)
          tag = ber_next_element(ber, &length, last)) {
         struct berval type = {0, nullptr};
         BerVarray values = nullptr;
-        if (ber_scanf(ber, "{m", &type) == LBER_ERROR) return 1;
-        if (ber_scanf(ber, "[W]", &values) == LBER_ERROR || values == nullptr) return 1;
+        if (ber_scanf(ber, "{m", &type) == LBER_ERROR)
+            return 1;
+        if (ber_scanf(ber, "[W]", &values) == LBER_ERROR || values == nullptr)
+            return 1;
         std::string name(type.bv_val, type.bv_len);
         for (BerValue *v = values; v->bv_val; v++) {
             if (tool_settings.ldif_output == 0) {
@@ -117,12 +121,14 @@ int print_paged_results_control(LDAP *ld, LDAPControl *ctrl)
 {
     ber_int_t estimate = 0;
     struct berval cookie = {0, nullptr};
-    if (ldap_parse_pageresponse_control(ld, ctrl, &estimate, &cookie) != LDAP_SUCCESS) return 1;
+    if (ldap_parse_pageresponse_control(ld, ctrl, &estimate, &cookie) != LDAP_SUCCESS)
+        return 1;
     ber_memfree(tool_settings.paged_cookie.bv_val);
     tool_settings.paged_cookie = cookie;
 
     std::string text;
-    if (estimate > 0) Append(text, "estimate=%d", static_cast<int>(estimate));
+    if (estimate > 0)
+        Append(text, "estimate=%d", static_cast<int>(estimate));
     if (cookie.bv_val && cookie.bv_len > 0) {
         Append(text, "%scookie=%s", Joiner(text), Base64(cookie.bv_val, cookie.bv_len).c_str());
         tool_settings.paged_more = 1;
@@ -139,10 +145,13 @@ int print_password_policy_control(LDAP *ld, LDAPControl *ctrl)
     ber_int_t grace = -1;
     LDAPPasswordPolicyError error = PP_noError;
     int rc = ldap_parse_passwordpolicy_control(ld, ctrl, &expire, &grace, &error);
-    if (rc != LDAP_SUCCESS) return rc;
+    if (rc != LDAP_SUCCESS)
+        return rc;
     std::string text;
-    if (expire != -1) Append(text, "expire=%d", static_cast<int>(expire));
-    if (grace != -1) Append(text, "%sgrace=%d", Joiner(text), static_cast<int>(grace));
+    if (expire != -1)
+        Append(text, "expire=%d", static_cast<int>(expire));
+    if (grace != -1)
+        Append(text, "%sgrace=%d", Joiner(text), static_cast<int>(grace));
     if (error != PP_noError)
         Append(text, "%serror=%d (%s)", Joiner(text), static_cast<int>(error),
                ldap_passwordpolicy_err2txt(error));
@@ -155,10 +164,11 @@ int print_sort_result_control(LDAP *ld, LDAPControl *ctrl)
     ber_int_t code = 0;
     char *attribute = nullptr;
     int rc = ldap_parse_sortresponse_control(ld, ctrl, &code, &attribute);
-    if (rc != LDAP_SUCCESS) return rc;
+    if (rc != LDAP_SUCCESS)
+        return rc;
     std::string text;
-    Append(text, "(%d) %s%s%s", static_cast<int>(code), ldap_err2string(code),
-           attribute ? " " : "", attribute ? attribute : "");
+    Append(text, "(%d) %s%s%s", static_cast<int>(code), ldap_err2string(code), attribute ? " " : "",
+           attribute ? attribute : "");
     ldap_memfree(attribute);
     WriteLabelled("sortResult", text);
     return static_cast<int>(text.size());
@@ -171,7 +181,8 @@ int print_vlv_result_control(LDAP *ld, LDAPControl *ctrl)
     struct berval *context = nullptr;
     ber_int_t code = 0;
     int rc = ldap_parse_vlvresponse_control(ld, ctrl, &position, &count, &context, &code);
-    if (rc != LDAP_SUCCESS) return rc;
+    if (rc != LDAP_SUCCESS)
+        return rc;
     vlv_target_position = position;
     vlv_list_count = count;
     ber_memfree(vlv_context.bv_val);
@@ -181,9 +192,8 @@ int print_vlv_result_control(LDAP *ld, LDAPControl *ctrl)
         ber_memfree(context);  // the structure only; its text now belongs to vlv_context
     }
     std::string text;
-    Append(text, "pos=%d count=%d context=%s (%d) %s", static_cast<int>(position),
-           static_cast<int>(count), Base64(vlv_context.bv_val, vlv_context.bv_len).c_str(),
-           static_cast<int>(code),
+    Append(text, "pos=%d count=%d context=%s (%d) %s", static_cast<int>(position), static_cast<int>(count),
+           Base64(vlv_context.bv_val, vlv_context.bv_len).c_str(), static_cast<int>(code),
            ldap_err2string(code));
     WriteLabelled("vlvResult", text);
     return static_cast<int>(text.size());
@@ -193,7 +203,8 @@ int print_deref_control(LDAP *ld, LDAPControl *ctrl)
 {
     LDAPDerefRes *list = nullptr;
     int rc = ldap_parse_derefresponse_control(ld, ctrl, &list);
-    if (rc != LDAP_SUCCESS) return rc;
+    if (rc != LDAP_SUCCESS)
+        return rc;
     for (LDAPDerefRes *d = list; d; d = d->next) {
         std::string line = d->derefAttr ? d->derefAttr : "";
         line += ": ";
@@ -202,7 +213,8 @@ int print_deref_control(LDAP *ld, LDAPControl *ctrl)
                 bool binary = ldif_is_not_printable(v->bv_val, v->bv_len) != 0;
                 line += '<';
                 line += a->type ? a->type : "";
-                if (binary) line += ':';
+                if (binary)
+                    line += ':';
                 line += '=';
                 if (binary)
                     line += Base64(v->bv_val, v->bv_len);
@@ -221,7 +233,8 @@ int print_deref_control(LDAP *ld, LDAPControl *ctrl)
 int print_what_failed_control(LDAP * /*ld*/, LDAPControl *ctrl)
 {
     BerElement *ber = ber_init(&ctrl->ldctl_value);
-    if (!ber) return LDAP_NO_MEMORY;
+    if (!ber)
+        return LDAP_NO_MEMORY;
     BerVarray failed = nullptr;
     if (ber_scanf(ber, "[W]", &failed) != LBER_ERROR) {
         tool_write_ldif_line(LDIF_PUT_COMMENT, " what failed:", nullptr, 0);
@@ -240,20 +253,22 @@ struct BerScratch {
     BerElement *Start(LDAP *ld)
     {
         ber = ber_alloc_t(LBER_USE_DER);
-        if (!ber) tool_end_process(ld, 1);
+        if (!ber)
+            tool_end_process(ld, 1);
         return ber;
     }
     ~BerScratch()
     {
-        if (ber) ber_free(ber, 1);
+        if (ber)
+            ber_free(ber, 1);
     }
 };
 
 bool AnyControlSetting()
 {
     const ToolSettings &s = tool_settings;
-    return s.assert_level || s.authzid || s.proxydn || s.relax || s.manageDSAit || s.noop ||
-           s.ppolicy || s.preread || s.postread || s.chaining || s.sessiontracking;
+    return s.assert_level || s.authzid || s.proxydn || s.relax || s.manageDSAit || s.noop || s.ppolicy ||
+           s.preread || s.postread || s.chaining || s.sessiontracking;
 }
 
 // Sequence of the comma-separated attributes (empty without any) into the control's value.
@@ -265,16 +280,19 @@ void EncodeReadControl(LDAP *ld, BerScratch &scratch, const char *attrs, const c
         std::string current;
         for (const char *p = attrs;; p++) {
             if (*p == ',' || *p == '\0') {
-                if (!current.empty()) parts.push_back(current);
+                if (!current.empty())
+                    parts.push_back(current);
                 current.clear();
-                if (*p == '\0') break;
+                if (*p == '\0')
+                    break;
             } else {
                 current += *p;
             }
         }
     }
     std::vector<char *> names;
-    for (std::string &part : parts) names.push_back(part.data());
+    for (std::string &part : parts)
+        names.push_back(part.data());
     names.push_back(nullptr);
     BerElement *ber = scratch.Start(ld);
     if (ber_printf(ber, "{v}", parts.empty() ? nullptr : names.data()) == -1) {
@@ -305,7 +323,8 @@ const ResponseControlPrinter response_control_printers[] = {
 void tool_set_server_controls(LDAP *ld, LDAPControl *extra, int count)
 {
     ToolSettings &s = tool_settings;
-    if (!AnyControlSetting() && count == 0 && s.extra_control_count == 0) return;
+    if (!AnyControlSetting() && count == 0 && s.extra_control_count == 0)
+        return;
 
     std::vector<LDAPControl *> list;
     try {
@@ -329,9 +348,8 @@ void tool_set_server_controls(LDAP *ld, LDAPControl *extra, int count)
 
     if (s.assert_level) {
         if (s.assertion_value.bv_val == nullptr) {
-            int rc = s.assertion
-                         ? ldap_create_assertion_control_value(ld, s.assertion, &s.assertion_value)
-                         : LDAP_PARAM_ERROR;
+            int rc = s.assertion ? ldap_create_assertion_control_value(ld, s.assertion, &s.assertion_value)
+                                 : LDAP_PARAM_ERROR;
             if (rc != LDAP_SUCCESS)
                 std::fprintf(stderr, "Unable to create assertion value \"%s\" (%d)\n",
                              s.assertion ? s.assertion : "", rc);
@@ -345,14 +363,20 @@ void tool_set_server_controls(LDAP *ld, LDAPControl *extra, int count)
     if (s.proxydn) {
         BerElement *ber = proxyBer.Start(ld);
         struct berval value = {0, nullptr};
-        if (ber_printf(ber, "s", s.proxydn) == -1) tool_end_process(ld, 1);
-        if (ber_flatten2(ber, &value, 0) == -1) tool_end_process(ld, 1);
+        if (ber_printf(ber, "s", s.proxydn) == -1)
+            tool_end_process(ld, 1);
+        if (ber_flatten2(ber, &value, 0) == -1)
+            tool_end_process(ld, 1);
         add("2.16.840.1.113730.3.4.12", value, true);
     }
-    if (s.relax) add(LDAP_CONTROL_RELAX, none, s.relax > 1);
-    if (s.manageDSAit) add(LDAP_CONTROL_MANAGEDSAIT, none, s.manageDSAit > 1);
-    if (s.noop) add(LDAP_CONTROL_NOOP, none, s.noop > 1);
-    if (s.ppolicy) add(LDAP_CONTROL_PASSWORDPOLICYREQUEST, none, false);
+    if (s.relax)
+        add(LDAP_CONTROL_RELAX, none, s.relax > 1);
+    if (s.manageDSAit)
+        add(LDAP_CONTROL_MANAGEDSAIT, none, s.manageDSAit > 1);
+    if (s.noop)
+        add(LDAP_CONTROL_NOOP, none, s.noop > 1);
+    if (s.ppolicy)
+        add(LDAP_CONTROL_PASSWORDPOLICYREQUEST, none, false);
     if (s.preread) {
         struct berval value = {0, nullptr};
         EncodeReadControl(ld, prereadBer, s.preread_attrs, "preread", &value);
@@ -370,32 +394,37 @@ void tool_set_server_controls(LDAP *ld, LDAPControl *extra, int count)
             bool ok = ber_printf(ber, "{e", static_cast<ber_int_t>(s.chaining_resolve)) != -1;
             if (ok && s.chaining_continuation > -1)
                 ok = ber_printf(ber, "e", static_cast<ber_int_t>(s.chaining_continuation)) != -1;
-            if (ok) ok = ber_printf(ber, "N}") != -1;
+            if (ok)
+                ok = ber_printf(ber, "N}") != -1;
             if (!ok) {
                 std::fprintf(stderr, "Chaining behavior control encoding error!\n");
                 tool_end_process(ld, 1);
             }
-            if (ber_flatten2(ber, &value, 0) == -1) tool_end_process(ld, 1);
+            if (ber_flatten2(ber, &value, 0) == -1)
+                tool_end_process(ld, 1);
         }
         add("1.3.6.1.4.1.4203.666.11.3", value, s.chaining > 1);
     }
     if (s.sessiontracking) {
-        if (s.session_tracking_value.bv_val == nullptr &&
-            make_session_tracking_value(ld, nullptr) != 0)
+        if (s.session_tracking_value.bv_val == nullptr && make_session_tracking_value(ld, nullptr) != 0)
             tool_end_process(ld, 1);
         add(LDAP_CONTROL_X_SESSION_TRACKING, s.session_tracking_value, false);
     }
 
-    for (int i = 0; i < count; i++) list.push_back(&extra[i]);
-    for (int i = 0; i < s.extra_control_count; i++) list.push_back(&s.extra_controls[i]);
+    for (int i = 0; i < count; i++)
+        list.push_back(&extra[i]);
+    for (int i = 0; i < s.extra_control_count; i++)
+        list.push_back(&s.extra_controls[i]);
     list.push_back(nullptr);
 
     if (ldap_set_option(ld, LDAP_OPT_SERVER_CONTROLS, list.data()) != LDAP_OPT_SUCCESS) {
         bool critical = false;
         for (LDAPControl *c : list)
-            if (c && c->ldctl_iscritical) critical = true;
+            if (c && c->ldctl_iscritical)
+                critical = true;
         std::fprintf(stderr, "Could not set %scontrols\n", critical ? "critical " : "");
-        if (critical) tool_end_process(ld, 1);
+        if (critical)
+            tool_end_process(ld, 1);
     }
 }
 
@@ -404,7 +433,8 @@ void tool_print_controls(LDAP *ld, LDAPControl **ctrls)
     const ToolSettings &s = tool_settings;
     for (LDAPControl **p = ctrls; p && *p; p++) {
         LDAPControl *c = *p;
-        if (!c->ldctl_oid) continue;
+        if (!c->ldctl_oid)
+            continue;
         std::string text = s.ldif_output ? ": " : "";
         text += c->ldctl_oid;
         text += c->ldctl_iscritical ? " true" : " false";
@@ -413,11 +443,12 @@ void tool_print_controls(LDAP *ld, LDAPControl **ctrls)
             text += Base64(c->ldctl_value.bv_val, c->ldctl_value.bv_len);
         }
         if (s.ldif_output < 2)
-            tool_write_ldif_line(s.ldif_output ? LDIF_PUT_COMMENT : LDIF_PUT_VALUE, "control",
-                                 text.data(), text.size());
+            tool_write_ldif_line(s.ldif_output ? LDIF_PUT_COMMENT : LDIF_PUT_VALUE, "control", text.data(),
+                                 text.size());
         for (const ResponseControlPrinter *e = response_control_printers; e->oid; e++) {
             if (std::strcmp(e->oid, c->ldctl_oid) == 0) {
-                if (e->print) e->print(ld, c);
+                if (e->print)
+                    e->print(ld, c);
                 break;
             }
         }
@@ -427,7 +458,8 @@ void tool_print_controls(LDAP *ld, LDAPControl **ctrls)
 int tool_write_ldif_line(int kind, const char *name, const char *value, ber_len_t length)
 {
     char *line = ldif_put_wrap(kind, name, value, length, tool_settings.ldif_wrap);
-    if (!line) return -1;
+    if (!line)
+        return -1;
     std::fputs(line, stdout);
     ber_memfree(line);
     return 0;

@@ -38,16 +38,20 @@ int tool_check_interrupt(LDAP *ld, int msgid)
 
 int tool_is_dotted_oid(const char *text)
 {
-    if (!text || !IsDigit(text[0])) return 0;
+    if (!text || !IsDigit(text[0]))
+        return 0;
     bool partStart = true;
     for (const char *p = text; *p; p++) {
         if (*p == '.') {
-            if (p[1] == '\0') return 0;
+            if (p[1] == '\0')
+                return 0;
             partStart = true;
             continue;
         }
-        if (!IsDigit(*p)) return 0;
-        if (partStart && *p == '0' && p[1] != '.') return 0;
+        if (!IsDigit(*p))
+            return 0;
+        if (partStart && *p == '0' && p[1] != '.')
+            return 0;
         partStart = false;
     }
     return 1;

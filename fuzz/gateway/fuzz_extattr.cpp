@@ -37,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             abort();
         if (!memchr(name, '\0', sizeof name) || !memchr(value, '\0', sizeof value))
             abort();
-        if (strncmp(name, fullName.data(), strlen(name)) != 0 || strncmp(value, fullValue.data(), strlen(value)) != 0)
+        if (strncmp(name, fullName.data(), strlen(name)) != 0 ||
+            strncmp(value, fullValue.data(), strlen(value)) != 0)
             abort();
         if (got == 0)
             break;

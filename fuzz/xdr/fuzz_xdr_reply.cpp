@@ -99,8 +99,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // Record mark (last fragment), the call's id, REPLY, MSG_ACCEPTED, an empty AUTH_NONE
     // verifier, then the bytes of the input.
     const size_t body = size - 1;
-    const uint32_t head[6] = {htonl(0x80000000u | static_cast<uint32_t>(20 + body)), htonl(replyXid), htonl(1),
-                              htonl(0), htonl(0), htonl(0)};
+    const uint32_t head[6] = {htonl(0x80000000u | static_cast<uint32_t>(20 + body)),
+                              htonl(replyXid),
+                              htonl(1),
+                              htonl(0),
+                              htonl(0),
+                              htonl(0)};
     std::vector<uint8_t> reply(sizeof head + body);
     std::memcpy(reply.data(), head, sizeof head);
     if (body != 0)

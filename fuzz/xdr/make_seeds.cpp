@@ -66,10 +66,22 @@ bool ReplySeed(const std::string &dir, size_t index)
     return ok && WriteSeed(dir + "/reply-" + xdrfuzz::kRoadCalls[index].name, buf);
 }
 
-void FillEmptyLog(log_res &r) { FillLogRes(r, 0); }
-void FillLog3(log_res &r) { FillLogRes(r, 3); }
-void FillPagebEnd(pageb_res &r) { FillPagebRes(r, 0); }
-void FillPagebPiece(pageb_res &r) { FillPagebRes(r, 5); }
+void FillEmptyLog(log_res &r)
+{
+    FillLogRes(r, 0);
+}
+void FillLog3(log_res &r)
+{
+    FillLogRes(r, 3);
+}
+void FillPagebEnd(pageb_res &r)
+{
+    FillPagebRes(r, 0);
+}
+void FillPagebPiece(pageb_res &r)
+{
+    FillPagebRes(r, 5);
+}
 
 // A list answer of every node shape: route_list (link first), s_rec_list (link last) and
 // a_p139_res (link first, unions inside).

@@ -67,7 +67,10 @@ inline bool SampleAnswer(XDR *xdrs)
     return ok;
 }
 
-inline void FillVoid(char &c) { c = 0; }
+inline void FillVoid(char &c)
+{
+    c = 0;
+}
 inline void FillGroupId(str11 &id)
 {
     std::memset(id, 0, sizeof id);
@@ -100,9 +103,18 @@ inline void FillText(blob &b)
 }
 
 // Stubs whose argument is a fixed string or void take it as a pointer of their own type.
-inline compat_rec *CompatStub(char *, CLIENT *clnt) { return a_get_compat_1(nullptr, clnt); }
-inline group_rec *AlphaGroupStub(str11 *id, CLIENT *clnt) { return a_get_o_group_1(*id, clnt); }
-inline group_rec *OmegaGroupStub(str11 *id, CLIENT *clnt) { return o_get_group_1(*id, clnt); }
+inline compat_rec *CompatStub(char *, CLIENT *clnt)
+{
+    return a_get_compat_1(nullptr, clnt);
+}
+inline group_rec *AlphaGroupStub(str11 *id, CLIENT *clnt)
+{
+    return a_get_o_group_1(*id, clnt);
+}
+inline group_rec *OmegaGroupStub(str11 *id, CLIENT *clnt)
+{
+    return o_get_group_1(*id, clnt);
+}
 
 inline constexpr rpcprog_t kAlpha = 16011967;
 inline constexpr rpcprog_t kOmega = 16011931;
@@ -114,14 +126,16 @@ inline const RoadCall kRoadCalls[] = {
      WrapperCall<route_req, route_res, a_apply_route_new_r1, xdr_route_res, FillRouteReqV2>,
      SampleAnswer<route_res, xdr_route_res, FillRouteResV1>},
     {"a_get_usrconf_new_r1", kAlpha, 144,
-     WrapperCall<usrconf_new_req, usrconf_new_res, a_get_usrconf_new_r1, xdr_usrconf_new_res, FillUsrconfNewReq>,
+     WrapperCall<usrconf_new_req, usrconf_new_res, a_get_usrconf_new_r1, xdr_usrconf_new_res,
+                 FillUsrconfNewReq>,
      SampleAnswer<usrconf_new_res, xdr_usrconf_new_res, FillUsrconfNewRes>},
     {"a_apply_route_new_1", kAlpha, 117,
      StubCall<route_req, route_res, a_apply_route_new_1, xdr_route_res, FillRouteReqV0>,
      SampleAnswer<route_res, xdr_route_res, FillRouteResV0>},
     {"a_get_compat_1", kAlpha, 75, StubCall<char, compat_rec, CompatStub, xdr_compat_rec, FillVoid>,
      SampleAnswer<compat_rec, xdr_compat_rec, FillCompat>},
-    {"a_get_o_user_1", kAlpha, 35, StubCall<user_key, a_user_rec, a_get_o_user_1, xdr_a_user_rec, FillUserKey>,
+    {"a_get_o_user_1", kAlpha, 35,
+     StubCall<user_key, a_user_rec, a_get_o_user_1, xdr_a_user_rec, FillUserKey>,
      SampleAnswer<a_user_rec, xdr_a_user_rec, FillUserRec>},
     {"a_get_o_group_1", kAlpha, 150, StubCall<str11, group_rec, AlphaGroupStub, xdr_group_rec, FillGroupId>,
      SampleAnswer<group_rec, xdr_group_rec, FillGroupRec>},

@@ -11,6 +11,7 @@
 
 #include "xdr/records.h"
 
+// clang-format off
 #define TELA_ROAD_RECORDS(X)                                                                  \
     X(compat_rec) X(route_req) X(route_res) X(usrconf_new_req) X(usrconf_new_res) X(user_key) \
     X(a_user_rec) X(group_rec) X(s_rec_req) X(s_rec_res) X(log_req) X(log_res) X(pageb_req) \
@@ -18,6 +19,7 @@
     X(route_list) X(user_list) X(group_list) X(a_p112_res) X(a_p146_res) X(s_rec_list)      \
     X(a_p139_res) X(a_p17_list) X(a_p142_res) X(a_p18_list) X(a_p39_res) X(route_rec_res)   \
     X(usrconf_key) X(usrconf_rec) X(log_line_rec) X(pageb_rec)
+// clang-format on
 
 namespace xdrfuzz {
 

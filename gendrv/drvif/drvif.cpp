@@ -31,8 +31,8 @@ void TraceRpcText(int level, LineNo lineNo, const char *text, bool emptyLineAfte
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-zero-length"
 
-TraceScope::TraceScope(const char *name, LineNo lineNo, const GdResult *result, int level,
-                       const char *file, int line)
+TraceScope::TraceScope(const char *name, LineNo lineNo, const GdResult *result, int level, const char *file,
+                       int line)
     : name_(name), lineNo_(lineNo), level_(level), result_(result)
 {
     DriverTraceBegin(level_, lineNo_);

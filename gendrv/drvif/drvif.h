@@ -120,38 +120,38 @@ private:
 // Records of a resolved extension. The caller owns them; every text field is NUL-terminated.
 
 struct UserInfo {
-    char userId[11];   // alpha user id
-    char server[36];   // host of the user's alpha server
-    char number[32];   // the extension the user was resolved from
-    char name[256];    // display name
+    char userId[11];  // alpha user id
+    char server[36];  // host of the user's alpha server
+    char number[32];  // the extension the user was resolved from
+    char name[256];   // display name
 };
 
 struct LineIDInfo {
-    char lineId[32];            // the extension as given (empty when the default line id was routed)
-    char routeId[50];           // route id, the route cache key
-    int acceptAll;              // GD_ACPTALL non-empty and not "0"
-    char reserved[128];         // cleared, never used
-    int userFound;              // the extension resolves to a user
+    char lineId[32];     // the extension as given (empty when the default line id was routed)
+    char routeId[50];    // route id, the route cache key
+    int acceptAll;       // GD_ACPTALL non-empty and not "0"
+    char reserved[128];  // cleared, never used
+    int userFound;       // the extension resolves to a user
     UserInfo user;
-    int languageByLdap;         // the language comes from the directory
-    char language[32];          // directory language, lower case
+    int languageByLdap;  // the language comes from the directory
+    char language[32];   // directory language, lower case
     int hasGreeting;
     int hasGoodbye;
     int hasVideoGreeting;
     int hasVideoGoodbye;
-    int isGroup;                // the route names a group
+    int isGroup;  // the route names a group
     char groupId[11];
     char groupName[256];
-    int hasRouteExtra;          // routeExtra non-empty and routeExtraValue non-zero
+    int hasRouteExtra;  // routeExtra non-empty and routeExtraValue non-zero
     char routeExtra[36];
     int routeExtraValue;
-    int imapUser;               // IMAP is enabled for the user
-    int ldapFailed;             // building the directory query or the lookup failed
+    int imapUser;    // IMAP is enabled for the user
+    int ldapFailed;  // building the directory query or the lookup failed
     char imapUserName[128];
     char imapHost[128];
     char imapSendFolder[128];
     char imapDeletedFolder[128];
     char smtpHost[128];
     char smtpDomain[128];
-    char tsi[21];               // fax station identifier
+    char tsi[21];  // fax station identifier
 };

@@ -22,8 +22,7 @@ int ldap_tool_deref = -1;
 
 // What this program gives the LDAP tool option parser, from the start of the process: no
 // option letters of its own, the usage hook, and the hook that accepts every other letter.
-ToolOptionHooks tool_option_hooks = {ldap_tool_private_options, ldap_tool_usage,
-                                     ldap_tool_option_hook};
+ToolOptionHooks tool_option_hooks = {ldap_tool_private_options, ldap_tool_usage, ldap_tool_option_hook};
 
 namespace {
 
@@ -54,8 +53,8 @@ const struct timeval kConnectionBound = {25, 0};
 
 }  // namespace
 
-LdapQuery::LdapQuery(const char *host, const char *scheme, int port, const char *caCertFile,
-                     const char *dn, const char *password, int timeLimit, int debug)
+LdapQuery::LdapQuery(const char *host, const char *scheme, int port, const char *caCertFile, const char *dn,
+                     const char *password, int timeLimit, int debug)
 {
     RegisterExitCleanup();
     const char *h = host ? host : "";
@@ -75,14 +74,15 @@ LdapQuery::LdapQuery(const char *host, const char *scheme, int port, const char 
     if (port < 1 || port > 65535)
         std::snprintf(settingError, sizeof settingError, "port %d out of range (1 to 65535)", port);
     else if (timeLimit <= 0)
-        std::snprintf(settingError, sizeof settingError,
-                      "time limit %d out of range (must be positive)", timeLimit);
+        std::snprintf(settingError, sizeof settingError, "time limit %d out of range (must be positive)",
+                      timeLimit);
 }
 
 LdapQuery::~LdapQuery()
 {
     (void)LDAPDeleteQuery(LINE_NONE);  // always 0
-    if (ld) tool_close_session(ld);
+    if (ld)
+        tool_close_session(ld);
 }
 
 GdResult LdapQuery::LDAPOpenServer(LineNo lineNo)
@@ -168,7 +168,8 @@ GdResult LdapQuery::re_open(LineNo lineNo)
         rc = GdLdapError(ldapCode);
         return rc;
     }
-    if (ld) tool_close_session(ld);
+    if (ld)
+        tool_close_session(ld);
     ld = fresh;
     return rc;
 }
@@ -193,7 +194,8 @@ void LdapQuery::ApplySessionOptions(LDAP *session)
         }
     }
 
-    if (!caCert[0]) return;
+    if (!caCert[0])
+        return;
     int code = ldap_set_option(session, LDAP_OPT_X_TLS_CACERTFILE, caCert);
     if (code == LDAP_OPT_SUCCESS) {
         int isServer = 0;
@@ -212,7 +214,8 @@ void ldap_tool_setup_hook(LDAP *session)
     if (ldap_tool_deref != -1 &&
         ldap_set_option(session, LDAP_OPT_DEREF, &ldap_tool_deref) != LDAP_OPT_SUCCESS)
         GD_TRACE(TRACE_ERROR, LINE_NONE, "Could not set LDAP_OPT_DEREF %d\n", ldap_tool_deref);
-    if (connecting) connecting->ApplySessionOptions(session);
+    if (connecting)
+        connecting->ApplySessionOptions(session);
 }
 
 void ldap_tool_usage()
@@ -236,12 +239,14 @@ GdResult LdapQuery::LDAPDeleteQuery(LineNo lineNo)
     std::free(base);
     base = nullptr;
     if (attrs) {
-        for (int i = 0; i < attrCount; i++) std::free(attrs[i]);
+        for (int i = 0; i < attrCount; i++)
+            std::free(attrs[i]);
         std::free(attrs);
         attrs = nullptr;
     }
     attrCount = 0;
-    if (result) ldap_msgfree(result);
+    if (result)
+        ldap_msgfree(result);
     result = nullptr;
     entry = nullptr;
     return rc;
@@ -342,7 +347,8 @@ GdResult LdapQuery::LDAPExecute(LineNo lineNo)
         rc = GDERR_FAILED;
         return rc;
     }
-    if (result) ldap_msgfree(result);
+    if (result)
+        ldap_msgfree(result);
     result = nullptr;
     entry = nullptr;
 
@@ -350,10 +356,12 @@ GdResult LdapQuery::LDAPExecute(LineNo lineNo)
     for (;;) {
         struct timeval limit = {timeout, 0};
         int code = ldap_search_st(ld, base, scope, filter, attrs, 0, &limit, &result);
-        if (code == LDAP_SUCCESS) return rc;
+        if (code == LDAP_SUCCESS)
+            return rc;
         if (code == LDAP_SERVER_DOWN || code == LDAP_TIMEOUT) {
             // Nothing of a failed attempt is kept.
-            if (result) ldap_msgfree(result);
+            if (result)
+                ldap_msgfree(result);
             result = nullptr;
             if (retries >= kMaxRetries) {
                 if (code == LDAP_TIMEOUT)
@@ -363,13 +371,16 @@ GdResult LdapQuery::LDAPExecute(LineNo lineNo)
             }
             retries++;
             SysSleep(1000);
-            GD_TRACE(TRACE_DEBUG, lineNo, code == LDAP_SERVER_DOWN ? "re_open after LDAP_SERVER_DOWN\n"
-                                                                   : "re_open after LDAP_TIMEOUT\n");
+            GD_TRACE(TRACE_DEBUG, lineNo,
+                     code == LDAP_SERVER_DOWN ? "re_open after LDAP_SERVER_DOWN\n"
+                                              : "re_open after LDAP_TIMEOUT\n");
             rc = re_open(lineNo);
-            if (rc != 0) return rc;
+            if (rc != 0)
+                return rc;
             continue;
         }
-        if (result) return rc;  // a partial result, such as one cut by a size limit
+        if (result)
+            return rc;  // a partial result, such as one cut by a size limit
         rc = GdLdapError(code);
         GD_TRACE(TRACE_ERROR, lineNo, "ldap_search_st() failed: %s\n", ldap_err2string(code));
         return rc;
@@ -390,21 +401,24 @@ GdResult LdapQuery::LDAPGetResultCount(int *count, LineNo lineNo)
     return rc;
 }
 
-GdResult LdapQuery::LDAPGetResultField(const char *name, char *buf, size_t size, LineNo lineNo,
-                                       int valueNo)
+GdResult LdapQuery::LDAPGetResultField(const char *name, char *buf, size_t size, LineNo lineNo, int valueNo)
 {
     GdResult rc = 0;
     TraceScope trace("LDAPGetResultField", lineNo, &rc);
-    if (buf && size > 0) std::memset(buf, 0, size);
+    if (buf && size > 0)
+        std::memset(buf, 0, size);
     if (!result) {
         GD_TRACE(TRACE_WARNING, lineNo, "warning: query not executed\n");
         rc = GDERR_FAILED;
         return rc;
     }
-    if (!entry) entry = ldap_first_entry(ld, result);
-    if (!entry || !name || !buf || size == 0) return rc;
+    if (!entry)
+        entry = ldap_first_entry(ld, result);
+    if (!entry || !name || !buf || size == 0)
+        return rc;
     char **values = ldap_get_values(ld, entry, name);
-    if (!values) return rc;
+    if (!values)
+        return rc;
     if (valueNo >= 1 && ldap_count_values(values) >= valueNo) {
         if (!utf8_to_iso_buf(values[valueNo - 1], buf, size, nullptr))
             GD_TRACE(TRACE_WARNING, lineNo, "warning: utf8_to_iso failed\n");

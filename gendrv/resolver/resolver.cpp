@@ -70,7 +70,8 @@ void CopyRoute(const Answer &a, LineIDInfo *info)
 
 int AtoiOr(const char *text, int fallback)
 {
-    if (text[0] == '\0') return fallback;
+    if (text[0] == '\0')
+        return fallback;
     int v = std::atoi(text);
     return v == 0 ? fallback : v;
 }
@@ -90,9 +91,12 @@ Resolver::Resolver(const char *alphaHost, const char *defaultLineId)
 Resolver::~Resolver()
 {
     routeCache_.Clear();  // the entries go before the clients
-    if (alpha_) DestroyClient(alpha_);
-    if (omega_) DestroyClient(omega_);
-    if (userAlpha_) DestroyClient(userAlpha_);
+    if (alpha_)
+        DestroyClient(alpha_);
+    if (omega_)
+        DestroyClient(omega_);
+    if (userAlpha_)
+        DestroyClient(userAlpha_);
 }
 
 GdResult Resolver::ResolverInit()
@@ -129,7 +133,8 @@ GdResult Resolver::ResolverInit()
 int Resolver::ReconnectClient(CLIENT *client)
 {
     const bool isAlpha = client == alpha_;
-    if (!isAlpha && client != omega_) return 0;
+    if (!isAlpha && client != omega_)
+        return 0;
     const char *host = isAlpha ? alphaHost_ : GetOmegaHost();
     CLIENT *fresh = isAlpha ? CreateAlphaClient(host) : CreateOmegaClient(host);
     if (!fresh) {
@@ -168,8 +173,9 @@ GdResult Resolver::ApplyRoute(const char *extension, LineNo lineNo, LineIDInfo *
     }
     // The line id as it is sent (cut to its field).
     char sent[21];
-    SetText(sent, req.vers == 0 ? req.route_req_u.v0.line_id
-                  : req.vers == 1 ? req.route_req_u.v1.line_id : req.route_req_u.v2.line_id);
+    SetText(sent, req.vers == 0   ? req.route_req_u.v0.line_id
+                  : req.vers == 1 ? req.route_req_u.v1.line_id
+                                  : req.route_req_u.v2.line_id);
     GD_TRACE(TRACE_DEBUG, lineNo, "a_apply_ron(%s)\n", sent);
 
     route_res res;
@@ -179,7 +185,8 @@ GdResult Resolver::ApplyRoute(const char *extension, LineNo lineNo, LineIDInfo *
     GdResult call = a_apply_route_new_r1(alpha_, &req, &res);
     if (call != 0) {
         held.Clear();
-        if (ReconnectClient(alpha_) == 1) call = a_apply_route_new_r1(alpha_, &req, &res);
+        if (ReconnectClient(alpha_) == 1)
+            call = a_apply_route_new_r1(alpha_, &req, &res);
         // Without a client there is no call error to show: the reconnection said why.
         if (call != 0 && alpha_) {
             TraceRpcText(TRACE_ERROR, lineNo, ClientErrorText(alpha_, "a_apply_route_new_r1"));
@@ -234,8 +241,10 @@ GdResult Resolver::ApplyRoute(const char *extension, LineNo lineNo, LineIDInfo *
 
 GdResult Resolver::OpenUserAlpha(const char *server)
 {
-    if (userAlpha_ && std::strcmp(userServer_, server) == 0) return 0;
-    if (userAlpha_) DestroyClient(userAlpha_);
+    if (userAlpha_ && std::strcmp(userServer_, server) == 0)
+        return 0;
+    if (userAlpha_)
+        DestroyClient(userAlpha_);
     userAlpha_ = nullptr;
     userServer_[0] = '\0';
     userAlpha_ = CreateAlphaClient(server);
@@ -258,7 +267,8 @@ GdResult Resolver::GetUserProp(const UserInfo *user, const char *key, LineNo lin
     GdResult rc = OpenUserAlpha(user->server);
     if (rc != 0) {
         GD_TRACE(TRACE_ERROR, lineNo, "OpenUserAlpha(%s) failed: %s\n", user->server, ErrorText(rc).Text());
-        if (transportFailed) *transportFailed = true;
+        if (transportFailed)
+            *transportFailed = true;
         return rc;
     }
 
@@ -276,13 +286,15 @@ GdResult Resolver::GetUserProp(const UserInfo *user, const char *key, LineNo lin
         held.Clear();
         userServer_[0] = '\0';
         GdResult reopened = OpenUserAlpha(user->server);
-        if (reopened == 0) call = a_get_usrconf_new_r1(userAlpha_, &req, &res);
+        if (reopened == 0)
+            call = a_get_usrconf_new_r1(userAlpha_, &req, &res);
         if (call != 0) {
             // After a failed reconnection there is no client: its creation error was reported.
             if (reopened == 0) {
                 TraceRpcText(TRACE_ERROR, lineNo, ClientErrorText(userAlpha_, "a_get_usrconf_new_r1"));
             }
-            if (transportFailed) *transportFailed = true;
+            if (transportFailed)
+                *transportFailed = true;
             return GDERR_RPC;
         }
     }
@@ -296,7 +308,8 @@ GdResult Resolver::GetUserProp(const UserInfo *user, const char *key, LineNo lin
     return rc;
 }
 
-GdResult Resolver::GetLDAPQuery(UserInfo user, int namesWanted, LineNo lineNo, UserConfig *c, bool *readFailed)
+GdResult Resolver::GetLDAPQuery(UserInfo user, int namesWanted, LineNo lineNo, UserConfig *c,
+                                bool *readFailed)
 {
     std::lock_guard<std::mutex> guard(routeLock_);
     if (!c) {
@@ -316,7 +329,8 @@ GdResult Resolver::GetLDAPQuery(UserInfo user, int namesWanted, LineNo lineNo, U
         CopyText(out, v, size);
     };
     auto readIfEmpty = [&](const char *key, char *out, size_t size) {
-        if (out[0] == '\0') read(key, out, size);
+        if (out[0] == '\0')
+            read(key, out, size);
     };
     char scratch[81];
 
@@ -337,7 +351,8 @@ GdResult Resolver::GetLDAPQuery(UserInfo user, int namesWanted, LineNo lineNo, U
         c->ldapDebug = std::atoi(scratch);
         read("GD_LDTYPE", c->scheme, sizeof c->scheme);
         readIfEmpty("SG_LDTYPE", c->scheme, sizeof c->scheme);
-        if (c->scheme[0] == '\0') SetText(c->scheme, "ldap");
+        if (c->scheme[0] == '\0')
+            SetText(c->scheme, "ldap");
         read("GD_LDCERT", c->caCert, sizeof c->caCert);
         readIfEmpty("SG_LDCERT", c->caCert, sizeof c->caCert);
         read("GD_LDPRT", scratch, sizeof scratch);
@@ -358,13 +373,17 @@ GdResult Resolver::GetLDAPQuery(UserInfo user, int namesWanted, LineNo lineNo, U
             read("GD_LDLNG", c->languageAttr, sizeof c->languageAttr);
             read("GD_LDAGN", c->givenNameAttr, sizeof c->givenNameAttr);
             read("GD_LDASN", c->surnameAttr, sizeof c->surnameAttr);
-            if (c->givenNameAttr[0] == '\0') SetText(c->givenNameAttr, "givenName");
-            if (c->surnameAttr[0] == '\0') SetText(c->surnameAttr, "sn");
+            if (c->givenNameAttr[0] == '\0')
+                SetText(c->givenNameAttr, "givenName");
+            if (c->surnameAttr[0] == '\0')
+                SetText(c->surnameAttr, "sn");
         }
         read("GD_LDATS", c->tsiAttr, sizeof c->tsiAttr);
         read("GD_LDAED", c->extAttr, sizeof c->extAttr);
-        if (c->ldapHost[0] == '\0') SetText(c->ldapHost, "localhost");
-        if (c->filterTemplate[0] == '\0') SetText(c->filterTemplate, "facsimileTelephoneNumber=%s");
+        if (c->ldapHost[0] == '\0')
+            SetText(c->ldapHost, "localhost");
+        if (c->filterTemplate[0] == '\0')
+            SetText(c->filterTemplate, "facsimileTelephoneNumber=%s");
         read("GD_LDR2T", scratch, sizeof scratch);
         c->ldr2t = scratch[0] ? std::atoi(scratch) : 1;
     }
@@ -374,11 +393,14 @@ GdResult Resolver::GetLDAPQuery(UserInfo user, int namesWanted, LineNo lineNo, U
         read("GD_IMD", c->imapDeletedFolder, sizeof c->imapDeletedFolder);
         read("GD_SMH", c->smtpHost, sizeof c->smtpHost);
         read("GD_LDAIU", c->imapUserAttr, sizeof c->imapUserAttr);
-        if (c->imapUserAttr[0] == '\0') SetText(c->imapUserAttr, "uid");
+        if (c->imapUserAttr[0] == '\0')
+            SetText(c->imapUserAttr, "uid");
         read("SG_MYDOM", c->smtpDomain, sizeof c->smtpDomain);
-        if (c->imapHost[0] == '\0') SetText(c->imapHost, "localhost");
+        if (c->imapHost[0] == '\0')
+            SetText(c->imapHost, "localhost");
     }
-    if (readFailed) *readFailed = failed;
+    if (readFailed)
+        *readFailed = failed;
     return 0;
 }
 
@@ -390,20 +412,25 @@ GdResult Resolver::LDAPBuildQuery(RouteEntry *entry, LineNo lineNo)
     LdapQuery *q = entry->query.get();
     const bool debug = ldapDebug_;
     GdResult rc = q->LDAPSetSearchRoot(c->searchBase, lineNo);
-    if (rc != 0) return rc;
-    if (debug) GD_TRACE(TRACE_DEBUG, lineNo, "resolver: search base = %s\n", c->searchBase);
+    if (rc != 0)
+        return rc;
+    if (debug)
+        GD_TRACE(TRACE_DEBUG, lineNo, "resolver: search base = %s\n", c->searchBase);
     rc = q->LDAPSetSearchMode(2, lineNo);
-    if (rc != 0) return rc;
+    if (rc != 0)
+        return rc;
     if (debug) {
         GD_TRACE(TRACE_DEBUG, lineNo, "resolver: search scope = %d\n", 2);
         GD_TRACE(TRACE_DEBUG, lineNo, "resolver: ldap-attributes=\n");
     }
-    const char *attrs[] = {c->surnameAttr, c->givenNameAttr, c->imapUserAttr,
-                           c->languageAttr, c->tsiAttr,      c->extAttr};
+    const char *attrs[] = {c->surnameAttr,  c->givenNameAttr, c->imapUserAttr,
+                           c->languageAttr, c->tsiAttr,       c->extAttr};
     for (const char *attr : attrs) {
         rc = q->LDAPAddField(attr, lineNo);
-        if (rc != 0) return rc;
-        if (debug && attr[0]) GD_TRACE(TRACE_DEBUG, lineNo, "\t%s\n", attr);
+        if (rc != 0)
+            return rc;
+        if (debug && attr[0])
+            GD_TRACE(TRACE_DEBUG, lineNo, "\t%s\n", attr);
     }
     return 0;
 }
@@ -426,9 +453,11 @@ GdResult Resolver::GetLDAPResult(LineIDInfo *info, RouteEntry *entry, int /*name
         return GDERR_FAILED;
     }
     rc = q->LDAPSetFilter(filter, lineNo);
-    if (rc != 0) return rc;
+    if (rc != 0)
+        return rc;
     rc = q->LDAPExecute(lineNo);
-    if (rc != 0) return rc;
+    if (rc != 0)
+        return rc;
     int count = 0;
     rc = q->LDAPGetResultCount(&count, lineNo);
     if (rc != 0 || count == 0) {
@@ -441,7 +470,8 @@ GdResult Resolver::GetLDAPResult(LineIDInfo *info, RouteEntry *entry, int /*name
 
     auto readAttr = [&](const char *attr, char *out, int size) {
         GdResult r = q->LDAPGetResultField(attr, out, size, lineNo, 1);
-        if (debug) GD_TRACE(TRACE_DEBUG, lineNo, "%s = %s\n", attr, out);
+        if (debug)
+            GD_TRACE(TRACE_DEBUG, lineNo, "%s = %s\n", attr, out);
         return r;
     };
     char value[64];
@@ -453,7 +483,8 @@ GdResult Resolver::GetLDAPResult(LineIDInfo *info, RouteEntry *entry, int /*name
         }
         SetText(info->language, value);
         LowerIso885915(info->language);
-        if (debug) GD_TRACE(TRACE_DEBUG, lineNo, "%s = %s\n", c->languageAttr, value);
+        if (debug)
+            GD_TRACE(TRACE_DEBUG, lineNo, "%s = %s\n", c->languageAttr, value);
         GD_TRACE(TRACE_DEBUG, lineNo, "Language set to '%s'\n", info->language);
     }
     char surname[64] = "", given[64] = "";
@@ -503,9 +534,11 @@ RouteEntry *RouteCache::Find(const char *routeId, const char *userId, const char
 RouteEntry *RouteCache::Adopt(std::unique_ptr<RouteEntry> *fresh)
 {
     RouteEntry *cached = Find((*fresh)->routeId, (*fresh)->userId, (*fresh)->server);
-    if (cached) return cached;
+    if (cached)
+        return cached;
     std::unique_ptr<RouteEntry> *tail = &head_;
-    while (*tail) tail = &(*tail)->next;
+    while (*tail)
+        tail = &(*tail)->next;
     *tail = std::move(*fresh);
     return tail->get();
 }
@@ -513,7 +546,8 @@ RouteEntry *RouteCache::Adopt(std::unique_ptr<RouteEntry> *fresh)
 void RouteCache::Clear()
 {
     // One entry at a time, so that a long list is not freed by recursion.
-    while (head_) head_ = std::move(head_->next);
+    while (head_)
+        head_ = std::move(head_->next);
 }
 
 // ---- Resolving one extension -------------------------------------------------------------------
@@ -552,7 +586,8 @@ GdResult Resolver::FindCachedRoute(const LineIDInfo *info, LineNo lineNo, RouteE
         std::lock_guard<std::mutex> guard(cacheLock_);
         *entry = routeCache_.Find(info->routeId, info->user.userId, info->user.server);
     }
-    if (!*entry) return 0;
+    if (!*entry)
+        return 0;
     GD_TRACE(TRACE_DEBUG, lineNo, "GetLineIDInfo: routeid %s found\n", info->routeId);
     if (!(*entry)->settings || !(*entry)->query) {
         GD_TRACE(TRACE_ERROR, lineNo, "GetLineIDInfo: internal error\n");
@@ -615,7 +650,8 @@ GdResult Resolver::CacheRoute(LineIDInfo *info, UserConfigPtr settings, LineNo l
 // closed for this request.
 GdResult Resolver::LookUpDirectory(LineIDInfo *info, RouteEntry *entry, int namesWanted, LineNo lineNo)
 {
-    if (entry->settings->ldr2t == 0) info->userFound = 0;
+    if (entry->settings->ldr2t == 0)
+        info->userFound = 0;
     GdResult rc = 0;
     if (entry->query) {
         rc = GetLDAPResult(info, entry, namesWanted, lineNo);
@@ -651,21 +687,25 @@ GdResult Resolver::GetLineIDInfo(const char *extension, int namesWanted, LineNo 
         GD_TRACE(TRACE_ERROR, lineNo, "GetLineIDInfo: ApplyRoute failed 0x%x\n", rc);
         return rc;
     }
-    if (!info->userFound) return rc;
+    if (!info->userFound)
+        return rc;
 
     RouteEntry *entry = nullptr;
     rc = FindCachedRoute(info, lineNo, &entry);
-    if (rc != 0) return rc;
+    if (rc != 0)
+        return rc;
     // Settings of a user without the directory, or read while the server failed, serve this
     // request only.
     RouteEntry once;
     if (!entry) {
         bool readFailed = false;
         rc = ReadUserSettings(info, namesWanted, lineNo, &once.settings, &readFailed);
-        if (rc != 0) return rc;
+        if (rc != 0)
+            return rc;
         if (once.settings->ldapHost[0] && !readFailed) {
             rc = CacheRoute(info, std::move(once.settings), lineNo, &entry);
-            if (rc != 0) return rc;
+            if (rc != 0)
+                return rc;
         } else {
             SetText(once.routeId, info->routeId);
             entry = &once;
@@ -673,7 +713,8 @@ GdResult Resolver::GetLineIDInfo(const char *extension, int namesWanted, LineNo 
     }
 
     ApplySettings(*entry->settings, info);
-    if (entry->settings->ldapHost[0]) rc = LookUpDirectory(info, entry, namesWanted, lineNo);
+    if (entry->settings->ldapHost[0])
+        rc = LookUpDirectory(info, entry, namesWanted, lineNo);
     return rc;
 }
 
@@ -681,18 +722,22 @@ GdResult Resolver::GetLineIDInfo(const char *extension, int namesWanted, LineNo 
 
 GdResult ParseExtAttrTSI(const char *text, char *out, size_t size, LineNo lineNo)
 {
-    if (!out || size == 0) return GDERR_FAILED;
+    if (!out || size == 0)
+        return GDERR_FAILED;
     out[0] = '\0';
     const char *p = text ? std::strstr(text, "TSI") : nullptr;
-    if (!p) return 0;
+    if (!p)
+        return 0;
     p += 3;
-    while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n' || *p == '\f' || *p == '\v') ++p;
+    while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n' || *p == '\f' || *p == '\v')
+        ++p;
     if (*p != '=') {
         GD_TRACE(TRACE_ERROR, lineNo, "ParseExtAttrTSI: = expected.\n");
         return GDERR_FAILED;
     }
     ++p;
-    while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n' || *p == '\f' || *p == '\v') ++p;
+    while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n' || *p == '\f' || *p == '\v')
+        ++p;
     if (*p != '"') {
         GD_TRACE(TRACE_ERROR, lineNo, "ParseExtAttrTSI: \" expected.\n");
         return GDERR_FAILED;
@@ -702,9 +747,11 @@ GdResult ParseExtAttrTSI(const char *text, char *out, size_t size, LineNo lineNo
     while (*p && *p != '"') {
         if (*p == '\\') {
             ++p;
-            if (!*p) break;  // a backslash at the very end is dropped
+            if (!*p)
+                break;  // a backslash at the very end is dropped
         }
-        if (n + 1 < size) out[n++] = *p;
+        if (n + 1 < size)
+            out[n++] = *p;
         ++p;
     }
     out[n] = '\0';
@@ -713,10 +760,12 @@ GdResult ParseExtAttrTSI(const char *text, char *out, size_t size, LineNo lineNo
 
 bool FormatLdapFilter(const char *templ, const char *value, char *out, size_t size)
 {
-    if (!out || size == 0) return false;
+    if (!out || size == 0)
+        return false;
     size_t n = 0;
     auto put = [&](char ch) {
-        if (n + 1 >= size) return false;
+        if (n + 1 >= size)
+            return false;
         out[n++] = ch;
         return true;
     };
@@ -727,8 +776,10 @@ bool FormatLdapFilter(const char *templ, const char *value, char *out, size_t si
     for (const char *t = templ ? templ : ""; *t; ++t) {
         bool ok = true;
         if (t[0] == '%' && t[1] == 's') {
-            for (const unsigned char *v = reinterpret_cast<const unsigned char *>(value ? value : ""); *v && ok; ++v) {
-                ok = (*v == '*' || *v == '(' || *v == ')' || *v == '\\') ? putEscaped(*v) : put(static_cast<char>(*v));
+            for (const unsigned char *v = reinterpret_cast<const unsigned char *>(value ? value : "");
+                 *v && ok; ++v) {
+                ok = (*v == '*' || *v == '(' || *v == ')' || *v == '\\') ? putEscaped(*v)
+                                                                         : put(static_cast<char>(*v));
             }
             ++t;
         } else if (t[0] == '%' && t[1] == '%') {
@@ -750,11 +801,17 @@ void LowerIso885915(char *text)
 {
     for (unsigned char *p = reinterpret_cast<unsigned char *>(text); *p; ++p) {
         unsigned char ch = *p;
-        if (ch >= 'A' && ch <= 'Z') *p = static_cast<unsigned char>(ch + 32);
-        else if (ch >= 0xC0 && ch <= 0xDE && ch != 0xD7) *p = static_cast<unsigned char>(ch + 32);
-        else if (ch == 0xA6) *p = 0xA8;  // S caron
-        else if (ch == 0xB4) *p = 0xB8;  // Z caron
-        else if (ch == 0xBC) *p = 0xBD;  // ligature OE
-        else if (ch == 0xBE) *p = 0xFF;  // Y diaeresis
+        if (ch >= 'A' && ch <= 'Z')
+            *p = static_cast<unsigned char>(ch + 32);
+        else if (ch >= 0xC0 && ch <= 0xDE && ch != 0xD7)
+            *p = static_cast<unsigned char>(ch + 32);
+        else if (ch == 0xA6)
+            *p = 0xA8;  // S caron
+        else if (ch == 0xB4)
+            *p = 0xB8;  // Z caron
+        else if (ch == 0xBC)
+            *p = 0xBD;  // ligature OE
+        else if (ch == 0xBE)
+            *p = 0xFF;  // Y diaeresis
     }
 }

@@ -5,7 +5,10 @@
 #include "resolver/resolver.h"
 
 struct ResolverTesting {
-    static int ReconnectClient(Resolver &resolver, CLIENT *client) { return resolver.ReconnectClient(client); }
+    static int ReconnectClient(Resolver &resolver, CLIENT *client)
+    {
+        return resolver.ReconnectClient(client);
+    }
     static GdResult GetLDAPQuery(Resolver &resolver, UserInfo user, int namesWanted, LineNo lineNo,
                                  UserConfig *config, bool *readFailed = nullptr)
     {

@@ -33,12 +33,30 @@ CLIENT *CreateClient(const char *host, rpcprog_t program, rpcvers_t version, con
     return tela::clnt_create(host, program, version, protocol);
 }
 
-CLIENT *CreateAlphaClient(const char *host) { return CreateFor(host, kAlphaProgram); }
-CLIENT *CreateOmegaClient(const char *host) { return CreateFor(host, kOmegaProgram); }
-CLIENT *CreateClient2(const char *host) { return CreateFor(host, kProgram2); }
-CLIENT *CreateClient3(const char *host) { return CreateFor(host, kProgram3); }
-CLIENT *CreateClient4(const char *host) { return CreateFor(host, kProgram4); }
-CLIENT *CreateClient6(const char *host) { return CreateFor(host, kProgram6); }
+CLIENT *CreateAlphaClient(const char *host)
+{
+    return CreateFor(host, kAlphaProgram);
+}
+CLIENT *CreateOmegaClient(const char *host)
+{
+    return CreateFor(host, kOmegaProgram);
+}
+CLIENT *CreateClient2(const char *host)
+{
+    return CreateFor(host, kProgram2);
+}
+CLIENT *CreateClient3(const char *host)
+{
+    return CreateFor(host, kProgram3);
+}
+CLIENT *CreateClient4(const char *host)
+{
+    return CreateFor(host, kProgram4);
+}
+CLIENT *CreateClient6(const char *host)
+{
+    return CreateFor(host, kProgram6);
+}
 
 void DestroyClient(CLIENT *client)
 {

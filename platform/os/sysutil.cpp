@@ -54,13 +54,16 @@ struct ThreadStart {
     SysHandleRec *handle;  // nullptr for a detached thread
 };
 
-void ReleaseHandle(SysHandleRec *h) {
-    if (h->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete h;
+void ReleaseHandle(SysHandleRec *h)
+{
+    if (h->refs.fetch_sub(1, std::memory_order_acq_rel) == 1)
+        delete h;
 }
 
 // Signals `h` (event semantics). The notify happens under the mutex: a woken waiter may close
 // the event as soon as it returns, so nothing may touch it after the unlock.
-void Signal(SysHandleRec *h) {
+void Signal(SysHandleRec *h)
+{
     std::lock_guard<std::mutex> guard(h->mutex);
     h->set = true;
     if (h->manualReset)
@@ -70,19 +73,22 @@ void Signal(SysHandleRec *h) {
 }
 
 // Waits until h->set, consuming it for an auto-reset event. 1 when set in time.
-int WaitSet(SysHandleRec *h, int32_t milliseconds) {
+int WaitSet(SysHandleRec *h, int32_t milliseconds)
+{
     std::unique_lock<std::mutex> lock(h->mutex);
     if (milliseconds < 0) {
         h->cond.wait(lock, [h] { return h->set; });
     } else if (!h->cond.wait_for(lock, std::chrono::milliseconds(milliseconds), [h] { return h->set; })) {
         return 0;
     }
-    if (!h->manualReset) h->set = false;
+    if (!h->manualReset)
+        h->set = false;
     return 1;
 }
 
 // Runs the caller's function, frees the start context and marks the thread as ended.
-void *ThreadEntry(void *context) {
+void *ThreadEntry(void *context)
+{
     auto *start = static_cast<ThreadStart *>(context);
     SysThreadFunction function = start->function;
     void *argument = start->argument;
@@ -98,7 +104,8 @@ void *ThreadEntry(void *context) {
 
 }  // namespace
 
-SysHandle SysStartThread(SysThreadFunction function, unsigned stackSize, void *argument, int detached) {
+SysHandle SysStartThread(SysThreadFunction function, unsigned stackSize, void *argument, int detached)
+{
     if (!function) {
         errno = EINVAL;
         return nullptr;
@@ -126,7 +133,8 @@ SysHandle SysStartThread(SysThreadFunction function, unsigned stackSize, void *a
         size_t size = stackSize < PTHREAD_STACK_MIN ? PTHREAD_STACK_MIN : stackSize;
         pthread_attr_setstacksize(&attr, size);
     }
-    if (detached) pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    if (detached)
+        pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
     pthread_t thread;
     int rc = pthread_create(&thread, &attr, ThreadEntry, start);
     pthread_attr_destroy(&attr);
@@ -136,12 +144,14 @@ SysHandle SysStartThread(SysThreadFunction function, unsigned stackSize, void *a
         errno = rc;
         return nullptr;
     }
-    if (detached) return &detachedToken;
+    if (detached)
+        return &detachedToken;
     handle->thread = thread;
     return handle;
 }
 
-int SysSetThreadPriority(SysHandle thread, int level) {
+int SysSetThreadPriority(SysHandle thread, int level)
+{
     if (level < 0 || level > 6 || (thread && thread->kind != SysHandleRec::Thread)) {
         errno = EINVAL;
         return 0;
@@ -149,7 +159,8 @@ int SysSetThreadPriority(SysHandle thread, int level) {
     return 1;
 }
 
-int SysWaitHandle(SysHandle handle, int32_t milliseconds) {
+int SysWaitHandle(SysHandle handle, int32_t milliseconds)
+{
     if (!handle || handle->kind == SysHandleRec::Token) {
         errno = EINVAL;
         return 0;
@@ -157,7 +168,8 @@ int SysWaitHandle(SysHandle handle, int32_t milliseconds) {
     return WaitSet(handle, milliseconds);
 }
 
-int SysCloseHandle(SysHandle thread) {
+int SysCloseHandle(SysHandle thread)
+{
     if (!thread || thread->kind != SysHandleRec::Thread) {
         errno = EINVAL;
         return 0;
@@ -177,7 +189,8 @@ int SysCloseHandle(SysHandle thread) {
     return 1;
 }
 
-SysHandle SysCreateEvent(int manualReset, int initiallySet) {
+SysHandle SysCreateEvent(int manualReset, int initiallySet)
+{
     auto *h = new (std::nothrow) SysHandleRec(SysHandleRec::Event);
     if (!h) {
         errno = ENOMEM;
@@ -188,7 +201,8 @@ SysHandle SysCreateEvent(int manualReset, int initiallySet) {
     return h;
 }
 
-int SysWaitEvent(SysHandle event, int32_t milliseconds) {
+int SysWaitEvent(SysHandle event, int32_t milliseconds)
+{
     if (!event || event->kind != SysHandleRec::Event) {
         errno = EINVAL;
         return 0;
@@ -196,7 +210,8 @@ int SysWaitEvent(SysHandle event, int32_t milliseconds) {
     return WaitSet(event, milliseconds);
 }
 
-int SysSetEvent(SysHandle event) {
+int SysSetEvent(SysHandle event)
+{
     if (!event || event->kind != SysHandleRec::Event) {
         errno = EINVAL;
         return 0;
@@ -205,7 +220,8 @@ int SysSetEvent(SysHandle event) {
     return 1;
 }
 
-int SysResetEvent(SysHandle event) {
+int SysResetEvent(SysHandle event)
+{
     if (!event || event->kind != SysHandleRec::Event) {
         errno = EINVAL;
         return 0;
@@ -215,7 +231,8 @@ int SysResetEvent(SysHandle event) {
     return 1;
 }
 
-int SysCloseEvent(SysHandle event) {
+int SysCloseEvent(SysHandle event)
+{
     if (!event || event->kind != SysHandleRec::Event) {
         errno = EINVAL;
         return 0;
@@ -233,9 +250,11 @@ std::atomic<uint32_t (*)(void *)> hookTick{nullptr};
 std::atomic<void (*)(int32_t, void *)> hookSleep{nullptr};
 std::atomic<void *> hookContext{nullptr};
 
-void RealSleep(int32_t milliseconds) {
+void RealSleep(int32_t milliseconds)
+{
     if (milliseconds < 0) {
-        for (;;) pause();
+        for (;;)
+            pause();
     }
     struct timespec left;
     left.tv_sec = milliseconds / 1000;
@@ -244,7 +263,8 @@ void RealSleep(int32_t milliseconds) {
     }
 }
 
-void Now(struct timespec *out) {
+void Now(struct timespec *out)
+{
     if (auto f = hookNow.load(std::memory_order_acquire)) {
         f(out, hookContext.load(std::memory_order_acquire));
         return;
@@ -254,14 +274,16 @@ void Now(struct timespec *out) {
 
 }  // namespace
 
-void SysSetClock(const SysClock *clock) {
+void SysSetClock(const SysClock *clock)
+{
     hookContext.store(clock ? clock->context : nullptr, std::memory_order_release);
     hookNow.store(clock ? clock->now : nullptr, std::memory_order_release);
     hookTick.store(clock ? clock->tickCount : nullptr, std::memory_order_release);
     hookSleep.store(clock ? clock->sleep : nullptr, std::memory_order_release);
 }
 
-int SysSleep(int32_t milliseconds) {
+int SysSleep(int32_t milliseconds)
+{
     int saved = errno;
     if (auto f = hookSleep.load(std::memory_order_acquire))
         f(milliseconds, hookContext.load(std::memory_order_acquire));
@@ -271,7 +293,8 @@ int SysSleep(int32_t milliseconds) {
     return 0;
 }
 
-int SysPumpWait(int32_t milliseconds) {
+int SysPumpWait(int32_t milliseconds)
+{
     SysSleep(milliseconds);
     return SYS_WAIT_TIMEOUT;
 }
@@ -282,28 +305,37 @@ struct SysLockRec {
     std::recursive_mutex mutex;
 };
 
-SysLockRec *SysCreateLock() {
+SysLockRec *SysCreateLock()
+{
     auto *lock = new (std::nothrow) SysLockRec;
-    if (!lock) errno = ENOMEM;
+    if (!lock)
+        errno = ENOMEM;
     return lock;
 }
 
-void SysLock(SysLockRec *lock) {
-    if (lock) lock->mutex.lock();
+void SysLock(SysLockRec *lock)
+{
+    if (lock)
+        lock->mutex.lock();
 }
 
-void SysUnlock(SysLockRec *lock) {
-    if (lock) lock->mutex.unlock();
+void SysUnlock(SysLockRec *lock)
+{
+    if (lock)
+        lock->mutex.unlock();
 }
 
-void SysDeleteLock(SysLockRec *lock) {
+void SysDeleteLock(SysLockRec *lock)
+{
     delete lock;
 }
 
 // ---- Time, process, identity --------------------------------------------------------------
 
-SysTime *SysLocalTime(SysTime *out) {
-    if (!out) return out;
+SysTime *SysLocalTime(SysTime *out)
+{
+    if (!out)
+        return out;
     struct timespec now;
     Now(&now);
     struct tm tm;
@@ -320,13 +352,15 @@ SysTime *SysLocalTime(SysTime *out) {
     return out;
 }
 
-int64_t SysNow() {
+int64_t SysNow()
+{
     struct timespec now;
     Now(&now);
     return static_cast<int64_t>(now.tv_sec);
 }
 
-uint32_t SysTickCount() {
+uint32_t SysTickCount()
+{
     if (auto f = hookTick.load(std::memory_order_acquire))
         return f(hookContext.load(std::memory_order_acquire));
     struct timespec now;
@@ -335,20 +369,25 @@ uint32_t SysTickCount() {
     return static_cast<uint32_t>(ms);
 }
 
-int32_t SysProcessId() {
+int32_t SysProcessId()
+{
     return static_cast<int32_t>(getpid());
 }
 
-int SysGetLastError() {
+int SysGetLastError()
+{
     return errno;
 }
 
-void SysSetLastError(int error) {
+void SysSetLastError(int error)
+{
     errno = error;
 }
 
-char *SysErrorText(int error, char *buffer, size_t size) {
-    if (!buffer || size == 0) return nullptr;
+char *SysErrorText(int error, char *buffer, size_t size)
+{
+    if (!buffer || size == 0)
+        return nullptr;
     char local[256];
     // GNU strerror_r may return a static text and leave the buffer untouched.
     const char *text = strerror_r(error, local, sizeof local);
@@ -357,13 +396,16 @@ char *SysErrorText(int error, char *buffer, size_t size) {
     char *cr = strrchr(buffer, '\r');
     if (!cr) {
         size_t n = strlen(buffer);
-        if (n > 0 && buffer[n - 1] == '\n') cr = buffer + n - 1;
+        if (n > 0 && buffer[n - 1] == '\n')
+            cr = buffer + n - 1;
     }
-    if (cr) *cr = '\0';
+    if (cr)
+        *cr = '\0';
     return cr;
 }
 
-void SysPrintSocketError(const char *prefix) {
+void SysPrintSocketError(const char *prefix)
+{
     long error = errno;
     if (prefix)
         fprintf(stderr, "%s : Error at socket(): %ld\n", prefix, error);
@@ -371,8 +413,10 @@ void SysPrintSocketError(const char *prefix) {
         fprintf(stderr, "Error at socket(): %ld\n", error);
 }
 
-char *SysVersionStamp(void *, char *buffer, size_t size) {
-    if (buffer && size > 0) snprintf(buffer, size, "%s", "(no version stamp)");
+char *SysVersionStamp(void *, char *buffer, size_t size)
+{
+    if (buffer && size > 0)
+        snprintf(buffer, size, "%s", "(no version stamp)");
     return buffer;
 }
 
@@ -380,7 +424,8 @@ char *SysVersionStamp(void *, char *buffer, size_t size) {
 
 namespace tela::sysutil_internal {
 
-int StartChild(const char *program, char *const argv[], pid_t *pid) {
+int StartChild(const char *program, char *const argv[], pid_t *pid)
+{
     int rc = posix_spawn(pid, program, nullptr, nullptr, argv, environ);
     if (rc != 0) {
         errno = rc;
@@ -389,7 +434,8 @@ int StartChild(const char *program, char *const argv[], pid_t *pid) {
     return 1;
 }
 
-void ReapInBackground(pid_t pid) {
+void ReapInBackground(pid_t pid)
+{
     auto reap = [](void *p) {
         pid_t child = static_cast<pid_t>(reinterpret_cast<intptr_t>(p));
         int status;
@@ -407,16 +453,19 @@ namespace {
 
 // Starts program with argv; the child is then left to a reaper thread so that it does not stay
 // a zombie. 1 when started.
-int SpawnDetachedArgv(const char *program, char *const argv[]) {
+int SpawnDetachedArgv(const char *program, char *const argv[])
+{
     pid_t pid;
-    if (!tela::sysutil_internal::StartChild(program, argv, &pid)) return 0;
+    if (!tela::sysutil_internal::StartChild(program, argv, &pid))
+        return 0;
     tela::sysutil_internal::ReapInBackground(pid);
     return 1;
 }
 
 }  // namespace
 
-int SysSpawn(const char *program, ...) {
+int SysSpawn(const char *program, ...)
+{
     if (!program) {
         errno = EINVAL;
         return 0;
@@ -424,14 +473,17 @@ int SysSpawn(const char *program, ...) {
     std::vector<char *> argv;
     va_list ap;
     va_start(ap, program);
-    while (const char *arg = va_arg(ap, const char *)) argv.push_back(const_cast<char *>(arg));
+    while (const char *arg = va_arg(ap, const char *))
+        argv.push_back(const_cast<char *>(arg));
     va_end(ap);
-    if (argv.empty()) argv.push_back(const_cast<char *>(program));
+    if (argv.empty())
+        argv.push_back(const_cast<char *>(program));
     argv.push_back(nullptr);
     return SpawnDetachedArgv(program, argv.data());
 }
 
-int SysSpawnArgv(const char *program, char *const argv[]) {
+int SysSpawnArgv(const char *program, char *const argv[])
+{
     if (!program || !argv) {
         errno = EINVAL;
         return 0;
@@ -439,25 +491,33 @@ int SysSpawnArgv(const char *program, char *const argv[]) {
     return SpawnDetachedArgv(program, argv);
 }
 
-void *SysLoadLibrary(const char *name) {
-    if (!name) return nullptr;
+void *SysLoadLibrary(const char *name)
+{
+    if (!name)
+        return nullptr;
     return dlopen(name, RTLD_NOW | RTLD_LOCAL);
 }
 
-int SysFreeLibrary(void *module) {
-    if (!module) return 0;
+int SysFreeLibrary(void *module)
+{
+    if (!module)
+        return 0;
     return dlclose(module) == 0 ? 1 : 0;
 }
 
-void *SysGetProcAddress(void *module, const char *name) {
-    if (!module || !name) return nullptr;
+void *SysGetProcAddress(void *module, const char *name)
+{
+    if (!module || !name)
+        return nullptr;
     return dlsym(module, name);
 }
 
 // ---- Files and directories ----------------------------------------------------------------
 
-SysDir *SysOpenDir(const char *path) {
-    if (!path) path = "";
+SysDir *SysOpenDir(const char *path)
+{
+    if (!path)
+        path = "";
     auto *dir = static_cast<SysDir *>(calloc(1, sizeof(SysDir)));
     if (!dir) {
         errno = ENOMEM;
@@ -476,47 +536,59 @@ SysDir *SysOpenDir(const char *path) {
     return dir;
 }
 
-SysDirEntry *SysReadDir(SysDir *dir) {
-    if (!dir) return nullptr;
+SysDirEntry *SysReadDir(SysDir *dir)
+{
+    if (!dir)
+        return nullptr;
     if (!dir->started) {
         dir->started = true;
         std::string path(dir->pattern, strlen(dir->pattern) - 2);  // without "/*"
         dir->handle = opendir(path.empty() ? "/" : path.c_str());
     }
-    if (!dir->handle) return nullptr;
+    if (!dir->handle)
+        return nullptr;
     int saved = errno;
     struct dirent *d = readdir(static_cast<DIR *>(dir->handle));
     errno = saved;
-    if (!d) return nullptr;
+    if (!d)
+        return nullptr;
     snprintf(dir->name, sizeof dir->name, "%s", d->d_name);
     dir->entry.d_name = dir->name;
     dir->count++;
     return &dir->entry;
 }
 
-void SysRewindDir(SysDir *dir) {
-    if (!dir) return;
-    if (dir->handle) closedir(static_cast<DIR *>(dir->handle));
+void SysRewindDir(SysDir *dir)
+{
+    if (!dir)
+        return;
+    if (dir->handle)
+        closedir(static_cast<DIR *>(dir->handle));
     dir->handle = nullptr;
     dir->started = false;
     dir->count = 0;
 }
 
-int SysCloseDir(SysDir *dir) {
-    if (!dir) return -1;
-    if (dir->handle) closedir(static_cast<DIR *>(dir->handle));
+int SysCloseDir(SysDir *dir)
+{
+    if (!dir)
+        return -1;
+    if (dir->handle)
+        closedir(static_cast<DIR *>(dir->handle));
     free(dir->pattern);
     free(dir);
     return 0;
 }
 
-int SysStat(const char *path, SysStatInfo *info) {
+int SysStat(const char *path, SysStatInfo *info)
+{
     if (!path || !info) {
         errno = EINVAL;
         return -1;
     }
     struct stat st;
-    if (stat(path, &st) != 0) return -1;
+    if (stat(path, &st) != 0)
+        return -1;
     info->dev = static_cast<int32_t>(st.st_dev);
     info->ino = static_cast<uint16_t>(st.st_ino);
     info->mode = static_cast<uint16_t>(st.st_mode);
@@ -531,7 +603,8 @@ int SysStat(const char *path, SysStatInfo *info) {
     return 0;
 }
 
-int SysMkDir(const char *path, int mode) {
+int SysMkDir(const char *path, int mode)
+{
     if (!path) {
         errno = EINVAL;
         return 0;
@@ -539,18 +612,22 @@ int SysMkDir(const char *path, int mode) {
     return mkdir(path, static_cast<mode_t>(mode)) == 0 ? 1 : 0;
 }
 
-int SysAccess(const char *path, int mode) {
+int SysAccess(const char *path, int mode)
+{
     if (!path) {
         errno = EINVAL;
         return 0;
     }
     int how = F_OK;
-    if (mode & 2) how |= W_OK;
-    if (mode & 4) how |= R_OK;
+    if (mode & 2)
+        how |= W_OK;
+    if (mode & 4)
+        how |= R_OK;
     return access(path, how) == 0 ? 1 : 0;
 }
 
-int SysDeleteFile(const char *path) {
+int SysDeleteFile(const char *path)
+{
     if (!path) {
         errno = EINVAL;
         return 0;
@@ -558,18 +635,23 @@ int SysDeleteFile(const char *path) {
     return unlink(path) == 0 ? 1 : 0;
 }
 
-int SysRename(const char *oldPath, const char *newPath) {
+int SysRename(const char *oldPath, const char *newPath)
+{
     if (!oldPath || !newPath) {
         errno = EINVAL;
         return 0;
     }
-    if (renameat2(AT_FDCWD, oldPath, AT_FDCWD, newPath, RENAME_NOREPLACE) == 0) return 1;
-    if (errno != EINVAL && errno != ENOSYS) return 0;
+    if (renameat2(AT_FDCWD, oldPath, AT_FDCWD, newPath, RENAME_NOREPLACE) == 0)
+        return 1;
+    if (errno != EINVAL && errno != ENOSYS)
+        return 0;
     // File systems without the no-replace rename: a hard link fails on an existing target.
     struct stat st;
-    if (lstat(oldPath, &st) != 0) return 0;
+    if (lstat(oldPath, &st) != 0)
+        return 0;
     if (!S_ISDIR(st.st_mode)) {
-        if (::link(oldPath, newPath) != 0) return 0;
+        if (::link(oldPath, newPath) != 0)
+            return 0;
         if (unlink(oldPath) != 0) {
             int saved = errno;
             unlink(newPath);
@@ -585,13 +667,15 @@ int SysRename(const char *oldPath, const char *newPath) {
     return rename(oldPath, newPath) == 0 ? 1 : 0;
 }
 
-size_t SysTempPath(char *buffer, size_t size) {
+size_t SysTempPath(char *buffer, size_t size)
+{
     if (!buffer || size == 0) {
         errno = EINVAL;
         return 0;
     }
     const char *dir = getenv("TMPDIR");
-    if (!dir || !*dir) dir = "/tmp";
+    if (!dir || !*dir)
+        dir = "/tmp";
     size_t n = strlen(dir);
     bool slash = dir[n - 1] == '/';
     size_t total = n + (slash ? 0 : 1);
@@ -601,12 +685,14 @@ size_t SysTempPath(char *buffer, size_t size) {
         return 0;
     }
     memcpy(buffer, dir, n);
-    if (!slash) buffer[n] = '/';
+    if (!slash)
+        buffer[n] = '/';
     buffer[total] = '\0';
     return total;
 }
 
-int SysTempFileName(char *out, const char *prefix, const char *directory, size_t size) {
+int SysTempFileName(char *out, const char *prefix, const char *directory, size_t size)
+{
     if (!out || size == 0) {
         errno = EINVAL;
         return 0;
@@ -621,7 +707,8 @@ int SysTempFileName(char *out, const char *prefix, const char *directory, size_t
     size_t n = strlen(dir);
     const char *sep = (n > 0 && dir[n - 1] == '/') ? "" : "/";
     char pre[4] = {0};
-    if (prefix) snprintf(pre, sizeof pre, "%s", prefix);
+    if (prefix)
+        snprintf(pre, sizeof pre, "%s", prefix);
 
     // Start from a value that differs between processes and calls; on a clash take the next.
     static std::atomic<uint32_t> counter{0};
@@ -642,7 +729,8 @@ int SysTempFileName(char *out, const char *prefix, const char *directory, size_t
             memcpy(out, path, static_cast<size_t>(len) + 1);
             return 1;
         }
-        if (errno != EEXIST) return 0;
+        if (errno != EEXIST)
+            return 0;
     }
     errno = EEXIST;
     return 0;

@@ -18,8 +18,10 @@ namespace {
 int position = 1;
 
 // "<argv0><what><c>\n" on the standard error, in three unbuffered writes.
-void Complain(const char *argv0, const char *what, char c) {
-    if (!OptErr) return;
+void Complain(const char *argv0, const char *what, char c)
+{
+    if (!OptErr)
+        return;
     const char *name = argv0 ? argv0 : "";
     char tail[2] = {c, '\n'};
     ssize_t ignored = write(2, name, strlen(name));
@@ -30,9 +32,11 @@ void Complain(const char *argv0, const char *what, char c) {
 
 }  // namespace
 
-int GetOpt(int argc, char *const argv[], const char *opts) {
+int GetOpt(int argc, char *const argv[], const char *opts)
+{
     if (position == 1) {
-        if (OptInd >= argc || !argv[OptInd] || argv[OptInd][0] != '-' || argv[OptInd][1] == '\0') return -1;
+        if (OptInd >= argc || !argv[OptInd] || argv[OptInd][0] != '-' || argv[OptInd][1] == '\0')
+            return -1;
         if (strcmp(argv[OptInd], "--") == 0) {
             ++OptInd;
             return -1;
@@ -72,7 +76,8 @@ int GetOpt(int argc, char *const argv[], const char *opts) {
     return static_cast<unsigned char>(c);
 }
 
-void GetOptReset() {
+void GetOptReset()
+{
     OptInd = 1;
     OptErr = 1;
     OptOpt = 0;

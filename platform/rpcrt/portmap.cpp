@@ -20,12 +20,8 @@ namespace tela {
 namespace rpcrt_internal {
 
 const RpcSlot RpcSlotTable[7] = {
-    {16011967, 0},    // alpha
-    {1481537, 1},
-    {1102104009, 2},
-    {26011932, 3},
-    {302095104, 4},
-    {16011931, 5},    // omega
+    {16011967, 0},                                                                 // alpha
+    {1481537, 1},  {1102104009, 2}, {26011932, 3}, {302095104, 4}, {16011931, 5},  // omega
     {9081975, 6},
 };
 
@@ -153,10 +149,9 @@ u_short pmap_getport(struct sockaddr_in *address, u_long prog, u_long vers, u_in
         mapping.pm_vers = vers;
         mapping.pm_prot = prot;
         mapping.pm_port = 0;
-        enum clnt_stat status = tela::clnt_call(client, PMAPPROC_GETPORT,
-                                                reinterpret_cast<xdrproc_t>(xdr_pmap), &mapping,
-                                                reinterpret_cast<xdrproc_t>(xdr_u_short), &port,
-                                                total);
+        enum clnt_stat status =
+            tela::clnt_call(client, PMAPPROC_GETPORT, reinterpret_cast<xdrproc_t>(xdr_pmap), &mapping,
+                            reinterpret_cast<xdrproc_t>(xdr_u_short), &port, total);
         if (status != RPC_SUCCESS) {
             rpc_createerr.cf_stat = RPC_PMAPFAILURE;
             CLNT_GETERR(client, &rpc_createerr.cf_error);

@@ -41,15 +41,18 @@ std::atomic<SysLockRec *> spareLock{nullptr};
 std::atomic<int> liveLocks{0};
 
 struct LockedClient {
-    CLIENT pub;      // what callers hold; must stay the first member
-    CLIENT *inner;   // libtirpc's transport client
+    CLIENT pub;     // what callers hold; must stay the first member
+    CLIENT *inner;  // libtirpc's transport client
     SysLockRec *lock;
     int fd;
-    bool ownFd;      // the socket is ours: close it on destroy
+    bool ownFd;  // the socket is ours: close it on destroy
     bool tcp;
 };
 
-LockedClient *FromHandle(CLIENT *h) { return reinterpret_cast<LockedClient *>(h); }
+LockedClient *FromHandle(CLIENT *h)
+{
+    return reinterpret_cast<LockedClient *>(h);
+}
 
 void SetCreateError(enum clnt_stat status, int err)
 {
@@ -57,17 +60,23 @@ void SetCreateError(enum clnt_stat status, int err)
     rpc_createerr.cf_error.re_errno = err;
 }
 
-enum clnt_stat OpCall(CLIENT *h, rpcproc_t proc, xdrproc_t xargs, void *argsp, xdrproc_t xres,
-                      void *resp, struct timeval timeout)
+enum clnt_stat OpCall(CLIENT *h, rpcproc_t proc, xdrproc_t xargs, void *argsp, xdrproc_t xres, void *resp,
+                      struct timeval timeout)
 {
     LockedClient *lc = FromHandle(h);
     lc->inner->cl_auth = h->cl_auth;
     return CLNT_CALL(lc->inner, proc, xargs, argsp, xres, resp, timeout);
 }
 
-void OpAbort(CLIENT *h) { CLNT_ABORT(FromHandle(h)->inner); }
+void OpAbort(CLIENT *h)
+{
+    CLNT_ABORT(FromHandle(h)->inner);
+}
 
-void OpGetErr(CLIENT *h, struct rpc_err *err) { CLNT_GETERR(FromHandle(h)->inner, err); }
+void OpGetErr(CLIENT *h, struct rpc_err *err)
+{
+    CLNT_GETERR(FromHandle(h)->inner, err);
+}
 
 bool_t OpFreeRes(CLIENT *h, xdrproc_t xres, void *resp)
 {
@@ -282,8 +291,8 @@ bool_t DecodeTracked(XDR *xdrs, TrackedResult *tracked)
 // The common start of both creators: asks the portmapper for the port when raddr has none
 // (storing it into raddr) and opens a socket of `type` when the caller gave none (*fd < 0).
 // false with rpc_createerr set; nothing is left open then.
-bool PortAndSocket(struct sockaddr_in *raddr, u_long prog, u_long vers, int protocol, int type,
-                   int *fd, bool *ownFd)
+bool PortAndSocket(struct sockaddr_in *raddr, u_long prog, u_long vers, int protocol, int type, int *fd,
+                   bool *ownFd)
 {
     if (raddr->sin_port == 0) {
         u_short port = tela::pmap_getport(raddr, prog, vers, static_cast<u_int>(protocol));
@@ -358,22 +367,43 @@ void rpc_delete_lock(SysLockRec *lock)
     --liveLocks;
 }
 
-void rpc_lock(SysLockRec *lock) { SysLock(lock); }
-void rpc_unlock(SysLockRec *lock) { SysUnlock(lock); }
+void rpc_lock(SysLockRec *lock)
+{
+    SysLock(lock);
+}
+void rpc_unlock(SysLockRec *lock)
+{
+    SysUnlock(lock);
+}
 
-void rpc_lock_hosts() { SysLock(hostsLock.load()); }
-void rpc_unlock_hosts() { SysUnlock(hostsLock.load()); }
-void rpc_lock_spare() { SysLock(spareLock.load()); }
-void rpc_unlock_spare() { SysUnlock(spareLock.load()); }
+void rpc_lock_hosts()
+{
+    SysLock(hostsLock.load());
+}
+void rpc_unlock_hosts()
+{
+    SysUnlock(hostsLock.load());
+}
+void rpc_lock_spare()
+{
+    SysLock(spareLock.load());
+}
+void rpc_unlock_spare()
+{
+    SysUnlock(spareLock.load());
+}
 
 namespace tela {
 
 namespace rpcrt_internal {
 
-int LiveLockCount() { return liveLocks.load(); }
+int LiveLockCount()
+{
+    return liveLocks.load();
+}
 
-CLIENT *CreateTcpClient(struct sockaddr_in *raddr, u_long prog, u_long vers, int *sockp,
-                        u_int sendsz, u_int recvsz, int connectTimeoutMs)
+CLIENT *CreateTcpClient(struct sockaddr_in *raddr, u_long prog, u_long vers, int *sockp, u_int sendsz,
+                        u_int recvsz, int connectTimeoutMs)
 {
     ClientInMaking making(NewLockedClient("clnttcp_create"));
     if (!making)
@@ -391,8 +421,8 @@ CLIENT *CreateTcpClient(struct sockaddr_in *raddr, u_long prog, u_long vers, int
         }
     }
     struct netbuf server = {sizeof *raddr, sizeof *raddr, raddr};
-    CLIENT *inner = clnt_vc_create(fd, &server, static_cast<rpcprog_t>(prog),
-                                   static_cast<rpcvers_t>(vers), sendsz, recvsz);
+    CLIENT *inner = clnt_vc_create(fd, &server, static_cast<rpcprog_t>(prog), static_cast<rpcvers_t>(vers),
+                                   sendsz, recvsz);
     if (inner == nullptr)
         return nullptr;
     *sockp = fd;
@@ -401,15 +431,14 @@ CLIENT *CreateTcpClient(struct sockaddr_in *raddr, u_long prog, u_long vers, int
 
 }  // namespace rpcrt_internal
 
-CLIENT *clnttcp_create(struct sockaddr_in *raddr, u_long prog, u_long vers, int *sockp,
-                       u_int sendsz, u_int recvsz)
+CLIENT *clnttcp_create(struct sockaddr_in *raddr, u_long prog, u_long vers, int *sockp, u_int sendsz,
+                       u_int recvsz)
 {
-    return rpcrt_internal::CreateTcpClient(raddr, prog, vers, sockp, sendsz, recvsz,
-                                           kConnectTimeoutMs);
+    return rpcrt_internal::CreateTcpClient(raddr, prog, vers, sockp, sendsz, recvsz, kConnectTimeoutMs);
 }
 
-CLIENT *clntudp_bufcreate(struct sockaddr_in *raddr, u_long prog, u_long vers,
-                          struct timeval wait, int *sockp, u_int sendsz, u_int recvsz)
+CLIENT *clntudp_bufcreate(struct sockaddr_in *raddr, u_long prog, u_long vers, struct timeval wait,
+                          int *sockp, u_int sendsz, u_int recvsz)
 {
     ClientInMaking making(NewLockedClient("clntudp_create"));
     if (!making)
@@ -422,8 +451,8 @@ CLIENT *clntudp_bufcreate(struct sockaddr_in *raddr, u_long prog, u_long vers,
         return nullptr;
     making.SetSocket(fd, ownFd);
     struct netbuf server = {sizeof *raddr, sizeof *raddr, raddr};
-    CLIENT *inner = clnt_dg_create(fd, &server, static_cast<rpcprog_t>(prog),
-                                   static_cast<rpcvers_t>(vers), sendsz, recvsz);
+    CLIENT *inner = clnt_dg_create(fd, &server, static_cast<rpcprog_t>(prog), static_cast<rpcvers_t>(vers),
+                                   sendsz, recvsz);
     if (inner == nullptr)
         return nullptr;
     CLNT_CONTROL(inner, CLSET_RETRY_TIMEOUT, &wait);
@@ -431,8 +460,7 @@ CLIENT *clntudp_bufcreate(struct sockaddr_in *raddr, u_long prog, u_long vers,
     return making.Finish(inner, false);
 }
 
-CLIENT *clntudp_create(struct sockaddr_in *raddr, u_long prog, u_long vers, struct timeval wait,
-                       int *sockp)
+CLIENT *clntudp_create(struct sockaddr_in *raddr, u_long prog, u_long vers, struct timeval wait, int *sockp)
 {
     return tela::clntudp_bufcreate(raddr, prog, vers, wait, sockp, 8800, 8800);
 }
@@ -471,8 +499,8 @@ CLIENT *clnt_create(const char *host, rpcprog_t prog, rpcvers_t vers, const char
     return client;
 }
 
-enum clnt_stat clnt_call(CLIENT *clnt, rpcproc_t proc, xdrproc_t xargs, void *argsp,
-                         xdrproc_t xres, void *resp, struct timeval timeout)
+enum clnt_stat clnt_call(CLIENT *clnt, rpcproc_t proc, xdrproc_t xargs, void *argsp, xdrproc_t xres,
+                         void *resp, struct timeval timeout)
 {
     if (clnt == nullptr)
         return RPC_FAILED;
@@ -485,9 +513,8 @@ enum clnt_stat clnt_call(CLIENT *clnt, rpcproc_t proc, xdrproc_t xargs, void *ar
         status = clnt->cl_ops->cl_call(clnt, proc, xargs, argsp, xres, resp, timeout);
     } else {
         TrackedResult tracked = {xres, resp, false};
-        status = clnt->cl_ops->cl_call(clnt, proc, xargs, argsp,
-                                       reinterpret_cast<xdrproc_t>(&DecodeTracked), &tracked,
-                                       timeout);
+        status = clnt->cl_ops->cl_call(clnt, proc, xargs, argsp, reinterpret_cast<xdrproc_t>(&DecodeTracked),
+                                       &tracked, timeout);
         // A reply that failed to decode may have left allocations in the result: free them.
         if (status != RPC_SUCCESS && tracked.started)
             xdr_free(xres, resp);

@@ -64,8 +64,8 @@ CLIENT *clnt_create(const char *host, rpcprog_t prog, rpcvers_t vers, const char
 // The locked call: a null handle gives RPC_FAILED with nothing sent and rpc_createerr
 // untouched; otherwise the handle's lock is held from sending the request to the end of
 // decoding the reply. When decoding the reply fails, what was decoded so far is freed.
-enum clnt_stat clnt_call(CLIENT *clnt, rpcproc_t proc, xdrproc_t xargs, void *argsp,
-                         xdrproc_t xres, void *resp, struct timeval timeout);
+enum clnt_stat clnt_call(CLIENT *clnt, rpcproc_t proc, xdrproc_t xargs, void *argsp, xdrproc_t xres,
+                         void *resp, struct timeval timeout);
 
 // TCP client. raddr's port is in network byte order; 0 asks the portmapper (protocol 6) and
 // the port found is stored back into raddr. *sockp < 0: open and connect a socket of our own
@@ -73,16 +73,15 @@ enum clnt_stat clnt_call(CLIENT *clnt, rpcproc_t proc, xdrproc_t xargs, void *ar
 // caller's connected socket, which destroy leaves open. sendsz/recvsz 0: library defaults.
 // The first call carries the transaction id process id XOR the current second (both creators).
 // Returns nullptr with rpc_createerr set on failure.
-CLIENT *clnttcp_create(struct sockaddr_in *raddr, u_long prog, u_long vers, int *sockp,
-                       u_int sendsz, u_int recvsz);
+CLIENT *clnttcp_create(struct sockaddr_in *raddr, u_long prog, u_long vers, int *sockp, u_int sendsz,
+                       u_int recvsz);
 
 // UDP client; as the TCP creator, with the retry interval `wait` (protocol 17 for the
 // portmapper). Buffer sizes are rounded up to a multiple of 4. An own socket is non-blocking.
-CLIENT *clntudp_bufcreate(struct sockaddr_in *raddr, u_long prog, u_long vers,
-                          struct timeval wait, int *sockp, u_int sendsz, u_int recvsz);
+CLIENT *clntudp_bufcreate(struct sockaddr_in *raddr, u_long prog, u_long vers, struct timeval wait,
+                          int *sockp, u_int sendsz, u_int recvsz);
 // clntudp_bufcreate with send and receive buffers of 8800 bytes.
-CLIENT *clntudp_create(struct sockaddr_in *raddr, u_long prog, u_long vers,
-                       struct timeval wait, int *sockp);
+CLIENT *clntudp_create(struct sockaddr_in *raddr, u_long prog, u_long vers, struct timeval wait, int *sockp);
 
 // ---- Port map and portmapper query -------------------------------------------------------
 

@@ -21,8 +21,8 @@ struct RpcSlot {
 extern const RpcSlot RpcSlotTable[7];
 
 // The TCP creator with the connect bounded by connectTimeoutMs (an own socket only).
-CLIENT *CreateTcpClient(struct sockaddr_in *raddr, u_long prog, u_long vers, int *sockp,
-                        u_int sendsz, u_int recvsz, int connectTimeoutMs);
+CLIENT *CreateTcpClient(struct sockaddr_in *raddr, u_long prog, u_long vers, int *sockp, u_int sendsz,
+                        u_int recvsz, int connectTimeoutMs);
 
 // Locks made by rpc_create_lock and not yet deleted, for leak checks.
 int LiveLockCount();

@@ -136,7 +136,9 @@ inline int ModOf(uint16_t value, unsigned char byte)
 class IsoWriter {
 public:
     IsoWriter(char *buf, size_t size, const char *replacement)
-        : buf_(buf), size_(size), repl_(replacement),
+        : buf_(buf),
+          size_(size),
+          repl_(replacement),
           replLen_(replacement != nullptr ? strlen(replacement) : 0)
     {
     }
@@ -312,8 +314,8 @@ char *utf8_to_iso_buf(const char *utf8, char *buf, size_t size, const char *repl
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + pos));
             const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(v));
             const unsigned k = high ? static_cast<unsigned>(__builtin_ctz(high)) : 16;
-            const __m128i special = _mm_or_si128(_mm_cmplt_epi8(v, _mm_set1_epi8(0x20)),
-                                                 _mm_cmpeq_epi8(v, _mm_set1_epi8(0x60)));
+            const __m128i special =
+                _mm_or_si128(_mm_cmplt_epi8(v, _mm_set1_epi8(0x20)), _mm_cmpeq_epi8(v, _mm_set1_epi8(0x60)));
             const unsigned lead = (1u << k) - 1;
             if ((static_cast<unsigned>(_mm_movemask_epi8(special)) & lead) == 0) {
                 _mm_storeu_si128(reinterpret_cast<__m128i *>(out.Cursor()), v);
@@ -363,8 +365,7 @@ char *utf8_to_iso_buf(const char *utf8, char *buf, size_t size, const char *repl
                 pos += 2;
                 continue;
             }
-        } else if ((b & 0xF0u) == 0xE0 && (s[pos + 1] & 0xC0u) == 0x80 &&
-                   (s[pos + 2] & 0xC0u) == 0x80) {
+        } else if ((b & 0xF0u) == 0xE0 && (s[pos + 1] & 0xC0u) == 0x80 && (s[pos + 2] & 0xC0u) == 0x80) {
             const unsigned v = (b & 0x0Fu) << 12 | (s[pos + 1] & 0x3Fu) << 6 | (s[pos + 2] & 0x3Fu);
             const unsigned char byte = uc2_to_iso_tab[v];
             if (v >= 0x800 && byte != 0) {
@@ -384,8 +385,7 @@ char *utf8_to_iso_buf(const char *utf8, char *buf, size_t size, const char *repl
     return out.Finish();
 }
 
-char *uc2_to_iso_buf(const uint16_t *src, size_t count, char *buf, size_t size,
-                     const char *replacement)
+char *uc2_to_iso_buf(const uint16_t *src, size_t count, char *buf, size_t size, const char *replacement)
 {
     if (src == nullptr || buf == nullptr)
         return nullptr;

@@ -50,8 +50,7 @@ int iso_to_utf8(const char *iso, char *out);
 
 char *utf8_to_iso_buf(const char *utf8, char *buf, size_t size, const char *replacement);
 // Converts `count` code units, stopping early at a 0 unit.
-char *uc2_to_iso_buf(const uint16_t *src, size_t count, char *buf, size_t size,
-                     const char *replacement);
+char *uc2_to_iso_buf(const uint16_t *src, size_t count, char *buf, size_t size, const char *replacement);
 // Stops at the first character whose UTF-8 form does not fit whole.
 char *iso_to_utf8_buf(const char *iso, char *buf, size_t size);
 uint16_t *iso_to_uc2_buf(const char *iso, uint16_t *out, size_t count);

@@ -117,11 +117,14 @@ bool_t LinkLast(XDR *xdrs, Node *head)
 }  // namespace
 
 // One row per node record: its name, whether the link comes first or last, and its body.
-#define TELA_LIST_NODE(node, shape, body)                                       \
-    static bool_t node##_body(XDR *xdrs, node *n) { return body; }              \
-    extern "C" bool_t xdr_##node(XDR *xdrs, node *objp)                         \
-    {                                                                           \
-        return shape<node, node##_body>(xdrs, objp);                            \
+#define TELA_LIST_NODE(node, shape, body)               \
+    static bool_t node##_body(XDR *xdrs, node *n)       \
+    {                                                   \
+        return body;                                    \
+    }                                                   \
+    extern "C" bool_t xdr_##node(XDR *xdrs, node *objp) \
+    {                                                   \
+        return shape<node, node##_body>(xdrs, objp);    \
     }
 
 TELA_LIST_NODE(route_node, LinkFirst, xdr_route_rec(xdrs, &n->entry))

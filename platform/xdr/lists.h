@@ -25,7 +25,8 @@ inline constexpr std::size_t kMaxListNodes = 1u << 20;
 inline constexpr std::size_t kMaxListBytes = std::size_t(256) << 20;
 
 template <class Node>
-inline constexpr std::size_t kListNodeLimit =
-    kMaxListBytes / sizeof(Node) < kMaxListNodes ? kMaxListBytes / sizeof(Node) : kMaxListNodes;
+inline constexpr std::size_t kListNodeLimit = kMaxListBytes / sizeof(Node) < kMaxListNodes
+                                                  ? kMaxListBytes / sizeof(Node)
+                                                  : kMaxListNodes;
 
 }  // namespace tela

@@ -7,8 +7,8 @@ namespace {
 
 const struct timeval kWrapperTimeout = {25, 0};
 
-uint32_t CallInto(CLIENT *clnt, rpcproc_t proc, xdrproc_t argProc, void *argp, xdrproc_t resProc,
-                  void *resp, std::size_t resSize)
+uint32_t CallInto(CLIENT *clnt, rpcproc_t proc, xdrproc_t argProc, void *argp, xdrproc_t resProc, void *resp,
+                  std::size_t resSize)
 {
     std::memset(resp, 0, resSize);
     enum clnt_stat st = tela::clnt_call(clnt, proc, argProc, argp, resProc, resp, kWrapperTimeout);
@@ -25,20 +25,18 @@ xdrproc_t Proc(F f)
 
 }  // namespace
 
-#define TELA_WRAPPER(name, proc, argT, argProc, resT, resProc)                              \
-    uint32_t name(CLIENT *clnt, argT *argp, resT *resp)                                     \
-    {                                                                                       \
-        return CallInto(clnt, proc, Proc(argProc), argp,                                    \
-                        Proc(resProc), resp, sizeof(resT));                                 \
+#define TELA_WRAPPER(name, proc, argT, argProc, resT, resProc)                               \
+    uint32_t name(CLIENT *clnt, argT *argp, resT *resp)                                      \
+    {                                                                                        \
+        return CallInto(clnt, proc, Proc(argProc), argp, Proc(resProc), resp, sizeof(resT)); \
     }
 // A procedure without result decodes nothing into a local integer, which stands in for the
 // result object.
-#define TELA_WRAPPER_NORES(name, proc, argT, argProc)                                       \
-    uint32_t name(CLIENT *clnt, argT *argp)                                                 \
-    {                                                                                       \
-        int none = 0;                                                                       \
-        return CallInto(clnt, proc, Proc(argProc), argp,                                    \
-                        Proc(xdr_void), &none, sizeof(none));                               \
+#define TELA_WRAPPER_NORES(name, proc, argT, argProc)                                          \
+    uint32_t name(CLIENT *clnt, argT *argp)                                                    \
+    {                                                                                          \
+        int none = 0;                                                                          \
+        return CallInto(clnt, proc, Proc(argProc), argp, Proc(xdr_void), &none, sizeof(none)); \
     }
 #include "xdr/wrappers.def"
 #undef TELA_WRAPPER

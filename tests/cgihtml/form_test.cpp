@@ -96,7 +96,8 @@ TEST(CgiUnescape, Cases)
         {"%4", "%4"},
         {"abc%", "abc%"},
         {"abc%6", "abc%6"},
-        {"%%41", "T1"},  // "%4" read as digits: ('%' - 0x30) * 16 + 4, low 8 bits
+        {"%%41", "T1"},  // "%4" read as digits: ('%' -
+                         // 0x30) * 16 + 4, low 8 bits
         {"+", "+"},      // "+" is the form parser's business
     };
     for (const Case &c : cases) {
@@ -222,18 +223,12 @@ TEST(CgiContentLength, Cases)
         bool ok;
         unsigned long value;
     } cases[] = {
-        {"0", true, 0},
-        {"10", true, 10},
-        {"007", true, 7},
-        {"1048576", true, 1048576},
-        {"1048577", false, 0},
-        {"99999999999999999999999", false, 0},
-        {"", false, 0},
-        {"-1", false, 0},
-        {"+1", false, 0},
-        {" 1", false, 0},
-        {"1 ", false, 0},
-        {"0x10", false, 0},
+        {"0", true, 0},        {"10", true, 10},
+        {"007", true, 7},      {"1048576", true, 1048576},
+        {"1048577", false, 0}, {"99999999999999999999999", false, 0},
+        {"", false, 0},        {"-1", false, 0},
+        {"+1", false, 0},      {" 1", false, 0},
+        {"1 ", false, 0},      {"0x10", false, 0},
         {"1e3", false, 0},
     };
     for (const Case &c : cases) {
@@ -267,12 +262,9 @@ TEST(CgiReadPostFrom, Failures)
         const char *body;
         CgiError error;
     } cases[] = {
-        {nullptr, "a=1", CGI_ERR_NO_LENGTH},
-        {"10", "a=1", CGI_ERR_SHORT_INPUT},
-        {"1", "", CGI_ERR_SHORT_INPUT},
-        {"-1", "a=1", CGI_ERR_BAD_LENGTH},
-        {"abc", "a=1", CGI_ERR_BAD_LENGTH},
-        {"4294967297", "a=1", CGI_ERR_BAD_LENGTH},
+        {nullptr, "a=1", CGI_ERR_NO_LENGTH}, {"10", "a=1", CGI_ERR_SHORT_INPUT},
+        {"1", "", CGI_ERR_SHORT_INPUT},      {"-1", "a=1", CGI_ERR_BAD_LENGTH},
+        {"abc", "a=1", CGI_ERR_BAD_LENGTH},  {"4294967297", "a=1", CGI_ERR_BAD_LENGTH},
     };
     for (const Case &c : cases) {
         Stream in(c.body);
@@ -335,8 +327,7 @@ TEST(CgiReadInteractiveFrom, LongLinesAndEndOfInput)
             char *text = CgiReadInteractiveFrom(in.get(), err.get());
             ASSERT_NE(text, nullptr);
             EXPECT_EQ(std::string(text), line) << length;
-            EXPECT_NE(err.text().find("String length: " + std::to_string(length) + "\n"),
-                      std::string::npos);
+            EXPECT_NE(err.text().find("String length: " + std::to_string(length) + "\n"), std::string::npos);
             std::free(text);
         }
     }
@@ -381,8 +372,7 @@ TEST(CgiErrorMessage, Texts)
     EXPECT_STREQ(CgiErrorMessage(CGI_ERR_METHOD), "caught by cgihtml: REQUEST_METHOD invalid\n");
     EXPECT_STREQ(CgiErrorMessage(CGI_ERR_NO_LENGTH), "caught by cgihtml: CONTENT_LENGTH is null\n");
     EXPECT_STREQ(CgiErrorMessage(CGI_ERR_BAD_LENGTH), "caught by cgihtml: CONTENT_LENGTH invalid\n");
-    EXPECT_STREQ(CgiErrorMessage(CGI_ERR_SHORT_INPUT),
-                 "caught by cgihtml: input length < CONTENT_LENGTH\n");
+    EXPECT_STREQ(CgiErrorMessage(CGI_ERR_SHORT_INPUT), "caught by cgihtml: input length < CONTENT_LENGTH\n");
     EXPECT_STREQ(CgiErrorMessage(CGI_ERR_NO_QUERY), "caught by cgihtml: QUERY_STRING is null\n");
     EXPECT_STREQ(CgiErrorMessage(CGI_ERR_UPLOAD), "cgihtml Error: cannot upload file\n");
 }

@@ -29,16 +29,12 @@ TEST(HtmlOutput, ExactBytes)
     } cases[] = {
         {"content type", [] { HtmlContentType(); }, "Content-type: text/html\r\n\r\n"},
         {"mime type", [] { HtmlMimeType("text/plain"); }, "Content-type: text/plain\r\n\r\n"},
-        {"nph status", [] { HtmlNphStatus("200 OK"); },
-         "HTTP/1.0 200 OK\r\nServer: CGI using cgihtml\r\n"},
-        {"redirect", [] { HtmlRedirect("http://127.0.0.1/x"); },
-         "Location: http://127.0.0.1/x\r\n\r\n"},
+        {"nph status", [] { HtmlNphStatus("200 OK"); }, "HTTP/1.0 200 OK\r\nServer: CGI using cgihtml\r\n"},
+        {"redirect", [] { HtmlRedirect("http://127.0.0.1/x"); }, "Location: http://127.0.0.1/x\r\n\r\n"},
         {"status", [] { HtmlStatus("404 Not Found"); }, "Status: 404 Not Found\r\n"},
         {"pragma", [] { HtmlPragma("no-cache"); }, "Pragma: no-cache\r\n"},
-        {"begin", [] { HtmlBegin("Report"); },
-         "<html> <head>\n<title>Report</title>\n</head>\n\n<body>\n"},
-        {"begin empty", [] { HtmlBegin(""); },
-         "<html> <head>\n<title></title>\n</head>\n\n<body>\n"},
+        {"begin", [] { HtmlBegin("Report"); }, "<html> <head>\n<title>Report</title>\n</head>\n\n<body>\n"},
+        {"begin empty", [] { HtmlBegin(""); }, "<html> <head>\n<title></title>\n</head>\n\n<body>\n"},
         {"end", [] { HtmlEnd(); }, "</body> </html>\n"},
         {"h1", [] { HtmlH1("one"); }, "<h1>one</h1>\n"},
         {"h2", [] { HtmlH2("two"); }, "<h2>two</h2>\n"},
@@ -54,8 +50,7 @@ TEST(HtmlOutput, ExactBytes)
          " SECURE\r\n"},
         {"cookie path only", [] { HtmlSetCookie("a", "b", nullptr, "/cgi", nullptr, 0); },
          "Set-Cookie: a=b; PATH=/cgi;\r\n"},
-        {"hidden field", [] { HtmlHiddenField("p", "0"); },
-         "<input type=hidden name=\"p\" value=\"0\">\n"},
+        {"hidden field", [] { HtmlHiddenField("p", "0"); }, "<input type=hidden name=\"p\" value=\"0\">\n"},
         {"hidden field escaped", [] { HtmlHiddenField("n", "\"><script>'&"); },
          "<input type=hidden name=\"n\" value=\"&quot;&gt;&lt;script&gt;&#39;&amp;\">\n"},
     };
@@ -67,8 +62,7 @@ TEST(HtmlOutput, HeaderArgumentsEndAtLineBreaks)
 {
     EXPECT_EQ(Output([] { HtmlRedirect("/ok\r\nSet-Cookie: evil=1"); }), "Location: /ok\r\n\r\n");
     EXPECT_EQ(Output([] { HtmlStatus("200 OK\nX: y"); }), "Status: 200 OK\r\n");
-    EXPECT_EQ(Output([] { HtmlMimeType("text/plain\r\n\r\n<html>"); }),
-              "Content-type: text/plain\r\n\r\n");
+    EXPECT_EQ(Output([] { HtmlMimeType("text/plain\r\n\r\n<html>"); }), "Content-type: text/plain\r\n\r\n");
     EXPECT_EQ(Output([] { HtmlSetCookie("a", "1\r\nLocation: x", nullptr, nullptr, nullptr, 0); }),
               "Set-Cookie: a=1;\r\n");
 }
@@ -128,11 +122,10 @@ TEST(CgiPrintEntries, EmptyAndFilledList)
 class CgiPrintEnvTest : public ::testing::Test {
 protected:
     static constexpr const char *kNames[] = {
-        "SERVER_SOFTWARE", "SERVER_NAME",    "GATEWAY_INTERFACE", "SERVER_PROTOCOL",
-        "SERVER_PORT",     "REQUEST_METHOD", "PATH_INFO",         "PATH_TRANSLATED",
-        "SCRIPT_NAME",     "QUERY_STRING",   "REMOTE_HOST",       "REMOTE_ADDR",
-        "AUTH_TYPE",       "REMOTE_USER",    "REMOTE_IDENT",      "CONTENT_TYPE",
-        "CONTENT_LENGTH",
+        "SERVER_SOFTWARE", "SERVER_NAME",    "GATEWAY_INTERFACE", "SERVER_PROTOCOL", "SERVER_PORT",
+        "REQUEST_METHOD",  "PATH_INFO",      "PATH_TRANSLATED",   "SCRIPT_NAME",     "QUERY_STRING",
+        "REMOTE_HOST",     "REMOTE_ADDR",    "AUTH_TYPE",         "REMOTE_USER",     "REMOTE_IDENT",
+        "CONTENT_TYPE",    "CONTENT_LENGTH",
     };
     void SetUp() override
     {

@@ -65,8 +65,7 @@ TEST_F(CgiHttp, GetWithoutQuery)
 
 TEST_F(CgiHttp, PostUrlEncoded)
 {
-    EXPECT_EQ(Curl({"--data-raw", "p=0&u=user01&r=4711&n=a%26b"}),
-              "count=4\np=0\nu=user01\nr=4711\nn=a&b\n");
+    EXPECT_EQ(Curl({"--data-raw", "p=0&u=user01&r=4711&n=a%26b"}), "count=4\np=0\nu=user01\nr=4711\nn=a&b\n");
 }
 
 TEST_F(CgiHttp, MultipartFromCurl)
@@ -79,10 +78,8 @@ TEST_F(CgiHttp, MultipartFromCurl)
     cleanup.push_back(stored);
 
     std::string out = Curl({"-F", "p=0", "-F", "text=two\r\nlines", "-F",
-                            "doc=@" + doc + ";filename=../../x/" + unique + ".txt", "-F",
-                            "last="});
-    EXPECT_EQ(out, "count=4\np=0\ntext=two\\r\\nlines\ndoc=../../x/" + unique +
-                       ".txt\nlast=\n");
+                            "doc=@" + doc + ";filename=../../x/" + unique + ".txt", "-F", "last="});
+    EXPECT_EQ(out, "count=4\np=0\ntext=two\\r\\nlines\ndoc=../../x/" + unique + ".txt\nlast=\n");
     EXPECT_EQ(testsupport::ReadFile(stored), content);
 }
 
@@ -90,14 +87,14 @@ TEST_F(CgiHttp, MultipartEmptyFileField)
 {
     // What a browser sends for a file field left empty.
     std::string boundary = "----WebKitFormBoundaryq7Xk2Yv1bSgR3nTc";
-    std::string body = "--" + boundary +
-                       "\r\nContent-Disposition: form-data; name=\"p\"\r\n\r\n0\r\n--" + boundary +
+    std::string body = "--" + boundary + "\r\nContent-Disposition: form-data; name=\"p\"\r\n\r\n0\r\n--" +
+                       boundary +
                        "\r\nContent-Disposition: form-data; name=\"doc\"; filename=\"\"\r\n"
                        "Content-Type: application/octet-stream\r\n\r\n\r\n--" +
                        boundary + "--\r\n";
-    testsupport::HttpResponse r = testsupport::HttpRequest(
-        server.port(), "POST", server.CgiPath(),
-        {"Content-Type: multipart/form-data; boundary=" + boundary}, body);
+    testsupport::HttpResponse r =
+        testsupport::HttpRequest(server.port(), "POST", server.CgiPath(),
+                                 {"Content-Type: multipart/form-data; boundary=" + boundary}, body);
     EXPECT_EQ(r.status, 200) << r.error << server.Log();
     EXPECT_EQ(r.body, "count=2\np=0\ndoc=\n");
 }

@@ -83,8 +83,7 @@ TEST(CgiList, InsertAfterKeepsOrderAndCopiesTexts)
     CgiEntry *third = CgiListInsertAfter(&list.head, first, "third", "3");
     CgiListInsertAfter(&list.head, first, "second", "2");
     CgiListInsertAfter(&list.head, third, "fourth", "4");
-    EXPECT_EQ(list.pairs(),
-              (Pairs{{"first", "1"}, {"second", "2"}, {"third", "3"}, {"fourth", "4"}}));
+    EXPECT_EQ(list.pairs(), (Pairs{{"first", "1"}, {"second", "2"}, {"third", "3"}, {"fourth", "4"}}));
 
     EXPECT_TRUE(CgiListContains(list.head, third));
     EXPECT_FALSE(CgiListContains(list.head, nullptr));
@@ -136,26 +135,17 @@ TEST(CgiSubstr, Cases)
         int count;
         const char *expected;  // null: no result
     } cases[] = {
-        {"hello", 0, 2, "he"},
-        {"hello", 1, 3, "ell"},
-        {"hello", 1, 10, "ello"},  // clamped to the end
-        {"hello", 5, 1, ""},
-        {"hello", 6, 1, nullptr},
-        {"hello", 0, 0, ""},
-        {"hello", 2, -3, ""},
+        {"hello", 0, 2, "he"},  {"hello", 1, 3, "ell"},    {"hello", 1, 10, "ello"},  // clamped to the end
+        {"hello", 5, 1, ""},    {"hello", 6, 1, nullptr},  {"hello", 0, 0, ""},      {"hello", 2, -3, ""},
         {"hello", -1, 2, "lo"},  // length - 1 + start = 3
-        {"hello", -4, 1, "h"},
-        {"hello", -5, 1, nullptr},
-        {"", 0, 5, ""},
-        {nullptr, 0, 1, nullptr},
+        {"hello", -4, 1, "h"},  {"hello", -5, 1, nullptr}, {"", 0, 5, ""},           {nullptr, 0, 1, nullptr},
     };
     for (const Case &c : cases) {
         char *out = CgiSubstr(c.text, c.start, c.count);
         if (c.expected == nullptr)
             EXPECT_EQ(out, nullptr) << c.start << "," << c.count;
         else
-            EXPECT_STREQ(out, c.expected) << (c.text ? c.text : "") << " " << c.start << ","
-                                          << c.count;
+            EXPECT_STREQ(out, c.expected) << (c.text ? c.text : "") << " " << c.start << "," << c.count;
         std::free(out);
     }
 }

@@ -18,19 +18,17 @@ namespace {
 
 const char kBoundary[] = "----WebKitFormBoundary7MA4YWxkTrZu0gW";
 
-std::string Field(const std::string &name, const std::string &value,
-                  const std::string &boundary = kBoundary)
+std::string Field(const std::string &name, const std::string &value, const std::string &boundary = kBoundary)
 {
-    return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" +
-           value + "\r\n";
+    return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value +
+           "\r\n";
 }
 
 std::string FilePart(const std::string &name, const std::string &file, const std::string &content,
                      const std::string &boundary = kBoundary)
 {
-    return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name +
-           "\"; filename=\"" + file + "\"\r\nContent-Type: application/octet-stream\r\n\r\n" +
-           content + "\r\n";
+    return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"; filename=\"" + file +
+           "\"\r\nContent-Type: application/octet-stream\r\n\r\n" + content + "\r\n";
 }
 
 std::string Close(const std::string &boundary = kBoundary)
@@ -84,8 +82,8 @@ TEST_F(CgiMultipart, BrowserForm)
 {
     std::string body = "preamble that is skipped\r\n" + Field("p", "0") + Field("a", "alpha host") +
                        Field("text", "line one\r\nline two\r\n") +
-                       FilePart("doc", "report.txt", "file\r\ncontent") +
-                       FilePart("empty", "", "") + Field("last", "") + Close();
+                       FilePart("doc", "report.txt", "file\r\ncontent") + FilePart("empty", "", "") +
+                       Field("last", "") + Close();
     Result r = Parse(body, TypeOf(), upload());
     ASSERT_EQ(r.error, CGI_OK);
     EXPECT_EQ(r.pairs, (Pairs{{"p", "0"},
@@ -129,8 +127,9 @@ TEST_F(CgiMultipart, ValueFormsAndLineLengths)
 TEST_F(CgiMultipart, LfLineEndings)
 {
     std::string b = "xyz";
-    std::string body = "--xyz\nContent-Disposition: form-data; name=\"a\"\n\none\ntwo\n--xyz\n"
-                       "Content-Disposition: form-data; name=\"b\"\n\n2\n--xyz--\n";
+    std::string body =
+        "--xyz\nContent-Disposition: form-data; name=\"a\"\n\none\ntwo\n--xyz\n"
+        "Content-Disposition: form-data; name=\"b\"\n\n2\n--xyz--\n";
     Result r = Parse(body, TypeOf(b), upload());
     EXPECT_EQ(r.pairs, (Pairs{{"a", "one\ntwo"}, {"b", "2"}}));
 }
@@ -142,7 +141,8 @@ TEST_F(CgiMultipart, DispositionParameters)
         std::string header;
         Pairs expected;
     } cases[] = {
-        {"name after filename", "Content-Disposition: form-data; filename=\"f.txt\"; name=\"x\"",
+        {"name after filename",
+         "Content-Disposition: form-data; filename=\"f.txt\"; name=\"x\"",
          {{"x", "f.txt"}}},
         {"unquoted name", "Content-Disposition: form-data; name=x", {{"x", "v"}}},
         {"header in other case", "content-disposition: form-data; NAME=\"x\"", {{"x", "v"}}},
@@ -205,10 +205,9 @@ TEST_F(CgiMultipart, LongBoundaryBodyGivesNoEntries)
 TEST_F(CgiMultipart, BoundaryForms)
 {
     std::string body = Field("a", "1", "abc") + Close("abc");
-    for (const char *type : {"multipart/form-data; boundary=abc",
-                             "multipart/form-data; boundary=\"abc\"",
-                             "multipart/form-data; boundary=abc; charset=utf-8",
-                             "multipart/form-data; boundary=abc  "}) {
+    for (const char *type :
+         {"multipart/form-data; boundary=abc", "multipart/form-data; boundary=\"abc\"",
+          "multipart/form-data; boundary=abc; charset=utf-8", "multipart/form-data; boundary=abc  "}) {
         EXPECT_EQ(Parse(body, type, upload()).pairs, (Pairs{{"a", "1"}})) << type;
     }
     // The longest boundary that fits one delimiter line still works.
@@ -298,8 +297,7 @@ TEST_F(CgiMultipart, UploadNamesStayInTheUploadDirectory)
 TEST_F(CgiMultipart, UploadNeverReplacesOrFollows)
 {
     testsupport::WriteFile(dir.file("exists.txt"), "old");
-    Result r = Parse(Field("a", "1") + FilePart("f", "exists.txt", "new") + Close(), TypeOf(),
-                     upload());
+    Result r = Parse(Field("a", "1") + FilePart("f", "exists.txt", "new") + Close(), TypeOf(), upload());
     EXPECT_EQ(r.error, CGI_ERR_UPLOAD);
     EXPECT_EQ(testsupport::ReadFile(dir.file("exists.txt")), "old");
 
@@ -338,9 +336,8 @@ TEST_F(CgiMultipart, BinaryFileContent)
 TEST_F(CgiMultipart, PartWithoutBlankLine)
 {
     // A delimiter straight after the headers ends the part with an empty value.
-    std::string body = std::string("--") + kBoundary +
-                       "\r\nContent-Disposition: form-data; name=\"a\"\r\n" + Field("b", "2") +
-                       Close();
+    std::string body = std::string("--") + kBoundary + "\r\nContent-Disposition: form-data; name=\"a\"\r\n" +
+                       Field("b", "2") + Close();
     EXPECT_EQ(Parse(body, TypeOf(), nullptr).pairs, (Pairs{{"a", ""}, {"b", "2"}}));
 }
 

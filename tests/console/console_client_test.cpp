@@ -196,8 +196,7 @@ TEST_F(ConsoleClient, CallAndErrorTextsOfAnOpenHandle)
 }
 
 // Serves `program` on `port` and calls its null procedure through a client made by `create`.
-void ExpectNullCall(CLIENT *(*create)(const char *), int port, rpcprog_t program,
-                    enum clnt_stat expected)
+void ExpectNullCall(CLIENT *(*create)(const char *), int port, rpcprog_t program, enum clnt_stat expected)
 {
     NullServer server(port, program, 0);
     ASSERT_TRUE(WaitListening(server));

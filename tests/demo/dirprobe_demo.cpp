@@ -37,21 +37,25 @@ int Fail(const std::string &what)
 
 int main(int argc, char **argv)
 {
-    if (argc < 3) return Fail("usage: dirprobe_demo DIRPROBE FIXTURE.json");
+    if (argc < 3)
+        return Fail("usage: dirprobe_demo DIRPROBE FIXTURE.json");
     const std::string dirprobe = argv[1];
     std::ifstream in(argv[2]);
-    if (!in) return Fail(std::string("cannot read ") + argv[2]);
+    if (!in)
+        return Fail(std::string("cannot read ") + argv[2]);
     json fixture = json::parse(in);
 
     testsupport::Slapd slapd;
     testsupport::SlapdOptions so;
     so.ldif = kLdif;
     so.tls = false;
-    if (!slapd.Start(so)) return Fail("slapd did not start: " + slapd.error());
+    if (!slapd.Start(so))
+        return Fail("slapd did not start: " + slapd.error());
     testsupport::Dovecot dovecot;
     testsupport::DovecotOptions dopt;
     dopt.users = {{"mmustermann", "demo-password"}};
-    if (!dovecot.Start(dopt)) return Fail("dovecot did not start: " + dovecot.error());
+    if (!dovecot.Start(dopt))
+        return Fail("dovecot did not start: " + dovecot.error());
 
     // A directory user with a mailbox on the private IMAP server.
     fixture["routes"].push_back(
@@ -69,7 +73,8 @@ int main(int argc, char **argv)
                                         {"GD_SMH", "127.0.0.1"},
                                         {"SG_MYDOM", "example.test"}};
     testsupport::SimServer sim;
-    if (!sim.Start(fixture.dump())) return Fail("simulated server did not start: " + sim.Log());
+    if (!sim.Start(fixture.dump()))
+        return Fail("simulated server did not start: " + sim.Log());
 
     testsupport::RunOptions o;
     o.env = {sim.RpcMapEnv(), "ALPHAHOST=127.0.0.1", "OMEGAHOST=127.0.0.1", "LDAPNOINIT=1"};
@@ -78,7 +83,8 @@ int main(int argc, char **argv)
     std::cout << "$ dirprobe -c 4711 4712 5000     (typed: the IMAP password, 200, 000)\n";
     auto r = testsupport::RunProgram({dirprobe, "-c", "4711", "4712", "5000"}, o);
     std::cout << r.out;
-    if (!r.err.empty()) std::cout << "--- standard error ---\n" << r.err;
+    if (!r.err.empty())
+        std::cout << "--- standard error ---\n" << r.err;
     std::cout << "--- exit code " << r.exitCode << "\n";
     return r.exitCode;
 }

@@ -50,7 +50,8 @@ protected:
             return;
         }
         dovecot = new testsupport::Dovecot;
-        if (!dovecot->Start()) setupError = "dovecot: " + dovecot->error() + "\n" + dovecot->Log();
+        if (!dovecot->Start())
+            setupError = "dovecot: " + dovecot->error() + "\n" + dovecot->Log();
     }
     static void TearDownTestSuite()
     {
@@ -67,7 +68,9 @@ protected:
     {
         json f = BaseFixture();
         auto route = [](const char *line, const char *user) {
-            return json{{"line_id", line}, {"route_id", std::string("R") + line}, {"server", "127.0.0.1"},
+            return json{{"line_id", line},
+                        {"route_id", std::string("R") + line},
+                        {"server", "127.0.0.1"},
                         {"user", user}};
         };
         f["routes"].push_back(route("5000", "ldapu"));
@@ -103,7 +106,9 @@ protected:
         f["properties"]["noname"] = dirOnly;
         f["properties"]["starry"] = dirOnly;
         auto job = [](int number, const char *variant) {
-            return json{{"user", "ldapu"}, {"kind", 2}, {"job", number},
+            return json{{"user", "ldapu"},
+                        {"kind", 2},
+                        {"job", number},
                         {"pages", json::array({{{"page", 1}, {"variants", {{variant, {{"size", 8}}}}}}})}};
         };
         f["jobs"].push_back(job(500, "14"));
@@ -139,25 +144,26 @@ TEST_F(DirprobeDirectory, ImapUserWithAWorkingLogin)
     ASSERT_TRUE(sim.Start(Fixture().dump())) << sim.Log();
     RunResult r = RunDirprobe({"5000"}, RunEnv(sim, "s3cret\n"));
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, "ok.\n"
-                     "resolving 5000\n"
-                     "GetExtensionData 5000 flag 2\n"
-                     "Check Language by LDAP\n"
-                     "globalLanguageByLDAP = TRUE\n"
-                     "lang=de\n"
-                     "\n"
-                     "User ID = ldapu, name = John Doe\n"
-                     "IMAP User jdoe\n"
-                     "TSI = +49 30 5099\n"
-                     "\n"
-                     "ldap user has greeting\n"
-                     "ldap user has goodbye\n"
-                     "ldap user has video greeting\n" +
-                         ImapBlock(dovecot->HostPort()) +
-                         "enter password for user jdoe: checking IMAP login ... \n"
-                         "ok.\n"
-                         "The LDAP/IMAP4 configuration seems to be OK.\n"
-                         "\n\n");
+    EXPECT_EQ(r.out,
+              "ok.\n"
+              "resolving 5000\n"
+              "GetExtensionData 5000 flag 2\n"
+              "Check Language by LDAP\n"
+              "globalLanguageByLDAP = TRUE\n"
+              "lang=de\n"
+              "\n"
+              "User ID = ldapu, name = John Doe\n"
+              "IMAP User jdoe\n"
+              "TSI = +49 30 5099\n"
+              "\n"
+              "ldap user has greeting\n"
+              "ldap user has goodbye\n"
+              "ldap user has video greeting\n" +
+                  ImapBlock(dovecot->HostPort()) +
+                  "enter password for user jdoe: checking IMAP login ... \n"
+                  "ok.\n"
+                  "The LDAP/IMAP4 configuration seems to be OK.\n"
+                  "\n\n");
     EXPECT_NE(r.err.find("IMAP: "), std::string::npos);
     // The greeting properties of an IMAP user carry the extension; the video ones ask for
     // variant 15.
@@ -166,7 +172,8 @@ TEST_F(DirprobeDirectory, ImapUserWithAWorkingLogin)
         EXPECT_NE(std::find(keys.begin(), keys.end(), k), keys.end()) << k;
     }
     std::vector<int> variants;
-    for (const auto &c : sim.Calls("alpha", 59)) variants.push_back(c.args.value("variant", 0));
+    for (const auto &c : sim.Calls("alpha", 59))
+        variants.push_back(c.args.value("variant", 0));
     EXPECT_EQ(variants, (std::vector<int>{14, 14, 15, 15}));
 }
 
@@ -176,10 +183,12 @@ TEST_F(DirprobeDirectory, WrongPasswordMakesExactlyOneLoginAttempt)
     int before = dovecot->PasswordMismatches();
     RunResult r = RunDirprobe({"5000"}, RunEnv(sim, "wrong\n"));
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_NE(r.out.find("enter password for user jdoe: checking IMAP login ... \nfailed!\n\n\n"), std::string::npos)
+    EXPECT_NE(r.out.find("enter password for user jdoe: checking IMAP login ... \nfailed!\n\n\n"),
+              std::string::npos)
         << r.out;
     // dovecot writes its log line a moment after it answered.
-    for (int i = 0; i < 50 && dovecot->PasswordMismatches() == before; ++i) usleep(100000);
+    for (int i = 0; i < 50 && dovecot->PasswordMismatches() == before; ++i)
+        usleep(100000);
     EXPECT_EQ(dovecot->PasswordMismatches() - before, 1) << dovecot->Log();
 }
 
@@ -195,8 +204,9 @@ TEST_F(DirprobeDirectory, EndOfInputAtThePromptMakesNoLoginAttempt)
     RunResult c = RunDirprobe({"-c"}, RunEnv(sim, "5000\n"));
     EXPECT_EQ(c.exitCode, 0) << c.err;
     EXPECT_FALSE(c.timedOut);
-    const std::string tail = "enter password for user jdoe: checking IMAP login ... \nfailed!\n\n\n"
-                             "next extension (stop with 000): ";
+    const std::string tail =
+        "enter password for user jdoe: checking IMAP login ... \nfailed!\n\n\n"
+        "next extension (stop with 000): ";
     ASSERT_GE(c.out.size(), tail.size());
     EXPECT_EQ(c.out.substr(c.out.size() - tail.size()), tail) << c.out;
     EXPECT_EQ(c.err.find("IMAP: "), std::string::npos) << c.err;
@@ -220,7 +230,8 @@ TEST_F(DirprobeDirectory, OverlongPasswordInContinuousModeDoesNotLeak)
     ASSERT_GE(r.out.size(), tail.size());
     EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail) << r.out;
     EXPECT_EQ(sim.Calls("alpha", 117).size(), 1u);
-    for (int i = 0; i < 50 && dovecot->PasswordMismatches() == before; ++i) usleep(100000);
+    for (int i = 0; i < 50 && dovecot->PasswordMismatches() == before; ++i)
+        usleep(100000);
     EXPECT_EQ(dovecot->PasswordMismatches() - before, 1) << dovecot->Log();
 }
 
@@ -241,12 +252,13 @@ TEST_F(DirprobeDirectory, CachedRouteReadsNoPropertiesTheSecondTime)
     // A directory-only user on a miss: every settings key in its order, once.
     std::vector<std::string> settings(keys.begin(), keys.begin() + 23);
     std::vector<std::string> expected = {
-        "GD_ACPTALL", "GD_IMU",   "SG_LDE",   "GD_LDH",    "GD_LDDL",  "GD_LDTYPE", "SG_LDTYPE", "GD_LDCERT",
-        "SG_LDCERT",  "GD_LDPRT", "GD_LDTO",  "SG_LDTO",   "GD_LDU",   "SG_LDBNAM", "GD_LDP",    "SG_LDBPWD",
-        "GD_LDBAS",   "GD_LDFIL", "GD_LDLNG", "GD_LDAGN",  "GD_LDASN", "GD_LDATS",  "GD_LDAED"};
+        "GD_ACPTALL", "GD_IMU",   "SG_LDE",   "GD_LDH",   "GD_LDDL",  "GD_LDTYPE", "SG_LDTYPE", "GD_LDCERT",
+        "SG_LDCERT",  "GD_LDPRT", "GD_LDTO",  "SG_LDTO",  "GD_LDU",   "SG_LDBNAM", "GD_LDP",    "SG_LDBPWD",
+        "GD_LDBAS",   "GD_LDFIL", "GD_LDLNG", "GD_LDAGN", "GD_LDASN", "GD_LDATS",  "GD_LDAED"};
     EXPECT_EQ(settings, expected);
     int imu = 0;
-    for (const auto &k : keys) imu += (k == "GD_IMU");
+    for (const auto &k : keys)
+        imu += (k == "GD_IMU");
     EXPECT_EQ(imu, 1);
     // One connection serves all property reads of the user's server.
     // The name came from the directory, converted to ISO-8859-15, and was not asked of alpha.
@@ -276,7 +288,8 @@ TEST_F(DirprobeDirectory, DebugOptionStartsEachResultWithTwoEmptyLines)
     RunResult r = RunDirprobe({"-d", "-v", "5001"}, RunEnv(sim));
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("\n\n\nglobalLanguageByLDAP = FALSE\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("resolver: search base = ou=people,dc=example,dc=test\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("resolver: search base = ou=people,dc=example,dc=test\n"), std::string::npos)
+        << r.out;
     EXPECT_NE(r.out.find("resolver: search scope = 2\nresolver: ldap-attributes=\n\tsn\n\tgivenName\n"),
               std::string::npos)
         << r.out;
@@ -297,31 +310,59 @@ TEST_F(DirprobeDirectory, DirectoryConnectionsAndTheirFailures)
     const std::string deadPort = std::to_string(testsupport::FreePort());
     struct Case {
         const char *what;
-        json props;       // over the directory-only settings of 5001
-        bool found;       // the directory entry was read
-        const char *open; // the "LDAP Open" failure line, "" when the lookup works
-        const char *user; // the user line printed
+        json props;        // over the directory-only settings of 5001
+        bool found;        // the directory entry was read
+        const char *open;  // the "LDAP Open" failure line, "" when the lookup works
+        const char *user;  // the user line printed
     };
     const std::string admin = "cn=admin,dc=example,dc=test";
     const Case cases[] = {
-        {"ldaps with the server's CA", {{"GD_LDTYPE", "ldaps"}, {"GD_LDPRT", tlsPort}, {"GD_LDCERT", slapd->caFile()}},
-         true, "", "User ID = mueller, name = Maria M\xFCller\n"},
-        {"StartTLS with the server's CA", {{"GD_LDTYPE", "startTLS"}, {"GD_LDCERT", slapd->caFile()}}, true, "",
+        {"ldaps with the server's CA",
+         {{"GD_LDTYPE", "ldaps"}, {"GD_LDPRT", tlsPort}, {"GD_LDCERT", slapd->caFile()}},
+         true,
+         "",
          "User ID = mueller, name = Maria M\xFCller\n"},
-        {"simple bind", {{"GD_LDU", admin}, {"GD_LDP", "secret"}}, true, "",
+        {"StartTLS with the server's CA",
+         {{"GD_LDTYPE", "startTLS"}, {"GD_LDCERT", slapd->caFile()}},
+         true,
+         "",
          "User ID = mueller, name = Maria M\xFCller\n"},
-        {"GD_LDR2T 0, entry found", {{"GD_LDR2T", "0"}}, true, "", "User ID = mueller, name = Maria M\xFCller\n"},
-        {"bind refused", {{"GD_LDU", admin}, {"GD_LDP", "wrong"}}, false,
-         "cn=admin,dc=example,dc=test *** failed\n", "User ID = mueller, name = Max Mueller\n"},
-        {"ldaps with another CA", {{"GD_LDTYPE", "ldaps"}, {"GD_LDPRT", tlsPort}, {"GD_LDCERT", otherCa.caFile()}},
-         false, " *** failed\n", "User ID = mueller, name = Max Mueller\n"},
-        {"server down", {{"GD_LDPRT", deadPort}}, false, " *** failed\n", "User ID = mueller, name = Max Mueller\n"},
-        {"server down, GD_LDR2T 0", {{"GD_LDPRT", deadPort}, {"GD_LDR2T", "0"}}, false, " *** failed\n", nullptr},
+        {"simple bind",
+         {{"GD_LDU", admin}, {"GD_LDP", "secret"}},
+         true,
+         "",
+         "User ID = mueller, name = Maria M\xFCller\n"},
+        {"GD_LDR2T 0, entry found",
+         {{"GD_LDR2T", "0"}},
+         true,
+         "",
+         "User ID = mueller, name = Maria M\xFCller\n"},
+        {"bind refused",
+         {{"GD_LDU", admin}, {"GD_LDP", "wrong"}},
+         false,
+         "cn=admin,dc=example,dc=test *** failed\n",
+         "User ID = mueller, name = Max Mueller\n"},
+        {"ldaps with another CA",
+         {{"GD_LDTYPE", "ldaps"}, {"GD_LDPRT", tlsPort}, {"GD_LDCERT", otherCa.caFile()}},
+         false,
+         " *** failed\n",
+         "User ID = mueller, name = Max Mueller\n"},
+        {"server down",
+         {{"GD_LDPRT", deadPort}},
+         false,
+         " *** failed\n",
+         "User ID = mueller, name = Max Mueller\n"},
+        {"server down, GD_LDR2T 0",
+         {{"GD_LDPRT", deadPort}, {"GD_LDR2T", "0"}},
+         false,
+         " *** failed\n",
+         nullptr},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         json f = Fixture();
-        for (auto it = c.props.begin(); it != c.props.end(); ++it) f["properties"]["mueller"][it.key()] = it.value();
+        for (auto it = c.props.begin(); it != c.props.end(); ++it)
+            f["properties"]["mueller"][it.key()] = it.value();
         f["users"].push_back({{"server", "127.0.0.1"}, {"user", "mueller"}, {"name", "Max Mueller"}});
         SimServer s;
         ASSERT_TRUE(s.Start(f.dump())) << s.Log();
@@ -335,7 +376,8 @@ TEST_F(DirprobeDirectory, DirectoryConnectionsAndTheirFailures)
             EXPECT_NE(r.out.find("GetLineIDInfo: GetLDAPResult() failed: 0x"), std::string::npos) << r.out;
         }
         // The client API's own steps replace the resolver's result; with no user they do not run.
-        EXPECT_EQ(r.out.find("LocalGetExtensionData failed\n") != std::string::npos, c.user == nullptr) << r.out;
+        EXPECT_EQ(r.out.find("LocalGetExtensionData failed\n") != std::string::npos, c.user == nullptr)
+            << r.out;
         if (c.user) {
             EXPECT_NE(r.out.find(c.user), std::string::npos) << r.out;
         } else {
@@ -382,8 +424,9 @@ TEST_F(DirprobeDirectory, ImapLoginOverTls)
         RunResult r = RunDirprobe({"5000"}, opts);
         EXPECT_EQ(r.exitCode, 0) << r.err;
         EXPECT_NE(r.out.find("IMAP Host\t= " + c.host + "\n"), std::string::npos) << r.out;
-        EXPECT_NE(r.out.find(c.ok ? "checking IMAP login ... \nok.\n" : "checking IMAP login ... \nfailed!\n"),
-                  std::string::npos)
+        EXPECT_NE(
+            r.out.find(c.ok ? "checking IMAP login ... \nok.\n" : "checking IMAP login ... \nfailed!\n"),
+            std::string::npos)
             << r.out << r.err;
     }
 }
@@ -395,9 +438,12 @@ pid_t StartOnTerminal(const testsupport::RunOptions &opts, const char *arg1, con
 {
     pid_t pid = forkpty(master, nullptr, nullptr, nullptr);
     if (pid == 0) {
-        if (ignoreInterrupt) signal(SIGINT, SIG_IGN);  // as a shell does for a background job
-        for (const auto &name : opts.unset) unsetenv(name.c_str());
-        for (const auto &e : opts.env) putenv(const_cast<char *>(e.c_str()));
+        if (ignoreInterrupt)
+            signal(SIGINT, SIG_IGN);  // as a shell does for a background job
+        for (const auto &name : opts.unset)
+            unsetenv(name.c_str());
+        for (const auto &e : opts.env)
+            putenv(const_cast<char *>(e.c_str()));
         std::string path = DirprobePath();
         execl(path.c_str(), path.c_str(), arg1, arg2, static_cast<char *>(nullptr));
         _exit(127);
@@ -410,13 +456,17 @@ bool ReadUntil(int fd, std::string &seen, const std::string &want, int timeoutMs
 {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (seen.find(want) == std::string::npos) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return false;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return false;
         pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+        if (poll(&p, 1, static_cast<int>(left.count())) <= 0)
+            continue;
         char buf[4096];
         ssize_t n = read(fd, buf, sizeof buf);
-        if (n <= 0) return seen.find(want) != std::string::npos;
+        if (n <= 0)
+            return seen.find(want) != std::string::npos;
         seen.append(buf, static_cast<size_t>(n));
     }
     return true;

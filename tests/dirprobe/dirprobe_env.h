@@ -17,7 +17,10 @@ namespace dirprobe_test {
 
 using nlohmann::json;
 
-inline std::string DirprobePath() { return testsupport::BinaryDir() + "/core/driver/dirprobe/dirprobe"; }
+inline std::string DirprobePath()
+{
+    return testsupport::BinaryDir() + "/core/driver/dirprobe/dirprobe";
+}
 
 // A fixture with the plain users of most tests: jdoe (greeting and goodbye pages, voice
 // timeouts), asmith (accept all, a video greeting), a hunt group on 200.
@@ -38,9 +41,13 @@ inline json BaseFixture(int level = 16)
           {"asmith", {{"GD_ACPTALL", "1"}, {"VGREETING", "300"}}}}},
         {"groups", json::array({{{"id", "sales"}, {"name", "Sales Team"}}})},
         {"jobs", json::array({
-                     {{"user", "jdoe"}, {"kind", 2}, {"job", 100},
+                     {{"user", "jdoe"},
+                      {"kind", 2},
+                      {"job", 100},
                       {"pages", json::array({{{"page", 1}, {"variants", {{"14", {{"text", "hello"}}}}}}})}},
-                     {{"user", "asmith"}, {"kind", 2}, {"job", 300},
+                     {{"user", "asmith"},
+                      {"kind", 2},
+                      {"job", 300},
                       {"pages", json::array({{{"page", 1}, {"variants", {{"15", {{"size", 64}}}}}}})}},
                  })},
     };
@@ -62,7 +69,8 @@ inline testsupport::RunOptions RunEnv(const testsupport::SimServer &sim, const s
     return o;
 }
 
-inline testsupport::RunResult RunDirprobe(const std::vector<std::string> &args, const testsupport::RunOptions &o)
+inline testsupport::RunResult RunDirprobe(const std::vector<std::string> &args,
+                                          const testsupport::RunOptions &o)
 {
     std::vector<std::string> argv = {DirprobePath()};
     argv.insert(argv.end(), args.begin(), args.end());
@@ -74,7 +82,8 @@ inline testsupport::RunResult RunDirprobe(const std::vector<std::string> &args, 
 // has gone.
 inline int AcceptsReaching(const testsupport::SimServer &sim, const std::string &prog, int n)
 {
-    for (int i = 0; i < 100 && sim.Accepts(prog) < n; ++i) usleep(20000);
+    for (int i = 0; i < 100 && sim.Accepts(prog) < n; ++i)
+        usleep(20000);
     return sim.Accepts(prog);
 }
 
@@ -82,7 +91,8 @@ inline int AcceptsReaching(const testsupport::SimServer &sim, const std::string 
 inline std::vector<std::string> PropertyKeys(const testsupport::SimServer &sim)
 {
     std::vector<std::string> keys;
-    for (const auto &r : sim.Calls("alpha", 144)) keys.push_back(r.args.value("key", ""));
+    for (const auto &r : sim.Calls("alpha", 144))
+        keys.push_back(r.args.value("key", ""));
     return keys;
 }
 

@@ -38,10 +38,7 @@ const char kGroup[] =
 
 class DirprobePlain : public ::testing::Test {
 protected:
-    void StartSim(const json &fixture)
-    {
-        ASSERT_TRUE(sim.Start(fixture.dump())) << sim.Log();
-    }
+    void StartSim(const json &fixture) { ASSERT_TRUE(sim.Start(fixture.dump())) << sim.Log(); }
     SimServer sim;
 };
 
@@ -79,7 +76,7 @@ TEST_F(DirprobePlain, RequestsFollowTheRoadOfOneExtension)
     EXPECT_EQ(routes[0].args["line_id"], "4711");
     // A user without the directory: three settings reads, then the four greeting properties
     // (and a page look-up for each one set), then the voice timeouts.
-    std::vector<std::string> expected = {"GD_ACPTALL", "GD_IMU",   "SG_LDE",  "GREETING", "GOODBYE",
+    std::vector<std::string> expected = {"GD_ACPTALL", "GD_IMU",   "SG_LDE",   "GREETING", "GOODBYE",
                                          "VGREETING",  "VGOODBYE", "GD_VRREC", "GD_VRSIL"};
     EXPECT_EQ(PropertyKeys(sim), expected);
     auto pages = sim.Calls("alpha", 59);
@@ -99,7 +96,8 @@ TEST_F(DirprobePlain, UserWithoutDirectoryIsReadAgainOnEveryRequest)
     RunResult r = RunDirprobe({"4711", "4711"}, RunEnv(sim));
     ASSERT_EQ(r.exitCode, 0) << r.err;
     int settingsReads = 0;
-    for (const auto &k : PropertyKeys(sim)) settingsReads += (k == "GD_IMU");
+    for (const auto &k : PropertyKeys(sim))
+        settingsReads += (k == "GD_IMU");
     EXPECT_EQ(settingsReads, 2);
 }
 
@@ -108,7 +106,8 @@ TEST_F(DirprobePlain, UserWithoutDirectoryIsReadAgainOnEveryRequest)
 TEST_F(DirprobePlain, PerUserConnectionsAreReusedAndReplacedOnAServerSwitch)
 {
     json f = BaseFixture();
-    f["routes"].push_back({{"line_id", "4713"}, {"route_id", "R4713"}, {"server", "localhost"}, {"user", "bob"}});
+    f["routes"].push_back(
+        {{"line_id", "4713"}, {"route_id", "R4713"}, {"server", "localhost"}, {"user", "bob"}});
     f["users"].push_back({{"server", "localhost"}, {"user", "bob"}, {"name", "Bob Other"}});
     testsupport::SimServerOptions so;
     so.hosts = {"127.0.0.1", "localhost"};
@@ -121,7 +120,8 @@ TEST_F(DirprobePlain, PerUserConnectionsAreReusedAndReplacedOnAServerSwitch)
     std::vector<std::string> args;
     for (const Step &step : steps) {
         SCOPED_TRACE(args.size());
-        if (step.extension) args.push_back(step.extension);
+        if (step.extension)
+            args.push_back(step.extension);
         sim.ClearRequests();
         RunResult r = RunDirprobe(args.empty() ? std::vector<std::string>{"-c"} : args, RunEnv(sim, "000\n"));
         ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -137,8 +137,8 @@ TEST_F(DirprobePlain, PerUserConnectionsAreReusedAndReplacedOnAServerSwitch)
 TEST_F(DirprobePlain, FailedPropertyCallIsRepeatedAfterReconnecting)
 {
     json f = BaseFixture();
-    f["faults"] = json::array({{{"prog", "alpha"}, {"proc", 144}, {"match", {{"key", "GD_IMU"}}}, {"times", 1},
-                                {"close", true}}});
+    f["faults"] = json::array(
+        {{{"prog", "alpha"}, {"proc", 144}, {"match", {{"key", "GD_IMU"}}}, {"times", 1}, {"close", true}}});
     StartSim(f);
     RunResult r = RunDirprobe({"4711"}, RunEnv(sim));
     EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -157,12 +157,15 @@ TEST_F(DirprobePlain, FailedGreetingReadStopsTheChain)
 {
     struct Case {
         const char *what;
-        json change;             // applied to the fixture
-        std::string messages;    // the client API's lines, after "GetExtensionData ..."
+        json change;           // applied to the fixture
+        std::string messages;  // the client API's lines, after "GetExtensionData ..."
     };
-    json closeGoodbye = {{"faults", json::array({{{"prog", "alpha"}, {"proc", 144}, {"match", {{"key", "GOODBYE"}}},
-                                                  {"close", true}}})}};
-    json statusGoodbye = {{"properties", {{"jdoe", {{"GREETING", "100"}, {"GOODBYE", {{"value", ""}, {"ec", 7}}}}}}}};
+    json closeGoodbye = {
+        {"faults",
+         json::array(
+             {{{"prog", "alpha"}, {"proc", 144}, {"match", {{"key", "GOODBYE"}}}, {"close", true}}})}};
+    json statusGoodbye = {
+        {"properties", {{"jdoe", {{"GREETING", "100"}, {"GOODBYE", {{"value", ""}, {"ec", 7}}}}}}}};
     const Case cases[] = {
         {"transport", closeGoodbye, "a_get_usrconf_new_1: RPC: "},
         // The client API's status message has no line end of its own.
@@ -205,7 +208,8 @@ TEST_F(DirprobePlain, UserWithoutServerFailsItsPropertyReadsCleanly)
     StartSim(f);
     RunResult r = RunDirprobe({"4799"}, RunEnv(sim));
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out.rfind("ok.\nresolving 4799\nGetExtensionData 4799 flag 2\nUser not found\nNo IMAP\n", 0), 0u)
+    EXPECT_EQ(r.out.rfind("ok.\nresolving 4799\nGetExtensionData 4799 flag 2\nUser not found\nNo IMAP\n", 0),
+              0u)
         << r.out;
     EXPECT_NE(r.out.find("OpenUserAlpha() failed: 0x10000005\n"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.substr(r.out.size() - 31), "globalLanguageByLDAP = FALSE\n\n\n") << r.out;
@@ -416,7 +420,8 @@ TEST_F(DirprobePlain, EnvironmentFileIsReadOnlyWithoutOmegaHost)
     ASSERT_EQ(mkdir(root.file("etc").c_str(), 0755), 0);
     {
         std::ofstream config(root.file("etc/config"));
-        config << "# servers of the test\n" << sim.RpcMapEnv() << "\nALPHAHOST=127.0.0.1\nOMEGAHOST=127.0.0.1\n";
+        config << "# servers of the test\n"
+               << sim.RpcMapEnv() << "\nALPHAHOST=127.0.0.1\nOMEGAHOST=127.0.0.1\n";
     }
     testsupport::RunOptions o;
     o.unset = {"OMEGAHOST", "ALPHAHOST", "TELAMORPCMAP", "TELAMORPCPORT", "TELAMORPCOFFSET", "LOCALHOST"};
@@ -427,8 +432,8 @@ TEST_F(DirprobePlain, EnvironmentFileIsReadOnlyWithoutOmegaHost)
 
     // OMEGAHOST empty: no file is read, so nothing says where alpha is.
     testsupport::TempDir empty;
-    o.env = {"FAXROOT=" + empty.path(), "OMEGAHOST=", "LDAPNOINIT=1", "TELAMORPCMAP=127.0.0.1:" +
-             std::to_string(testsupport::FreePort())};
+    o.env = {"FAXROOT=" + empty.path(), "OMEGAHOST=", "LDAPNOINIT=1",
+             "TELAMORPCMAP=127.0.0.1:" + std::to_string(testsupport::FreePort())};
     o.unset = {"ALPHAHOST", "TELAMORPCPORT", "TELAMORPCOFFSET", "LOCALHOST"};
     RunResult skipped = RunDirprobe({"4711"}, o);
     EXPECT_EQ(skipped.exitCode, 1);
@@ -442,8 +447,8 @@ TEST_F(DirprobePlain, StartUpFailuresEndWithExitCodeOne)
     {
         testsupport::RunOptions o;
         int port = testsupport::FreePort();
-        o.env = {"TELAMORPCMAP=127.0.0.1:" + std::to_string(port), "ALPHAHOST=127.0.0.1", "OMEGAHOST=127.0.0.1",
-                 "LDAPNOINIT=1"};
+        o.env = {"TELAMORPCMAP=127.0.0.1:" + std::to_string(port), "ALPHAHOST=127.0.0.1",
+                 "OMEGAHOST=127.0.0.1", "LDAPNOINIT=1"};
         RunResult r = RunDirprobe({"4711"}, o);
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_EQ(r.out.rfind("127.0.0.1: RPC: ", 0), 0u) << r.out;
@@ -454,7 +459,8 @@ TEST_F(DirprobePlain, StartUpFailuresEndWithExitCodeOne)
     // an alpha host name longer than the resolver keeps: refused rather than cut to another host
     {
         testsupport::RunOptions o;
-        o.env = {"ALPHAHOST=" + std::string(30, 'a') + ".example.test", "OMEGAHOST=127.0.0.1", "LDAPNOINIT=1"};
+        o.env = {"ALPHAHOST=" + std::string(30, 'a') + ".example.test", "OMEGAHOST=127.0.0.1",
+                 "LDAPNOINIT=1"};
         RunResult r = RunDirprobe({"4711"}, o);
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_EQ(r.out, "alpha host name too long: " + std::string(30, 'a') + ".example.test\n");

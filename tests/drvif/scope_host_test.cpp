@@ -20,12 +20,10 @@ std::string Format(const char *fmt, va_list args)
     return text;
 }
 
-void Record(const char *what, const char *file, int line, int level, LineNo lineNo,
-            const std::string &text)
+void Record(const char *what, const char *file, int line, int level, LineNo lineNo, const std::string &text)
 {
     char head[256];
-    snprintf(head, sizeof head, "%s %s:%d level %d line %u ", what, file ? file : "-", line,
-             level, lineNo);
+    snprintf(head, sizeof head, "%s %s:%d level %d line %u ", what, file ? file : "-", line, level, lineNo);
     g_calls.push_back(head + text);
 }
 }  // namespace

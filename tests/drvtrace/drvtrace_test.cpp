@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <fcntl.h>
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -44,8 +44,8 @@ TEST(DriverTrace, LevelAgainstVerbosity)
             DriverTraceScope(nullptr, 0, level, 7, "scope %d\n", level);
             fflush(stdout);
             const std::string out = testing::internal::GetCapturedStdout();
-            const std::string expected = "line " + std::to_string(level) + " at here\nscope " +
-                                         std::to_string(level) + "\n";
+            const std::string expected =
+                "line " + std::to_string(level) + " at here\nscope " + std::to_string(level) + "\n";
             EXPECT_EQ(out, level <= verbosity ? expected : "")
                 << "level " << level << " verbosity " << verbosity;
         }
@@ -77,9 +77,13 @@ TEST(DriverTrace, ErrorTextIsHexadecimalAndBounded)
         size_t size;
         const char *text;
     } const cases[] = {
-        {GDERR_RPC, 2048, "0x10000005"}, {GDERR_RPC, 5, "0x10"}, {GDERR_RPC, 1, ""},
-        {0, 16, "0x0"},                  {0xFFFFFFFBu, 16, "0xfffffffb"},
-        {GDERR_NO_MORE, 11, "0x10000006"}, {GDERR_NO_MORE, 10, "0x1000000"},
+        {GDERR_RPC, 2048, "0x10000005"},
+        {GDERR_RPC, 5, "0x10"},
+        {GDERR_RPC, 1, ""},
+        {0, 16, "0x0"},
+        {0xFFFFFFFBu, 16, "0xfffffffb"},
+        {GDERR_NO_MORE, 11, "0x10000006"},
+        {GDERR_NO_MORE, 10, "0x1000000"},
     };
     for (const auto &c : cases) {
         std::vector<char> buf(c.size + 1, 'x');

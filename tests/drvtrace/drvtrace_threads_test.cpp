@@ -20,8 +20,7 @@ TEST(TraceScope, LinesOfManyThreadsStayWhole)
                 GdResult rc = 0;
                 TraceScope scope("Worker", static_cast<LineNo>(t), &rc);
                 DriverTrace(__FILE__, __LINE__, TRACE_DEBUG, static_cast<LineNo>(t),
-                            "thread %d step %d of a longer line that must not be torn apart\n",
-                            t, i);
+                            "thread %d step %d of a longer line that must not be torn apart\n", t, i);
                 rc = (i % 2) ? GDERR_FAILED : 0;
             }
         });
@@ -36,8 +35,8 @@ TEST(TraceScope, LinesOfManyThreadsStayWhole)
         ++lines;
         const bool whole = line == "-->Worker()" || line == "<--Worker()=ok" ||
                            line == "<--Worker()=0x10000001" ||
-                           (line.rfind("thread ", 0) == 0 &&
-                            line.size() > 40 && line.find("must not be torn apart") != std::string::npos);
+                           (line.rfind("thread ", 0) == 0 && line.size() > 40 &&
+                            line.find("must not be torn apart") != std::string::npos);
         ASSERT_TRUE(whole) << "torn line: " << line;
     }
     EXPECT_EQ(start, out.size());

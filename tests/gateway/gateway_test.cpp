@@ -66,9 +66,16 @@ TEST(ErrorCodeText, SystemAndDirectoryTexts)
 // library's own, for known codes, negative client codes and codes the library does not know.
 TEST(ErrorCodeText, DirectoryTextsAreTheLibrarysOwn)
 {
-    const int codes[] = {LDAP_SUCCESS,      LDAP_NO_SUCH_OBJECT, LDAP_INVALID_CREDENTIALS, LDAP_SERVER_DOWN,
-                         LDAP_TIMEOUT,      LDAP_OTHER,          LDAP_BUSY,                12345,
-                         -1000,             0x0FFFFFFF};
+    const int codes[] = {LDAP_SUCCESS,
+                         LDAP_NO_SUCH_OBJECT,
+                         LDAP_INVALID_CREDENTIALS,
+                         LDAP_SERVER_DOWN,
+                         LDAP_TIMEOUT,
+                         LDAP_OTHER,
+                         LDAP_BUSY,
+                         12345,
+                         -1000,
+                         0x0FFFFFFF};
     for (size_t i = 0; i < std::size(codes); ++i) {
         const int code = codes[i];
         EXPECT_STREQ(LdapResultText(code), ldap_err2string(code)) << "case " << i << ": code " << code;
@@ -77,7 +84,8 @@ TEST(ErrorCodeText, DirectoryTextsAreTheLibrarysOwn)
         const int passed = static_cast<int>(ld & 0x0FFFFFFFu);
         char prefix[32];
         snprintf(prefix, sizeof prefix, "LD%x: ", static_cast<unsigned>(passed));
-        EXPECT_EQ(Text(ld), std::string(prefix) + ldap_err2string(passed)) << "case " << i << ": code " << code;
+        EXPECT_EQ(Text(ld), std::string(prefix) + ldap_err2string(passed))
+            << "case " << i << ": code " << code;
     }
     // The run-time name names the library this test program is linked with.
     void *linked = dlopen(LdapLibraryName(), RTLD_NOW | RTLD_NOLOAD);
@@ -96,7 +104,8 @@ TEST(ErrorCodeText, DirectoryTextsFromManyThreads)
     for (std::thread &t : threads)
         t.join();
     for (size_t t = 0; t < texts.size(); ++t)
-        EXPECT_EQ(texts[t], std::string("LD31: ") + ldap_err2string(LDAP_INVALID_CREDENTIALS)) << "thread " << t;
+        EXPECT_EQ(texts[t], std::string("LD31: ") + ldap_err2string(LDAP_INVALID_CREDENTIALS))
+            << "thread " << t;
 }
 
 TEST(ErrorCodeText, CutToTheBuffer)
@@ -139,7 +148,7 @@ TEST(MediaNames, FlagsNamesAndCodes)
     struct NameCase {
         int media;
         const char *name;
-    } names[] = {{0, "fax"},   {1, "fax"}, {2, "telex"}, {3, "fax"},  {4, "voice"},
+    } names[] = {{0, "fax"},   {1, "fax"}, {2, "telex"}, {3, "fax"}, {4, "voice"},
                  {5, "video"}, {6, "sms"}, {7, "fax"},   {-1, "fax"}};
     for (size_t i = 0; i < std::size(names); ++i)
         EXPECT_STREQ(MediaName(names[i].media), names[i].name) << "name case " << i;
@@ -147,9 +156,8 @@ TEST(MediaNames, FlagsNamesAndCodes)
     struct CodeCase {
         const char *name;
         MediaType media;
-    } codes[] = {{"VOICE", MEDIA_VOICE}, {"Sms", MEDIA_SMS}, {"telex", MEDIA_TELEX},
-                 {"video", MEDIA_VIDEO}, {"fax", MEDIA_FAX}, {"", MEDIA_FAX},
-                 {"voices", MEDIA_FAX},  {nullptr, MEDIA_FAX}};
+    } codes[] = {{"VOICE", MEDIA_VOICE}, {"Sms", MEDIA_SMS}, {"telex", MEDIA_TELEX}, {"video", MEDIA_VIDEO},
+                 {"fax", MEDIA_FAX},     {"", MEDIA_FAX},    {"voices", MEDIA_FAX},  {nullptr, MEDIA_FAX}};
     for (size_t i = 0; i < std::size(codes); ++i)
         EXPECT_EQ(MediaCode(codes[i].name), codes[i].media) << "code case " << i;
 }
@@ -159,17 +167,9 @@ TEST(TxStateNames, AllRanges)
     struct Case {
         int state;
         const char *name;
-    } cases[] = {{0, "idle"},
-                 {1, "busy line"},
-                 {3, "too many retries"},
-                 {5, "done"},
-                 {10, "device error"},
-                 {11, "unknown"},
-                 {12, "in process by lcr"},
-                 {17, "in process by lcr"},
-                 {18, "unknown"},
-                 {-1, "unknown"},
-                 {65536 + 5, "done"},  // taken as 16 bits
+    } cases[] = {{0, "idle"},          {1, "busy line"}, {3, "too many retries"},   {5, "done"},
+                 {10, "device error"}, {11, "unknown"},  {12, "in process by lcr"}, {17, "in process by lcr"},
+                 {18, "unknown"},      {-1, "unknown"},  {65536 + 5, "done"},  // taken as 16 bits
                  {32768, "unknown"}};
     for (size_t i = 0; i < std::size(cases); ++i)
         EXPECT_STREQ(TxStateName(cases[i].state), cases[i].name) << "case " << i;

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "gwtracecapture.h"
 #include "mailtrack/gwconfig.h"
 #include "mailtrack/gwsetup.h"
-#include "gwtracecapture.h"
 #include "testsupport.h"
 #include "trace/trace.h"
 #include "trace/trace_params.h"
@@ -55,7 +55,8 @@ TEST(ConfigKeyTable, SortedDistinctAndCounted)
     for (int i = 0; i < ConfigKeyCount; ++i) {
         const ConfigKey &e = ConfigKeyTable[i];
         if (i > 0) {
-            EXPECT_LT(CompareAsciiNoCase(ConfigKeyTable[i - 1].key, e.key), 0) << "entry " << i << " " << e.key;
+            EXPECT_LT(CompareAsciiNoCase(ConfigKeyTable[i - 1].key, e.key), 0)
+                << "entry " << i << " " << e.key;
         }
         for (const char *p = e.key; *p; ++p) {
             EXPECT_FALSE(*p >= 'a' && *p <= 'z') << e.key;
@@ -134,8 +135,8 @@ TEST(ConfigKeyTable, FieldsLieInTheRecordAndShareOnlyWherePaired)
             }
         }
     }
-    EXPECT_EQ(shared, (std::set<std::set<std::string>>{{"ADMUSER", "DRFROM"}, {"ADMTEXT", "DRFTXT"},
-                                                       {"COVER", "COVERID"}}));
+    EXPECT_EQ(shared, (std::set<std::set<std::string>>{
+                          {"ADMUSER", "DRFROM"}, {"ADMTEXT", "DRFTXT"}, {"COVER", "COVERID"}}));
     // A few fields by name, against the sizes of the record.
     const struct {
         const char *key;
@@ -192,8 +193,8 @@ TEST(PutConf, SettingsByTypeAndRight)
         const char *value;
         int32_t expected;
     } numbers[] = {
-        {"12abc", 12}, {"  -7", -7}, {"+42", 42}, {"\t2147483647", 2147483647},
-        {"-2147483648", INT32_MIN}, {"0", 0},
+        {"12abc", 12}, {"  -7", -7}, {"+42", 42}, {"\t2147483647", 2147483647}, {"-2147483648", INT32_MIN},
+        {"0", 0},
     };
     for (const auto &n : numbers) {
         record.GWNO = 5;
@@ -351,10 +352,10 @@ TEST(ParseExtAttr, SyntaxErrorsEchoTheTextUpToTheFault)
 {
     const struct {
         const char *text;
-        size_t taken;       // assignments before the error
-        size_t cursor;      // where the cursor stops
-        const char *echo;   // echoed text before "<--here!"
-        const char *name;   // what name holds after the error
+        size_t taken;      // assignments before the error
+        size_t cursor;     // where the cursor stops
+        const char *echo;  // echoed text before "<--here!"
+        const char *name;  // what name holds after the error
     } cases[] = {
         {"TSI word", 0, 4, "TSI w", "TSI"},
         {"A=1 TSI", 1, 7, "A=1 TSI", "TSI"},
@@ -414,7 +415,8 @@ protected:
     void SetUp() override
     {
         ResetConfigState();
-        snprintf(PublishedConfig()->directory, sizeof PublishedConfig()->directory, "%s", dir_.path().c_str());
+        snprintf(PublishedConfig()->directory, sizeof PublishedConfig()->directory, "%s",
+                 dir_.path().c_str());
     }
     void TearDown() override { ResetConfigState(); }
     static bool Exists(const std::string &path)

@@ -12,9 +12,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "gwtracecapture.h"
 #include "mailtrack/gwconfig.h"
 #include "mailtrack/gwsetup.h"
-#include "gwtracecapture.h"
 #include "os/hostvars.h"
 #include "rpcrt/rpcrt.h"
 #include "simserver.h"
@@ -97,7 +97,10 @@ protected:
         char out[CONFIG_VALUE_SIZE];
         EXPECT_EQ(FetchVal("nobody", "X", out), EC_GW | 2);
     }
-    static std::vector<SimRequest> Calls(const std::string &prog, int proc) { return server_->Calls(prog, proc); }
+    static std::vector<SimRequest> Calls(const std::string &prog, int proc)
+    {
+        return server_->Calls(prog, proc);
+    }
 
     static int deadPort_;
     TempDir root_{"gwroot"};
@@ -128,7 +131,8 @@ TEST_F(GatewayConfig, AlphaClientIsCachedAndForcedAnew)
     EXPECT_FALSE(HasAlphaClient());
     DropAlphaClient();
     GetAlphaClient(1);
-    EXPECT_NE(capture.Text().find(":D: force reconnect, clnt is null\n"), std::string::npos) << capture.Text();
+    EXPECT_NE(capture.Text().find(":D: force reconnect, clnt is null\n"), std::string::npos)
+        << capture.Text();
     EXPECT_TRUE(HasAlphaClient());
 }
 
@@ -228,10 +232,8 @@ TEST_F(GatewayConfig, FetchValContinuesShortKeys)
 {
     std::string part(80, 'p');
     json props = {
-        {"SG_TXTFAX", "one"}, {"SG_TXTFAX0", "two"}, {"SG_TXTFAX1", "three"},
-        {"SG_RRTO", "a"}, {"SG_RRTO1", "after a gap"},
-        {"SG_ADMUSER", "adm"},
-        {"SG_PIPE", part},
+        {"SG_TXTFAX", "one"},        {"SG_TXTFAX0", "two"}, {"SG_TXTFAX1", "three"}, {"SG_RRTO", "a"},
+        {"SG_RRTO1", "after a gap"}, {"SG_ADMUSER", "adm"}, {"SG_PIPE", part},
     };
     for (int i = 0; i < 10; ++i)
         props["SG_PIPE" + std::to_string(i)] = std::string(80, static_cast<char>('0' + i));
@@ -283,8 +285,12 @@ TEST_F(GatewayConfig, GetValAndGetStrWithDefaults)
 {
     Serve({{"properties",
             {{"cfguser",
-              {{"SG_HEAD", "0123456789"}, {"SG_NUM", " -12abc"}, {"SG_WORD", "abc"}, {"SG_BIG", "2147483648"},
-               {"SG_NET", "VOICE"}, {"SG_ODD", "telefax"}}}}}});
+              {{"SG_HEAD", "0123456789"},
+               {"SG_NUM", " -12abc"},
+               {"SG_WORD", "abc"},
+               {"SG_BIG", "2147483648"},
+               {"SG_NET", "VOICE"},
+               {"SG_ODD", "telefax"}}}}}});
     UseAlpha(server_->Host().c_str());
 
     char buffer[8];
@@ -301,7 +307,7 @@ TEST_F(GatewayConfig, GetValAndGetStrWithDefaults)
         const char *key;
         int32_t defaultValue, before, expected;
     } ints[] = {
-        {"SG_NUM", 5, 0, -12}, {"SG_NONE", 5, 0, 5}, {"SG_NONE", -3, 0, -3},
+        {"SG_NUM", 5, 0, -12},  {"SG_NONE", 5, 0, 5},  {"SG_NONE", -3, 0, -3},
         {"SG_WORD", 5, 77, 77}, {"SG_BIG", 5, 77, 77},
     };
     for (const auto &c : ints) {
@@ -360,7 +366,8 @@ TEST_F(GatewayConfig, ReadsReconnectOnceThenFail)
     char buffer[16] = "keep";
     EXPECT_EQ(GetVal("cfguser", "SG_A", "d", buffer, sizeof buffer), EC_GW | 3);
     EXPECT_STREQ(buffer, "keep");
-    EXPECT_NE(capture.Text().find(":E: a_get_usrconf_1 : alpha unavailable\n"), std::string::npos) << capture.Text();
+    EXPECT_NE(capture.Text().find(":E: a_get_usrconf_1 : alpha unavailable\n"), std::string::npos)
+        << capture.Text();
 }
 
 // ---- PutVal --------------------------------------------------------------------------------
@@ -371,7 +378,7 @@ TEST_F(GatewayConfig, PutValStoresOnAlphaAndInTheWorkRecord)
     EXPECT_EQ(PutVal("sg_tsi", "4711"), 0u);
     EXPECT_STREQ(WorkConfig()->TSI, "4711");
     EXPECT_STREQ(PublishedConfig()->TSI, "");  // published at the next OpenOmega
-    EXPECT_EQ(PutVal("LDP", "636"), 0u);        // forced: not user-settable, still set
+    EXPECT_EQ(PutVal("LDP", "636"), 0u);       // forced: not user-settable, still set
     EXPECT_EQ(WorkConfig()->LDP, 636);
     std::string longValue(100, 'v');
     EXPECT_EQ(PutVal("SG_HEADLINE", longValue.c_str()), 0u);
@@ -400,7 +407,8 @@ TEST_F(GatewayConfig, PutValStoresOnAlphaAndInTheWorkRecord)
     UseAlpha(kDeadHost);
     EXPECT_EQ(PutVal("SG_TSI", "99"), EC_GW | 3);
     EXPECT_STREQ(WorkConfig()->TSI, "4711");
-    EXPECT_NE(capture.Text().find(":E: a_put_usrconf_1 : alpha unavailable\n"), std::string::npos) << capture.Text();
+    EXPECT_NE(capture.Text().find(":E: a_put_usrconf_1 : alpha unavailable\n"), std::string::npos)
+        << capture.Text();
 }
 
 // ---- OpenOmega -----------------------------------------------------------------------------
@@ -415,10 +423,22 @@ TEST_F(GatewayConfig, OpenOmegaLoadsSettingsAndDefaults)
     Serve({{"config", OmegaEntries(server_->Host())},
            {"properties",
             {{"cfguser",
-              {{"SG_DRFROM", "from"}, {"SG_ADMUSER", "admin"}, {"SG_TXTFAX", "head-"}, {"SG_TXTFAX0", "middle-"},
-               {"SG_TXTFAX1", "tail"}, {"SG_LDTYPE", "LDAPS"}, {"SG_LDUDB", "o=base"}, {"SG_LDUDS", "1"},
-               {"SG_GWMAXP", "many"}, {"SG_DEFNET", "Sms"}, {"TSI", "+49 1"}, {"SG_TSI", "wrong"},
-               {"SG_GWNO", "0"}, {"SG_GWNI", "-4"}, {"SG_AGET", "123"}, {"SG_LDE", "0"}}}}}});
+              {{"SG_DRFROM", "from"},
+               {"SG_ADMUSER", "admin"},
+               {"SG_TXTFAX", "head-"},
+               {"SG_TXTFAX0", "middle-"},
+               {"SG_TXTFAX1", "tail"},
+               {"SG_LDTYPE", "LDAPS"},
+               {"SG_LDUDB", "o=base"},
+               {"SG_LDUDS", "1"},
+               {"SG_GWMAXP", "many"},
+               {"SG_DEFNET", "Sms"},
+               {"TSI", "+49 1"},
+               {"SG_TSI", "wrong"},
+               {"SG_GWNO", "0"},
+               {"SG_GWNI", "-4"},
+               {"SG_AGET", "123"},
+               {"SG_LDE", "0"}}}}}});
     TraceCapture capture;
     ASSERT_EQ(OpenOmega(), 0u) << capture.Text();
     const ConfigRecord &c = *PublishedConfig();
@@ -556,7 +576,8 @@ TEST_F(GatewayConfig, OpenOmegaFixUpsOfTheAge)
     ASSERT_EQ(OpenOmega(), 0u);
     EXPECT_EQ(PublishedConfig()->LDE, 1);
     EXPECT_EQ(PublishedConfig()->AGEM, 4838400);
-    EXPECT_NE(capture.Text().find(":D: minimum age set to two months.\n"), std::string::npos) << capture.Text();
+    EXPECT_NE(capture.Text().find(":D: minimum age set to two months.\n"), std::string::npos)
+        << capture.Text();
 }
 
 TEST_F(GatewayConfig, OpenOmegaInstances)
@@ -566,9 +587,9 @@ TEST_F(GatewayConfig, OpenOmegaInstances)
         ErrorCode result;
         const char *directory;  // below FAXROOT; null: not made
         const char *user;
-        const char *omegaKey;   // the entry asked; null: none
+        const char *omegaKey;  // the entry asked; null: none
         const char *trace;
-        bool loadsAgain;        // the loaded flag stayed 0
+        bool loadsAgain;  // the loaded flag stayed 0
     } cases[] = {
         {"SMTP2", 0, "/gateway/smtp/smdm2", "inst2", "SMTP2", nullptr, false},
         {"SMTP 2trailing", 0, "/gateway/smtp/smdm2", "inst2", "SMTP2", nullptr, false},
@@ -669,7 +690,8 @@ TEST_F(GatewayConfig, OpenOmegaFailures)
     ResetAlphaClientCache();
     Serve({{"config", OmegaEntries(server_->Host())},
            {"properties", {{"cfguser", {{"SG_ADMUSER", "admin"}}}}},
-           {"faults", {{{"prog", "alpha"}, {"proc", 105}, {"match", {{"key", "SG_MAHOST"}}}, {"close", true}}}}});
+           {"faults",
+            {{{"prog", "alpha"}, {"proc", 105}, {"match", {{"key", "SG_MAHOST"}}}, {"close", true}}}}});
     {
         TraceCapture capture(0);
         EXPECT_EQ(OpenOmega(), EC_GW | 3);

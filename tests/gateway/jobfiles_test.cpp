@@ -72,7 +72,6 @@ protected:
     TempDir dir_{"jobfiles"};
 };
 
-
 TEST_F(JobFiles, LogInBatchesFromTheServersNextLine)
 {
     std::string path = dir_.file("log");
@@ -101,10 +100,10 @@ TEST_F(JobFiles, LogOutcomes)
         bool fileKept;
         size_t calls;
     } cases[] = {
-        {2, 1, true, 1},   // empty log: an empty file
-        {3, 0, false, 1},  // refused
-        {4, 0, false, 1},  // next_line goes back: never asked again
-        {99, 0, false, 1}, // unknown job: ok 0
+        {2, 1, true, 1},    // empty log: an empty file
+        {3, 0, false, 1},   // refused
+        {4, 0, false, 1},   // next_line goes back: never asked again
+        {99, 0, false, 1},  // unknown job: ok 0
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         server_->ClearRequests();
@@ -214,13 +213,9 @@ TEST_F(JobFiles, ImportReadsAPageExtensionAsNumberAndLetter)
         int page;  // -1: the file is skipped
         int variant;
     } cases[] = {
-        {"12345a", 12345, 0},  // a page number of any length
-        {"2c", 2, 2},
-        {"10q", 10, 16},
-        {"3ab", 3, 0},  // what follows the letter is not looked at
-        {"7", -1, 0},
-        {"inf", -1, 0},
-        {"a1", -1, 0},
+        {"12345a", 12345, 0},                                  // a page number of any length
+        {"2c", 2, 2},         {"10q", 10, 16}, {"3ab", 3, 0},  // what follows the letter is not looked at
+        {"7", -1, 0},         {"inf", -1, 0},  {"a1", -1, 0},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         const Case &c = cases[i];

@@ -246,9 +246,18 @@ TEST_F(OmegaHandles, WrapperResults)
     o_tab102_rec r102{};
     route_rec route{};
     int32_t valid = 0, level = 0;
-    auto put7 = [](const char *id) { o_tab7_rec r = Tab7(id); return o_put_tab7(nullptr, &r); };
-    auto put11 = [](const char *id) { o_tab11_rec r = Tab11(id); return o_put_tab11(nullptr, &r); };
-    auto put102 = [](const char *id, int v) { o_tab102_rec r = Tab102(id, v); return o_put_tab102(nullptr, &r); };
+    auto put7 = [](const char *id) {
+        o_tab7_rec r = Tab7(id);
+        return o_put_tab7(nullptr, &r);
+    };
+    auto put11 = [](const char *id) {
+        o_tab11_rec r = Tab11(id);
+        return o_put_tab11(nullptr, &r);
+    };
+    auto put102 = [](const char *id, int v) {
+        o_tab102_rec r = Tab102(id, v);
+        return o_put_tab102(nullptr, &r);
+    };
     auto putRoute = [](const char *id) {
         return o_put_route(nullptr, id, "text", "4799", "aux", "srv", "usr", "grp", "extra", 1);
     };
@@ -287,8 +296,10 @@ TEST_F(OmegaHandles, WrapperResults)
         {"put route", [&] { return putRoute("R9"); }, 0, 91},
         {"put route refused", [&] { return putRoute("REFUSE"); }, 8, 91},
         {"apply route", [&] { return o_apply_route_new(nullptr, "4711", "", server, user, group); }, 0, 94},
-        {"apply route status", [&] { return o_apply_route_new(nullptr, "4712", "", server, user, group); }, 7, 94},
-        {"apply route version 1", [&] { return o_apply_route_new(nullptr, "4713", "", server, user, group); }, 32, 94},
+        {"apply route status", [&] { return o_apply_route_new(nullptr, "4712", "", server, user, group); }, 7,
+         94},
+        {"apply route version 1", [&] { return o_apply_route_new(nullptr, "4713", "", server, user, group); },
+         32, 94},
         {"compat", [&] { return o_get_compat(nullptr, &valid, &level); }, 0, 71},
     };
     for (const auto &c : cases) {
@@ -301,7 +312,8 @@ TEST_F(OmegaHandles, WrapperResults)
             ASSERT_EQ(calls.size(), 1u) << c.name;
             EXPECT_EQ(calls[0].proc, c.proc) << c.name;
             if (calls[0].args.contains("version")) {
-                EXPECT_EQ(calls[0].args["version"], 0) << c.name << ": versioned arguments go out as version 0";
+                EXPECT_EQ(calls[0].args["version"], 0)
+                    << c.name << ": versioned arguments go out as version 0";
             }
         }
     }
@@ -442,11 +454,21 @@ TEST_F(OmegaHandles, TextArgumentsAreCutToTheirFields)
         {"get tab11", [&] { (void)o_get_tab11(nullptr, l, &r11); }, 12, {{"id", 10}}},
         {"del tab11", [&] { (void)o_del_tab11(nullptr, l); }, 14, {{"id", 10}}},
         {"get route", [&] { (void)o_get_route(nullptr, l, &route); }, 92, {{"route_id", 10}}},
-        {"apply route", [&] { (void)o_apply_route_new(nullptr, l, l, server, user, group); }, 94,
+        {"apply route",
+         [&] { (void)o_apply_route_new(nullptr, l, l, server, user, group); },
+         94,
          {{"line_id", 10}, {"aux_id", 20}}},
-        {"put route", [&] { (void)o_put_route(nullptr, l, l, l, l, l, l, l, l, 1); }, 91,
-         {{"route_id", 10}, {"route_text", 30}, {"line_id", 10}, {"aux_id", 20}, {"server", 35}, {"user", 10},
-          {"group", 10}, {"route_extra", 35}}},
+        {"put route",
+         [&] { (void)o_put_route(nullptr, l, l, l, l, l, l, l, l, 1); },
+         91,
+         {{"route_id", 10},
+          {"route_text", 30},
+          {"line_id", 10},
+          {"aux_id", 20},
+          {"server", 35},
+          {"user", 10},
+          {"group", 10},
+          {"route_extra", 35}}},
     };
     for (const auto &c : cases) {
         server_->ClearRequests();
@@ -765,10 +787,11 @@ TEST(HostResolves, LookUpTable)
         const char *host;
         bool found;
     } cases[] = {
-        {"localhost", true},      {"127.0.0.1", true}, {"no-such-host.invalid", false},
-        {"", false},              {nullptr, false},
+        {"localhost", true}, {"127.0.0.1", true}, {"no-such-host.invalid", false},
+        {"", false},         {nullptr, false},
     };
-    for (const auto &c : cases) EXPECT_EQ(host_resolves(c.host), c.found) << (c.host ? c.host : "(null)");
+    for (const auto &c : cases)
+        EXPECT_EQ(host_resolves(c.host), c.found) << (c.host ? c.host : "(null)");
 }
 
 }  // namespace

@@ -22,7 +22,9 @@ struct FileCloser {
 using File = std::unique_ptr<FILE, FileCloser>;
 
 // What a printer writes, as a string.
-template <typename Rec, typename Printer> std::string Printed(Printer print, const Rec &rec, const char *sep) {
+template <typename Rec, typename Printer>
+std::string Printed(Printer print, const Rec &rec, const char *sep)
+{
     char *data = nullptr;
     size_t size = 0;
     FILE *f = open_memstream(&data, &size);
@@ -37,7 +39,8 @@ template <typename Rec, typename Printer> std::string Printed(Printer print, con
 }
 
 // A stream that reads text.
-File Reading(const std::string &text) {
+File Reading(const std::string &text)
+{
     File f(tmpfile());
     fputs(text.c_str(), f.get());
     rewind(f.get());
@@ -45,22 +48,30 @@ File Reading(const std::string &text) {
 }
 
 // The rest of the stream, to see where a reader stopped.
-std::string Rest(FILE *f) {
+std::string Rest(FILE *f)
+{
     std::string rest;
     for (int c; (c = getc(f)) != EOF;)
         rest += static_cast<char>(c);
     return rest;
 }
 
-template <size_t N> void Set(char (&field)[N], const char *text) { snprintf(field, N, "%s", text); }
+template <size_t N>
+void Set(char (&field)[N], const char *text)
+{
+    snprintf(field, N, "%s", text);
+}
 
-template <typename Rec> Rec Zeroed() {
+template <typename Rec>
+Rec Zeroed()
+{
     Rec rec;
     memset(&rec, 0, sizeof rec);
     return rec;
 }
 
-TEST(OmegaPrinters, Tab7WithBarSeparator) {
+TEST(OmegaPrinters, Tab7WithBarSeparator)
+{
     auto r = Zeroed<o_tab7_rec>();
     Set(r.id, "T7");
     Set(r.f2, "seven");
@@ -72,7 +83,8 @@ TEST(OmegaPrinters, Tab7WithBarSeparator) {
               "T7        |seven                         |    7|65535|1234abcd|fffffffe\n");
 }
 
-TEST(OmegaPrinters, Tab58BytesWidenWithTheirSign) {
+TEST(OmegaPrinters, Tab58BytesWidenWithTheirSign)
+{
     auto r = Zeroed<o_tab58_rec>();
     Set(r.id, "id");
     Set(r.f2, "two");
@@ -82,12 +94,13 @@ TEST(OmegaPrinters, Tab58BytesWidenWithTheirSign) {
     r.f6[0] = 0x0A;
     r.f6[1] = static_cast<char>(0xFF);
     r.f6[2] = static_cast<char>(0x80);
-    EXPECT_EQ(Printed(print_o_tab58_rec, r, ","),
-              std::string("id        ,two") + std::string(27, ' ') + ",three" + std::string(30, ' ') +
-                  ",four      ,five      , a,ffff,ff80\n");
+    EXPECT_EQ(Printed(print_o_tab58_rec, r, ","), std::string("id        ,two") + std::string(27, ' ') +
+                                                      ",three" + std::string(30, ' ') +
+                                                      ",four      ,five      , a,ffff,ff80\n");
 }
 
-TEST(OmegaPrinters, VersionsOutsideTheArms) {
+TEST(OmegaPrinters, VersionsOutsideTheArms)
+{
     auto route = Zeroed<route_rec>();
     route.vers = 2;
     EXPECT_EQ(Printed(print_route_rec, route, " "), "");
@@ -122,7 +135,8 @@ TEST(OmegaPrinters, VersionsOutsideTheArms) {
               "65535" + std::string(20 + 10 + 35 + 30, ' ') + "J-7    2147483647     -2147483648    \n");
 }
 
-TEST(OmegaPrinters, Tab102Arms) {
+TEST(OmegaPrinters, Tab102Arms)
+{
     auto r = Zeroed<o_tab102_rec>();
     r.vers = 1;
     o_tab102_v1 &a = r.o_tab102_rec_u.v1;
@@ -146,7 +160,8 @@ TEST(OmegaPrinters, Tab102Arms) {
     EXPECT_EQ(line.substr(line.size() - 19), "|       0|       0\n") << line;
 }
 
-TEST(OmegaPrinters, UserShortAsThirtyTwoBitUnsignedAndBooleans) {
+TEST(OmegaPrinters, UserShortAsThirtyTwoBitUnsignedAndBooleans)
+{
     auto r = Zeroed<user_rec>();
     Set(r.server, "srv");
     Set(r.user, "u1");
@@ -160,14 +175,15 @@ TEST(OmegaPrinters, UserShortAsThirtyTwoBitUnsignedAndBooleans) {
     EXPECT_EQ(line.substr(35 + 10 + 30 + 35 + 10), "N" + std::string(20, ' ') + "   42\n");
 }
 
-TEST(OmegaPrinters, TextColumnsNeverPassTheirWidth) {
+TEST(OmegaPrinters, TextColumnsNeverPassTheirWidth)
+{
     // A field that lost its terminator prints its width and no more.
     auto r = Zeroed<o_tab62_rec>();
     memset(r.f1, 'a', sizeof r.f1);
     memset(r.f2, 'b', sizeof r.f2);
     memset(r.f3, 'c', sizeof r.f3);
-    EXPECT_EQ(Printed(print_o_tab62_rec, r, nullptr), std::string(10, 'a') + std::string(10, 'b') +
-                                                          std::string(10, 'c') + "\n");
+    EXPECT_EQ(Printed(print_o_tab62_rec, r, nullptr),
+              std::string(10, 'a') + std::string(10, 'b') + std::string(10, 'c') + "\n");
 
     auto t23 = Zeroed<o_tab23_rec>();
     Set(t23.id, "host");
@@ -195,7 +211,7 @@ TEST(OmegaPrinters, TextColumnsNeverPassTheirWidth) {
 // the record's fields in their order (longs of 32 bits, shorts and bytes widened with their
 // sign, booleans as J or N), with a separator of several characters.
 struct Column {
-    char kind; // 's' text, 'n' number, 'c' boolean
+    char kind;  // 's' text, 'n' number, 'c' boolean
     std::string text;
     int32_t number;
 };
@@ -206,7 +222,9 @@ struct Column {
 struct Recorder {
     std::vector<Column> columns;
     int n = 0;
-    template <size_t N> void operator()(char (&field)[N]) {
+    template <size_t N>
+    void operator()(char (&field)[N])
+    {
         ++n;
         std::string text = "t" + std::to_string(n) + "-";
         size_t width = n % 2 ? N - 1 : std::min<size_t>(N - 1, 6);
@@ -217,24 +235,28 @@ struct Recorder {
         memcpy(field, text.data(), text.size());
         columns.push_back({'s', text, 0});
     }
-    void operator()(short &v) {
+    void operator()(short &v)
+    {
         ++n;
         v = static_cast<short>(-n * 101);
         columns.push_back({'n', "", v});
     }
-    void operator()(int &v) {
+    void operator()(int &v)
+    {
         ++n;
         v = -n * (n % 2 ? 1000003 : 7);
         columns.push_back({'n', "", v});
     }
-    void operator()(opaque3 &bytes) {
+    void operator()(opaque3 &bytes)
+    {
         for (char &b : bytes) {
             ++n;
             b = static_cast<char>(n % 2 ? 0x80 + n : n);
             columns.push_back({'n', "", static_cast<signed char>(b)});
         }
     }
-    void flag(int &v) {
+    void flag(int &v)
+    {
         ++n;
         v = n % 2;
         columns.push_back({'c', "", v});
@@ -242,7 +264,8 @@ struct Recorder {
 };
 
 // The format applied to the columns; "%s" without a width is the separator.
-std::string Formatted(const std::string &format, const char *separator, const std::vector<Column> &columns) {
+std::string Formatted(const std::string &format, const char *separator, const std::vector<Column> &columns)
+{
     std::string out;
     size_t next = 0;
     for (size_t i = 0; i < format.size();) {
@@ -285,14 +308,16 @@ std::string Formatted(const std::string &format, const char *separator, const st
 }
 
 template <typename Rec, typename Fill, typename Printer>
-void ExpectFormat(const char *name, const std::string &format, Fill fill, Printer print) {
+void ExpectFormat(const char *name, const std::string &format, Fill fill, Printer print)
+{
     auto rec = Zeroed<Rec>();
     Recorder recorder;
     fill(rec, recorder);
     EXPECT_EQ(Printed(print, rec, " | "), Formatted(format, " | ", recorder.columns)) << name;
 }
 
-std::string Repeated(const std::string &text, int times) {
+std::string Repeated(const std::string &text, int times)
+{
     std::string out;
     while (times-- > 0)
         out += text;
@@ -302,8 +327,9 @@ std::string Repeated(const std::string &text, int times) {
 // The format texts of the printers that have a reader.
 const std::string kTab19 = "%-35s%s%-10s%s%-30s\n";
 const std::string kTab7 = "%-10s%s%-30s%s%5hu%s%5hu%s%8lx%s%8lx\n";
-const std::string kTab11 = "%-10s%s%-35s%s%-35s%s%-10s%s%5hd%s%-10s%s%-20s%s%8lx%s%-10s%s%8lx%s%8lx%s%-30s%s%-35s%s"
-                           "%-10s%s%5hu%s%-30s%s%5hu%s%-80s\n";
+const std::string kTab11 =
+    "%-10s%s%-35s%s%-35s%s%-10s%s%5hd%s%-10s%s%-20s%s%8lx%s%-10s%s%8lx%s%8lx%s%-30s%s%-35s%s"
+    "%-10s%s%5hu%s%-30s%s%5hu%s%-80s\n";
 const std::string kTab15 = "%-10s%s%-30s%s%5hu%s%-35s%s%-80s%s%5hu%s%5hu\n";
 const std::string kTab97V0 = "%-10s%s%-80s%s%-10s%s%-15ld\n";
 const std::string kTab97V1 = "%-10s%s%-80s%s%-20s%s%-15ld\n";
@@ -315,140 +341,158 @@ const std::string kTab62 = "%-10s%s%-10s%s%-10s\n";
 const std::string kTab102Head =
     "%5hu%s%-10s%s%-35s%s%-35s%s%-10s%s%5hd%s%-10s%s%-20s%s%8lx%s%-30s%s%-30s%s%8lx%s%-30s%s%-30s%s%-80s%s";
 const std::string kTab102Tail = "%-35s%s%-10s%s%5hu%s%5hu%s%8lx%s";
-const std::string kTab102V0 = kTab102Head + "%5hu%s%5hu%s%5hu%s%5hu%s%-10s%s%8ld%s%-10s%s%-80s%s" + kTab102Tail +
-                              "%-20s%s%-20s%s%-20s%s%-20s%s%8lu%s%8lu" + "\n";
-const std::string kTab102V1 = kTab102Head + "%5hu%s%5hu%s%5hu%s%5hu%s%-20s%s%8ld%s%-10s%s%-80s%s" + kTab102Tail +
-                              "%-20s%s%-20s%s%-20s%s%-20s%s%8lu%s%8lu%s%-20s" + "\n";
-
+const std::string kTab102V0 = kTab102Head + "%5hu%s%5hu%s%5hu%s%5hu%s%-10s%s%8ld%s%-10s%s%-80s%s" +
+                              kTab102Tail + "%-20s%s%-20s%s%-20s%s%-20s%s%8lu%s%8lu" + "\n";
+const std::string kTab102V1 = kTab102Head + "%5hu%s%5hu%s%5hu%s%5hu%s%-20s%s%8ld%s%-10s%s%-80s%s" +
+                              kTab102Tail + "%-20s%s%-20s%s%-20s%s%-20s%s%8lu%s%8lu%s%-20s" + "\n";
 
 // The 33 fields of a table-102 arm in their order.
-template <typename Arm, typename Fill> void FillTab102Arm(Arm &a, Fill &f) {
+template <typename Arm, typename Fill>
+void FillTab102Arm(Arm &a, Fill &f)
+{
     f(a.id), f(a.f2), f(a.f3), f(a.f4), f(a.f5), f(a.f6), f(a.f7), f(a.f8), f(a.f9), f(a.f10), f(a.f11);
     f(a.f12), f(a.f13), f(a.f14), f(a.f15), f(a.f16), f(a.f17), f(a.f18), f(a.f19), f(a.f20), f(a.f21);
     f(a.f22), f(a.f23), f(a.f24), f(a.f25), f(a.f26), f(a.f27), f(a.f28), f(a.f29), f(a.f30), f(a.f31);
     f(a.f32), f(a.f33);
 }
 
-template <typename Arm> void FillRouteArm(Arm &a, Recorder &f) {
+template <typename Arm>
+void FillRouteArm(Arm &a, Recorder &f)
+{
     f(a.route_id), f(a.route_text), f(a.line_id), f(a.aux_id), f(a.server), f(a.user), f(a.group);
     f(a.route_extra), f(a.route_extra_value);
 }
 
-TEST(OmegaPrinters, EveryPrinterFollowsItsFormat) {
+TEST(OmegaPrinters, EveryPrinterFollowsItsFormat)
+{
     using P19 = void (*)(FILE *, const o_tab19_rec *, const char *);
     using P47 = void (*)(FILE *, const o_p47_item *, const char *);
-    ExpectFormat<o_tab19_rec>("tab19", kTab19,
-                              [](o_tab19_rec &r, Recorder &f) { f(r.id), f(r.f2), f(r.f3); },
-                              static_cast<P19>(print_o_tab19_rec));
-    ExpectFormat<o_p47_item>("p47", kTab19,
-                             [](o_p47_item &r, Recorder &f) { f(r.f1), f(r.f2), f(r.f3); },
-                             static_cast<P47>(print_o_tab19_rec));
-    ExpectFormat<o_tab7_rec>("tab7", kTab7,
-                             [](o_tab7_rec &r, Recorder &f) { f(r.id), f(r.f2), f(r.f3), f(r.f4), f(r.f5), f(r.f6); },
-                             print_o_tab7_rec);
+    ExpectFormat<o_tab19_rec>(
+        "tab19", kTab19, [](o_tab19_rec &r, Recorder &f) { f(r.id), f(r.f2), f(r.f3); },
+        static_cast<P19>(print_o_tab19_rec));
+    ExpectFormat<o_p47_item>(
+        "p47", kTab19, [](o_p47_item &r, Recorder &f) { f(r.f1), f(r.f2), f(r.f3); },
+        static_cast<P47>(print_o_tab19_rec));
+    ExpectFormat<o_tab7_rec>(
+        "tab7", kTab7,
+        [](o_tab7_rec &r, Recorder &f) { f(r.id), f(r.f2), f(r.f3), f(r.f4), f(r.f5), f(r.f6); },
+        print_o_tab7_rec);
     ExpectFormat<o_tab11_rec>(
-        "tab11",
-        kTab11,
+        "tab11", kTab11,
         [](o_tab11_rec &r, Recorder &f) {
-            f(r.id), f(r.f2), f(r.f3), f(r.f4), f(r.f5), f(r.f6), f(r.f7), f(r.f8), f(r.f9), f(r.f10), f(r.f11);
+            f(r.id), f(r.f2), f(r.f3), f(r.f4), f(r.f5), f(r.f6), f(r.f7), f(r.f8), f(r.f9), f(r.f10),
+                f(r.f11);
             f(r.f12), f(r.f13), f(r.f14), f(r.f15), f(r.f16), f(r.f17), f(r.f18);
         },
         print_o_tab11_rec);
-    ExpectFormat<o_tab35_rec>("tab35", "%-10s%s%-35s%s%-10s\n",
-                              [](o_tab35_rec &r, Recorder &f) { f(r.id), f(r.f2), f(r.f3); }, print_o_tab35_rec);
-    ExpectFormat<o_tab79_rec>("tab79", "%-80s%s%-10s%s%-15ld\n",
-                              [](o_tab79_rec &r, Recorder &f) { f(r.id), f(r.f2), f(r.f3); }, print_o_tab79_rec);
-    ExpectFormat<o_tab97_rec>("tab97 version 0", kTab97V0,
-                              [](o_tab97_rec &r, Recorder &f) {
-                                  r.vers = 0;
-                                  auto &a = r.o_tab97_rec_u.v0;
-                                  f(a.id), f(a.f2), f(a.f3), f(a.f4);
-                              },
-                              print_o_tab97_rec);
+    ExpectFormat<o_tab35_rec>(
+        "tab35", "%-10s%s%-35s%s%-10s\n", [](o_tab35_rec &r, Recorder &f) { f(r.id), f(r.f2), f(r.f3); },
+        print_o_tab35_rec);
+    ExpectFormat<o_tab79_rec>(
+        "tab79", "%-80s%s%-10s%s%-15ld\n", [](o_tab79_rec &r, Recorder &f) { f(r.id), f(r.f2), f(r.f3); },
+        print_o_tab79_rec);
+    ExpectFormat<o_tab97_rec>(
+        "tab97 version 0", kTab97V0,
+        [](o_tab97_rec &r, Recorder &f) {
+            r.vers = 0;
+            auto &a = r.o_tab97_rec_u.v0;
+            f(a.id), f(a.f2), f(a.f3), f(a.f4);
+        },
+        print_o_tab97_rec);
     for (int vers : {1, 5})
-        ExpectFormat<o_tab97_rec>("tab97 other version", kTab97V1,
-                                  [vers](o_tab97_rec &r, Recorder &f) {
-                                      r.vers = vers;
-                                      auto &a = r.o_tab97_rec_u.v1;
-                                      f(a.id), f(a.f2), f(a.f3), f(a.f4);
-                                  },
-                                  print_o_tab97_rec);
+        ExpectFormat<o_tab97_rec>(
+            "tab97 other version", kTab97V1,
+            [vers](o_tab97_rec &r, Recorder &f) {
+                r.vers = vers;
+                auto &a = r.o_tab97_rec_u.v1;
+                f(a.id), f(a.f2), f(a.f3), f(a.f4);
+            },
+            print_o_tab97_rec);
     ExpectFormat<o_tab15_rec>(
         "tab15", kTab15,
         [](o_tab15_rec &r, Recorder &f) { f(r.id), f(r.f2), f(r.f3), f(r.f4), f(r.f5), f(r.f6), f(r.f7); },
         print_o_tab15_rec);
     for (int vers : {0, 3})
-        ExpectFormat<o_tab107_rec>("tab107", "%-5hu%s%-20s%s%-10s%s%-35s%s%-30s%s%c%s%-6d%s%-15ld%s%-15ld\n",
-                                   [vers](o_tab107_rec &r, Recorder &f) {
-                                       r.vers = vers;
-                                       auto &a = r.o_tab107_rec_u.v0;
-                                       f(a.f1), f(a.f2), f(a.f3), f(a.f4), f(a.f5), f.flag(a.f6), f(a.f7), f(a.f8);
-                                       f(a.f9);
-                                   },
-                                   print_o_tab107_rec);
+        ExpectFormat<o_tab107_rec>(
+            "tab107", "%-5hu%s%-20s%s%-10s%s%-35s%s%-30s%s%c%s%-6d%s%-15ld%s%-15ld\n",
+            [vers](o_tab107_rec &r, Recorder &f) {
+                r.vers = vers;
+                auto &a = r.o_tab107_rec_u.v0;
+                f(a.f1), f(a.f2), f(a.f3), f(a.f4), f(a.f5), f.flag(a.f6), f(a.f7), f(a.f8);
+                f(a.f9);
+            },
+            print_o_tab107_rec);
     ExpectFormat<o_tab38_rec>(
         "tab38", "%-10s%s%-30s%s%-10s%s%-20s%s%-35s%s%-10s%s%-10s\n",
         [](o_tab38_rec &r, Recorder &f) { f(r.id), f(r.f2), f(r.f3), f(r.f4), f(r.f5), f(r.f6), f(r.f7); },
         print_o_tab38_rec);
-    ExpectFormat<route_rec>("route version 0", "%-10s%s%-30s%s%-10s%s%-20s%s%-35s%s%-10s%s%-10s%s%-35s%s%-10ld\n",
-                            [](route_rec &r, Recorder &f) {
-                                r.vers = 0;
-                                FillRouteArm(r.route_rec_u.v0, f);
-                            },
-                            print_route_rec);
-    ExpectFormat<route_rec>("route version 1", "%-10s%s%-30s%s%-20s%s%-20s%s%-35s%s%-10s%s%-10s%s%-35s%s%-10ld\n",
-                            [](route_rec &r, Recorder &f) {
-                                r.vers = 1;
-                                FillRouteArm(r.route_rec_u.v1, f);
-                            },
-                            print_route_rec);
-    ExpectFormat<o_tab67_rec>("tab67",
-                              kTab67,
-                              [](o_tab67_rec &r, Recorder &f) {
-                                  f(r.id), f(r.f2), f(r.f3), f(r.f4), f(r.f5), f(r.f6), f(r.f7);
-                                  for (auto &text : r.f8)
-                                      f(text);
-                                  f(r.f9), f(r.f10);
-                              },
-                              print_o_tab67_rec);
-    ExpectFormat<o_tab72_rec>("tab72", kTab72,
-                              [](o_tab72_rec &r, Recorder &f) {
-                                  f(r.id), f(r.f2), f(r.f3), f(r.f4), f(r.f5), f.flag(r.f6), f(r.f7);
-                              },
-                              print_o_tab72_rec);
+    ExpectFormat<route_rec>(
+        "route version 0", "%-10s%s%-30s%s%-10s%s%-20s%s%-35s%s%-10s%s%-10s%s%-35s%s%-10ld\n",
+        [](route_rec &r, Recorder &f) {
+            r.vers = 0;
+            FillRouteArm(r.route_rec_u.v0, f);
+        },
+        print_route_rec);
+    ExpectFormat<route_rec>(
+        "route version 1", "%-10s%s%-30s%s%-20s%s%-20s%s%-35s%s%-10s%s%-10s%s%-35s%s%-10ld\n",
+        [](route_rec &r, Recorder &f) {
+            r.vers = 1;
+            FillRouteArm(r.route_rec_u.v1, f);
+        },
+        print_route_rec);
+    ExpectFormat<o_tab67_rec>(
+        "tab67", kTab67,
+        [](o_tab67_rec &r, Recorder &f) {
+            f(r.id), f(r.f2), f(r.f3), f(r.f4), f(r.f5), f(r.f6), f(r.f7);
+            for (auto &text : r.f8)
+                f(text);
+            f(r.f9), f(r.f10);
+        },
+        print_o_tab67_rec);
+    ExpectFormat<o_tab72_rec>(
+        "tab72", kTab72,
+        [](o_tab72_rec &r, Recorder &f) {
+            f(r.id), f(r.f2), f(r.f3), f(r.f4), f(r.f5), f.flag(r.f6), f(r.f7);
+        },
+        print_o_tab72_rec);
     ExpectFormat<o_tab43_rec>(
         "tab43", "%-10s%s%-30s%s%-20s%s%-30s%s%c%s%5hu\n",
         [](o_tab43_rec &r, Recorder &f) { f(r.id), f(r.f2), f(r.f3), f(r.f4), f.flag(r.f5), f(r.f6); },
         print_o_tab43_rec);
-    ExpectFormat<o_tab58_rec>("tab58", kTab58,
-                              [](o_tab58_rec &r, Recorder &f) { f(r.id), f(r.f2), f(r.f3), f(r.f4), f(r.f5), f(r.f6); },
-                              print_o_tab58_rec);
-    ExpectFormat<o_tab62_rec>("tab62", kTab62,
-                              [](o_tab62_rec &r, Recorder &f) { f(r.f1), f(r.f2), f(r.f3); }, print_o_tab62_rec);
-    ExpectFormat<o_tab23_rec>("tab23", "%-35s\n", [](o_tab23_rec &r, Recorder &f) { f(r.id); }, print_o_tab23_rec);
-    ExpectFormat<o_tab27_rec>("tab27", "%-35s%s%-10s\n", [](o_tab27_rec &r, Recorder &f) { f(r.id), f(r.f2); },
-                              print_o_tab27_rec);
-    ExpectFormat<user_rec>("user", "%-35s%s%-10s%s%-30s%s%-35s%s%-10s%s%c%s%-20s%s%5lu\n",
-                           [](user_rec &r, Recorder &f) {
-                               f(r.server), f(r.user), f(r.name), f(r.f4), f(r.f5), f.flag(r.f6), f(r.f7), f(r.f8);
-                           },
-                           print_user_rec);
+    ExpectFormat<o_tab58_rec>(
+        "tab58", kTab58,
+        [](o_tab58_rec &r, Recorder &f) { f(r.id), f(r.f2), f(r.f3), f(r.f4), f(r.f5), f(r.f6); },
+        print_o_tab58_rec);
+    ExpectFormat<o_tab62_rec>(
+        "tab62", kTab62, [](o_tab62_rec &r, Recorder &f) { f(r.f1), f(r.f2), f(r.f3); }, print_o_tab62_rec);
+    ExpectFormat<o_tab23_rec>(
+        "tab23", "%-35s\n", [](o_tab23_rec &r, Recorder &f) { f(r.id); }, print_o_tab23_rec);
+    ExpectFormat<o_tab27_rec>(
+        "tab27", "%-35s%s%-10s\n", [](o_tab27_rec &r, Recorder &f) { f(r.id), f(r.f2); }, print_o_tab27_rec);
+    ExpectFormat<user_rec>(
+        "user", "%-35s%s%-10s%s%-30s%s%-35s%s%-10s%s%c%s%-20s%s%5lu\n",
+        [](user_rec &r, Recorder &f) {
+            f(r.server), f(r.user), f(r.name), f(r.f4), f(r.f5), f.flag(r.f6), f(r.f7), f(r.f8);
+        },
+        print_user_rec);
 
-    ExpectFormat<o_tab102_rec>("tab102 version 0", kTab102V0,
-                               [](o_tab102_rec &r, Recorder &f) {
-                                   r.vers = 0;
-                                   f.columns.push_back({'n', "", 0});
-                                   FillTab102Arm(r.o_tab102_rec_u.v0, f);
-                               },
-                               print_o_tab102_rec);
-    ExpectFormat<o_tab102_rec>("tab102 version 1", kTab102V1,
-                               [](o_tab102_rec &r, Recorder &f) {
-                                   r.vers = 1;
-                                   f.columns.push_back({'n', "", 1});
-                                   FillTab102Arm(r.o_tab102_rec_u.v1, f);
-                                   f(r.o_tab102_rec_u.v1.f34);
-                               },
-                               print_o_tab102_rec);
+    ExpectFormat<o_tab102_rec>(
+        "tab102 version 0", kTab102V0,
+        [](o_tab102_rec &r, Recorder &f) {
+            r.vers = 0;
+            f.columns.push_back({'n', "", 0});
+            FillTab102Arm(r.o_tab102_rec_u.v0, f);
+        },
+        print_o_tab102_rec);
+    ExpectFormat<o_tab102_rec>(
+        "tab102 version 1", kTab102V1,
+        [](o_tab102_rec &r, Recorder &f) {
+            r.vers = 1;
+            f.columns.push_back({'n', "", 1});
+            FillTab102Arm(r.o_tab102_rec_u.v1, f);
+            f(r.o_tab102_rec_u.v1.f34);
+        },
+        print_o_tab102_rec);
 }
 
 // Every reader against its field list: a text of width W gets a line of 100 characters and
@@ -462,7 +506,8 @@ struct ReaderLines {
     std::vector<Column> columns;
 };
 
-ReaderLines LinesOf(const std::string &list) {
+ReaderLines LinesOf(const std::string &list)
+{
     ReaderLines out;
     std::istringstream tokens(list);
     std::string token;
@@ -496,7 +541,9 @@ ReaderLines LinesOf(const std::string &list) {
 }
 
 template <typename Rec, typename Reader, typename Printer>
-void ExpectReader(const char *name, const std::string &list, const std::string &format, Reader read, Printer print) {
+void ExpectReader(const char *name, const std::string &list, const std::string &format, Reader read,
+                  Printer print)
+{
     ReaderLines lines = LinesOf(list);
     auto rec = Zeroed<Rec>();
     File f = Reading(lines.text + "beyond\n");
@@ -505,41 +552,50 @@ void ExpectReader(const char *name, const std::string &list, const std::string &
     EXPECT_EQ(Printed(print, rec, "|"), Formatted(format, "|", lines.columns)) << name;
 }
 
-TEST(OmegaReaders, EveryReaderFollowsItsFieldList) {
+TEST(OmegaReaders, EveryReaderFollowsItsFieldList)
+{
     using P19 = void (*)(FILE *, const o_tab19_rec *, const char *);
-    const std::string arm0 = "10 35 35 10 hu 10 20 lx 30 30 lx 30 30 80 hu hu hu hu 10 lu 10 80 35 10 hu hu lx 20 20 "
-                             "20 20 lu lu";
-    const std::string arm1 = "10 35 35 10 hu 10 20 lx 30 30 lx 30 30 80 hu hu hu hu 20 lu 10 80 35 10 hu hu lx 20 20 "
-                             "20 20 lu lu 20";
-    ExpectReader<o_tab19_rec>("tab19", "35 10 30", kTab19, read_o_tab19_rec, static_cast<P19>(print_o_tab19_rec));
+    const std::string arm0 =
+        "10 35 35 10 hu 10 20 lx 30 30 lx 30 30 80 hu hu hu hu 10 lu 10 80 35 10 hu hu lx 20 20 "
+        "20 20 lu lu";
+    const std::string arm1 =
+        "10 35 35 10 hu 10 20 lx 30 30 lx 30 30 80 hu hu hu hu 20 lu 10 80 35 10 hu hu lx 20 20 "
+        "20 20 lu lu 20";
+    ExpectReader<o_tab19_rec>("tab19", "35 10 30", kTab19, read_o_tab19_rec,
+                              static_cast<P19>(print_o_tab19_rec));
     ExpectReader<o_tab7_rec>("tab7", "10 30 hu hu lx lx", kTab7, read_o_tab7_rec, print_o_tab7_rec);
     ExpectReader<o_tab11_rec>("tab11", "10 35 35 10 hu 10 20 lx 10 lx lx 30 35 10 hu 30 hu 80", kTab11,
                               read_o_tab11_rec, print_o_tab11_rec);
     ExpectReader<o_tab15_rec>("tab15", "10 30 hu 35 80 hu hu", kTab15, read_o_tab15_rec, print_o_tab15_rec);
-    ExpectReader<o_tab67_rec>("tab67", "10 30 35 10 10 byte byte byte hu" + Repeated(" 30", 10) + " 80 80", kTab67,
-                              read_o_tab67_rec, print_o_tab67_rec);
+    ExpectReader<o_tab67_rec>("tab67", "10 30 35 10 10 byte byte byte hu" + Repeated(" 30", 10) + " 80 80",
+                              kTab67, read_o_tab67_rec, print_o_tab67_rec);
     ExpectReader<o_tab72_rec>("tab72", "10 10 30 20 30 char hu", kTab72, read_o_tab72_rec, print_o_tab72_rec);
-    ExpectReader<o_tab58_rec>("tab58", "10 30 35 10 10 byte byte byte", kTab58, read_o_tab58_rec, print_o_tab58_rec);
+    ExpectReader<o_tab58_rec>("tab58", "10 30 35 10 10 byte byte byte", kTab58, read_o_tab58_rec,
+                              print_o_tab58_rec);
     ExpectReader<o_tab62_rec>("tab62", "10 10 10", kTab62, read_o_tab62_rec, print_o_tab62_rec);
-    ExpectReader<o_tab97_rec>("tab97 version 0", "=0 10 80 10 #0", kTab97V0, read_o_tab97_rec, print_o_tab97_rec);
-    ExpectReader<o_tab97_rec>("tab97 version 1", "=1 10 80 20 #0", kTab97V1, read_o_tab97_rec, print_o_tab97_rec);
+    ExpectReader<o_tab97_rec>("tab97 version 0", "=0 10 80 10 #0", kTab97V0, read_o_tab97_rec,
+                              print_o_tab97_rec);
+    ExpectReader<o_tab97_rec>("tab97 version 1", "=1 10 80 20 #0", kTab97V1, read_o_tab97_rec,
+                              print_o_tab97_rec);
     ExpectReader<o_tab102_rec>("tab102 version 0", "=0 #0 " + arm0, kTab102V0, read_o_tab102_rec,
                                print_o_tab102_rec);
     ExpectReader<o_tab102_rec>("tab102 version 1", "=1 #1 " + arm1, kTab102V1, read_o_tab102_rec,
                                print_o_tab102_rec);
     ExpectReader<o_tab102_rec>("tab102_v1 of a version-0 text", "=0 #1 " + arm0 + " e", kTab102V1,
                                read_o_tab102_rec_v1, print_o_tab102_rec);
-    ExpectReader<o_tab102_rec>("tab102_v1 of a version-1 text", "=1 #1 " + arm1, kTab102V1, read_o_tab102_rec_v1,
-                               print_o_tab102_rec);
+    ExpectReader<o_tab102_rec>("tab102_v1 of a version-1 text", "=1 #1 " + arm1, kTab102V1,
+                               read_o_tab102_rec_v1, print_o_tab102_rec);
 }
 
-TEST(OmegaPrinters, AllowedText) {
+TEST(OmegaPrinters, AllowedText)
+{
     EXPECT_STREQ(allowed_text(1), "allowed");
     EXPECT_STREQ(allowed_text(-5), "allowed");
     EXPECT_STREQ(allowed_text(0), "not allowed");
 }
 
-TEST(OmegaReaders, Tab7StreamEndingEarly) {
+TEST(OmegaReaders, Tab7StreamEndingEarly)
+{
     auto r = Zeroed<o_tab7_rec>();
     r.f5 = 55;
     r.f6 = 66;
@@ -553,7 +609,8 @@ TEST(OmegaReaders, Tab7StreamEndingEarly) {
     EXPECT_EQ(r.f6, 66);
 }
 
-TEST(OmegaReaders, StopsAtANumberThatDoesNotConvert) {
+TEST(OmegaReaders, StopsAtANumberThatDoesNotConvert)
+{
     auto r = Zeroed<o_tab15_rec>();
     File f = Reading("id\ntext\nseven\nnext\n");
     EXPECT_EQ(read_o_tab15_rec(f.get(), &r), 0);
@@ -567,7 +624,8 @@ TEST(OmegaReaders, StopsAtANumberThatDoesNotConvert) {
     EXPECT_EQ(Rest(f.get()), "1\n");
 }
 
-TEST(OmegaReaders, LongTextsAreCutToTheirField) {
+TEST(OmegaReaders, LongTextsAreCutToTheirField)
+{
     auto r = Zeroed<o_tab62_rec>();
     File f = Reading("123456789012345\nb\nc\n");
     EXPECT_EQ(read_o_tab62_rec(f.get(), &r), 1);
@@ -576,18 +634,17 @@ TEST(OmegaReaders, LongTextsAreCutToTheirField) {
     EXPECT_STREQ(r.f3, "c");
 }
 
-TEST(OmegaReaders, Tab72Boolean) {
+TEST(OmegaReaders, Tab72Boolean)
+{
     struct Case {
         const char *text;
         int result;
         int flag;
     } cases[] = {
-        {"a\nb\nc\nd\ne\nY\n3\n", 1, 1},
-        {"a\nb\nc\nd\ne\nj\n3\n", 1, 1},
-        {"a\nb\nc\nd\ne\nN\n3\n", 1, 0},
-        {"a\nb\nc\nd\ne\nJ\n", 0, 1},   // the short is missing: the flag is still set
-        {"a\nb\nc\nd\ne\nJ\nx\n", 0, 1}, // the short does not convert
-        {"a\nb\nc\nd\n", 0, 99},         // stopped before the character: flag untouched
+        {"a\nb\nc\nd\ne\nY\n3\n", 1, 1}, {"a\nb\nc\nd\ne\nj\n3\n", 1, 1}, {"a\nb\nc\nd\ne\nN\n3\n", 1, 0},
+        {"a\nb\nc\nd\ne\nJ\n", 0, 1},     // the short is missing: the flag is still set
+        {"a\nb\nc\nd\ne\nJ\nx\n", 0, 1},  // the short does not convert
+        {"a\nb\nc\nd\n", 0, 99},          // stopped before the character: flag untouched
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         auto r = Zeroed<o_tab72_rec>();
@@ -598,7 +655,8 @@ TEST(OmegaReaders, Tab72Boolean) {
     }
 }
 
-TEST(OmegaReaders, Tab97Versions) {
+TEST(OmegaReaders, Tab97Versions)
+{
     auto r = Zeroed<o_tab97_rec>();
     r.vers = 1;
     File f = Reading("2\nid\n");
@@ -620,9 +678,10 @@ TEST(OmegaReaders, Tab97Versions) {
 }
 
 // The 33 field lines of a table-102 text, field 19 given.
-std::string Tab102Fields(const char *f19) {
+std::string Tab102Fields(const char *f19)
+{
     std::string text;
-    const char *kinds = "sssshsshsshssshhhhtlsssshhhsssshh"; // s text, h/l numbers, t field 19
+    const char *kinds = "sssshsshsshssshhhhtlsssshhhsssshh";  // s text, h/l numbers, t field 19
     for (int i = 0; kinds[i] != '\0'; ++i) {
         if (kinds[i] == 's')
             text += "f" + std::to_string(i + 1) + "\n";
@@ -634,7 +693,8 @@ std::string Tab102Fields(const char *f19) {
     return text;
 }
 
-TEST(OmegaReaders, Tab102Versions) {
+TEST(OmegaReaders, Tab102Versions)
+{
     auto r = Zeroed<o_tab102_rec>();
     File f = Reading("0\n" + Tab102Fields("nineteen-nineteen"));
     EXPECT_EQ(read_o_tab102_rec(f.get(), &r), 1);
@@ -656,7 +716,8 @@ TEST(OmegaReaders, Tab102Versions) {
     EXPECT_EQ(read_o_tab102_rec_v1(f.get(), &r), 0);
 }
 
-TEST(OmegaReaders, Tab102V1FromAVersionZeroText) {
+TEST(OmegaReaders, Tab102V1FromAVersionZeroText)
+{
     auto r = Zeroed<o_tab102_rec>();
     Set(r.o_tab102_rec_u.v1.f34, "stale");
     File f = Reading("0\n" + Tab102Fields("nineteen-nineteen") + "not read\n");
@@ -674,7 +735,8 @@ TEST(OmegaReaders, Tab102V1FromAVersionZeroText) {
     EXPECT_STREQ(r.o_tab102_rec_u.v1.f34, "thirty-four");
 }
 
-TEST(OmegaReaders, NullArguments) {
+TEST(OmegaReaders, NullArguments)
+{
     auto r = Zeroed<o_tab62_rec>();
     File f = Reading("a\nb\nc\n");
     EXPECT_EQ(read_o_tab62_rec(nullptr, &r), 0);
@@ -687,7 +749,9 @@ TEST(OmegaReaders, NullArguments) {
 // partly negative, bytes below 0x80 (the printers show higher ones as four digits).
 struct Filler {
     int n = 0;
-    template <size_t N> void operator()(char (&field)[N]) {
+    template <size_t N>
+    void operator()(char (&field)[N])
+    {
         ++n;
         if (N == 3) {
             for (size_t i = 0; i < N; ++i)
@@ -712,7 +776,9 @@ struct RoundTrip {
 // Prints a filled record with a newline as separator, so that every column is a line, reads it
 // back and prints both with "|": a field read into the wrong place shows in the second line.
 template <typename Rec, typename Fill, typename Printer, typename Reader>
-std::string RoundTripOf(Fill fill, Printer print, Reader read, const std::string &prefix, std::string *reprinted) {
+std::string RoundTripOf(Fill fill, Printer print, Reader read, const std::string &prefix,
+                        std::string *reprinted)
+{
     auto rec = Zeroed<Rec>();
     Filler filler;
     fill(rec, filler);
@@ -724,23 +790,27 @@ std::string RoundTripOf(Fill fill, Printer print, Reader read, const std::string
     return Printed(print, rec, "|");
 }
 
-template <typename Arm> void FillTab102(Arm &a, Filler &f) {
+template <typename Arm>
+void FillTab102(Arm &a, Filler &f)
+{
     FillTab102Arm(a, f);
-    a.f20 = 20; // printed signed, read unsigned: keep it positive
+    a.f20 = 20;  // printed signed, read unsigned: keep it positive
 }
 
 const RoundTrip round_trips[] = {
     {"tab19",
      [](std::string *out) {
-         return RoundTripOf<o_tab19_rec>([](o_tab19_rec &r, Filler &f) { f(r.id), f(r.f2), f(r.f3); },
-                                         static_cast<void (*)(FILE *, const o_tab19_rec *, const char *)>(
-                                             print_o_tab19_rec),
-                                         read_o_tab19_rec, "", out);
+         return RoundTripOf<o_tab19_rec>(
+             [](o_tab19_rec &r, Filler &f) { f(r.id), f(r.f2), f(r.f3); },
+             static_cast<void (*)(FILE *, const o_tab19_rec *, const char *)>(print_o_tab19_rec),
+             read_o_tab19_rec, "", out);
      }},
     {"tab7",
      [](std::string *out) {
          return RoundTripOf<o_tab7_rec>(
-             [](o_tab7_rec &r, Filler &f) { f(r.id), f(r.f2), f(r.f3), f(r.f4), f(r.f5), f(r.f6), r.f6 = -6; },
+             [](o_tab7_rec &r, Filler &f) {
+                 f(r.id), f(r.f2), f(r.f3), f(r.f4), f(r.f5), f(r.f6), r.f6 = -6;
+             },
              print_o_tab7_rec, read_o_tab7_rec, "", out);
      }},
     {"tab11",
@@ -820,7 +890,8 @@ const RoundTrip round_trips[] = {
      }},
 };
 
-TEST(OmegaRecords, PrintThenReadKeepsEveryField) {
+TEST(OmegaRecords, PrintThenReadKeepsEveryField)
+{
     for (const RoundTrip &trip : round_trips) {
         std::string reprinted;
         std::string original = trip.run(&reprinted);
@@ -828,4 +899,4 @@ TEST(OmegaRecords, PrintThenReadKeepsEveryField) {
     }
 }
 
-} // namespace
+}  // namespace

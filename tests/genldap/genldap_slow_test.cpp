@@ -45,8 +45,10 @@ public:
     }
     ~SilentListener()
     {
-        for (int fd : fillers_) close(fd);
-        if (fd_ >= 0) close(fd_);
+        for (int fd : fillers_)
+            close(fd);
+        if (fd_ >= 0)
+            close(fd_);
     }
     SilentListener(const SilentListener &) = delete;
     SilentListener &operator=(const SilentListener &) = delete;
@@ -78,8 +80,8 @@ double SecondsSince(std::chrono::steady_clock::time_point start)
 // 25 s bound. Returns what the tool code printed.
 std::string OpenFailsAfterTheBound(const SilentListener &listener)
 {
-    LdapQuery q("127.0.0.1", "ldap", listener.port(), "", ldaptest::kReaderDn,
-                ldaptest::kReaderPassword, 2, 0);
+    LdapQuery q("127.0.0.1", "ldap", listener.port(), "", ldaptest::kReaderDn, ldaptest::kReaderPassword, 2,
+                0);
     CaptureFd err(2);
     auto start = std::chrono::steady_clock::now();
     EXPECT_NE(q.LDAPOpenServer(LINE_NONE), 0u);

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <memory>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "drvtrace/drvtrace.h"
 #include "genldap/genldap.h"
@@ -31,8 +31,8 @@ void Prepare(LdapQuery &q, const char *filter = kUserFilter)
 {
     ASSERT_EQ(q.LDAPSetSearchRoot(ldaptest::kBase, LINE_NONE), 0u);
     ASSERT_EQ(q.LDAPSetSearchMode(LDAP_SCOPE_SUBTREE, LINE_NONE), 0u);
-    for (const char *a : {"sn", "givenName", "uid", "preferredLanguage", "title", "description",
-                          "telephoneNumber"})
+    for (const char *a :
+         {"sn", "givenName", "uid", "preferredLanguage", "title", "description", "telephoneNumber"})
         ASSERT_EQ(q.LDAPAddField(a, LINE_NONE), 0u);
     ASSERT_EQ(q.LDAPSetFilter(filter, LINE_NONE), 0u);
 }
@@ -54,7 +54,8 @@ int Count(LdapQuery &q)
 size_t Occurrences(const std::string &text, const std::string &what)
 {
     size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        n++;
     return n;
 }
 
@@ -66,8 +67,8 @@ TEST(LdapQueryUrl, SchemeTable)
         const char *url;
         int startTls;
     } cases[] = {
-        {"ldap", 389, "ldap://127.0.0.1:389", 0},     {"ldaps", 636, "ldaps://127.0.0.1:636", 0},
-        {"LDAPS", 636, "LDAPS://127.0.0.1:636", 0},   {"startTLS", 389, "ldap://127.0.0.1:389", 1},
+        {"ldap", 389, "ldap://127.0.0.1:389", 0},       {"ldaps", 636, "ldaps://127.0.0.1:636", 0},
+        {"LDAPS", 636, "LDAPS://127.0.0.1:636", 0},     {"startTLS", 389, "ldap://127.0.0.1:389", 1},
         {"STARTTLS", 1389, "ldap://127.0.0.1:1389", 1}, {"ldapi", 1, "ldapi://127.0.0.1:1", 0},
         {"ldap", 40000, "ldap://127.0.0.1:40000", 0},
     };
@@ -125,12 +126,13 @@ TEST(LdapQueryNoSearch, UsesBeforeASearchFail)
     EXPECT_EQ(q.LDAPExecute(LINE_NONE), GDERR_FAILED);
     ASSERT_EQ(q.LDAPAddField("sn", LINE_NONE), 0u);
     EXPECT_EQ(q.LDAPExecute(LINE_NONE), GDERR_FAILED);  // no session
-    EXPECT_EQ(out.Text(), "warning: query not executed\n"
-                          "warning: query not executed\n"
-                          "warning: query not executed\n"
-                          "filter is missing!\n"
-                          "no fields requested!\n"
-                          "LDAPExecute: no open session\n");
+    EXPECT_EQ(out.Text(),
+              "warning: query not executed\n"
+              "warning: query not executed\n"
+              "warning: query not executed\n"
+              "filter is missing!\n"
+              "no fields requested!\n"
+              "LDAPExecute: no open session\n");
 }
 
 TEST(LdapQueryTrace, ScopeLinesAtCallVerbosity)
@@ -141,8 +143,9 @@ TEST(LdapQueryTrace, ScopeLinesAtCallVerbosity)
     EXPECT_EQ(q.LDAPSetSearchMode(2, LINE_NONE), 0u);
     EXPECT_EQ(q.LDAPExecute(LINE_NONE), GDERR_FAILED);
     SetTraceVerbosity(1);
-    EXPECT_EQ(out.Text(), "-->LDAPSetSearchMode()\n<--LDAPSetSearchMode()=ok\n"
-                          "-->LDAPExecute()\nfilter is missing!\n<--LDAPExecute()=0x10000001\n");
+    EXPECT_EQ(out.Text(),
+              "-->LDAPSetSearchMode()\n<--LDAPSetSearchMode()=ok\n"
+              "-->LDAPExecute()\nfilter is missing!\n<--LDAPExecute()=0x10000001\n");
 }
 
 // Two TLS servers with CAs of their own; the first also knows an equality rule for fax numbers.
@@ -266,7 +269,8 @@ TEST_F(LdapQueryServer, EmptyAttributeNamesInTheList)
     auto q = MakeQuery("ldap", first_->port());
     ASSERT_EQ(q->LDAPSetSearchRoot(ldaptest::kBase, LINE_NONE), 0u);
     ASSERT_EQ(q->LDAPSetSearchMode(LDAP_SCOPE_SUBTREE, LINE_NONE), 0u);
-    for (const char *a : {"sn", "givenName", "uid", "", "", ""}) ASSERT_EQ(q->LDAPAddField(a, LINE_NONE), 0u);
+    for (const char *a : {"sn", "givenName", "uid", "", "", ""})
+        ASSERT_EQ(q->LDAPAddField(a, LINE_NONE), 0u);
     ASSERT_EQ(q->LDAPSetFilter(kUserFilter, LINE_NONE), 0u);
     ASSERT_EQ(q->LDAPOpenServer(LINE_NONE), 0u);
     ASSERT_EQ(q->LDAPExecute(LINE_NONE), 0u);
@@ -431,8 +435,10 @@ TEST_F(LdapQueryServer, UnusableUrlFailsTheOpen)
     CaptureFd err(2);
     EXPECT_EQ(q.LDAPOpenServer(LINE_NONE), GdLdapError(LDAP_CONNECT_ERROR));
     std::string text = err.Text();  // the number in brackets is the library's parse error code
-    EXPECT_EQ(text.rfind("Could not parse LDAP URI(s)=ldap://bad host:" + std::to_string(first_->port()) + " (", 0),
-              0u) << text;
+    EXPECT_EQ(
+        text.rfind("Could not parse LDAP URI(s)=ldap://bad host:" + std::to_string(first_->port()) + " (", 0),
+        0u)
+        << text;
     EXPECT_NE(text.find(")\nmy_tool_conn_setup failed\n"), std::string::npos) << text;
     EXPECT_EQ(q.session(), nullptr);
     EXPECT_EQ(out.Text(), "LDAPOpenServer: 0xfffffff5\n");

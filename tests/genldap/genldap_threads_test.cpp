@@ -30,10 +30,9 @@ TEST(LdapQueryThreads, SerialisedUseFromSeveralThreads)
         threads.emplace_back([&, t] {
             // Even threads use ldaps with the CA, odd ones plain ldap.
             bool tls = t % 2 == 0;
-            auto q = std::make_unique<LdapQuery>("127.0.0.1", tls ? "ldaps" : "ldap",
-                                                 tls ? slapd.tlsPort() : slapd.port(),
-                                                 tls ? slapd.caFile().c_str() : "", ldaptest::kReaderDn,
-                                                 ldaptest::kReaderPassword, 10, 0);
+            auto q = std::make_unique<LdapQuery>(
+                "127.0.0.1", tls ? "ldaps" : "ldap", tls ? slapd.tlsPort() : slapd.port(),
+                tls ? slapd.caFile().c_str() : "", ldaptest::kReaderDn, ldaptest::kReaderPassword, 10, 0);
             int total = 0;
             for (int round = 0; round < 5; round++) {
                 std::lock_guard<std::mutex> lock(ldapLock);
@@ -53,8 +52,10 @@ TEST(LdapQueryThreads, SerialisedUseFromSeveralThreads)
             found[t] = total;
         });
     }
-    for (std::thread &t : threads) t.join();
-    for (int t = 0; t < kThreads; t++) EXPECT_EQ(found[t], 5) << t;
+    for (std::thread &t : threads)
+        t.join();
+    for (int t = 0; t < kThreads; t++)
+        EXPECT_EQ(found[t], 5) << t;
 }
 
 }  // namespace

@@ -48,7 +48,8 @@ struct Args {
     {
         storage.push_back("ldaptool");
         storage.insert(storage.end(), words.begin(), words.end());
-        for (std::string &w : storage) argv.push_back(w.data());
+        for (std::string &w : storage)
+            argv.push_back(w.data());
         argv.push_back(nullptr);
     }
     int argc() const { return static_cast<int>(argv.size()) - 1; }
@@ -69,7 +70,8 @@ std::string Literal(const std::string &text)
 {
     std::string out;
     for (char c : text) {
-        if (std::strchr(".[]{}()\\*+?|^$", c)) out += '\\';
+        if (std::strchr(".[]{}()\\*+?|^$", c))
+            out += '\\';
         out += c;
     }
     return out;
@@ -98,7 +100,8 @@ TEST_F(ToolArgs, AcceptedOptionsFillTheSettings)
     const Case cases[] = {
         {{"-h", "dir", "-p", "1389"},
          [](const ToolSettings &s) { return std::strcmp(s.ldap_host, "dir") == 0 && s.ldap_port == 1389; }},
-        {{"-H", "ldap://a ldap://b"}, [](const ToolSettings &s) { return std::strcmp(s.uri_list, "ldap://a ldap://b") == 0; }},
+        {{"-H", "ldap://a ldap://b"},
+         [](const ToolSettings &s) { return std::strcmp(s.uri_list, "ldap://a ldap://b") == 0; }},
         {{"-d", "1", "-d", "4"}, [](const ToolSettings &s) { return s.debug_level == 5; }},
         {{"-c", "-c", "-C", "-M", "-n", "-N", "-v", "-ZZ"},
          [](const ToolSettings &s) {
@@ -112,42 +115,57 @@ TEST_F(ToolArgs, AcceptedOptionsFillTheSettings)
                     std::strcmp(s.f_argument, "file") == 0;
          }},
         {{"-y", "pwfile", "-W"},
-         [](const ToolSettings &s) { return std::strcmp(s.password_file, "pwfile") == 0 && s.prompt_for_password == 1; }},
-        {{"-e", "!authzid=dn:cn=x"}, [](const ToolSettings &s) { return std::strcmp(s.authzid, "dn:cn=x") == 0; }},
+         [](const ToolSettings &s) {
+             return std::strcmp(s.password_file, "pwfile") == 0 && s.prompt_for_password == 1;
+         }},
+        {{"-e", "!authzid=dn:cn=x"},
+         [](const ToolSettings &s) { return std::strcmp(s.authzid, "dn:cn=x") == 0; }},
         {{"-e", "!proxydn=cn=x"}, [](const ToolSettings &s) { return std::strcmp(s.proxydn, "cn=x") == 0; }},
         // "=" with nothing after it is an empty value, not a missing one.
         {{"-e", "!authzid="}, [](const ToolSettings &s) { return s.authzid && s.authzid[0] == '\0'; }},
         {{"-e", "!proxydn="}, [](const ToolSettings &s) { return s.proxydn && s.proxydn[0] == '\0'; }},
         {{"-e", "ASSERT=(cn=a)", "-e", "!noop", "-e", "manageDIT"},
          [](const ToolSettings &s) {
-             return s.assert_level == 1 && std::strcmp(s.assertion, "(cn=a)") == 0 && s.noop == 2 && s.relax == 1;
+             return s.assert_level == 1 && std::strcmp(s.assertion, "(cn=a)") == 0 && s.noop == 2 &&
+                    s.relax == 1;
          }},
         {{"-e", "!manageDSAit", "-e", "ppolicy", "-e", "sessiontracking"},
-         [](const ToolSettings &s) { return s.manageDSAit == 2 && s.ppolicy == 1 && s.sessiontracking == 1; }},
+         [](const ToolSettings &s) {
+             return s.manageDSAit == 2 && s.ppolicy == 1 && s.sessiontracking == 1;
+         }},
         {{"-e", "!preread=cn,sn", "-e", "postread"},
          [](const ToolSettings &s) {
              return s.preread == 2 && std::strcmp(s.preread_attrs, "cn,sn") == 0 && s.postread == 1 &&
                     s.postread_attrs == nullptr;
          }},
         {{"-e", "chaining=chainingRequired/referralsPreferred"},
-         [](const ToolSettings &s) { return s.chaining == 1 && s.chaining_resolve == 1 && s.chaining_continuation == 2; }},
+         [](const ToolSettings &s) {
+             return s.chaining == 1 && s.chaining_resolve == 1 && s.chaining_continuation == 2;
+         }},
         {{"-e", "chaining", "-e", "!chaining"},
-         [](const ToolSettings &s) { return s.chaining == 2 && s.chaining_resolve == -1 && s.chaining_continuation == -1; }},
-        {{"-e", "abandon"}, [](const ToolSettings &s) { return s.interrupt_action == 1 && s.interrupt_pending == 0; }},
-        {{"-e", "!ignore"}, [](const ToolSettings &s) { return s.interrupt_action == 3 && s.interrupt_pending == 3; }},
-        {{"-e", "!cancel"}, [](const ToolSettings &s) { return s.interrupt_action == 2 && s.interrupt_pending == 2; }},
+         [](const ToolSettings &s) {
+             return s.chaining == 2 && s.chaining_resolve == -1 && s.chaining_continuation == -1;
+         }},
+        {{"-e", "abandon"},
+         [](const ToolSettings &s) { return s.interrupt_action == 1 && s.interrupt_pending == 0; }},
+        {{"-e", "!ignore"},
+         [](const ToolSettings &s) { return s.interrupt_action == 3 && s.interrupt_pending == 3; }},
+        {{"-e", "!cancel"},
+         [](const ToolSettings &s) { return s.interrupt_action == 2 && s.interrupt_pending == 2; }},
         {{"-o", "nettimeout=none"}, [](const ToolSettings &s) { return s.nettimeout.tv_sec == 0; }},
         {{"-o", "NetTimeout=max"}, [](const ToolSettings &s) { return s.nettimeout.tv_sec == INT_MAX; }},
         {{"-o", "nettimeout=30"}, [](const ToolSettings &s) { return s.nettimeout.tv_sec == 30; }},
         // Beyond 32 bits the time-out is the maximum, not a wrapped value.
-        {{"-o", "nettimeout=99999999999"}, [](const ToolSettings &s) { return s.nettimeout.tv_sec == INT_MAX; }},
+        {{"-o", "nettimeout=99999999999"},
+         [](const ToolSettings &s) { return s.nettimeout.tv_sec == INT_MAX; }},
         {{"-o", "ldif-wrap"}, [](const ToolSettings &s) { return s.ldif_wrap == 76; }},
         {{"-o", "ldif-wrap=NO"}, [](const ToolSettings &s) { return s.ldif_wrap == UINT_MAX; }},
         {{"-o", "ldif-wrap=100"}, [](const ToolSettings &s) { return s.ldif_wrap == 100; }},
     };
     for (const Case &c : cases) {
         std::string joined;
-        for (const std::string &w : c.words) joined += w + " ";
+        for (const std::string &w : c.words)
+            joined += w + " ";
         SCOPED_TRACE(joined);
         ResetSettings();
         CaptureFd err(2);
@@ -201,7 +219,8 @@ TEST_F(ToolArgs, OneVersionOptionPrintsAndGoesOn)
 {
     CaptureFd err(2);
     Parse({"-V"});
-    EXPECT_EQ(err.Text(), std::string(program_invocation_short_name) + ": 2.4.45\t(LDAP library: " LDAP_VENDOR_NAME " " +
+    EXPECT_EQ(err.Text(), std::string(program_invocation_short_name) +
+                              ": 2.4.45\t(LDAP library: " LDAP_VENDOR_NAME " " +
                               std::to_string(LDAP_VENDOR_VERSION) + ")\n");
 }
 
@@ -250,9 +269,13 @@ TEST_F(ToolArgsDeathTest, RefusalsEndTheProcess)
         {{"-e", "ppolicy", "-e", "ppolicy"}, 1, "ppolicy control previously specified\n"},
         {{"-e", "preread", "-e", "preread"}, 1, "preread control previously specified\n"},
         {{"-e", "!sessiontracking"}, 1, "sessiontracking: critical flag not allowed\n"},
-        {{"-e", "sessiontracking", "-e", "sessiontracking"}, 1, p + "session tracking can be only specified once\n"},
+        {{"-e", "sessiontracking", "-e", "sessiontracking"},
+         1,
+         p + "session tracking can be only specified once\n"},
         {{"-e", "chaining=bogus"}, 1, "chaining behavior control resolve value \"bogus\" invalid\n"},
-        {{"-e", "chaining=chainingRequired/bogus"}, 1, "chaining behavior control continuation value \"bogus\" invalid\n"},
+        {{"-e", "chaining=chainingRequired/bogus"},
+         1,
+         "chaining behavior control continuation value \"bogus\" invalid\n"},
         {{"-e", "1.02"}, 1, "Invalid general control name: 1.02\n"},
         {{"-e", "nosuch"}, 1, "Invalid general control name: nosuch\n"},
         {{"-e", "1.2.3=A!!!"}, 1, "Unable to parse value of general control 1.2.3\n"},
@@ -271,11 +294,14 @@ TEST_F(ToolArgsDeathTest, RefusalsEndTheProcess)
         // Reported only after all options were read.
         {{"-w", "pw", "-W", "-x"}, 1, p + "-W incompatible with -w\n"},
         {{"-y", "file", "-w", "pw"}, 1, p + "-y incompatible with -w\n"},
-        {{"-V", "-V"}, 0, p + "2.4.45\t(LDAP library: " LDAP_VENDOR_NAME " " + std::to_string(LDAP_VENDOR_VERSION) + ")\n"},
+        {{"-V", "-V"},
+         0,
+         p + "2.4.45\t(LDAP library: " LDAP_VENDOR_NAME " " + std::to_string(LDAP_VENDOR_VERSION) + ")\n"},
     };
     for (const Case &c : cases) {
         std::string joined;
-        for (const std::string &w : c.words) joined += w + " ";
+        for (const std::string &w : c.words)
+            joined += w + " ";
         SCOPED_TRACE(joined);
         EXPECT_EXIT(Parse(c.words), ::testing::ExitedWithCode(c.status), "^" + Literal(c.message) + "$");
     }

@@ -94,8 +94,8 @@ TEST_F(ToolControlPrinters, ExactTexts)
     BerElement *grace = NewBer();
     ber_printf(grace, "{t{ti}N}", static_cast<ber_tag_t>(0xA0), static_cast<ber_tag_t>(0x81), 3);
     BerElement *expireAndError = NewBer();
-    ber_printf(expireAndError, "{t{ti}tiN}", static_cast<ber_tag_t>(0xA0), static_cast<ber_tag_t>(0x80),
-               60, static_cast<ber_tag_t>(0x81), 2);
+    ber_printf(expireAndError, "{t{ti}tiN}", static_cast<ber_tag_t>(0xA0), static_cast<ber_tag_t>(0x80), 60,
+               static_cast<ber_tag_t>(0x81), 2);
     BerElement *sortOk = NewBer();
     ber_printf(sortOk, "{eN}", 0);
     BerElement *sortAttr = NewBer();
@@ -177,8 +177,8 @@ TEST_F(ToolControlPrinters, BrokenValuesAreSkipped)
 TEST_F(ToolControlPrinters, DerefValuesPrintableAndBinary)
 {
     BerElement *ber = NewBer();
-    ber_printf(ber, "{{sst{{s[ss]}}}}", "member", "cn=b,dc=x", static_cast<ber_tag_t>(0xA0), "uid",
-               "bob", "\x01\x02");
+    ber_printf(ber, "{{sst{{s[ss]}}}}", "member", "cn=b,dc=x", static_cast<ber_tag_t>(0xA0), "uid", "bob",
+               "\x01\x02");
     HandControl control("1.3.6.1.4.1.4203.666.5.16", ber);
     tool_settings.ldif_wrap = UINT_MAX;
     std::string out = Printed(&control.control);
@@ -214,14 +214,16 @@ protected:
     }
     void TearDown() override
     {
-        if (ld_) ldap_unbind_ext(ld_, nullptr, nullptr);
+        if (ld_)
+            ldap_unbind_ext(ld_, nullptr, nullptr);
         ResetSettings();
     }
     std::vector<std::string> ReadBack()
     {
         LDAPControl **controls = nullptr;
         std::vector<std::string> out;
-        if (ldap_get_option(ld_, LDAP_OPT_SERVER_CONTROLS, &controls) != LDAP_OPT_SUCCESS) return out;
+        if (ldap_get_option(ld_, LDAP_OPT_SERVER_CONTROLS, &controls) != LDAP_OPT_SUCCESS)
+            return out;
         for (LDAPControl **c = controls; c && *c; c++)
             out.push_back(std::string((*c)->ldctl_oid) + ((*c)->ldctl_iscritical ? " !" : "") + " " +
                           std::to_string((*c)->ldctl_value.bv_len));
@@ -259,14 +261,14 @@ TEST_F(ToolRequestControls, TableOrderCriticalityAndValues)
     LDAPControl extra = {const_cast<char *>("1.9"), {0, nullptr}, 1};
     tool_set_server_controls(ld_, &extra, 1);
     std::vector<std::string> expected = {
-        "1.3.6.1.1.12 ! 9",          // assertion filter (cn=a)
+        "1.3.6.1.1.12 ! 9",  // assertion filter (cn=a)
         "2.16.840.1.113730.3.4.18 ! 7",
         "1.3.6.1.4.1.4203.666.5.12 0",
         "2.16.840.1.113730.3.4.2 ! 0",
         "1.3.6.1.4.1.4203.666.5.2 0",
         "1.3.6.1.4.1.42.2.27.8.5.1 0",
-        "1.3.6.1.1.13.1 ! 10",       // SEQUENCE { "cn", "sn" }
-        "1.3.6.1.1.13.2 2",          // empty SEQUENCE
+        "1.3.6.1.1.13.1 ! 10",  // SEQUENCE { "cn", "sn" }
+        "1.3.6.1.1.13.2 2",     // empty SEQUENCE
         "1.3.6.1.4.1.4203.666.11.3 8",
         "1.9 ! 0",
     };
@@ -305,7 +307,8 @@ protected:
     }
     void TearDown() override
     {
-        if (ld_) ldap_unbind_ext(ld_, nullptr, nullptr);
+        if (ld_)
+            ldap_unbind_ext(ld_, nullptr, nullptr);
         ResetSettings();
     }
     // Searches the base entry with the session's controls; the result code, and the response
@@ -313,8 +316,8 @@ protected:
     int Search(std::string *printed)
     {
         LDAPMessage *result = nullptr;
-        int rc = ldap_search_ext_s(ld_, ldaptest::kBase, LDAP_SCOPE_BASE, "(objectClass=*)", nullptr,
-                                   0, nullptr, nullptr, nullptr, 0, &result);
+        int rc = ldap_search_ext_s(ld_, ldaptest::kBase, LDAP_SCOPE_BASE, "(objectClass=*)", nullptr, 0,
+                                   nullptr, nullptr, nullptr, 0, &result);
         if (printed && result) {
             LDAPControl **controls = nullptr;
             int code = 0;

@@ -34,7 +34,8 @@ TEST(ToolDottedOid, Table)
         {"", 0},
         {"assert", 0},
     };
-    for (const Case &c : cases) EXPECT_EQ(tool_is_dotted_oid(c.text), c.expected) << c.text;
+    for (const Case &c : cases)
+        EXPECT_EQ(tool_is_dotted_oid(c.text), c.expected) << c.text;
 }
 
 TEST(ToolPendingValue, TakenOnce)
@@ -129,8 +130,8 @@ TEST_F(ToolExitForms, InterruptCheck)
     ASSERT_NE(ld, nullptr);
     ASSERT_EQ(my_tool_bind(ld), 0);
     int msgid = -1;
-    ASSERT_EQ(ldap_search_ext(ld, ldaptest::kBase, LDAP_SCOPE_SUBTREE, "(objectClass=*)", nullptr, 0,
-                              nullptr, nullptr, nullptr, 0, &msgid),
+    ASSERT_EQ(ldap_search_ext(ld, ldaptest::kBase, LDAP_SCOPE_SUBTREE, "(objectClass=*)", nullptr, 0, nullptr,
+                              nullptr, nullptr, 0, &msgid),
               LDAP_SUCCESS);
     {
         CaptureFd err(2);

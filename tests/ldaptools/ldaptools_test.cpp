@@ -46,9 +46,11 @@ std::string UrlsWithoutTails(const char *list)
         std::string url = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
         size_t hostStart = url.find("://");
         size_t tail = url.find('/', hostStart == std::string::npos ? 0 : hostStart + 3);
-        if (!out.empty()) out += ' ';
+        if (!out.empty())
+            out += ' ';
         out += url.substr(0, tail);
-        if (end == std::string::npos) break;
+        if (end == std::string::npos)
+            break;
         start = end + 1;
     }
     return out;
@@ -58,7 +60,8 @@ int OpenDescriptors()
 {
     int n = 0;
     DIR *d = opendir("/proc/self/fd");
-    while (readdir(d)) n++;
+    while (readdir(d))
+        n++;
     closedir(d);
     return n;
 }
@@ -136,8 +139,9 @@ TEST_F(LdapToolSetup, HostlessUrlWithDnIsNotSupported)
     {
         CaptureFd err(2);
         EXPECT_EQ(my_tool_conn_setup(0, nullptr), nullptr);
-        EXPECT_EQ(err.Text(), "DNS SRV: Could not turn domain=example.invalid into a hostlist\n"
-                              "my_tool_conn_setup failed\n");
+        EXPECT_EQ(err.Text(),
+                  "DNS SRV: Could not turn domain=example.invalid into a hostlist\n"
+                  "my_tool_conn_setup failed\n");
     }
     tool_set_text(&tool_settings.uri_list, "ldap:///dc=example%2Cdc=invalid ldap://kept:1389");
     CaptureFd err(2);
@@ -221,7 +225,8 @@ protected:
         CaptureFd capture(2);
         LDAP *ld = my_tool_conn_setup(0, nullptr);
         int rc = ld ? my_tool_bind(ld) : -100;
-        if (ld && rc == 0) tool_close_session(ld);
+        if (ld && rc == 0)
+            tool_close_session(ld);
         *err = capture.Text();
         return rc;
     }
@@ -282,13 +287,11 @@ TEST_F(LdapToolBind, StartTlsRefusedGoesOnAtLevelOneAndFailsAtLevelTwo)
 
 TEST_F(LdapToolBind, LdapsAndStartTlsWithTheTestCa)
 {
-    ASSERT_EQ(ldap_set_option(nullptr, LDAP_OPT_X_TLS_CACERTFILE, tls_->caFile().c_str()),
-              LDAP_OPT_SUCCESS);
+    ASSERT_EQ(ldap_set_option(nullptr, LDAP_OPT_X_TLS_CACERTFILE, tls_->caFile().c_str()), LDAP_OPT_SUCCESS);
     int zero = 0;
     ASSERT_EQ(ldap_set_option(nullptr, LDAP_OPT_X_TLS_NEWCTX, &zero), LDAP_OPT_SUCCESS);
     std::string err;
-    EXPECT_EQ(Connect(tls_->TlsUrl(), ldaptest::kReaderDn, ldaptest::kReaderPassword, &err), 0)
-        << err;
+    EXPECT_EQ(Connect(tls_->TlsUrl(), ldaptest::kReaderDn, ldaptest::kReaderPassword, &err), 0) << err;
     EXPECT_EQ(err, "");
     tool_settings.start_tls_level = 2;
     EXPECT_EQ(Connect(tls_->Url(), ldaptest::kReaderDn, ldaptest::kReaderPassword, &err), 0) << err;
@@ -341,17 +344,20 @@ TEST_F(LdapToolSetup, PasswordPolicyWarningsOfASuccessfulBind)
     o.modules = {"ppolicy"};
     o.databaseLines = {"overlay ppolicy", "ppolicy_default \"cn=policy,dc=example,dc=test\""};
     std::string user = "objectClass: account\nobjectClass: simpleSecurityObject\nuserPassword: pw\n";
-    o.ldif = "dn: dc=example,dc=test\nobjectClass: dcObject\nobjectClass: organization\ndc: example\n"
-             "o: Example\n\n"
-             "dn: cn=policy,dc=example,dc=test\nobjectClass: organizationalRole\n"
-             "objectClass: pwdPolicy\ncn: policy\npwdAttribute: userPassword\npwdMaxAge: 3600\n"
-             "pwdExpireWarning: 3600\npwdGraceAuthnLimit: 3\npwdMustChange: TRUE\n\n"
-             "dn: uid=fresh,dc=example,dc=test\nuid: fresh\n" + user +
-             "pwdChangedTime: " + now + "\n\n"
-             "dn: uid=old,dc=example,dc=test\nuid: old\n" + user +
-             "pwdChangedTime: 20000101000000Z\n\n"
-             "dn: uid=reset,dc=example,dc=test\nuid: reset\n" + user +
-             "pwdChangedTime: " + now + "\npwdReset: TRUE\n";
+    o.ldif =
+        "dn: dc=example,dc=test\nobjectClass: dcObject\nobjectClass: organization\ndc: example\n"
+        "o: Example\n\n"
+        "dn: cn=policy,dc=example,dc=test\nobjectClass: organizationalRole\n"
+        "objectClass: pwdPolicy\ncn: policy\npwdAttribute: userPassword\npwdMaxAge: 3600\n"
+        "pwdExpireWarning: 3600\npwdGraceAuthnLimit: 3\npwdMustChange: TRUE\n\n"
+        "dn: uid=fresh,dc=example,dc=test\nuid: fresh\n" +
+        user + "pwdChangedTime: " + now +
+        "\n\n"
+        "dn: uid=old,dc=example,dc=test\nuid: old\n" +
+        user +
+        "pwdChangedTime: 20000101000000Z\n\n"
+        "dn: uid=reset,dc=example,dc=test\nuid: reset\n" +
+        user + "pwdChangedTime: " + now + "\npwdReset: TRUE\n";
     ASSERT_TRUE(slapd.Start(o)) << slapd.error() << slapd.Log();
 
     // Each report is `before`, a number and `after`.
@@ -362,8 +368,8 @@ TEST_F(LdapToolSetup, PasswordPolicyWarningsOfASuccessfulBind)
         {"uid=fresh,dc=example,dc=test", "ldap_bind: Success (0) (Password expires in ", " seconds)\n"},
         {"uid=old,dc=example,dc=test", "ldap_bind: Success (0) (Password expired, ",
          " grace logins remain)\n"},
-        {"uid=reset,dc=example,dc=test", "ldap_bind: Success (0); Password must be changed (Password expires in ",
-         " seconds)\n"},
+        {"uid=reset,dc=example,dc=test",
+         "ldap_bind: Success (0); Password must be changed (Password expires in ", " seconds)\n"},
     };
     for (const Case &c : cases) {
         ResetSettings();
@@ -379,8 +385,8 @@ TEST_F(LdapToolSetup, PasswordPolicyWarningsOfASuccessfulBind)
         std::string text = err.Text();
         bool framed = text.size() > c.before.size() + c.after.size() && text.rfind(c.before, 0) == 0 &&
                       text.compare(text.size() - c.after.size(), c.after.size(), c.after) == 0;
-        std::string number = framed ? text.substr(c.before.size(), text.size() - c.before.size() - c.after.size())
-                                    : "";
+        std::string number =
+            framed ? text.substr(c.before.size(), text.size() - c.before.size() - c.after.size()) : "";
         EXPECT_TRUE(framed && number.find_first_not_of("0123456789") == std::string::npos) << text;
     }
     // Without the request the same bind is silent.

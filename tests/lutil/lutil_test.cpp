@@ -10,15 +10,16 @@
 #include <vector>
 
 #include "ldaptest.h"
-#include "testsupport.h"
 #include "lutil/lutil.h"
+#include "testsupport.h"
 
 namespace {
 
 struct Argv {
     explicit Argv(std::vector<std::string> args) : storage(std::move(args))
     {
-        for (std::string &a : storage) pointers.push_back(a.data());
+        for (std::string &a : storage)
+            pointers.push_back(a.data());
         pointers.push_back(nullptr);
     }
     int argc() const { return static_cast<int>(storage.size()); }
@@ -104,12 +105,18 @@ TEST(LutilBase64, EncodeTable)
 {
     struct Case {
         std::string in, out;
-    } cases[] = {{"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="},
-                 {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}, {std::string("\xff\x00\x80", 3), "/wCA"}};
+    } cases[] = {{"", ""},
+                 {"f", "Zg=="},
+                 {"fo", "Zm8="},
+                 {"foo", "Zm9v"},
+                 {"foob", "Zm9vYg=="},
+                 {"fooba", "Zm9vYmE="},
+                 {"foobar", "Zm9vYmFy"},
+                 {std::string("\xff\x00\x80", 3), "/wCA"}};
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; i++) {
         char out[32];
-        int n = base64_encode(reinterpret_cast<const unsigned char *>(cases[i].in.data()),
-                              cases[i].in.size(), out, sizeof out);
+        int n = base64_encode(reinterpret_cast<const unsigned char *>(cases[i].in.data()), cases[i].in.size(),
+                              out, sizeof out);
         ASSERT_EQ(n, static_cast<int>(cases[i].out.size())) << i;
         EXPECT_EQ(std::string(out), cases[i].out) << i;
     }
@@ -137,15 +144,15 @@ TEST(LutilBase64, DecodeAcceptsAndRefuses)
         {"Zm8=", 2, "fo"},
         {"Zg==", 1, "f"},
         {"Zg = = ", 1, "f"},
-        {"Zg=", -1, nullptr},      // one "=" after two data characters
-        {"Zm9vY", -1, nullptr},    // stops inside a group without padding
-        {"Z===", -1, nullptr},     // "=" after one data character
+        {"Zg=", -1, nullptr},    // one "=" after two data characters
+        {"Zm9vY", -1, nullptr},  // stops inside a group without padding
+        {"Z===", -1, nullptr},   // "=" after one data character
         {"====", -1, nullptr},
-        {"Zm8=x", -1, nullptr},    // data after the padding
+        {"Zm8=x", -1, nullptr},  // data after the padding
         {"Zm8=Zm8=", -1, nullptr},
-        {"Zh==", -1, nullptr},     // unused bits not zero
+        {"Zh==", -1, nullptr},  // unused bits not zero
         {"Zm9=", -1, nullptr},
-        {"Zm9v!", -1, nullptr},    // outside the alphabet
+        {"Zm9v!", -1, nullptr},  // outside the alphabet
         {"", 0, ""},
     };
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; i++) {
@@ -172,7 +179,8 @@ TEST(LutilBase64, DecodeCountsWithoutBufferAndChecksRoom)
 TEST(LutilBase64, RoundTripOfAllByteValues)
 {
     unsigned char in[256];
-    for (int i = 0; i < 256; i++) in[i] = static_cast<unsigned char>(i);
+    for (int i = 0; i < 256; i++)
+        in[i] = static_cast<unsigned char>(i);
     for (size_t len = 0; len <= 256; len += 37) {
         char text[400];
         ASSERT_GE(base64_encode(in, len, text, sizeof text), 0);
@@ -251,9 +259,9 @@ TEST(LutilDuration, ParseTable)
         int result;
         unsigned long seconds;
     } cases[] = {
-        {"1d2h", 0, 93600}, {"", 0, 0}, {"90", 0, 90}, {"1h30", 0, 3630}, {"1d2h3m4s", 0, 93784},
-        {"2h1d", -1, 0},    {"-1s", -1, 0}, {"1h-5", -1, 0}, {"h", -1, 0}, {"1x", -1, 0},
-        {"1s5", -1, 0},     {"1m1m", -1, 0},
+        {"1d2h", 0, 93600},     {"", 0, 0},      {"90", 0, 90},  {"1h30", 0, 3630},
+        {"1d2h3m4s", 0, 93784}, {"2h1d", -1, 0}, {"-1s", -1, 0}, {"1h-5", -1, 0},
+        {"h", -1, 0},           {"1x", -1, 0},   {"1s5", -1, 0}, {"1m1m", -1, 0},
     };
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; i++) {
         unsigned long s = 12345;
@@ -288,9 +296,9 @@ TEST(LutilGeneralizedTime, ParseLimits)
     EXPECT_EQ(tm.usec, 500000);
     ASSERT_EQ(parse_generalized_time("20240101000000.000123Z", &tm), 0);
     EXPECT_EQ(tm.usec, 123);
-    for (const char *bad : {"20241301000000Z", "20240100000000Z", "20240132000000Z", "20240101240000Z",
-                            "20240101006000Z", "20240101000062Z", "2024010100000Z", "20240101000000",
-                            "20240101000000.Z", "2024010100000xZ"}) {
+    for (const char *bad :
+         {"20241301000000Z", "20240100000000Z", "20240132000000Z", "20240101240000Z", "20240101006000Z",
+          "20240101000062Z", "2024010100000Z", "20240101000000", "20240101000000.Z", "2024010100000xZ"}) {
         EXPECT_EQ(parse_generalized_time(bad, &tm), -1) << bad;
     }
 }
@@ -321,7 +329,7 @@ TEST(LutilGeneralizedTime, SecondsSince1970)
 
 TEST(LutilGeneralizedTime, Format)
 {
-    struct tm t{};
+    struct tm t {};
     t.tm_year = 124;
     t.tm_mon = 2;
     t.tm_mday = 1;

@@ -49,14 +49,29 @@ TEST(Browser, BuildsTheReport)
     testsupport::RunOptions options;
     options.env = {"HOME=" + profile.path()};
     options.timeoutMs = 90000;
-    testsupport::RunResult r = testsupport::RunProgram(
-        {chromium, "--headless", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
-         "--user-data-dir=" + profile.path(), "--no-first-run", "--no-default-browser-check",
-         "--disable-background-networking", "--disable-component-update", "--disable-sync",
-         "--disable-extensions", "--disable-default-apps", "--disable-breakpad", "--no-pings",
-         "--disable-domain-reliability", "--metrics-recording-only", "--proxy-server=127.0.0.1:9",
-         "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1", "--dump-dom", url},
-        options);
+    testsupport::RunResult r =
+        testsupport::RunProgram({chromium,
+                                 "--headless",
+                                 "--no-sandbox",
+                                 "--disable-gpu",
+                                 "--disable-dev-shm-usage",
+                                 "--user-data-dir=" + profile.path(),
+                                 "--no-first-run",
+                                 "--no-default-browser-check",
+                                 "--disable-background-networking",
+                                 "--disable-component-update",
+                                 "--disable-sync",
+                                 "--disable-extensions",
+                                 "--disable-default-apps",
+                                 "--disable-breakpad",
+                                 "--no-pings",
+                                 "--disable-domain-reliability",
+                                 "--metrics-recording-only",
+                                 "--proxy-server=127.0.0.1:9",
+                                 "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1",
+                                 "--dump-dom",
+                                 url},
+                                options);
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const std::string &dom = r.out;
 
@@ -72,8 +87,8 @@ TEST(Browser, BuildsTheReport)
     std::regex row("<tr><td><b>([^<]*)</b></td><td>([^<]*)</td></tr>");
     for (auto it = std::sregex_iterator(rows.begin(), rows.end(), row); it != std::sregex_iterator(); ++it)
         labels.push_back((*it)[1]);
-    EXPECT_EQ(labels, (std::vector<std::string>{"From:", "To:", "Subject:", "Date:", "Status:",
-                                                "Last Attempt:", "Retries:"}))
+    EXPECT_EQ(labels, (std::vector<std::string>{
+                          "From:", "To:", "Subject:", "Date:", "Status:", "Last Attempt:", "Retries:"}))
         << rows;
 
     // The log lines, each followed by a line break.

@@ -36,7 +36,8 @@ inline std::string FinalState()
     return H + RH +
            "<p align=center><b>The message you are requesting has reached its final state.<br>"
            "If you have requested a report it has been sent to you.<br>"
-           "Please do not use this reference any longer.<br></b></p>" + END;
+           "Please do not use this reference any longer.<br></b></p>" +
+           END;
 }
 
 struct Row {
@@ -46,21 +47,39 @@ struct Row {
 inline std::string Table(const Row &r)
 {
     return "<table border=0 cols=2>"
-           "<tr><td><b>From:</b></td><td>" + r.from + "</td></tr>"
-           "<tr><td><b>To:</b></td><td>" + r.to + "</td></tr>"
-           "<tr><td><b>Subject:</b></td><td>" + r.subject + "</td></tr>"
-           "<tr><td><b>Date:</b></td><td>" + r.date + "</td></tr>"
-           "<tr><td><b>Status:</b></td><td>" + r.status + "</td></tr>"
-           "<tr><td><b>Last Attempt:</b></td><td>" + r.lastAttempt + "</td></tr>"
-           "<tr><td><b>Retries:</b></td><td>" + r.retries + "</td></tr>"
+           "<tr><td><b>From:</b></td><td>" +
+           r.from +
+           "</td></tr>"
+           "<tr><td><b>To:</b></td><td>" +
+           r.to +
+           "</td></tr>"
+           "<tr><td><b>Subject:</b></td><td>" +
+           r.subject +
+           "</td></tr>"
+           "<tr><td><b>Date:</b></td><td>" +
+           r.date +
+           "</td></tr>"
+           "<tr><td><b>Status:</b></td><td>" +
+           r.status +
+           "</td></tr>"
+           "<tr><td><b>Last Attempt:</b></td><td>" +
+           r.lastAttempt +
+           "</td></tr>"
+           "<tr><td><b>Retries:</b></td><td>" +
+           r.retries +
+           "</td></tr>"
            "</table>";
 }
 
 // The standard record of fixtures/report.json, as the page shows it under TZ=UTC.
 inline Row StandardRow()
 {
-    return {"alice@example.com",          "bob@example.com/voice",    "Quarterly figures",
-            "Sun Sep  9 01:46:40 2001\n", "transmission (line busy)", "Sun Sep  9 01:56:40 2001\n",
+    return {"alice@example.com",
+            "bob@example.com/voice",
+            "Quarterly figures",
+            "Sun Sep  9 01:46:40 2001\n",
+            "transmission (line busy)",
+            "Sun Sep  9 01:56:40 2001\n",
             "3"};
 }
 

@@ -76,10 +76,7 @@ protected:
         EXPECT_EQ(result.err.find("runtime error"), std::string::npos) << result.err;
         return result;
     }
-    RunResult Get(const std::string &query)
-    {
-        return Run({"REQUEST_METHOD=GET", "QUERY_STRING=" + query});
-    }
+    RunResult Get(const std::string &query) { return Run({"REQUEST_METHOD=GET", "QUERY_STRING=" + query}); }
     std::string Query(const std::string &job, const std::string &recipient = "bob@example.com",
                       const std::string &user = "alice")
     {
@@ -187,7 +184,9 @@ TEST_F(Report, RecordVariants)
     quiet.retries = "0";
     Row odd = StandardRow();
     odd.to = "bob@example.com/telex";
-    odd.subject = "Gr\xfc\xdf" "e";
+    odd.subject =
+        "Gr\xfc\xdf"
+        "e";
     odd.date = "--";
     odd.status = "unknown (line busy)";
     odd.retries = "-1";
@@ -202,7 +201,8 @@ TEST_F(Report, RecordVariants)
     } cases[] = {
         {Query("102"), FullPage(v0, {"only line"})},
         {Query("103"), FullPage(quiet, {})},
-        {Query("109"), FullPage(odd, {"Gr\xfc\xdf" "e \xa4"})},
+        {Query("109"), FullPage(odd, {"Gr\xfc\xdf"
+                                      "e \xa4"})},
         {Query("xyz", "zero@example.com"), FullPage(zero, {})},
         {Query("  +0abc", "zero@example.com"), FullPage(zero, {})},
         {Query("-5", "neg@example.com"), FullPage(negative, {})},
@@ -275,7 +275,8 @@ TEST_F(Report, ServerFailures)
         {Query("104"), ReportError(exportFailed, Table(StandardRow()))},
         {Query("106"), ReportError(exportFailed, Table(StandardRow()))},  // next_line goes back
         {Query("666"), ReportError("a_get_s_rec_new_1: RPC: Procedure unavailable")},
-        {Query("111"), ReportError("a_get_s_rec_new_1: RPC: Unable to receive; errno = Connection reset by peer")},
+        {Query("111"),
+         ReportError("a_get_s_rec_new_1: RPC: Unable to receive; errno = Connection reset by peer")},
         {Query("112"), ReportError("a_get_s_rec_new_1: RPC: Can&#39;t decode result")},
         {Query("113"), ReportError(exportFailed, Table(StandardRow()))},  // dropped after one batch
     };
@@ -293,8 +294,8 @@ TEST_F(Report, ClientCannotBeCreated)
     ASSERT_NE(closed, 0);
     RunOptions options;
     options.clearEnv = true;
-    options.env = {"REQUEST_METHOD=GET", "QUERY_STRING=" + Query("100"), "TZ=UTC",
-                   "TMPDIR=" + tmp_.path(), "TELAMORPCMAP=127.0.0.1:" + std::to_string(closed)};
+    options.env = {"REQUEST_METHOD=GET", "QUERY_STRING=" + Query("100"), "TZ=UTC", "TMPDIR=" + tmp_.path(),
+                   "TELAMORPCMAP=127.0.0.1:" + std::to_string(closed)};
     RunResult r = RunProgram({MailtrackPath()}, options);
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, ReportError("127.0.0.1: RPC: Remote system error - Connection refused"));
@@ -362,7 +363,8 @@ TEST_F(Report, ExportedLogCannotBeOpened)
     run.join();
     ASSERT_TRUE(removed) << "the export was not seen in time";
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, ReportError("can not open logfile: SY2: No such file or directory", Table(StandardRow())));
+    EXPECT_EQ(r.out,
+              ReportError("can not open logfile: SY2: No such file or directory", Table(StandardRow())));
 }
 
 TEST_F(Report, EndedBySignalGivesBackItsFile)
@@ -384,7 +386,8 @@ TEST_F(Report, EndlessLogIsCut)
     RunResult r = Get(Query("107"));
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, ReportError("can not export logfile: GW0: Failed\n", Table(StandardRow())));
-    EXPECT_EQ(Calls(72).size(), 10001u) << "100,000 lines in batches of 10, then the call that passes the bound";
+    EXPECT_EQ(Calls(72).size(), 10001u)
+        << "100,000 lines in batches of 10, then the call that passes the bound";
 }
 
 TEST_F(Report, ReaderGoesAway)
@@ -393,8 +396,8 @@ TEST_F(Report, ReaderGoesAway)
     // every write fails, and the program must still finish and give back its temporary file.
     RunOptions options;
     options.clearEnv = true;
-    options.env = {"REQUEST_METHOD=GET", "QUERY_STRING=" + Query("110"), "TZ=UTC",
-                   "TMPDIR=" + tmp_.path(), server_->RpcMapEnv(), "MAILTRACK=" + MailtrackPath()};
+    options.env = {"REQUEST_METHOD=GET",    "QUERY_STRING=" + Query("110"), "TZ=UTC",
+                   "TMPDIR=" + tmp_.path(), server_->RpcMapEnv(),           "MAILTRACK=" + MailtrackPath()};
     RunResult r = RunProgram({"/bin/sh", "-c", "\"$MAILTRACK\" | head -c 10 >/dev/null; exit 0"}, options);
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(DirEntries(tmp_.path()).empty()) << "temporary file left behind";
@@ -412,7 +415,8 @@ TEST_F(Report, PostAndMultipart)
 
     std::string multipart;
     auto part = [&](const std::string &name, const std::string &value) {
-        multipart += "--XyZ\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value + "\r\n";
+        multipart +=
+            "--XyZ\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value + "\r\n";
     };
     part("p", "0");
     part("a", server_->Host());
@@ -445,7 +449,9 @@ TEST_F(Report, RejectedInput)
     } cases[] = {
         {{"REQUEST_METHOD=PUT"}, "", "caught by cgihtml: REQUEST_METHOD invalid\n"},
         {{"REQUEST_METHOD=POST"}, "p=0", "caught by cgihtml: CONTENT_LENGTH is null\n"},
-        {{"REQUEST_METHOD=POST", "CONTENT_LENGTH=10"}, "p=0", "caught by cgihtml: input length < CONTENT_LENGTH\n"},
+        {{"REQUEST_METHOD=POST", "CONTENT_LENGTH=10"},
+         "p=0",
+         "caught by cgihtml: input length < CONTENT_LENGTH\n"},
         {{"REQUEST_METHOD=POST", "CONTENT_LENGTH=-1"}, "p=0", "caught by cgihtml: CONTENT_LENGTH invalid\n"},
         {{"REQUEST_METHOD=GET"}, "", "caught by cgihtml: QUERY_STRING is null\n"},
     };

@@ -13,10 +13,11 @@
 namespace {
 
 // Shared objects that only the LDAP library brings.
-const char *const kDirectoryLibraries[] = {"libldap", "liblber", "libgnutls", "libsasl2", "libnettle",
-                                           "libhogweed", "libp11-kit", "libgmp", "libtasn1", "libidn2"};
+const char *const kDirectoryLibraries[] = {"libldap",    "liblber",    "libgnutls", "libsasl2", "libnettle",
+                                           "libhogweed", "libp11-kit", "libgmp",    "libtasn1", "libidn2"};
 
-std::vector<std::string> Matching(const std::vector<std::string> &names, const char *const *prefixes, size_t count)
+std::vector<std::string> Matching(const std::vector<std::string> &names, const char *const *prefixes,
+                                  size_t count)
 {
     std::vector<std::string> found;
     for (const std::string &name : names)
@@ -54,7 +55,8 @@ TEST(MailtrackStart, CarriesItsCxxRuntime)
     std::vector<std::string> loaded;
     std::string error;
     ASSERT_TRUE(testsupport::LoadedLibraries(MAILTRACK_BIN, &loaded, &error)) << error;
-    EXPECT_EQ(Joined(Matching(loaded, runtime, std::size(runtime))), "") << "loaded at start: " << Joined(loaded);
+    EXPECT_EQ(Joined(Matching(loaded, runtime, std::size(runtime))), "")
+        << "loaded at start: " << Joined(loaded);
 }
 #endif
 

@@ -92,7 +92,10 @@ protected:
     {
         return "p=0&a=" + host + "&u=alice&r=" + job + "&n=" + recipient;
     }
-    HttpResponse Get(const std::string &query) { return HttpRequest(web_->port(), "GET", web_->CgiPath("?" + query)); }
+    HttpResponse Get(const std::string &query)
+    {
+        return HttpRequest(web_->port(), "GET", web_->CgiPath("?" + query));
+    }
 
     static SimServer *server_;
     static Lighttpd *web_;
@@ -129,8 +132,8 @@ TEST_F(Web, PagesThroughTheServer)
     for (size_t i = 0; i < std::size(cases); ++i) {
         HttpResponse r = Get(cases[i].query);
         EXPECT_EQ(r.status, 200) << "case " << i << ": " << r.error << "\n" << web_->Log();
-        EXPECT_NE(r.headers.find("Content-type: text/html\r\n"), std::string::npos)
-            << "case " << i << "\n" << r.headers;
+        EXPECT_NE(r.headers.find("Content-type: text/html\r\n"), std::string::npos) << "case " << i << "\n"
+                                                                                    << r.headers;
         EXPECT_EQ(r.body, Body(cases[i].page)) << "case " << i;
         EXPECT_TRUE(DirEmpty(tmp_->path())) << "case " << i;
     }
@@ -144,8 +147,11 @@ TEST_F(Web, PostAndMultipart)
     EXPECT_EQ(post.body, Body(FullPage(StandardRow(), Lines(25))));
 
     std::string body;
-    for (auto [name, value] : {std::pair<std::string, std::string>{"p", "0"}, {"a", "127.0.0.1"},
-                               {"u", "alice"}, {"r", "100"}, {"n", "bob@example.com"}})
+    for (auto [name, value] : {std::pair<std::string, std::string>{"p", "0"},
+                               {"a", "127.0.0.1"},
+                               {"u", "alice"},
+                               {"r", "100"},
+                               {"n", "bob@example.com"}})
         body += "--b0und\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value + "\r\n";
     body += "--b0und--\r\n";
     HttpResponse multipart = HttpRequest(web_->port(), "POST", web_->CgiPath(),
@@ -161,9 +167,11 @@ TEST_F(Web, RejectedRequestIsAServerError)
     EXPECT_EQ(r.status, 500) << r.error << "\n" << r.headers;
     EXPECT_EQ(server_->Accepts(), 0);
     // The program's message reaches lighttpd's error log.
-    for (int i = 0; i < 100 && web_->Log().find("caught by cgihtml: REQUEST_METHOD invalid") == std::string::npos; ++i)
+    for (int i = 0;
+         i < 100 && web_->Log().find("caught by cgihtml: REQUEST_METHOD invalid") == std::string::npos; ++i)
         usleep(20000);
-    EXPECT_NE(web_->Log().find("caught by cgihtml: REQUEST_METHOD invalid"), std::string::npos) << web_->Log();
+    EXPECT_NE(web_->Log().find("caught by cgihtml: REQUEST_METHOD invalid"), std::string::npos)
+        << web_->Log();
 }
 
 }  // namespace

@@ -27,13 +27,16 @@ using testsupport::WriteFile;
 
 namespace {
 
-std::vector<std::string> Entries(EnvFile file) {
+std::vector<std::string> Entries(EnvFile file)
+{
     std::vector<std::string> out;
-    for (size_t i = 0; file && file[i]; ++i) out.push_back(file[i]);
+    for (size_t i = 0; file && file[i]; ++i)
+        out.push_back(file[i]);
     return out;
 }
 
-void MakeDirs(const std::string &path) {
+void MakeDirs(const std::string &path)
+{
     std::string sofar;
     for (size_t pos = 1; pos != std::string::npos;) {
         pos = path.find('/', pos + 1);
@@ -44,7 +47,8 @@ void MakeDirs(const std::string &path) {
 
 // Runs body in a child process (InitEnv ends the program and rewrites the environment).
 // Returns the child's exit code.
-int InChild(const std::function<void()> &body) {
+int InChild(const std::function<void()> &body)
+{
     fflush(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
@@ -57,7 +61,8 @@ int InChild(const std::function<void()> &body) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-TEST(ReadEnvFile, LineEnds) {
+TEST(ReadEnvFile, LineEnds)
+{
     TempDir dir("cfenv");
     struct Case {
         const char *content;
@@ -83,7 +88,8 @@ TEST(ReadEnvFile, LineEnds) {
     }
 }
 
-TEST(ReadEnvFile, LongLinesStayWhole) {
+TEST(ReadEnvFile, LongLinesStayWhole)
+{
     TempDir dir("cfenv");
     std::string value(5000, 'v');
     WriteFile(dir.file("config"), "LONG=" + value + "\nNEXT=1\n");
@@ -93,13 +99,15 @@ TEST(ReadEnvFile, LongLinesStayWhole) {
     FreeEnvFile(file);
 }
 
-TEST(ReadEnvFile, MissingFile) {
+TEST(ReadEnvFile, MissingFile)
+{
     TempDir dir("cfenv");
     EXPECT_EQ(ReadEnvFile(dir.file("none").c_str()), nullptr);
     EXPECT_EQ(LoadEnvFile(dir.file("none").c_str()), 0);
 }
 
-TEST(EnvFileEdit, FindGetSetWrite) {
+TEST(EnvFileEdit, FindGetSetWrite)
+{
     TempDir dir("cfenv");
     EnvFile file = nullptr;
     EXPECT_EQ(FindEnvFileEntry(file, "A"), 0);
@@ -125,7 +133,8 @@ TEST(EnvFileEdit, FindGetSetWrite) {
     EXPECT_EQ(WriteEnvFile(dir.file("no/such/dir").c_str(), nullptr), 0);
 }
 
-TEST(EnvFileEdit, EmptyFile) {
+TEST(EnvFileEdit, EmptyFile)
+{
     TempDir dir("cfenv");
     WriteFile(dir.file("config"), "# nothing\n");
     EnvFile file = ReadEnvFile(dir.file("config").c_str());
@@ -137,7 +146,8 @@ TEST(EnvFileEdit, EmptyFile) {
     FreeEnvFile(file);
 }
 
-TEST(SetEnvFile, Precedence) {
+TEST(SetEnvFile, Precedence)
+{
     EnvGuard env;
     env.Set("FAXROOT", "/inherited");
     env.Set("TELA_T_KEEP", "mine");
@@ -155,7 +165,8 @@ TEST(SetEnvFile, Precedence) {
     EXPECT_EQ(getenv("NOEQUALS"), nullptr);
 }
 
-TEST(SetEnvFile, NothingWithoutFaxroot) {
+TEST(SetEnvFile, NothingWithoutFaxroot)
+{
     EnvGuard env;
     env.Unset("FAXROOT");
     env.Unset("TELA_T_NEW");
@@ -165,7 +176,8 @@ TEST(SetEnvFile, NothingWithoutFaxroot) {
     EXPECT_STREQ(ExpandFaxroot("A=?"), "echo FAXROOT not set");
 }
 
-TEST(SetEnvFile, EmptyValuesLeaveDefaultsInForce) {
+TEST(SetEnvFile, EmptyValuesLeaveDefaultsInForce)
+{
     EnvGuard env;
     env.Set("FAXROOT", "/inst");
     env.Unset("RPCTRANSPORT");
@@ -181,7 +193,8 @@ TEST(SetEnvFile, EmptyValuesLeaveDefaultsInForce) {
     EXPECT_EQ(getenv("TELA_T_NEW"), nullptr);
 }
 
-TEST(SetEnvFile, SetEnvReplacesOrRemoves) {
+TEST(SetEnvFile, SetEnvReplacesOrRemoves)
+{
     EnvGuard env;
     env.Set("TELA_T_V", "old");
     EXPECT_EQ(SetEnv("TELA_T_V", "new"), 0);
@@ -192,26 +205,30 @@ TEST(SetEnvFile, SetEnvReplacesOrRemoves) {
     EXPECT_EQ(SetEnv("A=B", "x"), -1);
 }
 
-int FailWithNoMemory(const char *, const char *) {
+int FailWithNoMemory(const char *, const char *)
+{
     errno = ENOMEM;
     return -1;
 }
 
-int FailWithInvalid(const char *, const char *) {
+int FailWithInvalid(const char *, const char *)
+{
     errno = EINVAL;
     return -1;
 }
 
 // Runs body with every put into the environment failing through putter, then ends the process
 // with the result body gives.
-[[noreturn]] void WithFailingPuts(EnvPutter putter, const std::function<int()> &body) {
+[[noreturn]] void WithFailingPuts(EnvPutter putter, const std::function<int()> &body)
+{
     SetEnvPutter(putter);
     int result = body();
     fflush(nullptr);
     _exit(result);
 }
 
-TEST(SetEnvFile, OutOfMemoryIsReported) {
+TEST(SetEnvFile, OutOfMemoryIsReported)
+{
     EnvGuard env;
     env.Set("FAXROOT", "/inst");
     env.Unset("TELA_T_NEW");
@@ -248,7 +265,8 @@ TEST(SetEnvFile, OutOfMemoryIsReported) {
     EXPECT_EQ(SetEnv("TELA_T_NEW", "x"), 0) << "the parent's environment puts are untouched";
 }
 
-TEST(SetEnvFile, FaxrootValueIsNotExpanded) {
+TEST(SetEnvFile, FaxrootValueIsNotExpanded)
+{
     EnvGuard env;
     env.Set("FAXROOT", "/old");
     const char *lines[] = {"FAXROOT=?/new", nullptr};
@@ -256,7 +274,8 @@ TEST(SetEnvFile, FaxrootValueIsNotExpanded) {
     EXPECT_STREQ(getenv("FAXROOT"), "?/new");
 }
 
-TEST(ExpandFaxroot, Texts) {
+TEST(ExpandFaxroot, Texts)
+{
     EnvGuard env;
     env.Set("FAXROOT", "/i");
     EXPECT_STREQ(ExpandFaxroot("A=?/bin:?"), "A=/i/bin:/i");
@@ -266,7 +285,8 @@ TEST(ExpandFaxroot, Texts) {
     EXPECT_STREQ(QuoteString("a b"), "\"a b\"");
 }
 
-TEST(ListElements, NextAndFind) {
+TEST(ListElements, NextAndFind)
+{
     char out[16];
     const char *rest = NextListElement("/a:/b::/c", out, sizeof out);
     EXPECT_STREQ(out, "/a");
@@ -297,14 +317,16 @@ TEST(ListElements, NextAndFind) {
     EXPECT_EQ(std::string(found), dir.file("two/tool"));
 }
 
-TEST(ToSlashes, InPlace) {
+TEST(ToSlashes, InPlace)
+{
     char text[] = "C:\\inst\\bin/x";
     ToSlashes(text);
     EXPECT_STREQ(text, "C:/inst/bin/x");
     ToSlashes(nullptr);
 }
 
-TEST(BinDirFromProgram, Table) {
+TEST(BinDirFromProgram, Table)
+{
     TempDir dir("cfenv");
     const std::string i = dir.path() + "/inst";
     struct Case {
@@ -324,7 +346,8 @@ TEST(BinDirFromProgram, Table) {
     }
 }
 
-TEST(BinDirFromProgram, BareNameThroughPathOrCurrentDirectory) {
+TEST(BinDirFromProgram, BareNameThroughPathOrCurrentDirectory)
+{
     TempDir dir("cfenv");
     MakeDirs(dir.file("inst/bin"));
     WriteFile(dir.file("inst/bin/tela_t_prog"), "#!/bin/sh\n", 0755);
@@ -336,11 +359,13 @@ TEST(BinDirFromProgram, BareNameThroughPathOrCurrentDirectory) {
 
     // Not on PATH: the current directory.
     int code = InChild([&] {
-        if (chdir(dir.path().c_str()) != 0) _exit(3);
+        if (chdir(dir.path().c_str()) != 0)
+            _exit(3);
         char here[ENV_MAX_PATH];
         BinDirFromProgram("tela_t_unknown", here, sizeof here);
         char cwd[ENV_MAX_PATH];
-        if (!getcwd(cwd, sizeof cwd)) _exit(4);
+        if (!getcwd(cwd, sizeof cwd))
+            _exit(4);
         _exit(std::string(here) == cwd ? 0 : 5);
     });
     EXPECT_EQ(code, 0);
@@ -348,8 +373,9 @@ TEST(BinDirFromProgram, BareNameThroughPathOrCurrentDirectory) {
 
 // An installation below a temporary directory: inst/bin (with a program) and inst/etc/config.
 class InitEnvTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
+protected:
+    void SetUp() override
+    {
         inst = dir.path() + "/inst";
         MakeDirs(inst + "/bin");
         MakeDirs(inst + "/etc");
@@ -359,10 +385,12 @@ class InitEnvTest : public ::testing::Test {
     // named in `report` as NAME=value lines ("NAME unset" when unset) into a file. Returns
     // the exit code; the report lands in `out`.
     int Run(const std::vector<std::pair<std::string, const char *>> &env,
-            const std::vector<std::string> &report, std::string program = "") {
+            const std::vector<std::string> &report, std::string program = "")
+    {
         std::string reportPath = dir.file("report");
         unlink(reportPath.c_str());
-        if (program.empty()) program = inst + "/bin/prog";
+        if (program.empty())
+            program = inst + "/bin/prog";
         int code = InChild([&] {
             for (auto &[name, value] : env) {
                 if (value)
@@ -391,7 +419,8 @@ class InitEnvTest : public ::testing::Test {
     std::string out;
 };
 
-TEST_F(InitEnvTest, FaxrootNamesTheFile) {
+TEST_F(InitEnvTest, FaxrootNamesTheFile)
+{
     WriteFile(inst + "/etc/config", "ALPHAHOST=alpha1\nTELA_T_DIR=?/prog\nTELA_T_KEEP=file");
     int code = Run({{"FAXROOT", inst.c_str()},
                     {"PATH", "/usr/bin:/bin"},
@@ -404,7 +433,8 @@ TEST_F(InitEnvTest, FaxrootNamesTheFile) {
                        "/bin:/usr/bin:/bin\nFAXROOT=" + inst + "\nargv0=" + inst + "/bin/prog\n");
 }
 
-TEST_F(InitEnvTest, FileFaxrootWinsAndIsUsedForPath) {
+TEST_F(InitEnvTest, FileFaxrootWinsAndIsUsedForPath)
+{
     WriteFile(inst + "/etc/config", "FAXROOT=/other\r\nTELA_T_DIR=?/x\r\n");
     int code = Run({{"FAXROOT", inst.c_str()}, {"PATH", "/bin"}, {"TELA_T_DIR", nullptr}},
                    {"FAXROOT", "TELA_T_DIR", "PATH"});
@@ -413,7 +443,8 @@ TEST_F(InitEnvTest, FileFaxrootWinsAndIsUsedForPath) {
               "FAXROOT=/other\nTELA_T_DIR=/other/x\nPATH=/other/bin:/bin\nargv0=" + inst + "/bin/prog\n");
 }
 
-TEST_F(InitEnvTest, BinDirectoryFromProgramPath) {
+TEST_F(InitEnvTest, BinDirectoryFromProgramPath)
+{
     // No FAXROOT: the bin directory comes from argv[0]; the file sets FAXROOT.
     WriteFile(inst + "/etc/config", "FAXROOT=" + inst + "\n# comment\n");
     int code = Run({{"FAXROOT", nullptr}, {"PATH", "/bin"}}, {"FAXROOT", "PATH"}, inst + "\\lambda\\tool");
@@ -421,7 +452,8 @@ TEST_F(InitEnvTest, BinDirectoryFromProgramPath) {
     EXPECT_EQ(out, "FAXROOT=" + inst + "\nPATH=" + inst + "/bin:/bin\nargv0=" + inst + "/lambda/tool\n");
 }
 
-TEST_F(InitEnvTest, BinDirectoryNeedNotExist) {
+TEST_F(InitEnvTest, BinDirectoryNeedNotExist)
+{
     // "<root>/bin/../etc/config" is taken by text.
     std::string root = dir.path() + "/nobin";
     MakeDirs(root + "/etc");
@@ -431,14 +463,16 @@ TEST_F(InitEnvTest, BinDirectoryNeedNotExist) {
     EXPECT_EQ(out.substr(0, 11), "TELA_T_X=1\n");
 }
 
-TEST_F(InitEnvTest, NoPathAndNoFaxroot) {
+TEST_F(InitEnvTest, NoPathAndNoFaxroot)
+{
     WriteFile(inst + "/etc/config", "# nothing\n");
     int code = Run({{"FAXROOT", nullptr}, {"PATH", nullptr}}, {"FAXROOT", "PATH"});
     EXPECT_EQ(code, 0);
     EXPECT_EQ(out, "FAXROOT unset\nPATH unset\nargv0=" + inst + "/bin/prog\n");
 }
 
-void InitEnvWithFaxroot(const std::string &faxroot) {
+void InitEnvWithFaxroot(const std::string &faxroot)
+{
     setenv("FAXROOT", faxroot.c_str(), 1);
     char arg0[] = "prog";
     char *argv[] = {arg0, nullptr};
@@ -446,11 +480,13 @@ void InitEnvWithFaxroot(const std::string &faxroot) {
     exit(0);
 }
 
-TEST_F(InitEnvTest, NoFileEndsTheProgram) {
+TEST_F(InitEnvTest, NoFileEndsTheProgram)
+{
     EXPECT_EXIT(InitEnvWithFaxroot(inst), ::testing::ExitedWithCode(1), "^config not found!!\n$");
 }
 
-TEST(Spawn, WaitAndExitCodes) {
+TEST(Spawn, WaitAndExitCodes)
+{
     TempDir dir("spawn");
     std::string out = dir.file("out");
     std::string script = "printf '%s|' \"$@\" > " + out + "; exit 7";
@@ -467,36 +503,43 @@ TEST(Spawn, WaitAndExitCodes) {
     EXPECT_EQ(SpawnAndWait("/bin/sh", killer), 128 + 9);
 }
 
-void SpawnShellAndExit(const char *program, const char *script) {
+void SpawnShellAndExit(const char *program, const char *script)
+{
     char *argv[] = {const_cast<char *>("sh"), const_cast<char *>("-c"), const_cast<char *>(script), nullptr};
     SpawnAndExit(program, argv);
     exit(99);
 }
 
-TEST(Spawn, ExitWithTheProgramsCode) {
+TEST(Spawn, ExitWithTheProgramsCode)
+{
     EXPECT_EXIT(SpawnShellAndExit("/bin/sh", "exit 5"), ::testing::ExitedWithCode(5), "");
     EXPECT_EXIT(SpawnShellAndExit("/nonexistent/program", "exit 5"), ::testing::ExitedWithCode(99), "");
 }
 
-TEST(Spawn, Detached) {
+TEST(Spawn, Detached)
+{
     TempDir dir("spawn");
     std::string out = dir.file("out");
     std::string script = "echo started > " + out + ".tmp && mv " + out + ".tmp " + out;
     char *argv[] = {const_cast<char *>("sh"), const_cast<char *>("-c"), script.data(), nullptr};
     ASSERT_EQ(SpawnDetached("/bin/sh", argv), 1);
-    for (int i = 0; i < 1000 && access(out.c_str(), F_OK) != 0; ++i) usleep(10000);
+    for (int i = 0; i < 1000 && access(out.c_str(), F_OK) != 0; ++i)
+        usleep(10000);
     EXPECT_EQ(ReadFile(out), "started\n");
     EXPECT_EQ(SpawnDetached("/nonexistent/program", argv), 0);
 }
 
 // The process ids of our children whose argument 0 is argv0.
-std::vector<pid_t> ChildrenNamed(const std::string &argv0) {
+std::vector<pid_t> ChildrenNamed(const std::string &argv0)
+{
     std::vector<pid_t> found;
     DIR *proc = opendir("/proc");
-    if (!proc) return found;
+    if (!proc)
+        return found;
     while (struct dirent *entry = readdir(proc)) {
         pid_t pid = static_cast<pid_t>(atoi(entry->d_name));
-        if (pid <= 0) continue;
+        if (pid <= 0)
+            continue;
         std::string base = std::string("/proc/") + entry->d_name;
         std::string stat = ReadFile(base + "/stat");
         size_t close = stat.rfind(')');
@@ -506,16 +549,19 @@ std::vector<pid_t> ChildrenNamed(const std::string &argv0) {
             parent != getpid())
             continue;
         std::string cmdline = ReadFile(base + "/cmdline");
-        if (cmdline.compare(0, argv0.size() + 1, argv0 + '\0') == 0) found.push_back(pid);
+        if (cmdline.compare(0, argv0.size() + 1, argv0 + '\0') == 0)
+            found.push_back(pid);
     }
     closedir(proc);
     return found;
 }
 
 // Whether this process may raise a process above normal priority (tried in a child).
-bool MayRaisePriority() {
+bool MayRaisePriority()
+{
     pid_t pid = fork();
-    if (pid == 0) _exit(setpriority(PRIO_PROCESS, 0, -10) == 0 ? 0 : 1);
+    if (pid == 0)
+        _exit(setpriority(PRIO_PROCESS, 0, -10) == 0 ? 0 : 1);
     int status = 0;
     waitpid(pid, &status, 0);
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
@@ -528,7 +574,8 @@ struct SpawnWatch {
     std::vector<int> nice;
 };
 
-TEST(Spawn, DetachedIsRaisedAndSetBack) {
+TEST(Spawn, DetachedIsRaisedAndSetBack)
+{
     SpawnWatch watch{"cfenv-priority-probe", {}, {}};
     SysClock clock = {};
     clock.sleep = [](int32_t milliseconds, void *context) {
@@ -565,7 +612,8 @@ TEST(Spawn, DetachedIsRaisedAndSetBack) {
     EXPECT_EQ(after, may ? 0 : inherited);
 }
 
-TEST(Spawn, QuoteAndFreeArgs) {
+TEST(Spawn, QuoteAndFreeArgs)
+{
     char *argv[] = {strdup("a"), strdup("b c"), nullptr};
     char *old0 = argv[0], *old1 = argv[1];
     QuoteArgs(argv);

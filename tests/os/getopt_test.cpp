@@ -17,9 +17,11 @@ struct Parse {
     std::string err;
 };
 
-Parse RunParser(std::vector<std::string> words, const char *opts, int opterr = 1) {
+Parse RunParser(std::vector<std::string> words, const char *opts, int opterr = 1)
+{
     std::vector<char *> argv;
-    for (auto &w : words) argv.push_back(w.data());
+    for (auto &w : words)
+        argv.push_back(w.data());
     argv.push_back(nullptr);
     tela::GetOptReset();
     tela::OptErr = opterr;
@@ -33,21 +35,24 @@ Parse RunParser(std::vector<std::string> words, const char *opts, int opterr = 1
         int c = tela::GetOpt(static_cast<int>(words.size()), argv.data(), opts);
         p.results.push_back(c);
         p.args.push_back(tela::OptArg ? tela::OptArg : "");
-        if (c == -1) break;
+        if (c == -1)
+            break;
     }
     dup2(saved, 2);
     close(saved);
     rewind(capture);
     char buf[512];
     size_t n;
-    while ((n = fread(buf, 1, sizeof buf, capture)) > 0) p.err.append(buf, n);
+    while ((n = fread(buf, 1, sizeof buf, capture)) > 0)
+        p.err.append(buf, n);
     fclose(capture);
     p.optind = tela::OptInd;
     tela::GetOptReset();
     return p;
 }
 
-TEST(GetOpt, Table) {
+TEST(GetOpt, Table)
+{
     struct Case {
         std::vector<std::string> argv;
         const char *opts;
@@ -84,7 +89,8 @@ TEST(GetOpt, Table) {
     }
 }
 
-TEST(GetOpt, OptionArguments) {
+TEST(GetOpt, OptionArguments)
+{
     Parse p = RunParser({"prog", "-fvalue", "-f", "next", "-c"}, "cf:");
     ASSERT_EQ(p.results, (std::vector<int>{'f', 'f', 'c', -1}));
     EXPECT_EQ(p.args[0], "value");
@@ -92,7 +98,8 @@ TEST(GetOpt, OptionArguments) {
     EXPECT_EQ(p.args[2], "");  // an option without argument clears it
 }
 
-TEST(GetOpt, OptOptHoldsTheLastCharacter) {
+TEST(GetOpt, OptOptHoldsTheLastCharacter)
+{
     std::string a0 = "prog", a1 = "-z";
     char *argv[] = {a0.data(), a1.data(), nullptr};
     tela::GetOptReset();

@@ -10,7 +10,8 @@
 
 namespace {
 
-TEST(BoundedCopy, WritesAtMostCountAndTerminator) {
+TEST(BoundedCopy, WritesAtMostCountAndTerminator)
+{
     struct Case {
         const char *src;
         int16_t count;
@@ -33,11 +34,13 @@ TEST(BoundedCopy, WritesAtMostCountAndTerminator) {
         EXPECT_STREQ(buf, c.expect) << "case " << i;
         EXPECT_EQ(end, buf + n) << "case " << i;
         // Nothing behind the terminator is touched.
-        for (size_t k = n + 1; k < sizeof buf; ++k) ASSERT_EQ(buf[k], '#') << "case " << i;
+        for (size_t k = n + 1; k < sizeof buf; ++k)
+            ASSERT_EQ(buf[k], '#') << "case " << i;
     }
 }
 
-TEST(GetEnvCopy, CopiesBoundedOrEmpty) {
+TEST(GetEnvCopy, CopiesBoundedOrEmpty)
+{
     EnvGuard env;
     env.Set("TELA_T_VALUE", "0123456789abc");
     env.Unset("TELA_T_MISSING");
@@ -48,13 +51,14 @@ TEST(GetEnvCopy, CopiesBoundedOrEmpty) {
 }
 
 class HostVars : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override { HostVarsResetCaches(); }
     void TearDown() override { HostVarsResetCaches(); }
     EnvGuard env;
 };
 
-TEST_F(HostVars, LocalHostDefaultsAndIsCut) {
+TEST_F(HostVars, LocalHostDefaultsAndIsCut)
+{
     struct Case {
         const char *value;  // nullptr: unset
         const char *expect;
@@ -74,14 +78,16 @@ TEST_F(HostVars, LocalHostDefaultsAndIsCut) {
     }
 }
 
-TEST_F(HostVars, LocalHostIsReadOnce) {
+TEST_F(HostVars, LocalHostIsReadOnce)
+{
     env.Set("LOCALHOST", "first");
     EXPECT_STREQ(GetLocalHost(), "first");
     env.Set("LOCALHOST", "second");
     EXPECT_STREQ(GetLocalHost(), "first");
 }
 
-TEST_F(HostVars, ServerHostsFallBackOnLocalHost) {
+TEST_F(HostVars, ServerHostsFallBackOnLocalHost)
+{
     using Getter = const char *(*)();
     struct Case {
         const char *variable;
@@ -102,7 +108,8 @@ TEST_F(HostVars, ServerHostsFallBackOnLocalHost) {
     }
 }
 
-TEST_F(HostVars, RpcTransport) {
+TEST_F(HostVars, RpcTransport)
+{
     env.Unset("RPCTRANSPORT");
     EXPECT_STREQ(GetRpcTransport(), "tcp");
     env.Set("RPCTRANSPORT", "");
@@ -111,7 +118,8 @@ TEST_F(HostVars, RpcTransport) {
     EXPECT_STREQ(GetRpcTransport(), "udp");
 }
 
-TEST_F(HostVars, ProgramNumberOffset) {
+TEST_F(HostVars, ProgramNumberOffset)
+{
     struct Case {
         const char *value;  // nullptr: unset
         uint32_t program;
@@ -135,7 +143,8 @@ TEST_F(HostVars, ProgramNumberOffset) {
     }
 }
 
-TEST_F(HostVars, ProgramNumberOffsetIsReadOnce) {
+TEST_F(HostVars, ProgramNumberOffsetIsReadOnce)
+{
     env.Set("TELAMORPCOFFSET", "100");
     EXPECT_EQ(RpcProgramNumber(16011967u), 16012067u);
     env.Set("TELAMORPCOFFSET", "5");
@@ -144,7 +153,8 @@ TEST_F(HostVars, ProgramNumberOffsetIsReadOnce) {
     EXPECT_EQ(RpcProgramNumber(16011931u), 16012031u);
 }
 
-TEST(Unquote, Cases) {
+TEST(Unquote, Cases)
+{
     struct Case {
         const char *text;
         const char *expect;
@@ -168,7 +178,8 @@ TEST(Unquote, Cases) {
     EXPECT_EQ(Unquote(nullptr), nullptr);
 }
 
-TEST(Unquote, ResultIsBounded) {
+TEST(Unquote, ResultIsBounded)
+{
     std::string longText(1500, 'a');
     EXPECT_EQ(strlen(Unquote(longText.c_str())), UNQUOTE_MAX);
     std::string quoted = "\"" + longText + "\"";

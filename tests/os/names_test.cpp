@@ -14,7 +14,8 @@
 
 namespace {
 
-std::set<std::string> LibcNames() {
+std::set<std::string> LibcNames()
+{
     // The path of the C library that this process runs with (its functions may be wrapped
     // by a sanitizer, so ask the loader, not a function's address).
     void *handle = dlopen("libc.so.6", RTLD_NOW | RTLD_NOLOAD);
@@ -28,7 +29,8 @@ std::set<std::string> LibcNames() {
     std::set<std::string> names;
     std::istringstream in(run.out);
     std::string addr, type, name;
-    while (in >> addr >> type >> name) names.insert(name.substr(0, name.find('@')));
+    while (in >> addr >> type >> name)
+        names.insert(name.substr(0, name.find('@')));
     return names;
 }
 
@@ -37,7 +39,8 @@ struct Symbol {
     std::string raw, demangled;
 };
 
-std::vector<Symbol> OsSymbols() {
+std::vector<Symbol> OsSymbols()
+{
     // The library sits at <build>/platform, the test at <build>/tests/os.
     std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
     std::string build = std::filesystem::path(self).parent_path().parent_path().parent_path();
@@ -45,7 +48,8 @@ std::vector<Symbol> OsSymbols() {
     std::vector<Symbol> out;
     for (bool demangle : {false, true}) {
         std::vector<std::string> argv = {"nm", "-A", "--defined-only", "--extern-only"};
-        if (demangle) argv.push_back("-C");
+        if (demangle)
+            argv.push_back("-C");
         argv.push_back(lib);
         auto run = testsupport::RunProgram(argv);
         EXPECT_EQ(run.exitCode, 0) << run.err;
@@ -55,7 +59,8 @@ std::vector<Symbol> OsSymbols() {
         while (std::getline(in, line)) {
             // "<lib>:<member>.o:<addr> <type> <name>"
             size_t colon = line.find(".o:");
-            if (colon == std::string::npos) continue;
+            if (colon == std::string::npos)
+                continue;
             std::string member = line.substr(0, colon);
             member = member.substr(member.rfind(':') + 1);
             if (member != "sysutil.cpp" && member != "hostvars.cpp" && member != "cfenv.cpp" &&
@@ -64,7 +69,8 @@ std::vector<Symbol> OsSymbols() {
             std::string rest = line.substr(colon + 3);
             std::string name = rest.substr(rest.find(' ', rest.find(' ') + 1) + 1);
             // Symbols the compiler or a sanitizer adds (personality reference, ODR markers).
-            if (name.rfind("DW.ref.", 0) == 0 || name.rfind("__", 0) == 0) continue;
+            if (name.rfind("DW.ref.", 0) == 0 || name.rfind("__", 0) == 0)
+                continue;
             if (!demangle)
                 out.push_back({name, ""});
             else if (i < out.size())
@@ -75,13 +81,15 @@ std::vector<Symbol> OsSymbols() {
 }
 
 // "ns::Name(args)" -> "Name"
-std::string BaseName(const std::string &demangled) {
+std::string BaseName(const std::string &demangled)
+{
     std::string s = demangled.substr(0, demangled.find('('));
     size_t colons = s.rfind("::");
     return colons == std::string::npos ? s : s.substr(colons + 2);
 }
 
-TEST(OsNames, NoCLinkageAndNoCLibraryNames) {
+TEST(OsNames, NoCLinkageAndNoCLibraryNames)
+{
     std::set<std::string> libc = LibcNames();
     ASSERT_GT(libc.count("getopt"), 0u);
     std::vector<Symbol> symbols = OsSymbols();
@@ -91,9 +99,11 @@ TEST(OsNames, NoCLinkageAndNoCLibraryNames) {
         // Everything of ours has C++ linkage, so it cannot stand in for a C function.
         EXPECT_EQ(s.raw.compare(0, 2, "_Z"), 0) << s.raw;
         std::string base = BaseName(s.demangled);
-        if (s.raw.find("typeinfo") != std::string::npos) continue;
+        if (s.raw.find("typeinfo") != std::string::npos)
+            continue;
         EXPECT_EQ(libc.count(base), 0u) << s.demangled << " takes a C library name";
-        if (s.demangled.rfind("tela::GetOpt(", 0) == 0) sawGetOpt = true;
+        if (s.demangled.rfind("tela::GetOpt(", 0) == 0)
+            sawGetOpt = true;
     }
     EXPECT_TRUE(sawGetOpt);
 }

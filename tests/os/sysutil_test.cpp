@@ -21,7 +21,8 @@ using testsupport::WriteFile;
 
 namespace {
 
-TEST(SysLock, SameThreadEntersTwice) {
+TEST(SysLock, SameThreadEntersTwice)
+{
     SysLockRec *lock = SysCreateLock();
     ASSERT_NE(lock, nullptr);
     SysLock(lock);
@@ -34,7 +35,8 @@ TEST(SysLock, SameThreadEntersTwice) {
     SysDeleteLock(nullptr);
 }
 
-TEST(SysEvent, SingleThreadStates) {
+TEST(SysEvent, SingleThreadStates)
+{
     SysHandle manual = SysCreateEvent(1, 0);
     SysHandle autoReset = SysCreateEvent(0, 1);
     ASSERT_NE(manual, nullptr);
@@ -60,7 +62,8 @@ TEST(SysEvent, SingleThreadStates) {
     EXPECT_EQ(SysWaitEvent(nullptr, 0), 0);
 }
 
-TEST(SysDir, MissingDirectoryIsAnEmptyListing) {
+TEST(SysDir, MissingDirectoryIsAnEmptyListing)
+{
     TempDir dir("sysdir");
     SysDir *d = SysOpenDir(dir.file("missing").c_str());
     ASSERT_NE(d, nullptr);
@@ -72,25 +75,29 @@ TEST(SysDir, MissingDirectoryIsAnEmptyListing) {
     EXPECT_EQ(SysReadDir(nullptr), nullptr);
 }
 
-TEST(SysDir, ListsAllNamesAndRewinds) {
+TEST(SysDir, ListsAllNamesAndRewinds)
+{
     TempDir dir("sysdir");
     WriteFile(dir.file("a.log"), "");
     WriteFile(dir.file("b.log"), "");
     SysDir *d = SysOpenDir(dir.path().c_str());
     ASSERT_NE(d, nullptr);
     std::multiset<std::string> names;
-    while (SysDirEntry *e = SysReadDir(d)) names.insert(e->d_name);
+    while (SysDirEntry *e = SysReadDir(d))
+        names.insert(e->d_name);
     EXPECT_EQ(names, (std::multiset<std::string>{".", "..", "a.log", "b.log"}));
     EXPECT_EQ(d->count, 4);
     SysRewindDir(d);
     EXPECT_EQ(d->count, 0);
     int again = 0;
-    while (SysReadDir(d)) ++again;
+    while (SysReadDir(d))
+        ++again;
     EXPECT_EQ(again, 4);
     EXPECT_EQ(SysCloseDir(d), 0);
 }
 
-TEST(SysFiles, StatMkDirAccessDeleteRename) {
+TEST(SysFiles, StatMkDirAccessDeleteRename)
+{
     TempDir dir("sysfiles");
     SysStatInfo info{};
     errno = 0;
@@ -129,7 +136,8 @@ TEST(SysFiles, StatMkDirAccessDeleteRename) {
     EXPECT_EQ(SysGetLastError(), ENOENT);
 }
 
-TEST(SysTemp, PathHonoursTmpdir) {
+TEST(SysTemp, PathHonoursTmpdir)
+{
     EnvGuard env;
     char buf[SYS_MAX_PATH];
     env.Set("TMPDIR", "/some/dir");
@@ -148,16 +156,20 @@ TEST(SysTemp, PathHonoursTmpdir) {
     EXPECT_EQ(SysTempPath(tiny, sizeof tiny), 0u);
 }
 
-bool IsTempName(const std::string &path, const std::string &dir, const std::string &prefix) {
+bool IsTempName(const std::string &path, const std::string &dir, const std::string &prefix)
+{
     std::string head = dir + "/" + prefix;
-    if (path.compare(0, head.size(), head) != 0) return false;
-    if (path.size() < head.size() + 5 || path.substr(path.size() - 4) != ".TMP") return false;
+    if (path.compare(0, head.size(), head) != 0)
+        return false;
+    if (path.size() < head.size() + 5 || path.substr(path.size() - 4) != ".TMP")
+        return false;
     std::string hex = path.substr(head.size(), path.size() - 4 - head.size());
     return std::all_of(hex.begin(), hex.end(),
                        [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); });
 }
 
-TEST(SysTemp, FileIsNewEmptyAndPrivate) {
+TEST(SysTemp, FileIsNewEmptyAndPrivate)
+{
     TempDir dir("systemp");
     EnvGuard env;
     env.Set("TMPDIR", dir.path());
@@ -182,7 +194,8 @@ TEST(SysTemp, FileIsNewEmptyAndPrivate) {
     EXPECT_TRUE(IsTempName(c, other.path(), "")) << c;
 }
 
-TEST(SysTemp, FailureLeavesAnEmptyName) {
+TEST(SysTemp, FailureLeavesAnEmptyName)
+{
     TempDir dir("systemp");
     char out[SYS_MAX_PATH];
     strcpy(out, "stale");
@@ -193,7 +206,8 @@ TEST(SysTemp, FailureLeavesAnEmptyName) {
     EXPECT_STREQ(out, "");
 }
 
-TEST(SysError, TextsAndNumbers) {
+TEST(SysError, TextsAndNumbers)
+{
     char buf[128];
     SysErrorText(ENOENT, buf, sizeof buf);
     EXPECT_STREQ(buf, strerror(ENOENT));
@@ -210,7 +224,8 @@ TEST(SysError, TextsAndNumbers) {
     EXPECT_STREQ(stamp, "(no version stamp)");
 }
 
-TEST(SysError, SocketErrorMessage) {
+TEST(SysError, SocketErrorMessage)
+{
     ::testing::internal::CaptureStderr();
     errno = ECONNREFUSED;
     SysPrintSocketError("connect");
@@ -221,7 +236,8 @@ TEST(SysError, SocketErrorMessage) {
                        "\nError at socket(): " + std::to_string(EPIPE) + "\n");
 }
 
-TEST(SysTimeTest, LocalTimeFields) {
+TEST(SysTimeTest, LocalTimeFields)
+{
     time_t before = time(nullptr);
     SysTime t{};
     EXPECT_EQ(SysLocalTime(&t), &t);
@@ -243,7 +259,8 @@ struct FakeClock {
     int64_t slept;
 };
 
-TEST(SysClockHooks, ReplaceClockAndSleep) {
+TEST(SysClockHooks, ReplaceClockAndSleep)
+{
     EnvGuard env;
     env.Set("TZ", "UTC");
     tzset();
@@ -284,7 +301,8 @@ TEST(SysClockHooks, ReplaceClockAndSleep) {
     tzset();
 }
 
-TEST(SysClockHooks, PartialHooksKeepTheRest) {
+TEST(SysClockHooks, PartialHooksKeepTheRest)
+{
     SysClock clock{};
     clock.tickCount = [](void *) { return 7u; };
     SysSetClock(&clock);
@@ -296,7 +314,8 @@ TEST(SysClockHooks, PartialHooksKeepTheRest) {
     EXPECT_GE(SysTickCount() - a, 20u);
 }
 
-TEST(SysLibrary, LoadAndLookUp) {
+TEST(SysLibrary, LoadAndLookUp)
+{
     void *m = SysLoadLibrary("libc.so.6");
     ASSERT_NE(m, nullptr);
     EXPECT_NE(SysGetProcAddress(m, "strlen"), nullptr);
@@ -306,20 +325,24 @@ TEST(SysLibrary, LoadAndLookUp) {
     EXPECT_EQ(SysFreeLibrary(nullptr), 0);
 }
 
-TEST(SysSpawnTest, StartsWithoutQuoting) {
+TEST(SysSpawnTest, StartsWithoutQuoting)
+{
     TempDir dir("sysspawn");
     std::string out = dir.file("out");
     std::string script = "printf '%s|' \"$@\" > " + out + ".tmp && mv " + out + ".tmp " + out;
     ASSERT_EQ(
         SysSpawn("/bin/sh", "sh", "-c", script.c_str(), "sh", "x y", "\"z\"", static_cast<char *>(nullptr)),
         1);
-    for (int i = 0; i < 1000 && access(out.c_str(), F_OK) != 0; ++i) usleep(10000);
+    for (int i = 0; i < 1000 && access(out.c_str(), F_OK) != 0; ++i)
+        usleep(10000);
     EXPECT_EQ(ReadFile(out), "x y|\"z\"|");
     EXPECT_EQ(SysSpawn(dir.file("missing").c_str(), static_cast<char *>(nullptr)), 0);
 }
 
-TEST(SysThreadPriority, Levels) {
-    for (int level = 0; level <= 6; ++level) EXPECT_EQ(SysSetThreadPriority(nullptr, level), 1);
+TEST(SysThreadPriority, Levels)
+{
+    for (int level = 0; level <= 6; ++level)
+        EXPECT_EQ(SysSetThreadPriority(nullptr, level), 1);
     EXPECT_EQ(SysSetThreadPriority(nullptr, 7), 0);
     EXPECT_EQ(SysSetThreadPriority(nullptr, -1), 0);
 }

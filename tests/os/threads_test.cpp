@@ -12,21 +12,24 @@ struct Gate {
     SysHandle go = SysCreateEvent(1, 0);
     SysHandle done = SysCreateEvent(1, 0);
     std::atomic<int> runs{0};
-    ~Gate() {
+    ~Gate()
+    {
         SysCloseEvent(go);
         SysCloseEvent(done);
     }
 };
 
 // Waits for the gate, counts one run, signals done.
-void GatedWork(void *p) {
+void GatedWork(void *p)
+{
     auto *g = static_cast<Gate *>(p);
     SysWaitEvent(g->go, SYS_INFINITE);
     g->runs.fetch_add(1);
     SysSetEvent(g->done);
 }
 
-TEST(SysThread, JoinableThreadIsWaitedOnRepeatedly) {
+TEST(SysThread, JoinableThreadIsWaitedOnRepeatedly)
+{
     Gate g;
     SysHandle t = SysStartThread(GatedWork, 0, &g, 0);
     ASSERT_NE(t, nullptr);
@@ -39,7 +42,8 @@ TEST(SysThread, JoinableThreadIsWaitedOnRepeatedly) {
     EXPECT_EQ(SysCloseHandle(t), 1);
 }
 
-TEST(SysThread, CloseBeforeTheThreadEnds) {
+TEST(SysThread, CloseBeforeTheThreadEnds)
+{
     // The handle is released while the thread runs; the thread still ends cleanly (LSan and
     // TSan watch the shared handle record).
     Gate g;
@@ -51,7 +55,8 @@ TEST(SysThread, CloseBeforeTheThreadEnds) {
     EXPECT_EQ(g.runs.load(), 1);
 }
 
-TEST(SysThread, DetachedThreadRuns) {
+TEST(SysThread, DetachedThreadRuns)
+{
     Gate g;
     SysSetEvent(g.go);
     SysHandle t = SysStartThread(GatedWork, 0, &g, 1);
@@ -62,11 +67,13 @@ TEST(SysThread, DetachedThreadRuns) {
     EXPECT_EQ(SysStartThread(nullptr, 0, nullptr, 0), nullptr);
 }
 
-TEST(SysThread, ManyThreadsStartAndEnd) {
+TEST(SysThread, ManyThreadsStartAndEnd)
+{
     Gate g;
     SysSetEvent(g.go);
     std::vector<SysHandle> threads;
-    for (int i = 0; i < 16; ++i) threads.push_back(SysStartThread(GatedWork, 0, &g, 0));
+    for (int i = 0; i < 16; ++i)
+        threads.push_back(SysStartThread(GatedWork, 0, &g, 0));
     for (SysHandle t : threads) {
         ASSERT_NE(t, nullptr);
         EXPECT_EQ(SysWaitHandle(t, SYS_INFINITE), 1);
@@ -81,7 +88,8 @@ struct Waiters {
     std::atomic<int> count{0};
 };
 
-void WaitOnce(void *p) {
+void WaitOnce(void *p)
+{
     auto *w = static_cast<Waiters *>(p);
     if (SysWaitEvent(w->event, SYS_INFINITE)) {
         w->count.fetch_add(1);
@@ -89,7 +97,8 @@ void WaitOnce(void *p) {
     }
 }
 
-TEST(SysEventThreads, AutoResetReleasesOneWaiter) {
+TEST(SysEventThreads, AutoResetReleasesOneWaiter)
+{
     Waiters w;
     w.event = SysCreateEvent(0, 0);
     SysHandle a = SysStartThread(WaitOnce, 0, &w, 0);
@@ -111,11 +120,13 @@ TEST(SysEventThreads, AutoResetReleasesOneWaiter) {
     SysCloseEvent(w.released);
 }
 
-TEST(SysEventThreads, ManualResetReleasesAllAndStaysSet) {
+TEST(SysEventThreads, ManualResetReleasesAllAndStaysSet)
+{
     Waiters w;
     w.event = SysCreateEvent(1, 0);
     std::vector<SysHandle> threads;
-    for (int i = 0; i < 4; ++i) threads.push_back(SysStartThread(WaitOnce, 0, &w, 0));
+    for (int i = 0; i < 4; ++i)
+        threads.push_back(SysStartThread(WaitOnce, 0, &w, 0));
     SysSetEvent(w.event);
     for (SysHandle t : threads) {
         EXPECT_EQ(SysWaitHandle(t, SYS_INFINITE), 1);
@@ -135,7 +146,8 @@ struct Counter {
     ~Counter() { SysDeleteLock(lock); }
 };
 
-void AddMany(void *p) {
+void AddMany(void *p)
+{
     auto *c = static_cast<Counter *>(p);
     for (int i = 0; i < 10000; ++i) {
         SysLock(c->lock);
@@ -146,10 +158,12 @@ void AddMany(void *p) {
     }
 }
 
-TEST(SysLockThreads, ExcludesOtherThreads) {
+TEST(SysLockThreads, ExcludesOtherThreads)
+{
     Counter c;
     std::vector<SysHandle> threads;
-    for (int i = 0; i < 4; ++i) threads.push_back(SysStartThread(AddMany, 0, &c, 0));
+    for (int i = 0; i < 4; ++i)
+        threads.push_back(SysStartThread(AddMany, 0, &c, 0));
     for (SysHandle t : threads) {
         EXPECT_EQ(SysWaitHandle(t, SYS_INFINITE), 1);
         SysCloseHandle(t);

@@ -45,7 +45,8 @@ protected:
         testsupport::SlapdOptions so;
         so.ldif = kLdif;
         so.tls = false;
-        if (!slapd->Start(so)) setupError = slapd->error() + slapd->Log();
+        if (!slapd->Start(so))
+            setupError = slapd->error() + slapd->Log();
     }
     static void TearDownTestSuite()
     {
@@ -68,8 +69,10 @@ protected:
         };
         return json{
             {"compat", {{"valid", 1}, {"level", 16}}},
-            {"routes", json::array({route("6001", "R6001", "u1"), route("6002", "R600X", "u2"),
-                                    route("6003", "R600X", "u2"), route("7001", "R7001", "p1"),
+            {"routes", json::array({route("6001", "R6001", "u1"),
+                                    route("6002", "R600X", "u2"),
+                                    route("6003", "R600X", "u2"),
+                                    route("7001", "R7001", "p1"),
                                     route("7002", "R7002", "p2"),
                                     {{"line_id", "8000"}, {"route_id", "G8000"}, {"group", "g8"}}})},
             {"properties", {{"u1", dir}, {"u2", dir}, {"p1", {{"GD_ACPTALL", "1"}}}, {"p2", json::object()}}},
@@ -205,8 +208,11 @@ TEST_F(ResolverServer, SettingsReadWhileTheServerFailedAreNotCached)
     json f = Fixture();
     // The search base read fails once on the transport; the reconnection gets it the second
     // time, so make it fail twice in a row.
-    f["faults"] = json::array(
-        {{{"prog", "alpha"}, {"proc", 144}, {"match", {{"key", "GD_LDBAS"}}}, {"times", 2}, {"close", true}}});
+    f["faults"] = json::array({{{"prog", "alpha"},
+                                {"proc", 144},
+                                {"match", {{"key", "GD_LDBAS"}}},
+                                {"times", 2},
+                                {"close", true}}});
     StartSim(f);
     Resolver r("127.0.0.1", "");
     ASSERT_EQ(r.ResolverInit(), 0u);
@@ -258,18 +264,44 @@ TEST_F(ResolverServer, UserSettingsDefaultsAndFallbacks)
         {{{"GD_IMU", "1"}}, 1, "localhost", "ldap", 389, 10, "", "givenName", "localhost"},
         {{{"SG_LDE", "1"}, {"GD_LDTYPE", "LDAPS"}}, 1, "localhost", "LDAPS", 636, 10, "", "givenName", ""},
         {{{"SG_LDE", "2"}, {"GD_LDPRT", "0"}, {"SG_LDP", "1389"}, {"GD_LDTO", "0"}, {"SG_LDTO", "7"}},
-         1, "localhost", "ldap", 389, 10, "", "givenName", ""},
-        {{{"SG_LDE", "1"}, {"SG_LDH", "dir.test"}, {"SG_LDTYPE", "ldaps"}, {"SG_LDP", "1636"}, {"SG_LDTO", "7"},
+         1,
+         "localhost",
+         "ldap",
+         389,
+         10,
+         "",
+         "givenName",
+         ""},
+        {{{"SG_LDE", "1"},
+          {"SG_LDH", "dir.test"},
+          {"SG_LDTYPE", "ldaps"},
+          {"SG_LDP", "1636"},
+          {"SG_LDTO", "7"},
           {"SG_LDUDB", "o=users"}},
-         1, "dir.test", "ldaps", 1636, 7, "o=users", "givenName", ""},
-        {{{"SG_LDE", "1"}, {"SG_LDMBB", "o=mail"}, {"SG_LDUDB", "o=users"}, {"GD_LDAGN", "cn"}}, 1, "localhost",
-         "ldap", 389, 10, "o=mail", "cn", ""},
+         1,
+         "dir.test",
+         "ldaps",
+         1636,
+         7,
+         "o=users",
+         "givenName",
+         ""},
+        {{{"SG_LDE", "1"}, {"SG_LDMBB", "o=mail"}, {"SG_LDUDB", "o=users"}, {"GD_LDAGN", "cn"}},
+         1,
+         "localhost",
+         "ldap",
+         389,
+         10,
+         "o=mail",
+         "cn",
+         ""},
         {{{"SG_LDE", "1"}}, 0, "localhost", "ldap", 389, 10, "", "", ""},
         {{{"SG_LDE", "0"}}, 1, "", "", 0, 0, "", "", ""},
         {{{"SG_LDE", "abc"}, {"GD_LDH", "never.read"}}, 1, "", "", 0, 0, "", "", ""},
     };
     json f = Fixture();
-    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) f["properties"]["c" + std::to_string(i)] = cases[i].props;
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i)
+        f["properties"]["c" + std::to_string(i)] = cases[i].props;
     StartSim(f);
     Resolver r("127.0.0.1", "");
     ASSERT_EQ(r.ResolverInit(), 0u);
@@ -299,15 +331,16 @@ TEST_F(ResolverServer, UserSettingsDefaultsAndFallbacks)
                   c.ldapHost[0] == '\0')
             << out;
         std::vector<std::string> keys;
-        for (const auto &call : sim.Calls("alpha", 144)) keys.push_back(call.args.value("key", ""));
+        for (const auto &call : sim.Calls("alpha", 144))
+            keys.push_back(call.args.value("key", ""));
         if (i == 0) {
             // An IMAP user with nothing else set: all 33 keys, in their order.
             const std::vector<std::string> all = {
-                "GD_ACPTALL", "GD_IMU",    "GD_LDH",   "SG_LDH",   "GD_LDDL",  "GD_LDTYPE", "SG_LDTYPE",
-                "GD_LDCERT",  "SG_LDCERT", "GD_LDPRT", "SG_LDP",   "GD_LDTO",  "SG_LDTO",   "GD_LDU",
-                "SG_LDBNAM",  "GD_LDP",    "SG_LDBPWD", "GD_LDBAS", "SG_LDMBB", "SG_LDUDB", "GD_LDFIL",
-                "GD_LDLNG",   "GD_LDAGN",  "GD_LDASN", "GD_LDATS", "GD_LDAED", "GD_LDR2T",  "GD_IMH",
-                "GD_IMS",     "GD_IMD",    "GD_SMH",   "GD_LDAIU", "SG_MYDOM"};
+                "GD_ACPTALL", "GD_IMU",    "GD_LDH",    "SG_LDH",   "GD_LDDL",  "GD_LDTYPE", "SG_LDTYPE",
+                "GD_LDCERT",  "SG_LDCERT", "GD_LDPRT",  "SG_LDP",   "GD_LDTO",  "SG_LDTO",   "GD_LDU",
+                "SG_LDBNAM",  "GD_LDP",    "SG_LDBPWD", "GD_LDBAS", "SG_LDMBB", "SG_LDUDB",  "GD_LDFIL",
+                "GD_LDLNG",   "GD_LDAGN",  "GD_LDASN",  "GD_LDATS", "GD_LDAED", "GD_LDR2T",  "GD_IMH",
+                "GD_IMS",     "GD_IMD",    "GD_SMH",    "GD_LDAIU", "SG_MYDOM"};
             EXPECT_EQ(keys, all);
         }
         if (!c.ldapHost[0]) {
@@ -327,7 +360,8 @@ TEST_F(ResolverServer, AcceptAllNeedsAValueOtherThanZero)
     int n = 0;
     for (const auto &c : cases) {
         std::string id = "a" + std::to_string(n++);
-        f["routes"].push_back({{"line_id", "60" + id}, {"route_id", "R" + id}, {"server", "127.0.0.1"}, {"user", id}});
+        f["routes"].push_back(
+            {{"line_id", "60" + id}, {"route_id", "R" + id}, {"server", "127.0.0.1"}, {"user", id}});
         f["properties"][id] = {{"GD_ACPTALL", c.first}};
     }
     StartSim(f);
@@ -356,8 +390,12 @@ TEST_F(ResolverServer, RouteExtraIsKeptAndFlaggedOnlyWithAValue)
     json f = Fixture();
     int n = 0;
     for (const Case &c : cases) {
-        f["routes"].push_back({{"line_id", "50" + std::to_string(n++)}, {"route_id", "RX"}, {"server", "127.0.0.1"},
-                               {"user", "p2"}, {"route_extra", c.extra}, {"route_extra_value", c.value}});
+        f["routes"].push_back({{"line_id", "50" + std::to_string(n++)},
+                               {"route_id", "RX"},
+                               {"server", "127.0.0.1"},
+                               {"user", "p2"},
+                               {"route_extra", c.extra},
+                               {"route_extra_value", c.value}});
     }
     StartSim(f);
     Resolver r("127.0.0.1", "");
@@ -411,7 +449,8 @@ TEST_F(ResolverServer, DirectoryRestartIsBridgedByTheQueryObject)
 TEST_F(ResolverServer, ManyThreadsResolveAMixAtOnce)
 {
     json f = Fixture();
-    f["routes"].push_back({{"line_id", "7003"}, {"route_id", "R7003"}, {"server", "localhost"}, {"user", "p3"}});
+    f["routes"].push_back(
+        {{"line_id", "7003"}, {"route_id", "R7003"}, {"server", "localhost"}, {"user", "p3"}});
     f["properties"]["p3"] = {{"GD_ACPTALL", "1"}};
     testsupport::SimServerOptions so;
     so.hosts = {"127.0.0.1", "localhost"};
@@ -445,9 +484,10 @@ TEST_F(ResolverServer, ManyThreadsResolveAMixAtOnce)
                     ++failed;
                     continue;
                 }
-                const int acceptAll = std::strcmp(e.extension, "7001") == 0 || std::strcmp(e.extension, "7003") == 0;
-                if (std::strcmp(info.user.userId, e.userId) != 0 || std::strcmp(info.user.name, e.name) != 0 ||
-                    info.acceptAll != acceptAll ||
+                const int acceptAll =
+                    std::strcmp(e.extension, "7001") == 0 || std::strcmp(e.extension, "7003") == 0;
+                if (std::strcmp(info.user.userId, e.userId) != 0 ||
+                    std::strcmp(info.user.name, e.name) != 0 || info.acceptAll != acceptAll ||
                     info.userFound != e.userFound || info.isGroup != e.isGroup ||
                     std::strcmp(info.lineId, e.extension) != 0) {
                     ++wrong;
@@ -455,7 +495,8 @@ TEST_F(ResolverServer, ManyThreadsResolveAMixAtOnce)
             }
         });
     }
-    for (auto &th : threads) th.join();
+    for (auto &th : threads)
+        th.join();
     SetTraceVerbosity(2);
     EXPECT_EQ(failed.load(), 0);
     EXPECT_EQ(wrong.load(), 0);
@@ -495,17 +536,21 @@ TEST_F(ResolverServer, ThreadsResolveThroughAnAlphaRestart)
             }
         });
     }
-    while (requests < 20) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    while (requests < 20)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     const bool restarted = sim.Restart();
     const int before = requests;
-    while (requests < before + 40) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    while (requests < before + 40)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     stop = true;
-    for (auto &th : threads) th.join();
+    for (auto &th : threads)
+        th.join();
     std::string out = testing::internal::GetCapturedStdout();
     ASSERT_TRUE(restarted) << sim.Log();
     EXPECT_NE(out.find("alpha reconnected.\n"), std::string::npos) << out;
 
-    const std::pair<const char *, const char *> expect[] = {{"6001", "User One"}, {"6002", "User Two"}, {"7001", ""}};
+    const std::pair<const char *, const char *> expect[] = {
+        {"6001", "User One"}, {"6002", "User Two"}, {"7001", ""}};
     for (const auto &e : expect) {
         SCOPED_TRACE(e.first);
         LineIDInfo info;

@@ -66,7 +66,8 @@ TEST(FormatLdapFilter, PutsTheEscapedValueInPlaceOfEachPercentS)
     };
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
         char out[1024];
-        EXPECT_EQ(FormatLdapFilter(cases[i].templ, cases[i].value, out, sizeof out), cases[i].ok) << "case " << i;
+        EXPECT_EQ(FormatLdapFilter(cases[i].templ, cases[i].value, out, sizeof out), cases[i].ok)
+            << "case " << i;
         EXPECT_STREQ(out, cases[i].filter) << "case " << i;
     }
 }

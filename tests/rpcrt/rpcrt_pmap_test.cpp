@@ -1,7 +1,7 @@
 // The portmapper query, against the system's rpcbind and against a recording fake portmapper,
 // both on port 111 inside a private network namespace (private_netns.sh).
-#include "rpcrt/rpcrt.h"
 #include "rpcbind.h"
+#include "rpcrt/rpcrt.h"
 #include "rpcrt_helpers.h"
 
 #include <gtest/gtest.h>
@@ -31,7 +31,10 @@ struct Query {
     uint32_t prog, vers, prot, port;
 };
 
-uint32_t Get32(const unsigned char *p) { return (uint32_t(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3]; }
+uint32_t Get32(const unsigned char *p)
+{
+    return (uint32_t(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
+}
 
 void Put32(std::vector<unsigned char> &out, uint32_t v)
 {
@@ -105,7 +108,7 @@ private:
         Put32(reply, 0);         // MSG_ACCEPTED
         Put32(reply, 0);         // verifier: AUTH_NONE, empty
         Put32(reply, 0);
-        Put32(reply, 0);         // SUCCESS
+        Put32(reply, 0);  // SUCCESS
         Put32(reply, static_cast<uint32_t>(answer_));
         return reply;
     }
@@ -124,11 +127,13 @@ private:
             if (fds[1].revents & POLLIN) {
                 struct sockaddr_in from = {};
                 socklen_t len = sizeof from;
-                ssize_t n = recvfrom(udp_, buffer, sizeof buffer, 0, reinterpret_cast<struct sockaddr *>(&from), &len);
+                ssize_t n = recvfrom(udp_, buffer, sizeof buffer, 0,
+                                     reinterpret_cast<struct sockaddr *>(&from), &len);
                 if (n > 0) {
                     auto reply = Handle(buffer, static_cast<size_t>(n), false);
                     if (!reply.empty())
-                        sendto(udp_, reply.data(), reply.size(), 0, reinterpret_cast<struct sockaddr *>(&from), len);
+                        sendto(udp_, reply.data(), reply.size(), 0,
+                               reinterpret_cast<struct sockaddr *>(&from), len);
                 }
             }
             if (fds[2].revents & POLLIN) {
@@ -179,7 +184,9 @@ protected:
     void TearDown() override { rpc_runtime_cleanup(); }
 
     // No port from the environment: the portmapper is asked.
-    ScopedEnv env_{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", nullptr}, {"TELAMORPCOFFSET", nullptr},
+    ScopedEnv env_{{"TELAMORPCMAP", nullptr},
+                   {"TELAMORPCPORT", nullptr},
+                   {"TELAMORPCOFFSET", nullptr},
                    {"RPCTRANSPORT", nullptr}};
 };
 
@@ -209,7 +216,8 @@ TEST_F(Portmapper, RpcbindFindsARegisteredServerOverUdpAndTcp)
         const char *query = transport != nullptr ? transport : "(unset)";
         for (const char *proto : {"tcp", "udp"}) {
             CLIENT *client = tela::clnt_create("127.0.0.1", kTestProgram, 1, proto);
-            ASSERT_NE(client, nullptr) << proto << " via " << query << ": " << clnt_spcreateerror("127.0.0.1");
+            ASSERT_NE(client, nullptr)
+                << proto << " via " << query << ": " << clnt_spcreateerror("127.0.0.1");
             EXPECT_TRUE(EchoWorks(client)) << proto << " via " << query;
             clnt_destroy(client);
         }
@@ -240,8 +248,8 @@ TEST_F(Portmapper, QueryTransportFollowsRpcTransport)
         const char *value;
         bool overTcp;
     } cases[] = {
-        {nullptr, false}, {"tcp", true}, {"TCP", true}, {"tCp", true},
-        {"tcp ", false}, {"udp", false}, {"", false}, {"tcp6", false},
+        {nullptr, false}, {"tcp", true},  {"TCP", true}, {"tCp", true},
+        {"tcp ", false},  {"udp", false}, {"", false},   {"tcp6", false},
     };
     for (const Case &c : cases) {
         FakePortmapper fake(0);
@@ -374,7 +382,9 @@ TEST_F(Portmapper, UnknownHostIsCheckedAfterTheProtocolName)
     struct Case {
         const char *proto;
         enum clnt_stat status;
-    } cases[] = {{"bogus", RPC_UNKNOWNPROTO}, {"ip", RPC_UNKNOWNHOST}, {"tcp", RPC_UNKNOWNHOST},
+    } cases[] = {{"bogus", RPC_UNKNOWNPROTO},
+                 {"ip", RPC_UNKNOWNHOST},
+                 {"tcp", RPC_UNKNOWNHOST},
                  {"udp", RPC_UNKNOWNHOST}};
     for (const Case &c : cases) {
         EXPECT_EQ(tela::clnt_create("no-such-host.invalid", kTestProgram, 1, c.proto), nullptr) << c.proto;

@@ -35,8 +35,7 @@ const MapCase kMapCases[] = {
     {"beta:7000;host:7100", nullptr, nullptr, "host", kOmegaProgram, 7105, ""},
     {"host:71x0", nullptr, nullptr, "host", kOmegaProgram, 76,
      "bad TELAMORPCMAP: number expected near character 6\n"},
-    {"host", nullptr, nullptr, "host", kOmegaProgram, 0,
-     "bad TELAMORPCMAP: syntax error near character 6\n"},
+    {"host", nullptr, nullptr, "host", kOmegaProgram, 0, "bad TELAMORPCMAP: syntax error near character 6\n"},
     {"beta:7000;gamma:7100", nullptr, nullptr, "host", kOmegaProgram, 0, ""},
     // A base port for every host, plus the slot; a program outside the table gets the base.
     {nullptr, "9000", nullptr, "host", kAlphaProgram, 9000, ""},
@@ -108,7 +107,7 @@ TEST(ClntCreate, ProtocolNamesBeforeHost)
     } cases[] = {
         {"bogus", RPC_UNKNOWNPROTO, EPFNOSUPPORT},
         {"", RPC_UNKNOWNPROTO, EPFNOSUPPORT},
-        {"ip", RPC_SYSTEMERROR, EPFNOSUPPORT},   // known, but neither TCP nor UDP
+        {"ip", RPC_SYSTEMERROR, EPFNOSUPPORT},  // known, but neither TCP nor UDP
         {"icmp", RPC_SYSTEMERROR, EPFNOSUPPORT},
     };
     ScopedEnv env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", "9"}};
@@ -187,8 +186,7 @@ TEST(ClntCreate, FirstCallCarriesProcessIdXorSecondsAsTransactionId)
         // Nobody answers: the call ends at its total time, the request sent.
         struct timeval brief = {0, 200000};
         ASSERT_TRUE(CLNT_CONTROL(client, CLSET_TIMEOUT, &brief));
-        EXPECT_EQ(tela::clnt_call(client, kProcNull, Xdr(xdr_void), nullptr, Xdr(xdr_void), nullptr,
-                                  brief),
+        EXPECT_EQ(tela::clnt_call(client, kProcNull, Xdr(xdr_void), nullptr, Xdr(xdr_void), nullptr, brief),
                   RPC_TIMEDOUT)
             << c.proto;
         uint32_t xid = 0;
@@ -196,8 +194,8 @@ TEST(ClntCreate, FirstCallCarriesProcessIdXorSecondsAsTransactionId)
         bool matches = false;
         for (time_t t = before; t <= after; ++t)
             matches = matches || xid == (static_cast<uint32_t>(getpid()) ^ static_cast<uint32_t>(t));
-        EXPECT_TRUE(matches) << c.proto << ": xid " << std::hex << xid << ", pid " << getpid()
-                             << ", seconds " << before;
+        EXPECT_TRUE(matches) << c.proto << ": xid " << std::hex << xid << ", pid " << getpid() << ", seconds "
+                             << before;
         clnt_destroy(client);
     }
 }
@@ -222,8 +220,7 @@ protected:
     static int Echo(CLIENT *client, int value, enum clnt_stat *status)
     {
         int result = -1;
-        *status = tela::clnt_call(client, kProcEcho, Xdr(xdr_int), &value, Xdr(xdr_int), &result,
-                                  {25, 0});
+        *status = tela::clnt_call(client, kProcEcho, Xdr(xdr_int), &value, Xdr(xdr_int), &result, {25, 0});
         return result;
     }
 
@@ -244,9 +241,9 @@ TEST_F(WithServer, CallsSucceedOverTcpAndUdp)
             EXPECT_EQ(status, RPC_SUCCESS) << proto;
         }
         char *text = nullptr;
-        EXPECT_EQ(tela::clnt_call(client, kProcString, Xdr(xdr_void), nullptr,
-                                  Xdr(xdr_wrapstring), &text, {25, 0}),
-                  RPC_SUCCESS);
+        EXPECT_EQ(
+            tela::clnt_call(client, kProcString, Xdr(xdr_void), nullptr, Xdr(xdr_wrapstring), &text, {25, 0}),
+            RPC_SUCCESS);
         ASSERT_NE(text, nullptr);
         EXPECT_STREQ(text, "hello");
         xdr_free(Xdr(xdr_wrapstring), &text);
@@ -306,8 +303,7 @@ TEST_F(WithServer, ErrorTextsOfLibtirpcWorkOnOurHandles)
     // The program the server does not serve.
     client = tela::clnt_create("127.0.0.1", kTestProgram + 1, 1, "tcp");
     ASSERT_NE(client, nullptr);
-    EXPECT_EQ(tela::clnt_call(client, kProcNull, Xdr(xdr_void), nullptr, Xdr(xdr_void), nullptr,
-                              {25, 0}),
+    EXPECT_EQ(tela::clnt_call(client, kProcNull, Xdr(xdr_void), nullptr, Xdr(xdr_void), nullptr, {25, 0}),
               RPC_PROGUNAVAIL);
     clnt_destroy(client);
 }
@@ -334,8 +330,8 @@ TEST_F(WithServer, ReplyThatFailsToDecodeIsFreed)
         CLIENT *client = tela::clnt_create("127.0.0.1", kTestProgram, 1, proto);
         ASSERT_NE(client, nullptr) << proto;
         TwoStrings result = {};
-        EXPECT_EQ(tela::clnt_call(client, kProcString, Xdr(xdr_void), nullptr,
-                                  Xdr(XdrTwoStrings), &result, {25, 0}),
+        EXPECT_EQ(tela::clnt_call(client, kProcString, Xdr(xdr_void), nullptr, Xdr(XdrTwoStrings), &result,
+                                  {25, 0}),
                   RPC_CANTDECODERES)
             << proto;
         EXPECT_EQ(result.first, nullptr) << proto;
@@ -478,9 +474,9 @@ TEST_F(WithServer, CallerTimeoutBelowTheTotalIsIgnored)
     EXPECT_EQ(total.tv_sec, 25);
     EXPECT_EQ(total.tv_usec, 0);
     int value = 300, result = 0;
-    EXPECT_EQ(tela::clnt_call(client, kProcSlowEcho, Xdr(xdr_int), &value, Xdr(xdr_int), &result,
-                              {0, 100000}),
-              RPC_SUCCESS);
+    EXPECT_EQ(
+        tela::clnt_call(client, kProcSlowEcho, Xdr(xdr_int), &value, Xdr(xdr_int), &result, {0, 100000}),
+        RPC_SUCCESS);
     EXPECT_EQ(result, 300);
     clnt_destroy(client);
 }
@@ -533,7 +529,7 @@ TEST(Runtime, StartsOnceAndHandlesOutliveTheStop)
 
     rpc_runtime_cleanup();
     EXPECT_EQ(tela::rpcrt_internal::LiveLockCount(), locksBefore + 1);  // the handle's own
-    rpc_lock_hosts();  // no lock: nothing happens
+    rpc_lock_hosts();                                                   // no lock: nothing happens
     rpc_unlock_hosts();
     rpc_lock_spare();
     rpc_unlock_spare();

@@ -34,8 +34,8 @@ TEST(LockedClientThreads, TwoThreadsOnOneHandleEachGetTheirOwnResults)
                 rpcproc_t proc = i % 4 == 0 ? kProcSlowEcho : kProcEcho;
                 if (proc == kProcSlowEcho)
                     value = pause + i % 2;
-                enum clnt_stat status = tela::clnt_call(client, proc, Xdr(xdr_int), &value,
-                                                        Xdr(xdr_int), &result, {25, 0});
+                enum clnt_stat status =
+                    tela::clnt_call(client, proc, Xdr(xdr_int), &value, Xdr(xdr_int), &result, {25, 0});
                 if (status != RPC_SUCCESS)
                     ++failed;
                 else if (result != value)

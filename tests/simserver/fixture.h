@@ -88,11 +88,11 @@ struct Fault {
     nlohmann::json match = nlohmann::json::object();
     int skip = 0;
     int times = -1;
-    std::optional<int> ec;    // status to answer in the result's status field
-    int delayMs = 0;          // wait before answering
-    bool close = false;       // close the connection without answering
-    bool noproc = false;      // answer "procedure unavailable"
-    bool garbage = false;     // answer one unit that does not decode as the result
+    std::optional<int> ec;      // status to answer in the result's status field
+    int delayMs = 0;            // wait before answering
+    bool close = false;         // close the connection without answering
+    bool noproc = false;        // answer "procedure unavailable"
+    bool garbage = false;       // answer one unit that does not decode as the result
     bool unterminated = false;  // fill every fixed text of the answer to its full width
     char fill = '#';
     // run-time counters

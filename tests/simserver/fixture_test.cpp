@@ -9,7 +9,8 @@
 namespace simserver {
 namespace {
 
-TEST(SimFixture, ReadsEveryKindOfEntry) {
+TEST(SimFixture, ReadsEveryKindOfEntry)
+{
     const char *text = R"({
       // comments are allowed
       "compat": {"level": 15},
@@ -50,7 +51,8 @@ TEST(SimFixture, ReadsEveryKindOfEntry) {
     EXPECT_EQ(f.faults[0].prog, "alpha");
 }
 
-TEST(SimFixture, RefusesBadFiles) {
+TEST(SimFixture, RefusesBadFiles)
+{
     const char *cases[] = {
         "",
         "[1, 2]",
@@ -70,7 +72,8 @@ TEST(SimFixture, RefusesBadFiles) {
     }
 }
 
-TEST(SimFixture, SampleFixturesParse) {
+TEST(SimFixture, SampleFixturesParse)
+{
     const char *src = std::getenv("TELA_SOURCE_DIR");
     ASSERT_NE(src, nullptr);
     for (const char *name : {"demo.json"}) {
@@ -81,26 +84,29 @@ TEST(SimFixture, SampleFixturesParse) {
     }
 }
 
-TEST(SimFixture, TextsBecomeLatin9Bytes) {
+TEST(SimFixture, TextsBecomeLatin9Bytes)
+{
     struct Case {
         const char *utf8;
         const char *latin9;
     } cases[] = {
         {"abc", "abc"},
-        {"\xc3\xa4", "\xe4"},          // a umlaut
-        {"\xe2\x82\xac", "\xa4"},      // euro sign
+        {"\xc3\xa4", "\xe4"},      // a umlaut
+        {"\xe2\x82\xac", "\xa4"},  // euro sign
         {"\xc5\xa0\xc5\x93", "\xa6\xbd"},
-        {"\xe4\xb8\xad", "?"},         // no position in ISO-8859-15
+        {"\xe4\xb8\xad", "?"},  // no position in ISO-8859-15
         {"\xf0\x9f\x98\x80x", "?x"},
     };
-    for (auto &c : cases) EXPECT_EQ(ToLatin9(c.utf8), c.latin9) << c.utf8;
+    for (auto &c : cases)
+        EXPECT_EQ(ToLatin9(c.utf8), c.latin9) << c.utf8;
     for (int b = 1; b < 256; ++b) {
         std::string byte(1, static_cast<char>(b));
         EXPECT_EQ(ToLatin9(FromLatin9(byte)), byte) << b;
     }
 }
 
-TEST(SimFaults, SkipTimesAndMatch) {
+TEST(SimFaults, SkipTimesAndMatch)
+{
     Fixture f;
     std::string error;
     ASSERT_TRUE(ParseFixture(R"({"faults": [
@@ -123,8 +129,7 @@ TEST(SimFaults, SkipTimesAndMatch) {
         {"alpha", 144, other, 1},  // fault 1's second and last time
         {"alpha", 144, imu, -1},   // both used up
         {"alpha", 32, {}, -1},     // another program
-        {"omega", 32, {}, 2},
-        {"omega", 32, {}, 2},
+        {"omega", 32, {}, 2},     {"omega", 32, {}, 2},
     };
     for (size_t i = 0; i < std::size(steps); ++i) {
         Fault *got = PickFault(f, steps[i].prog, steps[i].proc, steps[i].args);

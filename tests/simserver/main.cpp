@@ -4,7 +4,8 @@
 
 #include "server.h"
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     simserver::Options options;
     std::string error;
     if (!simserver::ParseOptions(argc, argv, options, error)) {

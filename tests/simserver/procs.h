@@ -16,7 +16,7 @@ namespace simserver {
 
 struct CallContext {
     Fixture &fixture;
-    const Fault *fault;  // the knob for this call, or null
+    const Fault *fault;                              // the knob for this call, or null
     nlohmann::json note = nlohmann::json::object();  // what the answer was made from, for the log
 };
 
@@ -34,7 +34,10 @@ struct ProcEntry {
 };
 
 // Codes and decodes nothing: the routine of a void argument or result.
-inline bool_t XdrVoid(XDR *, void *) { return TRUE; }
+inline bool_t XdrVoid(XDR *, void *)
+{
+    return TRUE;
+}
 
 // The row of a procedure, or null when the simulated program does not serve it.
 const ProcEntry *FindProc(bool omega, int proc);

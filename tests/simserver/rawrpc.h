@@ -17,7 +17,11 @@ public:
     // A fixed string of n characters: one unit per character, widened with its sign, zeros
     // behind the text.
     Wire &Str(const std::string &text, size_t n);
-    Wire &Bytes(const std::string &b) { data_ += b; return *this; }
+    Wire &Bytes(const std::string &b)
+    {
+        data_ += b;
+        return *this;
+    }
     const std::string &data() const { return data_; }
     size_t size() const { return data_.size(); }
 
@@ -26,7 +30,7 @@ private:
 };
 
 struct Reply {
-    bool received = false;  // a whole reply record came back
+    bool received = false;    // a whole reply record came back
     uint32_t replyStat = 0;   // 0 accepted, 1 denied
     uint32_t acceptStat = 0;  // 0 success, 1 program unavailable, 3 procedure unavailable, 4 garbage
     std::string result;       // the result's bytes

@@ -40,8 +40,14 @@ namespace {
 volatile sig_atomic_t g_stop = 0;
 volatile sig_atomic_t g_reload = 0;
 
-void OnStop(int) { g_stop = 1; }
-void OnReload(int) { g_reload = 1; }
+void OnStop(int)
+{
+    g_stop = 1;
+}
+void OnReload(int)
+{
+    g_reload = 1;
+}
 
 struct Conn {
     long id = 0;
@@ -67,32 +73,57 @@ struct Tap {
     std::string *bytes;
 };
 
-Tap *TapOf(XDR *x) { return static_cast<Tap *>(x->x_private); }
+Tap *TapOf(XDR *x)
+{
+    return static_cast<Tap *>(x->x_private);
+}
 
-bool_t TapGetLong(XDR *x, long *lp) {
+bool_t TapGetLong(XDR *x, long *lp)
+{
     Tap *t = TapOf(x);
-    if (!XDR_GETLONG(t->inner, lp)) return FALSE;
+    if (!XDR_GETLONG(t->inner, lp))
+        return FALSE;
     uint32_t v = htonl(static_cast<uint32_t>(*lp));
     t->bytes->append(reinterpret_cast<const char *>(&v), 4);
     return TRUE;
 }
-bool_t TapPutLong(XDR *x, const long *lp) { return XDR_PUTLONG(TapOf(x)->inner, lp); }
-bool_t TapGetBytes(XDR *x, char *p, u_int n) {
+bool_t TapPutLong(XDR *x, const long *lp)
+{
+    return XDR_PUTLONG(TapOf(x)->inner, lp);
+}
+bool_t TapGetBytes(XDR *x, char *p, u_int n)
+{
     Tap *t = TapOf(x);
-    if (!XDR_GETBYTES(t->inner, p, n)) return FALSE;
+    if (!XDR_GETBYTES(t->inner, p, n))
+        return FALSE;
     t->bytes->append(p, n);
     return TRUE;
 }
-bool_t TapPutBytes(XDR *x, const char *p, u_int n) { return XDR_PUTBYTES(TapOf(x)->inner, p, n); }
-u_int TapGetPos(XDR *x) { return XDR_GETPOS(TapOf(x)->inner); }
-bool_t TapSetPos(XDR *x, u_int pos) { return XDR_SETPOS(TapOf(x)->inner, pos); }
-int32_t *TapInline(XDR *, u_int) { return nullptr; }  // every unit goes through TapGetLong
+bool_t TapPutBytes(XDR *x, const char *p, u_int n)
+{
+    return XDR_PUTBYTES(TapOf(x)->inner, p, n);
+}
+u_int TapGetPos(XDR *x)
+{
+    return XDR_GETPOS(TapOf(x)->inner);
+}
+bool_t TapSetPos(XDR *x, u_int pos)
+{
+    return XDR_SETPOS(TapOf(x)->inner, pos);
+}
+int32_t *TapInline(XDR *, u_int)
+{
+    return nullptr;
+}  // every unit goes through TapGetLong
 void TapDestroy(XDR *) {}
-bool_t TapControl(XDR *, int, void *) { return FALSE; }
+bool_t TapControl(XDR *, int, void *)
+{
+    return FALSE;
+}
 
 using XdrOps = std::remove_const_t<std::remove_pointer_t<decltype(XDR::x_ops)>>;
 const XdrOps kTapOps = {TapGetLong, TapPutLong, TapGetBytes, TapPutBytes, TapGetPos,
-                                TapSetPos,  TapInline,  TapDestroy,  TapControl};
+                        TapSetPos,  TapInline,  TapDestroy,  TapControl};
 
 struct TapArgs {
     xdrproc_t real;
@@ -100,7 +131,8 @@ struct TapArgs {
     std::string raw;
 };
 
-bool_t XdrTapped(XDR *xdrs, void *p) {
+bool_t XdrTapped(XDR *xdrs, void *p)
+{
     TapArgs *a = static_cast<TapArgs *>(p);
     Tap tap{};
     tap.x.x_op = xdrs->x_op;
@@ -113,33 +145,44 @@ bool_t XdrTapped(XDR *xdrs, void *p) {
 
 // ---- calls
 
-std::string LocalOf(int fd) {
+std::string LocalOf(int fd)
+{
     sockaddr_in a{};
     socklen_t len = sizeof a;
-    if (getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) != 0) return "";
+    if (getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) != 0)
+        return "";
     char host[INET_ADDRSTRLEN] = "";
     inet_ntop(AF_INET, &a.sin_addr, host, sizeof host);
     return std::string(host) + ":" + std::to_string(ntohs(a.sin_port));
 }
 
-void Pause(int ms) {
+void Pause(int ms)
+{
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (!g_stop && std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(std::min(ms, 20)));
 }
 
-nlohmann::json FaultText(const Fault &f) {
+nlohmann::json FaultText(const Fault &f)
+{
     nlohmann::json j = nlohmann::json::object();
-    if (f.ec) j["ec"] = *f.ec;
-    if (f.delayMs) j["delay_ms"] = f.delayMs;
-    if (f.close) j["close"] = true;
-    if (f.noproc) j["noproc"] = true;
-    if (f.garbage) j["garbage"] = true;
-    if (f.unterminated) j["unterminated"] = true;
+    if (f.ec)
+        j["ec"] = *f.ec;
+    if (f.delayMs)
+        j["delay_ms"] = f.delayMs;
+    if (f.close)
+        j["close"] = true;
+    if (f.noproc)
+        j["noproc"] = true;
+    if (f.garbage)
+        j["garbage"] = true;
+    if (f.unterminated)
+        j["unterminated"] = true;
     return j;
 }
 
-void Dispatch(svc_req *rq, SVCXPRT *xprt) {
+void Dispatch(svc_req *rq, SVCXPRT *xprt)
+{
     State &s = *g_state;
     unsigned prog = static_cast<unsigned>(rq->rq_prog - static_cast<unsigned>(s.options.offset));
     bool omega = prog == kOmegaProgram;
@@ -168,8 +211,10 @@ void Dispatch(svc_req *rq, SVCXPRT *xprt) {
     }
     ev["name"] = e->name;
 
-    std::unique_ptr<char, decltype(&free)> arg(static_cast<char *>(calloc(1, e->argSize ? e->argSize : 1)), free);
-    std::unique_ptr<char, decltype(&free)> res(static_cast<char *>(calloc(1, e->resSize ? e->resSize : 1)), free);
+    std::unique_ptr<char, decltype(&free)> arg(static_cast<char *>(calloc(1, e->argSize ? e->argSize : 1)),
+                                               free);
+    std::unique_ptr<char, decltype(&free)> res(static_cast<char *>(calloc(1, e->resSize ? e->resSize : 1)),
+                                               free);
     TapArgs tapped{e->argXdr, arg.get(), {}};
     if (!svc_getargs(xprt, reinterpret_cast<xdrproc_t>(XdrTapped), reinterpret_cast<caddr_t>(&tapped))) {
         ev["error"] = "cannot decode the argument";
@@ -180,21 +225,27 @@ void Dispatch(svc_req *rq, SVCXPRT *xprt) {
         return;
     }
     nlohmann::json args = nlohmann::json::object();
-    if (e->describe) e->describe(arg.get(), args);
+    if (e->describe)
+        e->describe(arg.get(), args);
     ev["args"] = args;
     ev["raw"] = Hex(tapped.raw);
     ev["arg_bytes"] = tapped.raw.size();
 
     Fault *fault = PickFault(s.fixture, progName, proc, args);
     CallContext ctx{s.fixture, fault};
-    if (fault) ev["fault"] = FaultText(*fault);
-    if (e->answer) e->answer(ctx, arg.get(), res.get());
-    if (!ctx.note.empty()) ev["answer"] = ctx.note;
+    if (fault)
+        ev["fault"] = FaultText(*fault);
+    if (e->answer)
+        e->answer(ctx, arg.get(), res.get());
+    if (!ctx.note.empty())
+        ev["answer"] = ctx.note;
     bool reply = !(fault && (fault->close || fault->noproc || fault->garbage));
-    if (reply) ev["reply_bytes"] = static_cast<unsigned long>(xdr_sizeof(e->resXdr, res.get()));
+    if (reply)
+        ev["reply_bytes"] = static_cast<unsigned long>(xdr_sizeof(e->resXdr, res.get()));
     s.log.Write(ev);
 
-    if (fault && fault->delayMs) Pause(fault->delayMs);
+    if (fault && fault->delayMs)
+        Pause(fault->delayMs);
     if (fault && fault->close) {
         // Both directions end: the client reads end of file, the loop then drops the connection.
         shutdown(xprt->xp_fd, SHUT_RDWR);
@@ -211,13 +262,16 @@ void Dispatch(svc_req *rq, SVCXPRT *xprt) {
 
 // ---- sockets
 
-bool LoopbackAddress(const std::string &host, in_addr &out) {
+bool LoopbackAddress(const std::string &host, in_addr &out)
+{
     std::string h = host == "localhost" ? "127.0.0.1" : host;
-    if (inet_pton(AF_INET, h.c_str(), &out) != 1) return false;
+    if (inet_pton(AF_INET, h.c_str(), &out) != 1)
+        return false;
     return (ntohl(out.s_addr) >> 24) == 127;
 }
 
-int BoundSocket(int type, const in_addr &addr, int port, std::string &error) {
+int BoundSocket(int type, const in_addr &addr, int port, std::string &error)
+{
     int fd = socket(AF_INET, type, 0);
     if (fd < 0) {
         error = std::string("socket: ") + strerror(errno);
@@ -243,26 +297,33 @@ struct Listener {
     std::string prog;
 };
 
-bool Registered(int fd) {
+bool Registered(int fd)
+{
     for (int i = 0; i < svc_max_pollfd; ++i)
-        if (svc_pollfd[i].fd == fd) return true;
+        if (svc_pollfd[i].fd == fd)
+            return true;
     return false;
 }
 
-void WriteReady(const Options &o) {
-    if (o.readyPath.empty()) return;
+void WriteReady(const Options &o)
+{
+    if (o.readyPath.empty())
+        return;
     std::string map;
-    for (auto &l : o.listens) map += (map.empty() ? "" : ";") + l.host + ":" + std::to_string(l.base);
+    for (auto &l : o.listens)
+        map += (map.empty() ? "" : ";") + l.host + ":" + std::to_string(l.base);
     nlohmann::json j = {{"pid", getpid()}, {"map", map}};
     std::string tmp = o.readyPath + ".tmp";
     FILE *f = fopen(tmp.c_str(), "w");
-    if (!f) return;
+    if (!f)
+        return;
     fprintf(f, "%s\n", j.dump().c_str());
     fclose(f);
     rename(tmp.c_str(), o.readyPath.c_str());
 }
 
-void Reload(State &s) {
+void Reload(State &s)
+{
     Fixture f;
     std::string error;
     if (LoadFixture(s.options.fixturePath, f, error)) {
@@ -276,9 +337,11 @@ void Reload(State &s) {
 
 }  // namespace
 
-bool ParseOptions(int argc, char **argv, Options &out, std::string &error) {
+bool ParseOptions(int argc, char **argv, Options &out, std::string &error)
+{
     Options o;
-    if (const char *off = getenv("TELAMORPCOFFSET")) o.offset = atoi(off);
+    if (const char *off = getenv("TELAMORPCOFFSET"))
+        o.offset = atoi(off);
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto value = [&](std::string &v) {
@@ -291,16 +354,21 @@ bool ParseOptions(int argc, char **argv, Options &out, std::string &error) {
         };
         std::string v;
         if (a == "--fixture") {
-            if (!value(o.fixturePath)) return false;
+            if (!value(o.fixturePath))
+                return false;
         } else if (a == "--log") {
-            if (!value(o.logPath)) return false;
+            if (!value(o.logPath))
+                return false;
         } else if (a == "--ready") {
-            if (!value(o.readyPath)) return false;
+            if (!value(o.readyPath))
+                return false;
         } else if (a == "--offset") {
-            if (!value(v)) return false;
+            if (!value(v))
+                return false;
             o.offset = atoi(v.c_str());
         } else if (a == "--listen") {
-            if (!value(v)) return false;
+            if (!value(v))
+                return false;
             size_t colon = v.rfind(':');
             Listen l;
             in_addr addr{};
@@ -336,7 +404,8 @@ bool ParseOptions(int argc, char **argv, Options &out, std::string &error) {
     return true;
 }
 
-int Serve(const Options &options) {
+int Serve(const Options &options)
+{
     State s;
     s.options = options;
     std::string error;
@@ -350,7 +419,7 @@ int Serve(const Options &options) {
     }
     g_state = &s;
 
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = OnStop;
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
@@ -365,7 +434,8 @@ int Serve(const Options &options) {
         LoopbackAddress(l.host, addr);
         for (int which = 0; which < 2; ++which) {
             bool omega = which == 1;
-            if ((omega && !options.omega) || (!omega && !options.alpha)) continue;
+            if ((omega && !options.omega) || (!omega && !options.alpha))
+                continue;
             int port = l.base + (omega ? kOmegaSlot : kAlphaSlot);
             int tcp = BoundSocket(SOCK_STREAM, addr, port, error);
             int udp = tcp < 0 ? -1 : BoundSocket(SOCK_DGRAM, addr, port, error);
@@ -380,7 +450,8 @@ int Serve(const Options &options) {
         }
     }
     for (int which = 0; which < 2; ++which) {
-        if (!anyUdp[which]) continue;
+        if (!anyUdp[which])
+            continue;
         unsigned prog = (which ? kOmegaProgram : kAlphaProgram) + static_cast<unsigned>(options.offset);
         if (!svc_register(anyUdp[which], prog, 1, Dispatch, 0)) {
             fprintf(stderr, "simserver: cannot register program %u\n", prog);
@@ -397,26 +468,34 @@ int Serve(const Options &options) {
         }
         std::vector<pollfd> fds;
         for (int i = 0; i < svc_max_pollfd; ++i)
-            if (svc_pollfd[i].fd >= 0) fds.push_back({svc_pollfd[i].fd, POLLIN, 0});
+            if (svc_pollfd[i].fd >= 0)
+                fds.push_back({svc_pollfd[i].fd, POLLIN, 0});
         size_t nsvc = fds.size();
-        for (auto &l : listeners) fds.push_back({l.fd, POLLIN, 0});
+        for (auto &l : listeners)
+            fds.push_back({l.fd, POLLIN, 0});
         int n = poll(fds.data(), fds.size(), 100);
-        if (n <= 0) continue;
+        if (n <= 0)
+            continue;
         for (size_t i = 0; i < nsvc && !g_stop; ++i) {
-            if (!fds[i].revents) continue;
+            if (!fds[i].revents)
+                continue;
             int fd = fds[i].fd;
             svc_getreq_common(fd);
             auto c = s.conns.find(fd);
             if (c != s.conns.end() && !Registered(fd)) {
-                s.log.Write({{"event", "close"}, {"prog", c->second.prog}, {"conn", c->second.id},
+                s.log.Write({{"event", "close"},
+                             {"prog", c->second.prog},
+                             {"conn", c->second.id},
                              {"local", c->second.local}});
                 s.conns.erase(c);
             }
         }
         for (size_t i = nsvc; i < fds.size(); ++i) {
-            if (!(fds[i].revents & POLLIN)) continue;
+            if (!(fds[i].revents & POLLIN))
+                continue;
             int fd = accept(fds[i].fd, nullptr, nullptr);
-            if (fd < 0) continue;
+            if (fd < 0)
+                continue;
             SVCXPRT *x = svc_fd_create(fd, 0, 0);
             if (!x) {
                 close(fd);

@@ -54,20 +54,24 @@ const char kFixture[] = R"({
 struct Client {
     CLIENT *c = nullptr;
     explicit Client(CLIENT *client) : c(client) {}
-    ~Client() {
-        if (c) clnt_destroy(c);
+    ~Client()
+    {
+        if (c)
+            clnt_destroy(c);
     }
     Client(const Client &) = delete;
     Client &operator=(const Client &) = delete;
     operator CLIENT *() const { return c; }
 };
 
-CLIENT *Connect(const SimServer &s, unsigned prog) {
+CLIENT *Connect(const SimServer &s, unsigned prog)
+{
     setenv("TELAMORPCMAP", s.RpcMap().c_str(), 1);
     return tela::clnt_create(s.Host().c_str(), prog, 1, "tcp");
 }
 
-route_req RouteReq(int vers, const char *line, int full = 0) {
+route_req RouteReq(int vers, const char *line, int full = 0)
+{
     route_req q;
     memset(&q, 0, sizeof q);
     q.vers = vers;
@@ -82,7 +86,8 @@ route_req RouteReq(int vers, const char *line, int full = 0) {
     return q;
 }
 
-usrconf_new_req PropReq(const char *user, const char *key) {
+usrconf_new_req PropReq(const char *user, const char *key)
+{
     usrconf_new_req q;
     memset(&q, 0, sizeof q);
     q.vers = 1;
@@ -91,7 +96,8 @@ usrconf_new_req PropReq(const char *user, const char *key) {
     return q;
 }
 
-s_rec_req SRecReq(const char *user, int job) {
+s_rec_req SRecReq(const char *user, int job)
+{
     s_rec_req q;
     memset(&q, 0, sizeof q);
     q.vers = 1;
@@ -100,7 +106,8 @@ s_rec_req SRecReq(const char *user, int job) {
     return q;
 }
 
-log_req LogReq(const char *user, int job) {
+log_req LogReq(const char *user, int job)
+{
     log_req q;
     memset(&q, 0, sizeof q);
     tela::FieldSet(q.user, user);
@@ -115,7 +122,8 @@ protected:
     SimServer server;
 };
 
-TEST_F(SimServerTest, AnswersTheRouteAndPropertyReadsOfTheResolver) {
+TEST_F(SimServerTest, AnswersTheRouteAndPropertyReadsOfTheResolver)
+{
     Client alpha(Connect(server, kAlpha));
     ASSERT_NE(alpha.c, nullptr) << clnt_spcreateerror("alpha");
 
@@ -181,7 +189,8 @@ TEST_F(SimServerTest, AnswersTheRouteAndPropertyReadsOfTheResolver) {
 
     auto calls = server.Calls("alpha", 117);
     ASSERT_EQ(calls.size(), std::size(routes));
-    EXPECT_EQ(calls[0].args, (nlohmann::json{{"version", 2}, {"line_id", "4711"}, {"aux_id", ""}, {"full", 1}}));
+    EXPECT_EQ(calls[0].args,
+              (nlohmann::json{{"version", 2}, {"line_id", "4711"}, {"aux_id", ""}, {"full", 1}}));
     EXPECT_EQ(calls[3].args, (nlohmann::json{{"version", 0}, {"line_id", "4711"}, {"aux_id", ""}}));
     auto propCalls = server.Calls("alpha", 144);
     ASSERT_EQ(propCalls.size(), 2 * std::size(props));
@@ -189,7 +198,8 @@ TEST_F(SimServerTest, AnswersTheRouteAndPropertyReadsOfTheResolver) {
     EXPECT_EQ(server.Accepts("alpha"), 1);  // every call went over the one connection
 }
 
-TEST_F(SimServerTest, AnswersTheClientApiReads) {
+TEST_F(SimServerTest, AnswersTheClientApiReads)
+{
     Client alpha(Connect(server, kAlpha));
     Client omega(Connect(server, kOmega));
     ASSERT_NE(alpha.c, nullptr);
@@ -223,11 +233,8 @@ TEST_F(SimServerTest, AnswersTheClientApiReads) {
         int count;
     } pages[] = {
         {100, 14, 0, 0, true, 0},  // the greeting check reads no bytes
-        {100, 15, 0, 0, false, 0},
-        {101, 14, 0, 0, false, 0},
-        {100, 14, 0, 1024, true, 1024},
-        {100, 14, 1024, 1024, true, 476},
-        {100, 14, 1500, 1024, true, 0},
+        {100, 15, 0, 0, false, 0},        {101, 14, 0, 0, false, 0},      {100, 14, 0, 1024, true, 1024},
+        {100, 14, 1024, 1024, true, 476}, {100, 14, 1500, 1024, true, 0},
     };
     for (auto &c : pages) {
         pageb_req q;
@@ -251,7 +258,8 @@ TEST_F(SimServerTest, AnswersTheClientApiReads) {
     }
 }
 
-TEST_F(SimServerTest, AnswersTheReportReads) {
+TEST_F(SimServerTest, AnswersTheReportReads)
+{
     Client alpha(Connect(server, kAlpha));
     ASSERT_NE(alpha.c, nullptr);
     s_rec_req q = SRecReq("alice", 17);
@@ -314,7 +322,8 @@ TEST_F(SimServerTest, AnswersTheReportReads) {
 }
 
 // The request's bytes as the server logged them, against a hand-built encoding.
-TEST_F(SimServerTest, LogsTheWireBytesOfEachRequest) {
+TEST_F(SimServerTest, LogsTheWireBytesOfEachRequest)
+{
     {
         Client alpha(Connect(server, kAlpha));
         ASSERT_NE(alpha.c, nullptr);
@@ -344,15 +353,18 @@ TEST_F(SimServerTest, LogsTheWireBytesOfEachRequest) {
     bool closed = false;
     for (int i = 0; i < 250 && !closed; ++i) {
         for (auto &r : server.Requests())
-            if (r.event == "close") closed = true;
-        if (!closed) usleep(20000);
+            if (r.event == "close")
+                closed = true;
+        if (!closed)
+            usleep(20000);
     }
     EXPECT_TRUE(closed);
     EXPECT_EQ(server.Accepts("alpha"), 1);
 }
 
 // Answers read by the hand-built client: sizes, field order and the sign widening of texts.
-TEST_F(SimServerTest, AnswersInTheWireForm) {
+TEST_F(SimServerTest, AnswersInTheWireForm)
+{
     rawrpc::Wire q;
     q.I32(2).Str("4713", 21).Str("", 21).I32(0);
     rawrpc::Reply r = rawrpc::Call(server.AlphaPort(), kAlpha, 1, 117, q.data());
@@ -382,10 +394,10 @@ TEST_F(SimServerTest, AnswersInTheWireForm) {
         std::string args;
         unsigned acceptStat;
     } refusals[] = {
-        {kAlpha, 116, "", 3},               // not a procedure of alpha
+        {kAlpha, 116, "", 3},                    // not a procedure of alpha
         {kAlpha, 117, std::string(8, '\0'), 4},  // a route request cut short
         {kAlpha, 144, rawrpc::Wire().I32(0).Str("u", 11).Str("k", 31).data(), 4},  // version 0 has no arm
-        {kAlpha + 1, 75, "", 1},            // no such program
+        {kAlpha + 1, 75, "", 1},                                                   // no such program
     };
     for (auto &c : refusals) {
         r = rawrpc::Call(server.AlphaPort(), c.prog, 1, c.proc, c.args);
@@ -395,7 +407,8 @@ TEST_F(SimServerTest, AnswersInTheWireForm) {
     EXPECT_EQ(server.Calls("alpha", 117).back().line.value("error", ""), "cannot decode the argument");
 }
 
-TEST(SimServerFaults, KnobsPerProcedure) {
+TEST(SimServerFaults, KnobsPerProcedure)
+{
     SimServer server;
     ASSERT_TRUE(server.Start(R"({
       "compat": 15,
@@ -465,7 +478,8 @@ TEST(SimServerFaults, KnobsPerProcedure) {
     EXPECT_FALSE(compatCalls[1].line.contains("fault"));
 }
 
-TEST(SimServerSetup, OffsetMovesBothPrograms) {
+TEST(SimServerSetup, OffsetMovesBothPrograms)
+{
     SimServer server;
     SimServerOptions options;
     options.offset = 100;
@@ -482,13 +496,14 @@ TEST(SimServerSetup, OffsetMovesBothPrograms) {
     EXPECT_EQ(r.acceptStat, 0u);
 }
 
-TEST(SimServerSetup, SeveralHostsAndReload) {
+TEST(SimServerSetup, SeveralHostsAndReload)
+{
     SimServer server;
     SimServerOptions options;
     options.hosts = {"127.0.0.1", "127.0.0.2"};
     ASSERT_TRUE(server.Start(R"({"compat": 13})", options)) << server.Log();
-    EXPECT_EQ(server.RpcMap(), "127.0.0.1:" + std::to_string(server.Base(0)) + ";127.0.0.2:" +
-                                   std::to_string(server.Base(1)));
+    EXPECT_EQ(server.RpcMap(),
+              "127.0.0.1:" + std::to_string(server.Base(0)) + ";127.0.0.2:" + std::to_string(server.Base(1)));
     setenv("TELAMORPCMAP", server.RpcMap().c_str(), 1);
     Client second(tela::clnt_create("127.0.0.2", kAlpha, 1, "tcp"));
     ASSERT_NE(second.c, nullptr) << clnt_spcreateerror("127.0.0.2");
@@ -507,7 +522,8 @@ TEST(SimServerSetup, SeveralHostsAndReload) {
     EXPECT_EQ(server.Calls().back().line["local"], "127.0.0.2:" + std::to_string(server.AlphaPort(1)));
 }
 
-TEST(SimServerSetup, AnswersOverUdpToo) {
+TEST(SimServerSetup, AnswersOverUdpToo)
+{
     SimServer server;
     ASSERT_TRUE(server.Start(R"({"compat": 11, "groups": [{"id": "g", "name": "G"}]})")) << server.Log();
     setenv("TELAMORPCMAP", server.RpcMap().c_str(), 1);
@@ -528,7 +544,8 @@ TEST(SimServerSetup, AnswersOverUdpToo) {
     EXPECT_EQ(calls[0].conn, 0);
 }
 
-TEST(SimServerSetup, RestartDropsConnectionsAndKeepsPorts) {
+TEST(SimServerSetup, RestartDropsConnectionsAndKeepsPorts)
+{
     SimServer server;
     ASSERT_TRUE(server.Start(R"({"compat": 14})")) << server.Log();
     int port = server.AlphaPort();
@@ -547,7 +564,8 @@ TEST(SimServerSetup, RestartDropsConnectionsAndKeepsPorts) {
 }
 
 // A server that ignores max_lines: one answer carries every line of a long log.
-TEST(SimServerSetup, LogBatchOverridesTheRequest) {
+TEST(SimServerSetup, LogBatchOverridesTheRequest)
+{
     SimServer server;
     ASSERT_TRUE(server.Start(R"({"logs": [{"user": "u", "job": 1, "count": 100000, "batch": 100000}]})"))
         << server.Log();
@@ -558,7 +576,8 @@ TEST(SimServerSetup, LogBatchOverridesTheRequest) {
     ASSERT_NE(l, nullptr);
     int n = 0;
     const text_line *last = nullptr;
-    for (const text_line *t = l->lines; t; t = t->next, ++n) last = t;
+    for (const text_line *t = l->lines; t; t = t->next, ++n)
+        last = t;
     EXPECT_EQ(n, 100000);
     ASSERT_NE(last, nullptr);
     EXPECT_EQ(tela::FieldText(last->text), "line 100000");
@@ -566,7 +585,8 @@ TEST(SimServerSetup, LogBatchOverridesTheRequest) {
     xdr_free(reinterpret_cast<xdrproc_t>(xdr_log_res), l);
 }
 
-TEST(SimServerSetup, ServesTheDemoFixture) {
+TEST(SimServerSetup, ServesTheDemoFixture)
+{
     SimServer server;
     ASSERT_TRUE(server.StartFile(testsupport::SimFixturePath("demo.json"))) << server.Log();
     Client alpha(Connect(server, kAlpha));
@@ -578,7 +598,8 @@ TEST(SimServerSetup, ServesTheDemoFixture) {
     xdr_free(reinterpret_cast<xdrproc_t>(xdr_route_res), &r);
 }
 
-TEST(SimServerSetup, RefusesBadCommandLines) {
+TEST(SimServerSetup, RefusesBadCommandLines)
+{
     testsupport::TempDir dir;
     testsupport::WriteFile(dir.file("f.json"), "{}");
     std::string bin = testsupport::SimServerBinary();
@@ -605,7 +626,8 @@ TEST(SimServerSetup, RefusesBadCommandLines) {
 
 }  // namespace
 
-TEST(SimServerTables, OmegaTablesInTheWireForm) {
+TEST(SimServerTables, OmegaTablesInTheWireForm)
+{
     SimServer server;
     ASSERT_TRUE(server.Start(R"({"tab7": [{"id": "A", "f2": "first", "f3": 3}, {"id": "B", "f6": -6}],
                                  "tab102": [{"id": "V1", "version": 1, "f34": "x"}]})"))

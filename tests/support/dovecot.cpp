@@ -11,7 +11,10 @@ namespace testsupport {
 
 Dovecot::Dovecot() : dir_("dovecot") {}
 
-Dovecot::~Dovecot() { Stop(); }
+Dovecot::~Dovecot()
+{
+    Stop();
+}
 
 bool Dovecot::Start(const DovecotOptions &options)
 {
@@ -28,7 +31,8 @@ bool Dovecot::Start(const DovecotOptions &options)
     mkdir(dir_.file("state").c_str(), 0755);
 
     std::ostringstream users;
-    for (const auto &u : options.users) users << u.first << ":{PLAIN}" << u.second << "\n";
+    for (const auto &u : options.users)
+        users << u.first << ":{PLAIN}" << u.second << "\n";
     WriteFile(dir_.file("users"), users.str(), 0644);
 
     const bool tls = !options.certFile.empty();
@@ -82,14 +86,16 @@ bool Dovecot::Start(const DovecotOptions &options)
 
 void Dovecot::Stop()
 {
-    if (server_) server_->Stop();
+    if (server_)
+        server_->Stop();
     server_.reset();
 }
 
 std::string Dovecot::Log() const
 {
     std::string log = ReadFile(dir_.file("dovecot.log"));
-    if (server_) log += server_->Log();
+    if (server_)
+        log += server_->Log();
     return log;
 }
 
@@ -99,7 +105,8 @@ int Dovecot::PasswordMismatches() const
     std::string line;
     int n = 0;
     while (std::getline(in, line)) {
-        if (line.find("Password mismatch") != std::string::npos) ++n;
+        if (line.find("Password mismatch") != std::string::npos)
+            ++n;
     }
     return n;
 }

@@ -37,7 +37,8 @@ CaptureFd::~CaptureFd()
 
 void CaptureFd::Restore()
 {
-    if (saved_ < 0) return;
+    if (saved_ < 0)
+        return;
     std::fflush(stdout);
     std::fflush(stderr);
     dup2(saved_, fd_);
@@ -120,8 +121,7 @@ FakeLdap::FakeLdap(Mode mode, int stalled, int bindDelayMs)
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<uint16_t>(port_));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(listenFd_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
-        listen(listenFd_, 8) != 0) {
+    if (bind(listenFd_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 || listen(listenFd_, 8) != 0) {
         close(listenFd_);
         listenFd_ = -1;
         port_ = 0;
@@ -133,23 +133,30 @@ FakeLdap::FakeLdap(Mode mode, int stalled, int bindDelayMs)
 FakeLdap::~FakeLdap()
 {
     stop_ = true;
-    if (acceptThread_.joinable()) acceptThread_.join();
-    if (listenFd_ >= 0) close(listenFd_);
+    if (acceptThread_.joinable())
+        acceptThread_.join();
+    if (listenFd_ >= 0)
+        close(listenFd_);
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        for (int fd : clientFds_) shutdown(fd, SHUT_RDWR);
+        for (int fd : clientFds_)
+            shutdown(fd, SHUT_RDWR);
     }
-    for (std::thread &t : workers_) t.join();
-    for (int fd : clientFds_) close(fd);
+    for (std::thread &t : workers_)
+        t.join();
+    for (int fd : clientFds_)
+        close(fd);
 }
 
 void FakeLdap::AcceptLoop()
 {
     while (!stop_) {
         pollfd p{listenFd_, POLLIN, 0};
-        if (poll(&p, 1, 50) <= 0) continue;
+        if (poll(&p, 1, 50) <= 0)
+            continue;
         int fd = accept(listenFd_, nullptr, nullptr);
-        if (fd < 0) continue;
+        if (fd < 0)
+            continue;
         connections_++;
         std::lock_guard<std::mutex> lock(mutex_);
         clientFds_.push_back(fd);
@@ -164,7 +171,8 @@ bool ReadFull(int fd, unsigned char *buf, size_t n)
 {
     while (n > 0) {
         ssize_t got = read(fd, buf, n);
-        if (got <= 0) return false;
+        if (got <= 0)
+            return false;
         buf += got;
         n -= static_cast<size_t>(got);
     }
@@ -175,21 +183,27 @@ bool ReadFull(int fd, unsigned char *buf, size_t n)
 bool ReadMessage(int fd, int *id, int *op)
 {
     unsigned char head[2];
-    if (!ReadFull(fd, head, 2) || head[0] != 0x30) return false;
+    if (!ReadFull(fd, head, 2) || head[0] != 0x30)
+        return false;
     size_t length = head[1];
     if (length & 0x80) {
         unsigned char bytes[4];
         size_t count = length & 0x7f;
-        if (count == 0 || count > 4 || !ReadFull(fd, bytes, count)) return false;
+        if (count == 0 || count > 4 || !ReadFull(fd, bytes, count))
+            return false;
         length = 0;
-        for (size_t i = 0; i < count; i++) length = length << 8 | bytes[i];
+        for (size_t i = 0; i < count; i++)
+            length = length << 8 | bytes[i];
     }
     std::vector<unsigned char> body(length);
-    if (length == 0 || !ReadFull(fd, body.data(), length)) return false;
-    if (body.size() < 3 || body[0] != 0x02) return false;
+    if (length == 0 || !ReadFull(fd, body.data(), length))
+        return false;
+    if (body.size() < 3 || body[0] != 0x02)
+        return false;
     size_t idLength = body[1];
     int value = 0;
-    for (size_t i = 0; i < idLength && 2 + i < body.size(); i++) value = value << 8 | body[2 + i];
+    for (size_t i = 0; i < idLength && 2 + i < body.size(); i++)
+        value = value << 8 | body[2 + i];
     *id = value;
     *op = 2 + idLength < body.size() ? body[2 + idLength] : -1;
     return true;
@@ -198,8 +212,9 @@ bool ReadMessage(int fd, int *id, int *op)
 // A response of the given application tag with result code success and empty texts.
 void SendResult(int fd, int id, unsigned char tag)
 {
-    unsigned char msg[] = {0x30, 0x0c, 0x02, 0x01, static_cast<unsigned char>(id), tag, 0x07,
-                           0x0a, 0x01, 0x00, 0x04, 0x00, 0x04, 0x00};
+    unsigned char msg[] = {0x30, 0x0c, 0x02, 0x01, static_cast<unsigned char>(id),
+                           tag,  0x07, 0x0a, 0x01, 0x00,
+                           0x04, 0x00, 0x04, 0x00};
     ssize_t ignored = write(fd, msg, sizeof msg);
     (void)ignored;
 }
@@ -214,13 +229,16 @@ void FakeLdap::Serve(int fd)
         if (op == 0x60) {  // bind request
             binds_++;
             // In small steps, so that the destructor need not wait for the whole delay.
-            for (int waited = 0; waited < bindDelayMs_ && !stop_; waited += 10) usleep(10000);
+            for (int waited = 0; waited < bindDelayMs_ && !stop_; waited += 10)
+                usleep(10000);
             SendResult(fd, id, 0x61);
         } else if (op == 0x63) {  // search request
             int number = ++searches_;
-            if (mode_ == kCloseOnSearch) break;
-            if (number > stalled_) SendResult(fd, id, 0x65);  // search result done
-        } else if (op == 0x42) {  // unbind
+            if (mode_ == kCloseOnSearch)
+                break;
+            if (number > stalled_)
+                SendResult(fd, id, 0x65);  // search result done
+        } else if (op == 0x42) {           // unbind
             break;
         }
     }

@@ -76,8 +76,8 @@ bool Lighttpd::Start(const LighttpdOptions &options)
     if (!options.environment.empty()) {
         conf += "setenv.add-environment = (\n";
         for (size_t i = 0; i < options.environment.size(); ++i) {
-            conf += "  " + Quote(options.environment[i].first) + " => " +
-                    Quote(options.environment[i].second);
+            conf +=
+                "  " + Quote(options.environment[i].first) + " => " + Quote(options.environment[i].second);
             conf += i + 1 < options.environment.size() ? ",\n" : "\n";
         }
         conf += ")\n";
@@ -115,8 +115,7 @@ std::string Lighttpd::Log() const
 }
 
 HttpResponse HttpRequest(int port, const std::string &method, const std::string &path,
-                         const std::vector<std::string> &headers, const std::string &body,
-                         int timeoutMs)
+                         const std::vector<std::string> &headers, const std::string &body, int timeoutMs)
 {
     HttpResponse response;
     int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -133,8 +132,8 @@ HttpResponse HttpRequest(int port, const std::string &method, const std::string 
         close(fd);
         return response;
     }
-    std::string request = method + " " + path + " HTTP/1.0\r\nHost: 127.0.0.1:" +
-                          std::to_string(port) + "\r\n";
+    std::string request =
+        method + " " + path + " HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n";
     for (const std::string &h : headers)
         request += h + "\r\n";
     if (!body.empty() || method == "POST")
@@ -153,9 +152,9 @@ HttpResponse HttpRequest(int port, const std::string &method, const std::string 
     std::string raw;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        deadline - std::chrono::steady_clock::now())
-                        .count();
+        auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+                .count();
         if (left <= 0) {
             response.error = "time-out";
             break;

@@ -12,8 +12,8 @@
 namespace testsupport {
 
 struct LighttpdOptions {
-    std::string cgiProgram;                 // path of the CGI program (linked into cgi-bin)
-    std::string cgiName = "mailtrack";      // served as /cgi-bin/<cgiName>
+    std::string cgiProgram;             // path of the CGI program (linked into cgi-bin)
+    std::string cgiName = "mailtrack";  // served as /cgi-bin/<cgiName>
     // Variables handed to the CGI program (setenv.add-environment).
     std::vector<std::pair<std::string, std::string>> environment;
 };
@@ -48,10 +48,10 @@ private:
 };
 
 struct HttpResponse {
-    int status = 0;        // 0 when no answer could be read
-    std::string headers;   // the header block as received (status line included)
+    int status = 0;       // 0 when no answer could be read
+    std::string headers;  // the header block as received (status line included)
     std::string body;
-    std::string error;     // why there is no answer
+    std::string error;  // why there is no answer
 };
 
 // One HTTP/1.0 request to 127.0.0.1:port; `headers` are extra header lines without CRLF. The

@@ -15,7 +15,10 @@ bool InPrivateNetworkNamespace()
 
 Rpcbind::Rpcbind() : process_("rpcbind") {}
 
-Rpcbind::~Rpcbind() { Stop(); }
+Rpcbind::~Rpcbind()
+{
+    Stop();
+}
 
 bool Rpcbind::Start(int timeoutMs)
 {
@@ -31,8 +34,14 @@ void Rpcbind::Stop()
         process_.Stop();
 }
 
-bool Rpcbind::Running() { return process_.Running(); }
+bool Rpcbind::Running()
+{
+    return process_.Running();
+}
 
-std::string Rpcbind::Log() const { return process_.Log(); }
+std::string Rpcbind::Log() const
+{
+    return process_.Log();
+}
 
 }  // namespace testsupport

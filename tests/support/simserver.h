@@ -20,8 +20,8 @@ struct SimRequest {
     std::string event;
     std::string prog;  // "alpha" or "omega"
     int proc = -1;
-    std::string name;  // procedure name without _1
-    long conn = 0;     // connection number (0: UDP)
+    std::string name;     // procedure name without _1
+    long conn = 0;        // connection number (0: UDP)
     nlohmann::json args;  // the decoded argument, by field name
     std::string raw;      // the argument's wire bytes in hex
     nlohmann::json line;  // the whole log line
@@ -33,7 +33,7 @@ struct SimServerOptions {
     std::vector<std::string> hosts = {"127.0.0.1"};
     bool alpha = true;
     bool omega = true;
-    int offset = 0;  // added to both program numbers
+    int offset = 0;                // added to both program numbers
     std::vector<std::string> env;  // NAME=value for the server process
 };
 

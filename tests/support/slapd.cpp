@@ -18,9 +18,11 @@ bool Run(const std::vector<std::string> &argv, std::string *error, const std::st
     options.workDir = workDir;
     options.timeoutMs = 60000;
     RunResult r = RunProgram(argv, options);
-    if (r.exitCode == 0) return true;
+    if (r.exitCode == 0)
+        return true;
     std::string command;
-    for (const std::string &a : argv) command += a + " ";
+    for (const std::string &a : argv)
+        command += a + " ";
     *error = "command failed (" + std::to_string(r.exitCode) + "): " + command + "\n" + r.out + r.err;
     return false;
 }
@@ -28,7 +30,8 @@ bool Run(const std::vector<std::string> &argv, std::string *error, const std::st
 std::string HostName()
 {
     char name[256] = "";
-    if (gethostname(name, sizeof name - 1) != 0) return "";
+    if (gethostname(name, sizeof name - 1) != 0)
+        return "";
     return name;
 }
 
@@ -61,7 +64,8 @@ TestCa::TestCa(const std::string &tag) : tag_(tag), dir_("tela-ca") {}
 
 bool TestCa::Make()
 {
-    if (made_) return true;
+    if (made_)
+        return true;
     const std::string d = dir_.path();
     caFile_ = d + "/ca.pem";
     certFile_ = d + "/server.pem";
@@ -71,23 +75,42 @@ bool TestCa::Make()
     const std::string ext = d + "/server.ext";
     std::string san = "IP:127.0.0.1,DNS:localhost";
     std::string host = HostName();
-    if (!host.empty() && host != "localhost") san += ",DNS:" + host;
-    WriteFile(ext, "basicConstraints=CA:FALSE\n"
-                   "keyUsage=critical,digitalSignature,keyEncipherment\n"
-                   "extendedKeyUsage=serverAuth\n"
-                   "subjectAltName=" + san + "\n");
-    if (!Run({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-              "-nodes", "-keyout", caKey, "-out", caFile_, "-days", "3", "-subj",
-              "/O=Tela tests/CN=Test CA " + tag_, "-addext", "basicConstraints=critical,CA:TRUE",
-              "-addext", "keyUsage=critical,keyCertSign,cRLSign"},
+    if (!host.empty() && host != "localhost")
+        san += ",DNS:" + host;
+    WriteFile(ext,
+              "basicConstraints=CA:FALSE\n"
+              "keyUsage=critical,digitalSignature,keyEncipherment\n"
+              "extendedKeyUsage=serverAuth\n"
+              "subjectAltName=" +
+                  san + "\n");
+    if (!Run({"openssl",
+              "req",
+              "-x509",
+              "-newkey",
+              "ec",
+              "-pkeyopt",
+              "ec_paramgen_curve:prime256v1",
+              "-nodes",
+              "-keyout",
+              caKey,
+              "-out",
+              caFile_,
+              "-days",
+              "3",
+              "-subj",
+              "/O=Tela tests/CN=Test CA " + tag_,
+              "-addext",
+              "basicConstraints=critical,CA:TRUE",
+              "-addext",
+              "keyUsage=critical,keyCertSign,cRLSign"},
              &error_))
         return false;
     if (!Run({"openssl", "req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
               "-keyout", keyFile_, "-out", csr, "-subj", "/O=Tela tests/CN=127.0.0.1"},
              &error_))
         return false;
-    if (!Run({"openssl", "x509", "-req", "-in", csr, "-CA", caFile_, "-CAkey", caKey,
-              "-CAcreateserial", "-out", certFile_, "-days", "3", "-extfile", ext},
+    if (!Run({"openssl", "x509", "-req", "-in", csr, "-CA", caFile_, "-CAkey", caKey, "-CAcreateserial",
+              "-out", certFile_, "-days", "3", "-extfile", ext},
              &error_))
         return false;
     made_ = true;
@@ -97,24 +120,43 @@ bool TestCa::Make()
 std::string SlapdPath()
 {
     for (const char *p : {"/usr/sbin/slapd"}) {
-        if (access(p, X_OK) == 0) return p;
+        if (access(p, X_OK) == 0)
+            return p;
     }
     return "";
 }
 
 Slapd::Slapd() : dir_("tela-slapd") {}
 
-Slapd::~Slapd() { Stop(); }
+Slapd::~Slapd()
+{
+    Stop();
+}
 
-std::string Slapd::Url() const { return "ldap://127.0.0.1:" + std::to_string(port_); }
+std::string Slapd::Url() const
+{
+    return "ldap://127.0.0.1:" + std::to_string(port_);
+}
 
-std::string Slapd::TlsUrl() const { return "ldaps://127.0.0.1:" + std::to_string(tlsPort_); }
+std::string Slapd::TlsUrl() const
+{
+    return "ldaps://127.0.0.1:" + std::to_string(tlsPort_);
+}
 
-std::string Slapd::caFile() const { return options_.tls && options_.ca ? options_.ca->caFile() : ""; }
+std::string Slapd::caFile() const
+{
+    return options_.tls && options_.ca ? options_.ca->caFile() : "";
+}
 
-std::string Slapd::Log() const { return server_ ? server_->Log() : std::string(); }
+std::string Slapd::Log() const
+{
+    return server_ ? server_->Log() : std::string();
+}
 
-bool Slapd::Running() { return server_ && server_->Running(); }
+bool Slapd::Running()
+{
+    return server_ && server_->Running();
+}
 
 bool Slapd::Start(const SlapdOptions &options)
 {
@@ -125,7 +167,8 @@ bool Slapd::Start(const SlapdOptions &options)
         return false;
     }
     if (options_.tls) {
-        if (!options_.ca) options_.ca = std::make_shared<TestCa>("slapd");
+        if (!options_.ca)
+            options_.ca = std::make_shared<TestCa>("slapd");
         if (!options_.ca->Make()) {
             error_ = options_.ca->error();
             return false;
@@ -134,7 +177,8 @@ bool Slapd::Start(const SlapdOptions &options)
 
     std::ostringstream conf;
     if (options_.faxEquality) {
-        if (!WriteFaxSchema(d + "/core.schema", &error_)) return false;
+        if (!WriteFaxSchema(d + "/core.schema", &error_))
+            return false;
         conf << "include " << d << "/core.schema\n";
     } else {
         conf << "include " << kSchemaDir << "/core.schema\n";
@@ -145,7 +189,8 @@ bool Slapd::Start(const SlapdOptions &options)
          << "argsfile " << d << "/slapd.args\n"
          << "modulepath /usr/lib/ldap\n"
          << "moduleload back_mdb\n";
-    for (const std::string &module : options_.modules) conf << "moduleload " << module << "\n";
+    for (const std::string &module : options_.modules)
+        conf << "moduleload " << module << "\n";
     if (options_.tls) {
         conf << "TLSCACertificateFile " << options_.ca->caFile() << "\n"
              << "TLSCertificateFile " << options_.ca->certFile() << "\n"
@@ -161,12 +206,15 @@ bool Slapd::Start(const SlapdOptions &options)
         conf << "access to attrs=userPassword by anonymous auth by * none\n"
              << "access to * by * read\n";
     } else {
-        for (const std::string &line : options_.access) conf << line << "\n";
+        for (const std::string &line : options_.access)
+            conf << line << "\n";
     }
-    for (const std::string &line : options_.databaseLines) conf << line << "\n";
+    for (const std::string &line : options_.databaseLines)
+        conf << line << "\n";
     WriteFile(d + "/slapd.conf", conf.str());
     WriteFile(d + "/data.ldif", options_.ldif);
-    if (!Run({"mkdir", "-p", d + "/db"}, &error_)) return false;
+    if (!Run({"mkdir", "-p", d + "/db"}, &error_))
+        return false;
     if (!options_.ldif.empty() &&
         !Run({"/usr/sbin/slapadd", "-q", "-f", d + "/slapd.conf", "-l", d + "/data.ldif"}, &error_))
         return false;
@@ -184,7 +232,8 @@ bool Slapd::Launch()
 {
     const std::string d = dir_.path();
     std::string urls = Url() + "/";
-    if (options_.tls) urls += " " + TlsUrl() + "/";
+    if (options_.tls)
+        urls += " " + TlsUrl() + "/";
     server_ = std::make_unique<ServerProcess>("slapd");
     // -d keeps slapd in the foreground; level 256 ("stats") logs connections and operations.
     std::string log = d + "/slapd-" + std::to_string(++launches_) + ".log";
@@ -201,7 +250,8 @@ bool Slapd::Launch()
 
 void Slapd::Stop()
 {
-    if (server_) server_->Stop();
+    if (server_)
+        server_->Stop();
 }
 
 bool Slapd::Restart()

@@ -7,9 +7,9 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
-#include <sys/types.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,14 +31,17 @@ extern char **environ;
 namespace testsupport {
 namespace {
 
-std::string EnvOr(const char *name, const std::string &fallback) {
+std::string EnvOr(const char *name, const std::string &fallback)
+{
     const char *v = std::getenv(name);
     return v && *v ? v : fallback;
 }
 
-bool BindsOn(int type, int port) {
+bool BindsOn(int type, int port)
+{
     int fd = socket(AF_INET, type, 0);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     int one = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in a{};
@@ -52,16 +55,19 @@ bool BindsOn(int type, int port) {
 
 // Holds a lock file open for each handed-out port until the process ends, so that parallel
 // test processes never get the same port.
-bool ClaimPort(int port) {
+bool ClaimPort(int port)
+{
     static std::mutex mu;
     static std::map<int, int> held;
     std::lock_guard<std::mutex> guard(mu);
-    if (held.count(port)) return false;
+    if (held.count(port))
+        return false;
     std::string dir = "/tmp/tela-test-ports";
     mkdir(dir.c_str(), 01777);
     std::string path = dir + "/" + std::to_string(port);
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         close(fd);
         return false;
@@ -71,106 +77,141 @@ bool ClaimPort(int port) {
 }
 
 std::vector<char *> MakeEnv(std::vector<std::string> &storage, const std::vector<std::string> &add,
-                            bool clear, const std::vector<std::string> &unset) {
+                            bool clear, const std::vector<std::string> &unset)
+{
     std::map<std::string, std::string> env;
     if (!clear) {
         for (char **e = environ; *e; ++e) {
             std::string s = *e;
             auto eq = s.find('=');
-            if (eq != std::string::npos) env[s.substr(0, eq)] = s;
+            if (eq != std::string::npos)
+                env[s.substr(0, eq)] = s;
         }
     } else if (const char *path = std::getenv("PATH")) {
         env["PATH"] = std::string("PATH=") + path;
     }
-    for (const auto &name : unset) env.erase(name);
+    for (const auto &name : unset)
+        env.erase(name);
     for (const auto &s : add) {
         auto eq = s.find('=');
-        if (eq != std::string::npos) env[s.substr(0, eq)] = s;
+        if (eq != std::string::npos)
+            env[s.substr(0, eq)] = s;
     }
     storage.clear();
-    for (auto &kv : env) storage.push_back(kv.second);
+    for (auto &kv : env)
+        storage.push_back(kv.second);
     std::vector<char *> out;
-    for (auto &s : storage) out.push_back(s.data());
+    for (auto &s : storage)
+        out.push_back(s.data());
     out.push_back(nullptr);
     return out;
 }
 
-std::vector<char *> MakeArgv(const std::vector<std::string> &argv) {
+std::vector<char *> MakeArgv(const std::vector<std::string> &argv)
+{
     std::vector<char *> out;
-    for (const auto &a : argv) out.push_back(const_cast<char *>(a.c_str()));
+    for (const auto &a : argv)
+        out.push_back(const_cast<char *>(a.c_str()));
     out.push_back(nullptr);
     return out;
 }
 
 }  // namespace
 
-std::string SourceDir() { return EnvOr("TELA_SOURCE_DIR", "."); }
-std::string BinaryDir() { return EnvOr("TELA_BINARY_DIR", "."); }
+std::string SourceDir()
+{
+    return EnvOr("TELA_SOURCE_DIR", ".");
+}
+std::string BinaryDir()
+{
+    return EnvOr("TELA_BINARY_DIR", ".");
+}
 
-std::string ReadFile(const std::string &path) {
+std::string ReadFile(const std::string &path)
+{
     std::ifstream in(path, std::ios::binary);
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
 }
 
-void WriteFile(const std::string &path, const std::string &text, mode_t mode) {
+void WriteFile(const std::string &path, const std::string &text, mode_t mode)
+{
     {
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        if (!out) throw std::runtime_error("cannot write " + path);
+        if (!out)
+            throw std::runtime_error("cannot write " + path);
         out << text;
     }
     chmod(path.c_str(), mode);
 }
 
-bool HaveProgram(const std::string &name) {
-    if (name.find('/') != std::string::npos) return access(name.c_str(), X_OK) == 0;
+bool HaveProgram(const std::string &name)
+{
+    if (name.find('/') != std::string::npos)
+        return access(name.c_str(), X_OK) == 0;
     std::stringstream path(EnvOr("PATH", "/usr/bin:/bin"));
     std::string dir;
     while (std::getline(path, dir, ':')) {
-        if (!dir.empty() && access((dir + "/" + name).c_str(), X_OK) == 0) return true;
+        if (!dir.empty() && access((dir + "/" + name).c_str(), X_OK) == 0)
+            return true;
     }
     for (const char *d : {"/usr/sbin", "/sbin"}) {
-        if (access((std::string(d) + "/" + name).c_str(), X_OK) == 0) return true;
+        if (access((std::string(d) + "/" + name).c_str(), X_OK) == 0)
+            return true;
     }
     return false;
 }
 
-TempDir::TempDir(const std::string &tag) {
+TempDir::TempDir(const std::string &tag)
+{
     std::string templ = EnvOr("TMPDIR", "/tmp") + "/" + tag + "-XXXXXX";
     std::vector<char> buf(templ.begin(), templ.end());
     buf.push_back('\0');
-    if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed: " + std::string(strerror(errno)));
+    if (!mkdtemp(buf.data()))
+        throw std::runtime_error("mkdtemp failed: " + std::string(strerror(errno)));
     path_ = buf.data();
 }
 
-TempDir::~TempDir() {
+TempDir::~TempDir()
+{
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
 }
 
-int FreePort(int low, int high) { return FreePortRange(1, low, high); }
+int FreePort(int low, int high)
+{
+    return FreePortRange(1, low, high);
+}
 
-int FreePortRange(int count, int low, int high) {
-    if (count < 1 || high - low + 1 < count) return 0;
+int FreePortRange(int count, int low, int high)
+{
+    if (count < 1 || high - low + 1 < count)
+        return 0;
     std::mt19937 rng(static_cast<unsigned>(getpid()) ^
                      static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()));
     std::uniform_int_distribution<int> pick(low, high - count + 1);
     for (int attempt = 0; attempt < 500; ++attempt) {
         int base = pick(rng);
         bool ok = true;
-        for (int p = base; p < base + count && ok; ++p) ok = BindsOn(SOCK_STREAM, p) && BindsOn(SOCK_DGRAM, p);
-        if (!ok) continue;
+        for (int p = base; p < base + count && ok; ++p)
+            ok = BindsOn(SOCK_STREAM, p) && BindsOn(SOCK_DGRAM, p);
+        if (!ok)
+            continue;
         int claimed = 0;
-        while (claimed < count && ClaimPort(base + claimed)) ++claimed;
-        if (claimed == count) return base;
+        while (claimed < count && ClaimPort(base + claimed))
+            ++claimed;
+        if (claimed == count)
+            return base;
     }
     return 0;
 }
 
-bool TcpAccepts(int port, const std::string &host) {
+bool TcpAccepts(int port, const std::string &host)
+{
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(static_cast<uint16_t>(port));
@@ -185,7 +226,8 @@ bool TcpAccepts(int port, const std::string &host) {
 
 ServerProcess::ServerProcess(std::string name) : name_(std::move(name)) {}
 
-ServerProcess::~ServerProcess() {
+ServerProcess::~ServerProcess()
+{
     Stop();
     if (!ownDir_.empty()) {
         std::error_code ec;
@@ -194,21 +236,25 @@ ServerProcess::~ServerProcess() {
 }
 
 bool ServerProcess::Start(const std::vector<std::string> &argv, const std::vector<std::string> &env,
-                          const std::string &logPath, const std::string &workDir) {
-    if (argv.empty() || pid_ > 0) return false;
+                          const std::string &logPath, const std::string &workDir)
+{
+    if (argv.empty() || pid_ > 0)
+        return false;
     logPath_ = logPath;
     if (logPath_.empty()) {
         if (ownDir_.empty()) {
             std::string templ = EnvOr("TMPDIR", "/tmp") + "/" + name_ + "-log-XXXXXX";
             std::vector<char> buf(templ.begin(), templ.end());
             buf.push_back('\0');
-            if (!mkdtemp(buf.data())) return false;
+            if (!mkdtemp(buf.data()))
+                return false;
             ownDir_ = buf.data();
         }
         logPath_ = ownDir_ + "/" + name_ + ".log";
     }
     int logFd = open(logPath_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (logFd < 0) return false;
+    if (logFd < 0)
+        return false;
     std::vector<std::string> envStorage;
     auto envp = MakeEnv(envStorage, env, false, {});
     auto args = MakeArgv(argv);
@@ -220,10 +266,12 @@ bool ServerProcess::Start(const std::vector<std::string> &argv, const std::vecto
     if (pid == 0) {
         setpgid(0, 0);
         int devnull = open("/dev/null", O_RDONLY);
-        if (devnull >= 0) dup2(devnull, 0);
+        if (devnull >= 0)
+            dup2(devnull, 0);
         dup2(logFd, 1);
         dup2(logFd, 2);
-        if (!workDir.empty() && chdir(workDir.c_str()) != 0) _exit(127);
+        if (!workDir.empty() && chdir(workDir.c_str()) != 0)
+            _exit(127);
         environ = envp.data();
         execvp(args[0], args.data());
         dprintf(2, "exec %s: %s\n", args[0], strerror(errno));
@@ -235,8 +283,10 @@ bool ServerProcess::Start(const std::vector<std::string> &argv, const std::vecto
     return true;
 }
 
-bool ServerProcess::Running() {
-    if (pid_ <= 0) return false;
+bool ServerProcess::Running()
+{
+    if (pid_ <= 0)
+        return false;
     int st = 0;
     pid_t r = waitpid(pid_, &st, WNOHANG);
     if (r == pid_) {
@@ -247,26 +297,33 @@ bool ServerProcess::Running() {
     return true;
 }
 
-bool ServerProcess::WaitUntil(const std::function<bool()> &ready, int timeoutMs) {
+bool ServerProcess::WaitUntil(const std::function<bool()> &ready, int timeoutMs)
+{
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (std::chrono::steady_clock::now() < deadline) {
-        if (ready()) return true;
-        if (!Running()) return false;
+        if (ready())
+            return true;
+        if (!Running())
+            return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return ready();
 }
 
-bool ServerProcess::WaitTcp(int port, int timeoutMs, const std::string &host) {
+bool ServerProcess::WaitTcp(int port, int timeoutMs, const std::string &host)
+{
     return WaitUntil([&] { return TcpAccepts(port, host); }, timeoutMs);
 }
 
-int ServerProcess::Stop(int timeoutMs) {
-    if (!Running()) return status_;
+int ServerProcess::Stop(int timeoutMs)
+{
+    if (!Running())
+        return status_;
     kill(pid_, SIGTERM);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (std::chrono::steady_clock::now() < deadline) {
-        if (!Running()) break;
+        if (!Running())
+            break;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     if (pid_ > 0) {
@@ -280,13 +337,19 @@ int ServerProcess::Stop(int timeoutMs) {
     return status_;
 }
 
-std::string ServerProcess::Log() const { return logPath_.empty() ? std::string() : ReadFile(logPath_); }
+std::string ServerProcess::Log() const
+{
+    return logPath_.empty() ? std::string() : ReadFile(logPath_);
+}
 
-RunResult RunProgram(const std::vector<std::string> &argv, const RunOptions &options) {
+RunResult RunProgram(const std::vector<std::string> &argv, const RunOptions &options)
+{
     RunResult result;
-    if (argv.empty()) return result;
+    if (argv.empty())
+        return result;
     int in[2], out[2], err[2];
-    if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) return result;
+    if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
+        return result;
     std::vector<std::string> envStorage;
     auto envp = MakeEnv(envStorage, options.env, options.clearEnv, options.unset);
     auto args = MakeArgv(argv);
@@ -296,7 +359,8 @@ RunResult RunProgram(const std::vector<std::string> &argv, const RunOptions &opt
         dup2(in[0], 0);
         dup2(out[1], 1);
         dup2(err[1], 2);
-        if (!options.workDir.empty() && chdir(options.workDir.c_str()) != 0) _exit(127);
+        if (!options.workDir.empty() && chdir(options.workDir.c_str()) != 0)
+            _exit(127);
         environ = envp.data();
         execvp(args[0], args.data());
         dprintf(2, "exec %s: %s\n", args[0], strerror(errno));
@@ -344,23 +408,31 @@ RunResult RunProgram(const std::vector<std::string> &argv, const RunOptions &opt
     while (outFd >= 0 || errFd >= 0) {
         pollfd fds[3];
         int n = 0;
-        if (outFd >= 0) fds[n++] = {outFd, POLLIN, 0};
-        if (errFd >= 0) fds[n++] = {errFd, POLLIN, 0};
-        if (inFd >= 0) fds[n++] = {inFd, POLLOUT, 0};
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (outFd >= 0)
+            fds[n++] = {outFd, POLLIN, 0};
+        if (errFd >= 0)
+            fds[n++] = {errFd, POLLIN, 0};
+        if (inFd >= 0)
+            fds[n++] = {inFd, POLLOUT, 0};
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             result.timedOut = true;
             kill(-pid, SIGKILL);
             kill(pid, SIGKILL);
             break;
         }
-        if (poll(fds, n, static_cast<int>(std::min<long>(left.count(), 1000))) < 0 && errno != EINTR) break;
+        if (poll(fds, n, static_cast<int>(std::min<long>(left.count(), 1000))) < 0 && errno != EINTR)
+            break;
         for (int i = 0; i < n; ++i) {
-            if (!fds[i].revents) continue;
+            if (!fds[i].revents)
+                continue;
             if (fds[i].fd == inFd) {
                 ssize_t w = write(inFd, options.input.data() + written, options.input.size() - written);
-                if (w > 0) written += static_cast<size_t>(w);
-                if (w < 0 && errno != EAGAIN) written = options.input.size();
+                if (w > 0)
+                    written += static_cast<size_t>(w);
+                if (w < 0 && errno != EAGAIN)
+                    written = options.input.size();
                 if (written >= options.input.size()) {
                     close(inFd);
                     inFd = -1;
@@ -381,17 +453,23 @@ RunResult RunProgram(const std::vector<std::string> &argv, const RunOptions &opt
             }
         }
     }
-    if (inFd >= 0) close(inFd);
-    if (outFd >= 0) close(outFd);
-    if (errFd >= 0) close(errFd);
+    if (inFd >= 0)
+        close(inFd);
+    if (outFd >= 0)
+        close(outFd);
+    if (errFd >= 0)
+        close(errFd);
     int st = 0;
     waitpid(pid, &st, 0);
-    if (WIFEXITED(st)) result.exitCode = WEXITSTATUS(st);
-    else if (WIFSIGNALED(st)) result.exitCode = 128 + WTERMSIG(st);
+    if (WIFEXITED(st))
+        result.exitCode = WEXITSTATUS(st);
+    else if (WIFSIGNALED(st))
+        result.exitCode = 128 + WTERMSIG(st);
     return result;
 }
 
-bool NeededLibraries(const std::string &program, std::vector<std::string> *names, std::string *error) {
+bool NeededLibraries(const std::string &program, std::vector<std::string> *names, std::string *error)
+{
     names->clear();
     RunResult r = RunProgram({"readelf", "-d", program});
     if (r.exitCode != 0) {
@@ -401,7 +479,8 @@ bool NeededLibraries(const std::string &program, std::vector<std::string> *names
     // " 0x0000000000000001 (NEEDED)             Shared library: [libc.so.6]"
     std::istringstream lines(r.out);
     for (std::string line; std::getline(lines, line);) {
-        if (line.find("(NEEDED)") == std::string::npos) continue;
+        if (line.find("(NEEDED)") == std::string::npos)
+            continue;
         size_t open = line.find('['), close = line.rfind(']');
         if (open != std::string::npos && close != std::string::npos && close > open)
             names->push_back(line.substr(open + 1, close - open - 1));
@@ -409,14 +488,16 @@ bool NeededLibraries(const std::string &program, std::vector<std::string> *names
     return true;
 }
 
-bool LoadedLibraries(const std::string &program, std::vector<std::string> *names, std::string *error) {
+bool LoadedLibraries(const std::string &program, std::vector<std::string> *names, std::string *error)
+{
     names->clear();
     RunResult r = RunProgram({"ldd", program});
     if (r.exitCode != 0) {
         *error = "ldd " + program + " exited " + std::to_string(r.exitCode) + ": " + r.err;
         return false;
     }
-    // "\tlibtirpc.so.3 => /lib/x86_64-linux-gnu/libtirpc.so.3 (0x...)", "\t/lib64/ld-linux-x86-64.so.2 (0x...)"
+    // "\tlibtirpc.so.3 => /lib/x86_64-linux-gnu/libtirpc.so.3 (0x...)", "\t/lib64/ld-linux-x86-64.so.2
+    // (0x...)"
     std::istringstream lines(r.out);
     for (std::string line; std::getline(lines, line);) {
         std::istringstream words(line);

@@ -80,17 +80,17 @@ private:
 
 // One run of a program to its end.
 struct RunResult {
-    int exitCode = -1;    // exit code, or 128 + signal number
+    int exitCode = -1;  // exit code, or 128 + signal number
     bool timedOut = false;
     std::string out;
     std::string err;
 };
 
 struct RunOptions {
-    std::vector<std::string> env;  // NAME=value entries added to (or overriding) the environment
-    bool clearEnv = false;         // start from an empty environment (only `env`, plus PATH)
+    std::vector<std::string> env;    // NAME=value entries added to (or overriding) the environment
+    bool clearEnv = false;           // start from an empty environment (only `env`, plus PATH)
     std::vector<std::string> unset;  // names removed from the inherited environment
-    std::string input;             // written to the standard input, which is then closed
+    std::string input;               // written to the standard input, which is then closed
     std::string workDir;
     int timeoutMs = 60000;
 };

@@ -17,8 +17,8 @@
 namespace {
 
 const std::set<std::string> kForbidden = {
-    "clnt_create", "clnttcp_create", "clntudp_create", "clntudp_bufcreate",
-    "pmap_getport", "clnt_call", "getopt",
+    "clnt_create",  "clnttcp_create", "clntudp_create", "clntudp_bufcreate",
+    "pmap_getport", "clnt_call",      "getopt",
 };
 
 // The forbidden symbols in nm output, each as "<type> <name>" (the version suffix of a dynamic
@@ -82,7 +82,10 @@ std::vector<std::string> ListLines(const char *variable)
     return lines;
 }
 
-std::vector<std::string> CheckedBinaries() { return ListLines("TELA_SYMBOLS_LIST"); }
+std::vector<std::string> CheckedBinaries()
+{
+    return ListLines("TELA_SYMBOLS_LIST");
+}
 
 // Names of the functions that nm output shows defined (type T).
 std::set<std::string> DefinedFunctions(const std::string &nmOutput)
@@ -102,7 +105,8 @@ std::set<std::string> DefinedFunctions(const std::string &nmOutput)
 std::string PathEnding(const std::vector<std::string> &paths, const std::string &ending)
 {
     for (const std::string &path : paths)
-        if (path.size() >= ending.size() && path.compare(path.size() - ending.size(), ending.size(), ending) == 0)
+        if (path.size() >= ending.size() &&
+            path.compare(path.size() - ending.size(), ending.size(), ending) == 0)
             return path;
     return "";
 }
@@ -155,8 +159,10 @@ TEST(SymbolGuard, NoBinaryLinksBothClientSets)
     std::string console = PathEnding(binaries, "/libplatform_console.a");
     std::string gateway = PathEnding(binaries, "/libgateway.a");
     ASSERT_FALSE(console.empty() || gateway.empty()) << "the client-function libraries were not checked";
-    std::set<std::string> consoleNames = DefinedFunctions(RunCommand("nm " + Quoted(console) + " 2>/dev/null"));
-    std::set<std::string> gatewayNames = DefinedFunctions(RunCommand("nm " + Quoted(gateway) + " 2>/dev/null"));
+    std::set<std::string> consoleNames =
+        DefinedFunctions(RunCommand("nm " + Quoted(console) + " 2>/dev/null"));
+    std::set<std::string> gatewayNames =
+        DefinedFunctions(RunCommand("nm " + Quoted(gateway) + " 2>/dev/null"));
     EXPECT_EQ(consoleNames.count("_Z17CreateAlphaClientPKc"), 1u) << console;
     EXPECT_EQ(gatewayNames.count("_Z17CreateAlphaClientPKc"), 1u) << gateway;
 

@@ -5,7 +5,8 @@
 
 using namespace testsupport;
 
-TEST(RunProgram, CapturesOutputsInputAndExitCode) {
+TEST(RunProgram, CapturesOutputsInputAndExitCode)
+{
     RunOptions o;
     o.input = "hello\n";
     o.env = {"GREETING=hi"};
@@ -18,7 +19,8 @@ TEST(RunProgram, CapturesOutputsInputAndExitCode) {
 
 // A program that ends without reading its input (a CGI program refusing a request) breaks the
 // pipe: the run still ends normally, with the program's exit code.
-TEST(RunProgram, ProgramThatLeavesItsInputUnreadEndsTheRunNormally) {
+TEST(RunProgram, ProgramThatLeavesItsInputUnreadEndsTheRunNormally)
+{
     RunOptions o;
     o.input = std::string(1 << 20, 'x');
     auto r = RunProgram({"sh", "-c", "echo refused; exit 1"}, o);
@@ -27,14 +29,16 @@ TEST(RunProgram, ProgramThatLeavesItsInputUnreadEndsTheRunNormally) {
     EXPECT_FALSE(r.timedOut);
 }
 
-TEST(RunProgram, KillsAChildThatOverrunsItsTime) {
+TEST(RunProgram, KillsAChildThatOverrunsItsTime)
+{
     RunOptions o;
     o.timeoutMs = 200;
     auto r = RunProgram({"sleep", "30"}, o);
     EXPECT_TRUE(r.timedOut);
 }
 
-TEST(FreePort, HandsOutDistinctBindablePorts) {
+TEST(FreePort, HandsOutDistinctBindablePorts)
+{
     int a = FreePort(), b = FreePort();
     ASSERT_GT(a, 0);
     ASSERT_GT(b, 0);
@@ -43,7 +47,8 @@ TEST(FreePort, HandsOutDistinctBindablePorts) {
     ASSERT_GT(base, 0);
 }
 
-TEST(ServerProcess, WaitsForItsPortAndStopsOnDestruction) {
+TEST(ServerProcess, WaitsForItsPortAndStopsOnDestruction)
+{
     int port = FreePort();
     ASSERT_GT(port, 0);
     pid_t pid;
@@ -52,9 +57,11 @@ TEST(ServerProcess, WaitsForItsPortAndStopsOnDestruction) {
         ASSERT_TRUE(p.Start({"python3", "-c",
                              "import socket,time\n"
                              "s=socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)\n"
-                             "s.bind(('127.0.0.1'," + std::to_string(port) + ")); s.listen(5)\n"
-                             "print('listening', flush=True)\n"
-                             "time.sleep(60)\n"}));
+                             "s.bind(('127.0.0.1'," +
+                                 std::to_string(port) +
+                                 ")); s.listen(5)\n"
+                                 "print('listening', flush=True)\n"
+                                 "time.sleep(60)\n"}));
         ASSERT_TRUE(p.WaitTcp(port, 10000)) << p.Log();
         EXPECT_NE(p.Log().find("listening"), std::string::npos);
         pid = p.pid();
@@ -62,7 +69,8 @@ TEST(ServerProcess, WaitsForItsPortAndStopsOnDestruction) {
     EXPECT_NE(kill(pid, 0), 0);
 }
 
-TEST(ServerProcess, ReportsAProcessThatDiesBeforeItIsReady) {
+TEST(ServerProcess, ReportsAProcessThatDiesBeforeItIsReady)
+{
     ServerProcess p("quitter");
     ASSERT_TRUE(p.Start({"sh", "-c", "echo bad config; exit 1"}));
     EXPECT_FALSE(p.WaitUntil([] { return false; }, 5000));

@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "trace/support_testing.h"
 #include "testsupport.h"
+#include "trace/support_testing.h"
 #include "trace/timetext.h"
 #include "tzguard.h"
 
@@ -21,7 +21,7 @@ struct Stream {
     {
         file = fmemopen(data.empty() ? nullptr : data.data(), data.empty() ? 1 : data.size(), "r");
         if (data.empty() && file != nullptr)
-            getc(file); // an empty stream: step past the one byte fmemopen needs
+            getc(file);  // an empty stream: step past the one byte fmemopen needs
     }
     ~Stream()
     {
@@ -38,14 +38,14 @@ TEST(frdline, TakesTheWidthDropsTheRestAndTrailingWhiteSpace)
     char buffer[5];
     ASSERT_EQ(frdline(s.file, 4, buffer), 1);
     EXPECT_STREQ(buffer, "abcd");
-    ASSERT_EQ(frdline(s.file, 4, buffer), 1); // the next reader starts on the next line
+    ASSERT_EQ(frdline(s.file, 4, buffer), 1);  // the next reader starts on the next line
     EXPECT_STREQ(buffer, "shor");
     char wide[41];
     ASSERT_EQ(frdline(s.file, 40, wide), 1);
     EXPECT_STREQ(wide, "");
     ASSERT_EQ(frdline(s.file, 40, wide), 1);
     EXPECT_STREQ(wide, "  lead");
-    ASSERT_EQ(frdline(s.file, 40, wide), 1); // a last line without its newline
+    ASSERT_EQ(frdline(s.file, 40, wide), 1);  // a last line without its newline
     EXPECT_STREQ(wide, "last");
     EXPECT_EQ(frdline(s.file, 40, wide), 0);
     EXPECT_STREQ(wide, "");
@@ -60,10 +60,10 @@ TEST(frdline, HostileLinesStayInsideTheBuffer)
     ASSERT_EQ(frdline(s.file, 9, buffer), 1);
     EXPECT_EQ(std::string(buffer), std::string(9, 'z'));
     EXPECT_EQ(buffer[10], '#');
-    ASSERT_EQ(frdline(s.file, 9, buffer), 1); // a NUL ends the text
+    ASSERT_EQ(frdline(s.file, 9, buffer), 1);  // a NUL ends the text
     EXPECT_STREQ(buffer, "ab");
     char none[1];
-    ASSERT_EQ(frdline(s.file, -3, none), 1); // a negative width reads nothing of the line
+    ASSERT_EQ(frdline(s.file, -3, none), 1);  // a negative width reads nothing of the line
     EXPECT_STREQ(none, "");
     EXPECT_EQ(frdline(s.file, 9, buffer), 0);
 }
@@ -76,26 +76,26 @@ TEST(FieldReaders, ConvertOneNumberALine)
         Reader reader;
         const char *line;
         int result;
-        int64_t value; // -999 when the out value must stay as it was
+        int64_t value;  // -999 when the out value must stay as it was
     } cases[] = {
         {BYTE, "ff", 1, 0xff},
-        {BYTE, "1ff", 0, 0xff},        // too big, the byte gets it modulo 256
+        {BYTE, "1ff", 0, 0xff},  // too big, the byte gets it modulo 256
         {BYTE, "zz", 0, 0},
         {BYTE, "0x10", 1, 0x10},
         {HU, "65535", 1, 65535},
-        {HU, "65536", 0, -999},        // beyond 16 bits
+        {HU, "65536", 0, -999},  // beyond 16 bits
         {HU, "", 0, -999},
-        {D, "12   ", 1, 12},           // trailing blanks removed first
+        {D, "12   ", 1, 12},  // trailing blanks removed first
         {D, "  -7", 1, -7},
         {D, "2147483648", 0, -999},
         {D, "12345678901234567890123", 0, -999},
-        {LU, "000000000000000000000000000000123", 1, 0}, // only the first 30 characters count
+        {LU, "000000000000000000000000000000123", 1, 0},  // only the first 30 characters count
         {LU, "4294967295", 1, 4294967295LL},
         {LU, "4294967296", 0, -999},
         {LU, "word", 0, -999},
         {LX, "DeadBeef", 1, 0xdeadbeefLL},
         {LX, "123456789", 0, -999},
-        {TIME_SECONDS, "", 1, 0},      // an empty line is time 0
+        {TIME_SECONDS, "", 1, 0},  // an empty line is time 0
         {TIME_SECONDS, "1000000000", 1, 1000000000},
         {TIME_SECONDS, "x", 0, -999},
     };
@@ -198,7 +198,7 @@ TEST(frdline_c, TakesTheFirstCharacterOfEachLine)
     ASSERT_EQ(frdline_c(s.file, &c), 1);
     EXPECT_EQ(c, 'x');
     ASSERT_EQ(frdline_c(s.file, &c), 1);
-    EXPECT_EQ(c, '\0'); // an empty line
+    EXPECT_EQ(c, '\0');  // an empty line
     ASSERT_EQ(frdline_c(s.file, &c), 1);
     EXPECT_EQ(c, 'q');
     EXPECT_EQ(frdline_c(s.file, &c), 0);
@@ -239,28 +239,28 @@ TEST(ParseDateTime, ReadsTheProductsDateForms)
         {"", 1, 0},
         {"7.3.14 9:05", 1, Local(2014, 3, 7, 9, 5, 0)},
         {"7.3.14 9", 1, Local(2014, 3, 7, 9, 0, 0)},
-        {" 7. 3.14  9:05:07", 1, Local(2014, 3, 7, 9, 5, 7)}, // as TimeToString writes it
+        {" 7. 3.14  9:05:07", 1, Local(2014, 3, 7, 9, 5, 7)},  // as TimeToString writes it
         {"1.7.99 23:59:59", 1, Local(1999, 7, 1, 23, 59, 59)},
         {"1.7.69 12", 1, Local(1969, 7, 1, 12, 0, 0)},
         {"1.7.30 12", 1, Local(2030, 7, 1, 12, 0, 0)},
-        {"1.7.68 12", 0, 0},         // 2068 is beyond the 32-bit range
-        {"1.7.2014 12", 1, Local(2014, 7, 1, 12, 0, 0)},     // the year is taken modulo 100
+        {"1.7.68 12", 0, 0},                              // 2068 is beyond the 32-bit range
+        {"1.7.2014 12", 1, Local(2014, 7, 1, 12, 0, 0)},  // the year is taken modulo 100
         {"9:05", 1, Today(9, 5, 0)},
         {"12", 1, Today(12, 0, 0)},
         {"9:05:07", 1, Today(9, 5, 7)},
         {"1000000000", 1, 1000000000},
         {"315529200", 1, 315529200},
-        {"7.3.14", 0, 0},            // a date without an hour
+        {"7.3.14", 0, 0},  // a date without an hour
         {"7/3/14 9", 0, 0},
         {"7.3.14 9.05", 0, 0},
         {"9-05", 0, 0},
         {"9:05:07:01", 0, 0},
-        {"9:05x", 0, 0},             // only ":" may follow the minute
+        {"9:05x", 0, 0},  // only ":" may follow the minute
         {"abc", 0, 0},
-        {"   ", 0, 0},               // white space only
-        {"3000000000", 0, 0},        // seconds beyond the 32-bit range
+        {"   ", 0, 0},         // white space only
+        {"3000000000", 0, 0},  // seconds beyond the 32-bit range
         {"99999999999999999999", 0, 0},
-        {"7.3.14 70000", 0, 0},      // an hour beyond 16 bits
+        {"7.3.14 70000", 0, 0},  // an hour beyond 16 bits
         {"-5", 0, 0},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
@@ -355,13 +355,9 @@ TEST(CheckDiskSpace, GradesTheFreeShare)
         uint64_t available, total;
         int expected;
     } cases[] = {
-        {0, 60, 1000, 0},
-        {0, 50, 1000, 72}, // exactly 5 per cent is not above it
-        {0, 30, 1000, 72},
-        {0, 21, 1000, 72},
-        {0, 20, 1000, 73}, // exactly 2 per cent
-        {0, 0, 1000, 73},
-        {0, 0, 0, 37},     // a file system without a size
+        {0, 60, 1000, 0},  {0, 50, 1000, 72},                     // exactly 5 per cent is not above it
+        {0, 30, 1000, 72}, {0, 21, 1000, 72}, {0, 20, 1000, 73},  // exactly 2 per cent
+        {0, 0, 1000, 73},  {0, 0, 0, 37},                         // a file system without a size
         {-1, 0, 0, 37},
     };
     DiskSpaceQuery before = SetDiskSpaceQuery(FakeDiskSpace);
@@ -400,9 +396,9 @@ TEST(SmallConverters, FlagsAndLetters)
         char c;
         char upper;
         bool yes;
-    } cases[] = {{'a', 'A', false}, {'z', 'Z', false}, {'j', 'J', true}, {'Y', 'Y', true},
-                 {'y', 'Y', true},  {'n', 'N', false}, {'1', '1', false}, {'\xe4', '\xe4', false},
-                 {'{', '{', false}};
+    } cases[] = {{'a', 'A', false}, {'z', 'Z', false},       {'j', 'J', true},
+                 {'Y', 'Y', true},  {'y', 'Y', true},        {'n', 'N', false},
+                 {'1', '1', false}, {'\xe4', '\xe4', false}, {'{', '{', false}};
     for (size_t i = 0; i < std::size(cases); ++i) {
         EXPECT_EQ(UpperChar(cases[i].c), cases[i].upper) << "case " << i;
         EXPECT_EQ(IsYes(cases[i].c), cases[i].yes) << "case " << i;
@@ -412,4 +408,4 @@ TEST(SmallConverters, FlagsAndLetters)
     EXPECT_STREQ(text, "ABC-\xe4XYZ");
 }
 
-} // namespace
+}  // namespace

@@ -280,26 +280,31 @@ TEST(FileOps, NewFilesAreTheOwnersOnly)
         {"FileOpenWrite reopening a stream",
          [&](const std::string &p) { return openWrite(p, fopen(src.c_str(), "rb")); }},
         {"FileCopyStream", [&](const std::string &p) { return FileCopyStream(src.c_str(), p.c_str()) == 0; }},
-        {"FileCopy", [&](const std::string &p) {
+        {"FileCopy",
+         [&](const std::string &p) {
              int flag = 0;
              FileCopy(src.c_str(), p.c_str(), &flag);
              return flag == 1;
          }},
-        {"FileWriteNew", [](const std::string &p) {
+        {"FileWriteNew",
+         [](const std::string &p) {
              int flag = 0;
              FileWriteNew(p.c_str(), 1, "x", &flag);
              return flag == 1;
          }},
-        {"FileAppendBytes", [](const std::string &p) {
+        {"FileAppendBytes",
+         [](const std::string &p) {
              int flag = 0;
              return FileAppendBytes(p.c_str(), 1, "x", &flag) == 0 && flag == 1;
          }},
-        {"WriteLongFile", [](const std::string &p) {
+        {"WriteLongFile",
+         [](const std::string &p) {
              const int32_t one = 1;
              int flag = 0;
              WriteLongFile(p.c_str(), &one, 1, &flag);
              return flag == 1;
-         }, true},
+         },
+         true},
     };
     mode_t umaskBefore = umask(022);
     for (size_t i = 0; i < std::size(cases); ++i) {

@@ -71,12 +71,9 @@ TEST_F(OutputTest, TwoHundredCharacterCut)
     auto text = [](size_t n) { return std::string(n, 'x'); };
     size_t room = 200 - prefix.size();
     Case cases[] = {
-        {250, false, prefix + text(room) + "\n"},
-        {250, true, prefix + text(room) + "\n"},
-        {room - 1, false, prefix + text(room - 1)},
-        {room - 2, true, prefix + text(room - 2) + "\n"},
-        {room, false, prefix + text(room) + "\n"},
-        {room - 1, true, prefix + text(room - 1) + "\n\n"},
+        {250, false, prefix + text(room) + "\n"},   {250, true, prefix + text(room) + "\n"},
+        {room - 1, false, prefix + text(room - 1)}, {room - 2, true, prefix + text(room - 2) + "\n"},
+        {room, false, prefix + text(room) + "\n"},  {room - 1, true, prefix + text(room - 1) + "\n\n"},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         std::string t = text(cases[i].textLength) + (cases[i].newline ? "\n" : "");
@@ -123,7 +120,8 @@ TEST_F(OutputTest, EventLogTypes)
         uint16_t type;
         uint32_t identifier;
         bool complains;
-    } cases[] = {{1, 0xE0000002u, false}, {2, 0xA0000001u, false}, {4, 0x60000000u, false}, {3, 0x60000000u, true}};
+    } cases[] = {
+        {1, 0xE0000002u, false}, {2, 0xA0000001u, false}, {4, 0x60000000u, false}, {3, 0x60000000u, true}};
     for (size_t i = 0; i < std::size(cases); ++i) {
         events.clear();
         testing::internal::CaptureStderr();
@@ -197,10 +195,11 @@ TEST_F(OutputTest, OpenModes)
     TraceClose();
     out = testing::internal::GetCapturedStdout();
     // The third line is "trace closed".
-    EXPECT_EQ(out, "Disk::Open(" + dir.file("missing") + "/t.log) No such file or directory\n"
-                   "Disk::PutBlock: no filehandle!\n"
-                   "Disk::PutBlock: no filehandle!\n"
-                   "Disk::PutBlock: no filehandle!\n");
+    EXPECT_EQ(out, "Disk::Open(" + dir.file("missing") +
+                       "/t.log) No such file or directory\n"
+                       "Disk::PutBlock: no filehandle!\n"
+                       "Disk::PutBlock: no filehandle!\n"
+                       "Disk::PutBlock: no filehandle!\n");
     std::string fallen = Fallback();
     EXPECT_NE(fallen.find(" f(1):W: nowhere\n"), std::string::npos) << fallen;
     EXPECT_NE(fallen.find(" f(2):W: still nowhere\n"), std::string::npos) << fallen;
@@ -295,7 +294,8 @@ TEST_F(DiskTest, ArgumentsAndSizeLimit)
     EXPECT_EQ(disk.PutString(nullptr), 3);
     EXPECT_EQ(disk.PutBlock(nullptr, 1), 3);
     EXPECT_EQ(disk.PutString(""), 4);
-    EXPECT_EQ(Console(), "Disk::PutString: illegal parameter NULL!\nDisk::PutBlock: illegal parameter NULL!\n");
+    EXPECT_EQ(Console(),
+              "Disk::PutString: illegal parameter NULL!\nDisk::PutBlock: illegal parameter NULL!\n");
 
     SetTraceRotating(1);
     SetTraceFilesize(10240);

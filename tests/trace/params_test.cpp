@@ -64,9 +64,13 @@ TEST_F(ParamsTest, ReadTraceConfigCases)
         {"TraceRollHour=745\n", GetTraceRollhour, 24, {"E: illegal hours 745, set to 24\n"}},
         {"TraceRollHour=12 hours\n", GetTraceRollhour, 12, {"A: rollhour 12\n"}},
         {"TraceRollHour=abc\n", GetTraceRollhour, 24, {}},
-        {"TraceRollMode=rollsize\nTraceRollHour=5\n", GetTraceRollhour, 24,
+        {"TraceRollMode=rollsize\nTraceRollHour=5\n",
+         GetTraceRollhour,
+         24,
          {"A: rollmode rollsize\n", "E: SetTraceRollhour ignored, rollmode is rollsize.\n"}},
-        {"TraceRollMode=rollsize\nTraceRollHour=5\nTraceRollMode=ROLLDATE\n", GetTraceRollhour, 24,
+        {"TraceRollMode=rollsize\nTraceRollHour=5\nTraceRollMode=ROLLDATE\n",
+         GetTraceRollhour,
+         24,
          {"A: rollmode rollsize\n", "E: SetTraceRollhour ignored, rollmode is rollsize.\n",
           "A: rollmode rolldate\n"}},
         {"TraceRollMode=weekly\n", GetTraceRollmode, 1, {"E: unknown rollmode weekly, set to rolldate\n"}},
@@ -105,7 +109,8 @@ TEST_F(ParamsTest, FilesizeLimitsAndThirtyTwoBits)
         uint32_t expected;
         const char *message;
     } cases[] = {
-        {"5000", kTraceFilesizeDefault, "filesize 5000 too small (minimum 10240), reset to default 52428800\n"},
+        {"5000", kTraceFilesizeDefault,
+         "filesize 5000 too small (minimum 10240), reset to default 52428800\n"},
         {"-1", 4294967295u, "filesize 4294967295\n"},
         {"20000", 20000u, "filesize 20000\n"},
         {"5000000000", kTraceFilesizeDefault, nullptr},

@@ -1,16 +1,16 @@
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <dirent.h>
 #include <algorithm>
 #include <cstring>
-#include <dirent.h>
 #include <string>
 #include <vector>
 
-#include "trace/rotatethread.h"
 #include "testsupport.h"
+#include "trace/rotatethread.h"
 #include "tracetest.h"
 
 using testsupport::ReadFile;
@@ -80,7 +80,8 @@ TEST_F(RotateTest, SettingsLines)
     Rotate *r = Make("s", 0);
     ASSERT_NE(r, nullptr);
     std::string text = ReadFile(r->Current);
-    EXPECT_NE(text.find("Rollmode is rolldate, filesize is 52428800\nRollhour is 6\nNo LogAge\n"), std::string::npos)
+    EXPECT_NE(text.find("Rollmode is rolldate, filesize is 52428800\nRollhour is 6\nNo LogAge\n"),
+              std::string::npos)
         << text;
 }
 
@@ -141,7 +142,10 @@ TEST_F(RotateTest, SizeRotationLosesNoLine)
 }
 
 int gRotateCalls = 0;
-void CountRotation() { ++gRotateCalls; }
+void CountRotation()
+{
+    ++gRotateCalls;
+}
 
 // Held-back blocks that fill more than one file move on to new files; each of those rotations
 // calls the rotate callback too, both in a requested rotation and when the file is closed.
@@ -172,7 +176,8 @@ TEST_F(RotateTest, RotateCallbackAfterEveryRotation)
         void (*finish)(Rotate *);
     } steps[] = {
         {"RotateNow", [](Rotate *o) { o->RotateNow(); }},
-        {"Close", [](Rotate *o) {
+        {"Close",
+         [](Rotate *o) {
              o->SetRotateFlag(0);
              o->Close();
          }},
@@ -204,8 +209,9 @@ TEST_F(RotateTest, DateRotationAtMidnight)
     auto old = tracetest::Lines(ReadFile(dir.file(files[0])));
     EXPECT_EQ(old[old.size() - 2], "before midnight\n");
     auto fresh = tracetest::Lines(ReadFile(dir.file(files[1])));
-    auto reopen = std::find_if(fresh.begin(), fresh.end(),
-                               [](const std::string &l) { return l.find("trace reopen") != std::string::npos; });
+    auto reopen = std::find_if(fresh.begin(), fresh.end(), [](const std::string &l) {
+        return l.find("trace reopen") != std::string::npos;
+    });
     ASSERT_NE(reopen, fresh.end());
     ASSERT_LT(reopen + 2, fresh.end());
     EXPECT_EQ(*(reopen + 1), "after midnight\n");
@@ -341,8 +347,8 @@ TEST_F(RotateTest, GlobalRequestNotices)
     ASSERT_NE(r, nullptr);
     // Not initialised: an E notice in the requesting file, nothing else.
     GlobalWantRotate(r->Index);
-    EXPECT_NE(ReadFile(r->Current).find(
-                  "E: GlobalWantRotate called but Global Rotate is not initialized, ignored\n"),
+    EXPECT_NE(ReadFile(r->Current)
+                  .find("E: GlobalWantRotate called but Global Rotate is not initialized, ignored\n"),
               std::string::npos);
     EXPECT_EQ(r->RotateFlag, 0);
 
@@ -389,9 +395,10 @@ TEST_F(RotateTest, FailedReopenIsReportedOnEveryWriteAndRecovers)
     EXPECT_EQ(r->PutString("lost 2\n"), 3);
     std::string out = testing::internal::GetCapturedStdout();
     // Each write without a file says so.
-    EXPECT_EQ(out, "Disk::ReOpen(" + sub + "/f-20261208-094502.log) No such file or directory\n"
-                   "Disk::PutBlock: no filehandle!\n"
-                   "Disk::PutBlock: no filehandle!\n");
+    EXPECT_EQ(out, "Disk::ReOpen(" + sub +
+                       "/f-20261208-094502.log) No such file or directory\n"
+                       "Disk::PutBlock: no filehandle!\n"
+                       "Disk::PutBlock: no filehandle!\n");
 
     // A later rotation that succeeds writes to the new file again.
     ASSERT_EQ(mkdir(sub.c_str(), 0700), 0);

@@ -12,8 +12,8 @@
 #include <optional>
 #include <string>
 
-#include "trace/fieldread.h"
 #include "testsupport.h"
+#include "trace/fieldread.h"
 #include "trace/timetext.h"
 #include "tzguard.h"
 
@@ -96,7 +96,7 @@ TEST_F(ServerStatus, FileLayoutIsThreeLines)
     ASSERT_EQ(text.compare(0, pid.size() + 1, pid + "\n"), 0) << text;
     size_t second = text.find('\n', pid.size() + 1);
     ASSERT_NE(second, std::string::npos);
-    EXPECT_EQ(second - pid.size() - 1, 17u) << text; // the date text
+    EXPECT_EQ(second - pid.size() - 1, 17u) << text;  // the date text
     EXPECT_EQ(text.substr(second + 1), "running\n");
 }
 
@@ -113,10 +113,10 @@ TEST_F(ServerStatus, ReadFailuresAreNumbered)
     } cases[] = {
         {"123\n 5. 3.14  9:05:07\nsync\n", 0},
         {"123\n 5. 3.14  9:05:07\nsync", 0},
-        {"123\n 5. 3.14  9:05:07\nRunning\n", 14}, // names are compared with their case
+        {"123\n 5. 3.14  9:05:07\nRunning\n", 14},  // names are compared with their case
         {"123\n 5. 3.14  9:05:07\nrunningx\n", 14},
         {"123\n 5. 3.14  9:05:07\n\n", 14},
-        {"123\n 5. 3.14  9:05:07\n", 13},          // the state line is missing
+        {"123\n 5. 3.14  9:05:07\n", 13},  // the state line is missing
         {"123\n", 13},
         {"pid\n 5. 3.14  9:05:07\nsync\n", 13},
         {"123\nyesterday\nsync\n", 13},
@@ -251,7 +251,7 @@ TEST(RuntimeWrappers, ErrnoTextAndTime)
     int32_t parsed = 0;
     ASSERT_EQ(ParseDateTime("7.3.14 9:05:07", &parsed), 1);
     EXPECT_EQ(MakeTime(7, 3, 114, 9, 5, 7, 0), parsed);
-    ASSERT_EQ(ParseDateTime("1.7.14 9:05:07", &parsed), 1); // summer time left to the conversion
+    ASSERT_EQ(ParseDateTime("1.7.14 9:05:07", &parsed), 1);  // summer time left to the conversion
     EXPECT_EQ(MakeTime(1, 7, 114, 9, 5, 7, 0), parsed);
     EXPECT_EQ(MakeTime(1, 1, 200, 0, 0, 0, 0), -1) << "2100 is beyond 32 bits";
 }
@@ -304,12 +304,12 @@ TEST(DigitSimilarity, SharedRunsOfDigits)
         int expected;
     } cases[] = {
         {"0301234567", "0301234567", 1000},
-        {"030 1234567", "0301234567", 1000}, // blanks of a do not count
-        {"+49301234567", "0301234567", 825}, // run 9 of 10 digits of b and 12 characters of a
-        {"12345abcd", "912345", 694},        // 416.7 + 277.8: the integer part of the sum
+        {"030 1234567", "0301234567", 1000},  // blanks of a do not count
+        {"+49301234567", "0301234567", 825},  // run 9 of 10 digits of b and 12 characters of a
+        {"12345abcd", "912345", 694},         // 416.7 + 277.8: the integer part of the sum
         {"123", "456123", 750},
         {"0301234567", "0409876543", 0},
-        {"12", "12", 0},                     // runs shorter than 3 do not count
+        {"12", "12", 0},  // runs shorter than 3 do not count
         {"", "123", 0},
         {"123", "", 0},
         {"abc", "abc", 0},
@@ -328,10 +328,10 @@ TEST(Names, CharactersAndOwners)
     struct Case {
         char c;
         bool name;
-    } cases[] = {{'a', true},      {'Z', true},      {'7', true},      {'#', true},   {'+', true},
-                 {'-', true},      {'.', true},      {'_', true},      {' ', false},  {'*', false},
-                 {'/', false},     {'\x80', false},  {'\x81', true},   {'\xe4', true}, {'\xfe', true},
-                 {'\xff', false},  {'\0', false}};
+    } cases[] = {{'a', true},     {'Z', true},     {'7', true},    {'#', true},    {'+', true},
+                 {'-', true},     {'.', true},     {'_', true},    {' ', false},   {'*', false},
+                 {'/', false},    {'\x80', false}, {'\x81', true}, {'\xe4', true}, {'\xfe', true},
+                 {'\xff', false}, {'\0', false}};
     for (size_t i = 0; i < std::size(cases); ++i)
         EXPECT_EQ(IsNameChar(cases[i].c), cases[i].name) << "case " << i;
     EXPECT_TRUE(IsValidName(""));
@@ -362,7 +362,7 @@ TEST(MakeJobName, HexJobPartAndLetter)
         const char *name;
     } cases[] = {{255, 3, 4, "ff.3e"},
                  {0, -1, 0, "0.-1a"},
-                 {0xffffffffu, 70000, 25, "ffffffff.4464z"}, // the part as a 16-bit number
+                 {0xffffffffu, 70000, 25, "ffffffff.4464z"},  // the part as a 16-bit number
                  {0x1234, -32768, 1, "1234.-32768b"}};
     for (size_t i = 0; i < std::size(cases); ++i) {
         char buffer[JOB_NAME_SIZE];
@@ -379,13 +379,25 @@ TEST(ParseHexLong, Reads32BitHex)
         const char *text;
         int result;
         uint32_t value;
-    } cases[] = {{"ff", 1, 255},         {" 0x1F", 1, 31},    {"FFFFFFFF", 1, 0xffffffffu},
-                 {"100000000", 0, 0},    {"xyz", 0, 0},       {"", 0, 0},
-                 {"12zz", 1, 0x12},      {"0x", 1, 0},        {"+1f", 1, 0x1f},
+    } cases[] = {{"ff", 1, 255},
+                 {" 0x1F", 1, 31},
+                 {"FFFFFFFF", 1, 0xffffffffu},
+                 {"100000000", 0, 0},
+                 {"xyz", 0, 0},
+                 {"", 0, 0},
+                 {"12zz", 1, 0x12},
+                 {"0x", 1, 0},
+                 {"+1f", 1, 0x1f},
                  // a minus sign wraps the number, as the unsigned conversion does
-                 {"-1", 1, 0xffffffffu}, {" -ff", 1, 0xffffff01u}, {"-0x10", 1, 0xfffffff0u},
-                 {"-FFFFFFFF", 1, 1},    {"-100000000", 0, 0}, {"-", 0, 0},
-                 {"- 1", 0, 0},          {"--1", 0, 0},       {"+-1", 0, 0}};
+                 {"-1", 1, 0xffffffffu},
+                 {" -ff", 1, 0xffffff01u},
+                 {"-0x10", 1, 0xfffffff0u},
+                 {"-FFFFFFFF", 1, 1},
+                 {"-100000000", 0, 0},
+                 {"-", 0, 0},
+                 {"- 1", 0, 0},
+                 {"--1", 0, 0},
+                 {"+-1", 0, 0}};
     for (size_t i = 0; i < std::size(cases); ++i) {
         uint32_t value = 99;
         EXPECT_EQ(ParseHexLong(cases[i].text, &value), cases[i].result) << "case " << i;
@@ -433,4 +445,4 @@ TEST(Constants, FixedAnswers)
     EXPECT_EQ(ServerStateName(5), nullptr);
 }
 
-} // namespace
+}  // namespace

@@ -1,17 +1,17 @@
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <dirent.h>
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <dirent.h>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "trace/rotatethread.h"
 #include "testsupport.h"
+#include "trace/rotatethread.h"
 #include "tracetest.h"
 
 using testsupport::ReadFile;
@@ -343,7 +343,8 @@ TEST_F(ThreadsTest, RejectionMessagesFollowTheNewValue)
         {"TraceMinAge=3\n", [] { SetTraceMinage(-1); }, "E: illegal minage -1, set to 10\n",
          "Delete files older than 10 days, keep 10 files always.\n", nullptr},
         {"TraceRollMode=rollsize\n", [] { SetTraceRollmode("weekly"); },
-         "E: unknown rollmode weekly, set to rolldate\n", "Rollmode is rolldate, filesize is 10240\n", nullptr},
+         "E: unknown rollmode weekly, set to rolldate\n", "Rollmode is rolldate, filesize is 10240\n",
+         nullptr},
         {"TraceStampType=detailedtime\n", [] { SetTraceStamptype("fancy"); },
          "E: unknown stamptype fancy, set to datetime\n", nullptr, " 8.12.26  9:45:01 trace_params("},
     };
@@ -380,7 +381,8 @@ TEST_F(ThreadsTest, RejectionMessagesFollowTheNewValue)
         }
         ASSERT_FALSE(holder.empty()) << "case " << i;
         if (c.inFile) {
-            EXPECT_NE(ReadFile(dir.file(holder)).find(c.inFile), std::string::npos) << "case " << i << ": " << holder;
+            EXPECT_NE(ReadFile(dir.file(holder)).find(c.inFile), std::string::npos)
+                << "case " << i << ": " << holder;
         }
         if (c.stamp) {
             EXPECT_EQ(line.compare(0, strlen(c.stamp), c.stamp), 0) << "case " << i << ": " << line;

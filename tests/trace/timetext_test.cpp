@@ -17,10 +17,10 @@ TEST(TimeToString, WritesTheProductsDateText)
         const char *text;
     } cases[] = {
         {0, " 1. 1.70  0:00:00"},
-        {1394010307, " 5. 3.14  9:05:07"},            // blanks before day, month and hour
+        {1394010307, " 5. 3.14  9:05:07"},  // blanks before day, month and hour
         {1000000000, " 9. 9.01  1:46:40"},
         {TIME_TEXT_MAX, "18. 1.38  3:14:07"},
-        {2147483647, "18. 1.38  3:14:07"},            // clamped one day before the end
+        {2147483647, "18. 1.38  3:14:07"},  // clamped one day before the end
         {-1, "illegal time"},
         {INT32_MIN, "illegal time"},
     };
@@ -37,9 +37,9 @@ TEST(TimeToString, ShowsLocalTime)
 {
     TimeZoneGuard zone("Europe/Berlin");
     char buffer[TIME_TEXT_SIZE];
-    TimeToString(1394010307, buffer); // 09:05:07 UTC is 10:05:07 in winter
+    TimeToString(1394010307, buffer);  // 09:05:07 UTC is 10:05:07 in winter
     EXPECT_STREQ(buffer, " 5. 3.14 10:05:07");
-    TimeToString(1404205507, buffer); // 1 July 2014 09:05:07 UTC, summer time
+    TimeToString(1404205507, buffer);  // 1 July 2014 09:05:07 UTC, summer time
     EXPECT_STREQ(buffer, " 1. 7.14 11:05:07");
 }
 
@@ -74,7 +74,7 @@ TEST(SplitTime, FillsEveryField)
     EXPECT_EQ(hour, 9);
     EXPECT_EQ(minute, 5);
     EXPECT_EQ(second, 7);
-    EXPECT_EQ(weekday, 3); // a Wednesday
+    EXPECT_EQ(weekday, 3);  // a Wednesday
     // A negative value is widened with its sign: the last second of 1969.
     SplitTime(-1, &day, &month, &year, nullptr, nullptr, &second, nullptr);
     EXPECT_EQ(year, 69);
@@ -103,7 +103,7 @@ TEST(StringToLong, ReadsDecimal32BitNumbers)
         {"+7", 1, 7},
         {"2147483647", 1, 2147483647},
         {"-2147483648", 1, INT32_MIN},
-        {"2147483648", 0, 0},       // beyond 32 bits
+        {"2147483648", 0, 0},  // beyond 32 bits
         {"99999999999999999999", 0, 0},
         {"abc", 0, 0},
         {"", 0, 0},
@@ -169,4 +169,4 @@ TEST(DebugLevel, StartsAtZeroAndKeepsTheLevel)
     SetDebugLevel(0);
 }
 
-} // namespace
+}  // namespace

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "trace/eventlog.h"
 #include "os/sysutil.h"
+#include "trace/eventlog.h"
 #include "trace/rotate.h"
 #include "trace/trace.h"
 #include "trace/trace_params.h"

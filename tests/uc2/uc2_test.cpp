@@ -81,14 +81,13 @@ struct Extra {
 
 // Folds onto standard positions and the private positions 0x80 to 0x93.
 const Extra kExtras[] = {
-    {0x2000, 0x20}, {0x2001, 0x20}, {0x2002, 0x20}, {0x2003, 0x20}, {0x2004, 0x20},
-    {0x2005, 0x20}, {0x2006, 0x20}, {0x2009, 0x20}, {0x200A, 0x20}, {0x2010, 0xAD},
-    {0x2011, 0xAD}, {0x2212, 0x2D}, {0x2215, 0x2F}, {0x02C9, 0xAF}, {0x03BC, 0xB5},
-    {0x2219, 0xB7}, {0x0110, 0xD0}, {0x0189, 0xD0}, {0x2018, 0x60}, {0x2019, 0x27},
-    {0x02C6, 0x81}, {0x02DC, 0x82}, {0x0131, 0x83}, {0x0192, 0x84}, {0x201C, 0x85},
-    {0x201D, 0x86}, {0x2039, 0x87}, {0x203A, 0x88}, {0xFB01, 0x89}, {0xFB02, 0x8A},
-    {0x2020, 0x8B}, {0x2021, 0x8C}, {0x2013, 0x8D}, {0x2022, 0x8E}, {0x02D8, 0x8F},
-    {0x201E, 0x90}, {0x2026, 0x91}, {0x2030, 0x92}, {0x2122, 0x93},
+    {0x2000, 0x20}, {0x2001, 0x20}, {0x2002, 0x20}, {0x2003, 0x20}, {0x2004, 0x20}, {0x2005, 0x20},
+    {0x2006, 0x20}, {0x2009, 0x20}, {0x200A, 0x20}, {0x2010, 0xAD}, {0x2011, 0xAD}, {0x2212, 0x2D},
+    {0x2215, 0x2F}, {0x02C9, 0xAF}, {0x03BC, 0xB5}, {0x2219, 0xB7}, {0x0110, 0xD0}, {0x0189, 0xD0},
+    {0x2018, 0x60}, {0x2019, 0x27}, {0x02C6, 0x81}, {0x02DC, 0x82}, {0x0131, 0x83}, {0x0192, 0x84},
+    {0x201C, 0x85}, {0x201D, 0x86}, {0x2039, 0x87}, {0x203A, 0x88}, {0xFB01, 0x89}, {0xFB02, 0x8A},
+    {0x2020, 0x8B}, {0x2021, 0x8C}, {0x2013, 0x8D}, {0x2022, 0x8E}, {0x02D8, 0x8F}, {0x201E, 0x90},
+    {0x2026, 0x91}, {0x2030, 0x92}, {0x2122, 0x93},
 };
 
 TEST(Uc2Tables, ReverseDirectionEqualsIconvForEveryByte)
@@ -237,15 +236,21 @@ TEST(Uc2Decode, AdvanceAndValidity)
         {"", 1, 0, 1},
         {"\xC3\xA4", 1, 0xE4, 2},
         {"\xE2\x82\xAC", 1, 0x20AC, 3},
-        {"\x80", 0, 0xFFFD, 1},          // continuation in lead position
+        {"\x80", 0, 0xFFFD, 1},  // continuation in lead position
         {"\xBF", 0, 0xFFFD, 1},
-        {"\xC3", 0, 0xFFFD, 1},          // truncated at the end
-        {"\xC3" "A", 0, 0xFFFD, 1},      // second byte not a continuation
-        {"\xC0\x80", 0, 0xFFFD, 2},      // overlong two-byte form
+        {"\xC3", 0, 0xFFFD, 1},  // truncated at the end
+        {"\xC3"
+         "A",
+         0, 0xFFFD, 1},              // second byte not a continuation
+        {"\xC0\x80", 0, 0xFFFD, 2},  // overlong two-byte form
         {"\xC1\xBF", 0, 0xFFFD, 2},
-        {"\xE2" "A", 0, 0xFFFD, 1},
-        {"\xE2\x82", 0, 0xFFFD, 2},      // truncated three-byte form
-        {"\xE2\x82" "A", 0, 0xFFFD, 2},
+        {"\xE2"
+         "A",
+         0, 0xFFFD, 1},
+        {"\xE2\x82", 0, 0xFFFD, 2},  // truncated three-byte form
+        {"\xE2\x82"
+         "A",
+         0, 0xFFFD, 2},
         {"\xE0\x80\x80", 0, 0xFFFD, 3},  // overlong three-byte form
         {"\xED\xA0\x80", 1, 0xD800, 3},  // surrogate accepted by the decoder
         {"\xEF\xBF\xBF", 1, 0xFFFF, 3},
@@ -269,15 +274,13 @@ TEST(Uc2Decode, StatusOfOneCharacter)
         unsigned char byte;
         int mod;
     } const cases[] = {
-        {"a", 'a', UC2_MAPPED},
-        {"\xE2\x82\xAC", 0xA4, UC2_MAPPED},
+        {"a", 'a', UC2_MAPPED},           {"\xE2\x82\xAC", 0xA4, UC2_MAPPED},
         {"\xEF\xBB\xBF", 0, UC2_DROPPED},  // U+FEFF
         {"\xE2\x81\xA0", 0, UC2_DROPPED},  // U+2060
         {"\xE2\x80\x94", 0, UC2_NO_ISO},   // em dash
         {"\xD0\x96", 0, UC2_NO_ISO},       // Cyrillic
         {"\xED\xA0\x80", 0, UC2_NO_ISO},   // surrogate
-        {"\x01", 0, UC2_NO_ISO},
-        {"\xFF", 0, UC2_INVALID},
+        {"\x01", 0, UC2_NO_ISO},          {"\xFF", 0, UC2_INVALID},
     };
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
         size_t pos = 0;
@@ -312,12 +315,22 @@ TEST(Uc2Encode, Utf8FormsOfCodePoints)
         int n;
         const char *form;
     } const cases[] = {
-        {0x00, 1, ""},           {0x41, 1, "A"},          {0x7F, 1, "\x7F"},
-        {0x80, 2, "\xC2\x80"},   {0x7FF, 2, "\xDF\xBF"},  {0x800, 3, "\xE0\xA0\x80"},
-        {0xD7FF, 3, "\xED\x9F\xBF"}, {0xD800, -2, nullptr}, {0xDFFF, -2, nullptr},
-        {0xE000, 3, "\xEE\x80\x80"}, {0xFFFE, 3, "\xEF\xBF\xBE"}, {0xFFFF, -1, nullptr},
-        {0x10000, 4, "\xF0\x90\x80\x80"}, {0x10FFFE, 4, "\xF4\x8F\xBF\xBE"},
-        {0x10FFFF, -1, nullptr}, {0x110000, -1, nullptr},
+        {0x00, 1, ""},
+        {0x41, 1, "A"},
+        {0x7F, 1, "\x7F"},
+        {0x80, 2, "\xC2\x80"},
+        {0x7FF, 2, "\xDF\xBF"},
+        {0x800, 3, "\xE0\xA0\x80"},
+        {0xD7FF, 3, "\xED\x9F\xBF"},
+        {0xD800, -2, nullptr},
+        {0xDFFF, -2, nullptr},
+        {0xE000, 3, "\xEE\x80\x80"},
+        {0xFFFE, 3, "\xEF\xBF\xBE"},
+        {0xFFFF, -1, nullptr},
+        {0x10000, 4, "\xF0\x90\x80\x80"},
+        {0x10FFFE, 4, "\xF4\x8F\xBF\xBE"},
+        {0x10FFFF, -1, nullptr},
+        {0x110000, -1, nullptr},
     };
     for (const auto &c : cases) {
         char out[5] = {'x', 'x', 'x', 'x', 'x'};
@@ -342,27 +355,50 @@ TEST(Uc2Text, Utf8ToIsoCases)
 {
     const TextCase cases[] = {
         {"M\xC3\xBCller", 64, nullptr, "M\xFCller"},
-        {"\xE2\x82\xAC" "5", 64, nullptr, "\xA4" "5"},
+        {"\xE2\x82\xAC"
+         "5",
+         64, nullptr,
+         "\xA4"
+         "5"},
         {"\xE2\x80\x98x\xE2\x80\x99", 64, nullptr, "`x'"},
-        {"a`b", 64, nullptr, "a\x80" "b"},
+        {"a`b", 64, nullptr,
+         "a\x80"
+         "b"},
         {"\xE2\x80\x9Cq\xE2\x80\x9D", 64, nullptr, "\x85q\x86"},
-        {"a\xE2\x80\x94" "b", 64, nullptr, "ab"},
-        {"a\xE2\x80\x94" "b", 64, "?", "a?b"},
-        {"a\xFF" "b", 64, nullptr, "ab"},
-        {"a\xFF" "b", 64, "?", "a?b"},
-        {"a\x80" "b", 64, "?", "a?b"},
-        {"a\xF0\x9F\x98\x80" "b", 64, nullptr, "ab"},
-        {"a\xF0\x9F\x98\x80" "b", 64, "?", "a????b"},  // four invalid bytes
+        {"a\xE2\x80\x94"
+         "b",
+         64, nullptr, "ab"},
+        {"a\xE2\x80\x94"
+         "b",
+         64, "?", "a?b"},
+        {"a\xFF"
+         "b",
+         64, nullptr, "ab"},
+        {"a\xFF"
+         "b",
+         64, "?", "a?b"},
+        {"a\x80"
+         "b",
+         64, "?", "a?b"},
+        {"a\xF0\x9F\x98\x80"
+         "b",
+         64, nullptr, "ab"},
+        {"a\xF0\x9F\x98\x80"
+         "b",
+         64, "?", "a????b"},  // four invalid bytes
         {"abcde", 4, nullptr, "abc"},
         {"abcde", 1, nullptr, ""},
         {"\xD0\x96", 64, "?", "?"},
-        {"\xEF\xBB\xBF" "a\xE2\x81\xA0" "b", 64, "?", "ab"},
-        {"a\xE2\x80\x94", 64, "", "a"},                 // empty replacement is none
-        {"a\xE2\x80\x94", 3, "??", "a"},                // replacement that does not fit
+        {"\xEF\xBB\xBF"
+         "a\xE2\x81\xA0"
+         "b",
+         64, "?", "ab"},
+        {"a\xE2\x80\x94", 64, "", "a"},   // empty replacement is none
+        {"a\xE2\x80\x94", 3, "??", "a"},  // replacement that does not fit
         {"a\xE2\x80\x94", 4, "??", "a??"},
-        {"ab\xE2\x80\x94", 3, "?", "ab"},               // never takes the last slot
+        {"ab\xE2\x80\x94", 3, "?", "ab"},  // never takes the last slot
         {"\x01\x07\x09\x0A\x0C\x0D\x1F", 64, nullptr, "\x07\x09\x0A\x0C\x0D"},
-        {"a\xC3", 64, "?", "a?"},                       // truncated at the end
+        {"a\xC3", 64, "?", "a?"},  // truncated at the end
         {"\xE2\x80\x82\xE2\x88\x92\xCE\xBC", 64, nullptr, " -\xB5"},
     };
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
@@ -401,12 +437,8 @@ TEST(Uc2Text, IsoToUtf8NeverSplitsACharacter)
         size_t size;
         const char *out;
     } const cases[] = {
-        {"\xE4", 3, "\xC3\xA4"},
-        {"\xE4", 2, ""},
-        {"a\xA4", 4, "a"},
-        {"a\xA4", 5, "a\xE2\x82\xAC"},
-        {"abc", 3, "ab"},
-        {"abc", 1, ""},
+        {"\xE4", 3, "\xC3\xA4"},       {"\xE4", 2, ""},  {"a\xA4", 4, "a"},
+        {"a\xA4", 5, "a\xE2\x82\xAC"}, {"abc", 3, "ab"}, {"abc", 1, ""},
     };
     for (const auto &c : cases) {
         std::string buf(c.size, '\x7f');
@@ -433,7 +465,9 @@ TEST(Uc2Text, Uc2ToIsoStopsAtCountOrZeroUnit)
 {
     const uint16_t src[] = {'a', 0x20AC, 0x0416, 'b', 0, 'c'};
     char buf[16];
-    EXPECT_STREQ(uc2_to_iso_buf(src, 6, buf, sizeof buf, nullptr), "a\xA4" "b");
+    EXPECT_STREQ(uc2_to_iso_buf(src, 6, buf, sizeof buf, nullptr),
+                 "a\xA4"
+                 "b");
     EXPECT_STREQ(uc2_to_iso_buf(src, 6, buf, sizeof buf, "?"), "a\xA4?b");
     EXPECT_STREQ(uc2_to_iso_buf(src, 2, buf, sizeof buf, nullptr), "a\xA4");
     EXPECT_STREQ(uc2_to_iso_buf(src, 6, buf, 2, nullptr), "a");
@@ -444,8 +478,7 @@ TEST(Uc2Text, Uc2ToIsoStopsAtCountOrZeroUnit)
 TEST(Uc2Dup, ReplacementUsesFirstCharacterAndStaysIntact)
 {
     std::string repl = "?!";
-    std::unique_ptr<char, decltype(&free)> a(utf8_to_iso_dup("x\xE2\x80\x94y\xFF", repl.c_str()),
-                                             &free);
+    std::unique_ptr<char, decltype(&free)> a(utf8_to_iso_dup("x\xE2\x80\x94y\xFF", repl.c_str()), &free);
     ASSERT_NE(a, nullptr);
     EXPECT_STREQ(a.get(), "x?y?");
     EXPECT_EQ(repl, "?!");
@@ -522,13 +555,35 @@ std::string ReferenceToUtf8(const std::string &iso, size_t size)
 std::string RandomText(std::mt19937 &rng)
 {
     static const char *const pieces[] = {
-        "\x01", "\n", "\t", "\x1F", "`", "'", "\x7F", "\xC3\xA4", "\xC3\x98", "\xC2\xA4",
-        "\xC2\x85", "\xC5\xA0", "\xE2\x82\xAC", "\xE2\x80\x94", "\xE2\x80\x99", "\xEF\xBB\xBF",
-        "\xEF\xAC\x81", "\xF0\x9F\x98\x80", "\xFF", "\x80", "\xC3", "\xE2\x82", "\xC0\x80",
-        "\xE0\x80\x80", "\xED\xA0\x80", "\xD0\x96",
+        "\x01",
+        "\n",
+        "\t",
+        "\x1F",
+        "`",
+        "'",
+        "\x7F",
+        "\xC3\xA4",
+        "\xC3\x98",
+        "\xC2\xA4",
+        "\xC2\x85",
+        "\xC5\xA0",
+        "\xE2\x82\xAC",
+        "\xE2\x80\x94",
+        "\xE2\x80\x99",
+        "\xEF\xBB\xBF",
+        "\xEF\xAC\x81",
+        "\xF0\x9F\x98\x80",
+        "\xFF",
+        "\x80",
+        "\xC3",
+        "\xE2\x82",
+        "\xC0\x80",
+        "\xE0\x80\x80",
+        "\xED\xA0\x80",
+        "\xD0\x96",
     };
-    std::uniform_int_distribution<int> kind(0, 3), piece(0, sizeof pieces / sizeof pieces[0] - 1),
-        run(0, 40), letter('!', '~');
+    std::uniform_int_distribution<int> kind(0, 3), piece(0, sizeof pieces / sizeof pieces[0] - 1), run(0, 40),
+        letter('!', '~');
     std::string t;
     const int parts = std::uniform_int_distribution<int>(0, 30)(rng);
     for (int i = 0; i < parts; ++i) {

@@ -38,11 +38,11 @@ TEST(CountedBytes, ALengthAboveTheBoundFailsBeforeAnyAllocation)
         bool ok;
     };
     const Case cases[] = {
-        {5, 8, true},               // 5 bytes and their fill
-        {0, 0, true},               // empty
-        {16u << 20, 0, false},      // within the bound, but the bytes are missing
+        {5, 8, true},                 // 5 bytes and their fill
+        {0, 0, true},                 // empty
+        {16u << 20, 0, false},        // within the bound, but the bytes are missing
         {(16u << 20) + 1, 0, false},  // above the bound
-        {0xFFFFFFF0u, 0, false},    // a 12-byte answer asking for 4 GiB
+        {0xFFFFFFF0u, 0, false},      // a 12-byte answer asking for 4 GiB
     };
     for (const Case &c : cases) {
         auto wire = PageAnswer(c.length, c.body);

@@ -34,7 +34,6 @@ T *Arg(int vers)
 
 TEST_F(OtherStubs, ProcedureNumbers)
 {
-
     const NumberRow rows[] = {
         {kAlpha, 1, [](CLIENT *c) -> void * { return a_proc1_1(nullptr, c); }},
         {kAlpha, 4, [](CLIENT *c) -> void * { return a_proc4_1(Arg<a_p4_arg>(-1), c); }},
@@ -293,10 +292,18 @@ TEST_F(OtherStubs, ListArgumentPassedAsItsFirstNode)
 
 TEST_F(OtherStubs, LinkFirstListComesBackInTheSendersOrder)
 {
-    server->Answer(kAlpha, 1006, Wire().present(true).present(true).present(false)
-                                     .str11("u2").str81("second").i32(2)
-                                     .str11("u1").str81("first").i32(1)
-                                     .i32(2));
+    server->Answer(kAlpha, 1006,
+                   Wire()
+                       .present(true)
+                       .present(true)
+                       .present(false)
+                       .str11("u2")
+                       .str81("second")
+                       .i32(2)
+                       .str11("u1")
+                       .str81("first")
+                       .i32(1)
+                       .i32(2));
     int16_t kind = -1;
     a_p1006_res *res = a_proc1006_1(&kind, alpha.get());
     ASSERT_NE(res, nullptr);
@@ -336,10 +343,20 @@ TEST_F(OtherStubs, LinkLastListAndNestedLists)
     xdr_free(reinterpret_cast<xdrproc_t>(xdr_o_p114_res), reinterpret_cast<char *>(res));
 
     server->Reset();
-    server->Answer(kOmega, 53, Wire().present(true).present(true).present(false)
-                                   .str36("g2").present(false)
-                                   .str36("g1").present(true).present(true).present(false)
-                                   .str11("m2").str11("m1").boolean(true));
+    server->Answer(kOmega, 53,
+                   Wire()
+                       .present(true)
+                       .present(true)
+                       .present(false)
+                       .str36("g2")
+                       .present(false)
+                       .str36("g1")
+                       .present(true)
+                       .present(true)
+                       .present(false)
+                       .str11("m2")
+                       .str11("m1")
+                       .boolean(true));
     o_p53_arg arg = {};
     tela::FieldSet(arg.f1, "host");
     o_p53_res *groups = o_proc53_1(&arg, omega.get());
@@ -407,8 +424,18 @@ TEST_F(OtherStubs, WrappersOfTheFurtherInterfaces)
     b2.f10 = 10;
     server->Answer(kAlpha, 2, Wire());
     EXPECT_EQ(xb_proc2_r1(alpha.get(), &b2), 0u);
-    EXPECT_EQ(OnlyCall(kAlpha, 2), Wire().str(11, "\xE9").i32(2).i32(0).i32(0).i32(0)
-                                       .str(121, "text").i32(0).i32(0).i32(0).i32(10).bytes());
+    EXPECT_EQ(OnlyCall(kAlpha, 2), Wire()
+                                       .str(11, "\xE9")
+                                       .i32(2)
+                                       .i32(0)
+                                       .i32(0)
+                                       .i32(0)
+                                       .str(121, "text")
+                                       .i32(0)
+                                       .i32(0)
+                                       .i32(0)
+                                       .i32(10)
+                                       .bytes());
 
     server->Reset();
     Wire r7;
@@ -424,8 +451,7 @@ TEST_F(OtherStubs, WrappersOfTheFurtherInterfaces)
     EXPECT_EQ(res7->f3[999], 999);
 
     server->Reset();
-    server->Answer(kAlpha, 15, Wire().present(true).present(false).u32(1).str81("line")
-                                   .i32(1).i16(0));
+    server->Answer(kAlpha, 15, Wire().present(true).present(false).u32(1).str81("line").i32(1).i16(0));
     a_p1009_arg a15 = {};
     a_p1009_res res15;
     EXPECT_EQ(xa_proc15_r1(alpha.get(), &a15, &res15), 0u);

@@ -35,8 +35,7 @@ bool_t RawReply(XDR *xdrs, Bytes *bytes)
 {
     if (bytes->empty())
         return TRUE;
-    return XDR_PUTBYTES(xdrs, reinterpret_cast<char *>(bytes->data()),
-                        static_cast<u_int>(bytes->size()));
+    return XDR_PUTBYTES(xdrs, reinterpret_cast<char *>(bytes->data()), static_cast<u_int>(bytes->size()));
 }
 
 void DispatchThunk(struct svc_req *req, SVCXPRT *xprt)
@@ -81,8 +80,7 @@ bool StubServer::Start()
     if (xprt == nullptr)
         return false;
     // Protocol 0: nothing is registered with a portmapper.
-    if (!svc_register(xprt, kAlpha, 1, DispatchThunk, 0) ||
-        !svc_register(xprt, kOmega, 1, DispatchThunk, 0))
+    if (!svc_register(xprt, kAlpha, 1, DispatchThunk, 0) || !svc_register(xprt, kOmega, 1, DispatchThunk, 0))
         return false;
     std::thread([this] { Loop(); }).detach();
     return true;

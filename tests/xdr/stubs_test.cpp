@@ -19,8 +19,18 @@ class Stubs : public ServerTest {};
 
 Wire RouteResV1(std::string_view routeId, int16_t ec)
 {
-    return Wire().u32(1).str11(routeId).str31("text").str21("4711").str21("").str36("alpha2")
-        .str11("u0042").str11("").str36("extra").i32(9).i16(ec);
+    return Wire()
+        .u32(1)
+        .str11(routeId)
+        .str31("text")
+        .str21("4711")
+        .str21("")
+        .str36("alpha2")
+        .str11("u0042")
+        .str11("")
+        .str36("extra")
+        .i32(9)
+        .i16(ec);
 }
 
 Wire SRecV0(int job)
@@ -34,8 +44,20 @@ Wire SRecV0(int job)
 
 Wire SRecV1Tail(std::string_view originator, std::string_view status)
 {
-    return Wire().i32(0).boolean(false).str11("").i32(0).str11("").str81(originator).str11("")
-        .str81(status).str36("").str11("").str11("").str36("").str11("");
+    return Wire()
+        .i32(0)
+        .boolean(false)
+        .str11("")
+        .i32(0)
+        .str11("")
+        .str81(originator)
+        .str11("")
+        .str81(status)
+        .str36("")
+        .str11("")
+        .str11("")
+        .str36("")
+        .str11("");
 }
 
 // ---- the road procedures --------------------------------------------------------------------
@@ -68,8 +90,8 @@ TEST_F(Stubs, ApplyRouteThroughStubAndWrapper)
     EXPECT_EQ(OnlyCall(kAlpha, 117), want);
 
     server->Reset();
-    server->Answer(kAlpha, 117, Wire().u32(0).str36("alpha2").str11("u0042").str11("g1")
-                                    .str36("").i32(0).i16(25));
+    server->Answer(kAlpha, 117,
+                   Wire().u32(0).str36("alpha2").str11("u0042").str11("g1").str36("").i32(0).i16(25));
     route_res mine;
     std::memset(&mine, 0x5A, sizeof mine);  // the wrapper clears what the caller left
     EXPECT_EQ(a_apply_route_new_r1(alpha.get(), &req, &mine), 0u);
@@ -142,8 +164,16 @@ TEST_F(Stubs, GroupFromAlphaAndFromOmega)
 
 TEST_F(Stubs, UserRecord)
 {
-    server->Answer(kAlpha, 35, Wire().str36("alpha2").str11("u0042").str31("Anna M\xFCller")
-                                   .str36("").str11("").boolean(true).str21("").i16(0));
+    server->Answer(kAlpha, 35,
+                   Wire()
+                       .str36("alpha2")
+                       .str11("u0042")
+                       .str31("Anna M\xFCller")
+                       .str36("")
+                       .str11("")
+                       .boolean(true)
+                       .str21("")
+                       .i16(0));
     user_key key = {};
     SetText(key.server, "alpha2");
     SetText(key.user, "u0042");
@@ -156,8 +186,9 @@ TEST_F(Stubs, UserRecord)
 
 TEST_F(Stubs, SendRecordAndTransmissionLog)
 {
-    server->Answer(kAlpha, 137, Wire().i16(0).u32(1).append(SRecV0(4711))
-                                    .append(SRecV1Tail("Bob <bob@example.org>", "busy")));
+    server->Answer(
+        kAlpha, 137,
+        Wire().i16(0).u32(1).append(SRecV0(4711)).append(SRecV1Tail("Bob <bob@example.org>", "busy")));
     s_rec_req req = {};
     req.vers = 1;
     SetText(req.s_rec_req_u.v1.user, "ab");
@@ -177,9 +208,17 @@ TEST_F(Stubs, SendRecordAndTransmissionLog)
     EXPECT_EQ(OnlyCall(kAlpha, 137), Wire().u32(1).str11("ab").i32(4711).bytes());
 
     server->Reset();
-    server->Answer(kAlpha, 72, Wire().boolean(true).i32(3).present(true).present(true)
-                                   .present(true).present(false).opaque(101, "three")
-                                   .opaque(101, "two").opaque(101, "one"));
+    server->Answer(kAlpha, 72,
+                   Wire()
+                       .boolean(true)
+                       .i32(3)
+                       .present(true)
+                       .present(true)
+                       .present(true)
+                       .present(false)
+                       .opaque(101, "three")
+                       .opaque(101, "two")
+                       .opaque(101, "one"));
     log_req lr = {};
     SetText(lr.user, "ab");
     lr.job = 4711;
@@ -192,8 +231,8 @@ TEST_F(Stubs, SendRecordAndTransmissionLog)
         lines += std::string(tela::FieldText(t->text)) + ";";
     EXPECT_EQ(lines, "one;two;three;");
     EXPECT_EQ(log->next_line, 3);
-    EXPECT_EQ(OnlyCall(kAlpha, 72), Wire().str11("ab").i16(0).i32(4711).i32(0).i32(10)
-                                        .str31("english_us.8859").bytes());
+    EXPECT_EQ(OnlyCall(kAlpha, 72),
+              Wire().str11("ab").i16(0).i32(4711).i32(0).i32(10).str31("english_us.8859").bytes());
     xdr_free(reinterpret_cast<xdrproc_t>(xdr_log_res), reinterpret_cast<char *>(log));
     EXPECT_EQ(log->lines, nullptr);
 }
@@ -254,8 +293,8 @@ TEST_F(Stubs, EachCallStartsFromACleanResult)
     s_rec_req req = {};
     req.vers = 1;
     SetText(req.s_rec_req_u.v1.user, "ab");
-    server->Answer(kAlpha, 137, Wire().i16(0).u32(1).append(SRecV0(1))
-                                    .append(SRecV1Tail("first sender", "first status")));
+    server->Answer(kAlpha, 137,
+                   Wire().i16(0).u32(1).append(SRecV0(1)).append(SRecV1Tail("first sender", "first status")));
     s_rec_res *first = a_get_s_rec_new_1(&req, alpha.get());
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(tela::FieldText(first->record.s_rec_new_u.v1.originator), "first sender");
@@ -282,14 +321,13 @@ TEST_F(Stubs, FailuresGiveNoResult)
     EXPECT_EQ(a_apply_route_new_r1(alpha.get(), &req, &mine), tela::kWrapperRpcError);
 
     // an answer with a version the client does not know
-    server->Answer(kAlpha, 117, Wire().u32(2).str36("").str11("").str11("").str36("").i32(0)
-                                    .i16(0));
+    server->Answer(kAlpha, 117, Wire().u32(2).str36("").str11("").str11("").str36("").i32(0).i16(0));
     EXPECT_EQ(a_apply_route_new_1(&req, alpha.get()), nullptr);
     EXPECT_EQ(a_apply_route_new_r1(alpha.get(), &req, &mine), tela::kWrapperRpcError);
 
     // an answer cut short in the middle of its list (what was decoded is released)
-    server->Answer(kAlpha, 72, Wire().boolean(true).i32(3).present(true).present(true)
-                                   .present(false).opaque(101, "two"));
+    server->Answer(kAlpha, 72,
+                   Wire().boolean(true).i32(3).present(true).present(true).present(false).opaque(101, "two"));
     log_req lr = {};
     EXPECT_EQ(a_get_log_1(&lr, alpha.get()), nullptr);
 }
@@ -328,7 +366,6 @@ TEST_F(Stubs, ConnectionClosedWithoutAnswer)
 // taken from the generated constants).
 TEST_F(Stubs, ProcedureNumbers)
 {
-
     static char id[11];
     static job_key jk;
     static log_line_rec llr;

@@ -25,8 +25,8 @@ protected:
         server = StubServer::Get();
         ASSERT_NE(server, nullptr);
         server->Reset();
-        server->Answer(kAlpha, 117, Wire().u32(0).str36("alpha2").str11("u0042").str11("")
-                                        .str36("").i32(0).i16(0));
+        server->Answer(kAlpha, 117,
+                       Wire().u32(0).str36("alpha2").str11("u0042").str11("").str36("").i32(0).i16(0));
         server->Answer(kAlpha, 144, Wire().i16(0).str81("value-144"));
     }
 
@@ -50,8 +50,7 @@ protected:
         std::memcpy(req.usrconf_new_req_u.v1.key, "GD_IMU", 6);
         for (int i = 0; i < kCalls; ++i) {
             usrconf_new_res res;
-            if (a_get_usrconf_new_r1(clnt, &req, &res) == 0 &&
-                tela::FieldText(res.value) == "value-144")
+            if (a_get_usrconf_new_r1(clnt, &req, &res) == 0 && tela::FieldText(res.value) == "value-144")
                 ++*good;
         }
     }

@@ -17,12 +17,12 @@
 #include <vector>
 
 // A required pointer argument is missing: a programming error. Checked in every build type.
-#define REQUIRE(expr)                                                                         \
-    do {                                                                                      \
-        if (!(expr)) {                                                                        \
-            std::fprintf(stderr, "utils(%d): assertion failed: %s\n", __LINE__, #expr);       \
-            std::abort();                                                                     \
-        }                                                                                     \
+#define REQUIRE(expr)                                                                   \
+    do {                                                                                \
+        if (!(expr)) {                                                                  \
+            std::fprintf(stderr, "utils(%d): assertion failed: %s\n", __LINE__, #expr); \
+            std::abort();                                                               \
+        }                                                                               \
     } while (0)
 
 char *prompt_password(const char *prompt)
@@ -37,7 +37,8 @@ char *prompt_password(const char *prompt)
             buffer[length] = '\0';
             return buffer;
         }
-        if (length < sizeof buffer - 1) buffer[length++] = static_cast<char>(c);
+        if (length < sizeof buffer - 1)
+            buffer[length++] = static_cast<char>(c);
     }
     return nullptr;
 }
@@ -54,7 +55,8 @@ int read_password_file(const char *path, struct berval *value)
     if (fstat(fileno(f), &st) == 0) {
         if (st.st_mode & (S_IROTH | S_IWOTH))
             std::fprintf(stderr, "Warning: Password file %s is publicly readable/writeable\n", path);
-        if (st.st_size > 0) capacity = static_cast<size_t>(st.st_size);
+        if (st.st_size > 0)
+            capacity = static_cast<size_t>(st.st_size);
     }
     char *buf = static_cast<char *>(ber_memalloc(capacity + 1));
     if (!buf) {
@@ -75,22 +77,27 @@ int read_password_file(const char *path, struct berval *value)
     for (;;) {
         size_t got = std::fread(buf + length, 1, capacity - length, f);
         length += got;
-        if (std::ferror(f)) break;
+        if (std::ferror(f))
+            break;
         if (length < capacity) {
-            if (std::feof(f)) break;
+            if (std::feof(f))
+                break;
             continue;
         }
         // Full: the file may have grown since its status was read.
         int c = std::fgetc(f);
-        if (c == EOF) break;
+        if (c == EOF)
+            break;
         size_t grown = capacity * 2;
         char *bigger = static_cast<char *>(ber_memrealloc(buf, grown + 1));
-        if (!bigger) return fail();
+        if (!bigger)
+            return fail();
         buf = bigger;
         capacity = grown;
         buf[length++] = static_cast<char>(c);
     }
-    if (std::ferror(f)) return fail();
+    if (std::ferror(f))
+        return fail();
     buf[length] = '\0';
     value->bv_val = buf;
     value->bv_len = static_cast<ber_len_t>(length);
@@ -109,10 +116,12 @@ namespace {
 // "<program><message><letter>\n" on descriptor 2 in one write, bounded however long argv[0] is.
 void report_scan_error(const char *program, const char *message, int letter)
 {
-    if (!scan_report_errors) return;
+    if (!scan_report_errors)
+        return;
     char line[4098];
     int n = std::snprintf(line, sizeof line, "%s%s%c\n", program ? program : "", message, letter);
-    if (n < 0) return;
+    if (n < 0)
+        return;
     size_t length = static_cast<size_t>(n);
     if (length >= sizeof line) {
         length = sizeof line - 1;
@@ -169,7 +178,8 @@ int scan_option(int argc, char *const *argv, const char *letters)
 
 char *copy_text(char *dest, const char *src)
 {
-    if (!dest || !src) return dest;
+    if (!dest || !src)
+        return dest;
     while ((*dest = *src) != '\0') {
         dest++;
         src++;
@@ -179,10 +189,12 @@ char *copy_text(char *dest, const char *src)
 
 char *copy_text_n(char *dest, const char *src, size_t n)
 {
-    if (n == 0 || !dest || !src) return dest;
+    if (n == 0 || !dest || !src)
+        return dest;
     for (size_t written = 1;; written++, dest++, src++) {
         *dest = *src;
-        if (*dest == '\0' || written == n + 1) return dest;
+        if (*dest == '\0' || written == n + 1)
+            return dest;
     }
 }
 
@@ -200,13 +212,17 @@ int ParseWhole(T *value, const char *text, int base, bool isUnsigned, bool stric
 {
     REQUIRE(value != nullptr);
     REQUIRE(text != nullptr);
-    if (isUnsigned && text[0] == '-') return -1;
-    if (strict && std::isspace(static_cast<unsigned char>(text[0]))) return -1;
+    if (isUnsigned && text[0] == '-')
+        return -1;
+    if (strict && std::isspace(static_cast<unsigned char>(text[0])))
+        return -1;
     char *end = nullptr;
     errno = 0;
     T v = conv(text, &end, base);
-    if (end == text || *end != '\0') return -1;
-    if (strict && errno != 0) return -1;
+    if (end == text || *end != '\0')
+        return -1;
+    if (strict && errno != 0)
+        return -1;
     *value = v;
     return 0;
 }
@@ -250,7 +266,8 @@ bool Digits(const char *&p, int count, int *out)
 {
     int v = 0;
     for (int i = 0; i < count; i++, p++) {
-        if (!std::isdigit(static_cast<unsigned char>(*p))) return false;
+        if (!std::isdigit(static_cast<unsigned char>(*p)))
+            return false;
         v = v * 10 + (*p - '0');
     }
     *out = v;
@@ -265,15 +282,16 @@ int parse_generalized_time(const char *text, BrokenDownTime *tm)
     REQUIRE(tm != nullptr);
     const char *p = text;
     int year, mon, mday, hour, min, sec;
-    if (!Digits(p, 4, &year) || !Digits(p, 2, &mon) || !Digits(p, 2, &mday) ||
-        !Digits(p, 2, &hour) || !Digits(p, 2, &min) || !Digits(p, 2, &sec))
+    if (!Digits(p, 4, &year) || !Digits(p, 2, &mon) || !Digits(p, 2, &mday) || !Digits(p, 2, &hour) ||
+        !Digits(p, 2, &min) || !Digits(p, 2, &sec))
         return -1;
     if (mon < 1 || mon > 12 || mday < 1 || mday > 31 || hour > 23 || min > 59 || sec > 61)
         return -1;
     int usec = 0;
     if (*p == '.') {
         p++;
-        if (!std::isdigit(static_cast<unsigned char>(*p))) return -1;
+        if (!std::isdigit(static_cast<unsigned char>(*p)))
+            return -1;
         int digits = 0;
         for (; std::isdigit(static_cast<unsigned char>(*p)); p++) {
             if (digits < 6) {
@@ -281,9 +299,11 @@ int parse_generalized_time(const char *text, BrokenDownTime *tm)
                 digits++;
             }
         }
-        for (; usec != 0 && digits < 6; digits++) usec *= 10;
+        for (; usec != 0 && digits < 6; digits++)
+            usec *= 10;
     }
-    if (*p != 'Z') return -1;
+    if (*p != 'Z')
+        return -1;
     tm->year = year - 1900;
     tm->mon = mon - 1;
     tm->mday = mday;
@@ -300,8 +320,7 @@ int broken_down_to_seconds(const BrokenDownTime *tm, SecondsTime *out)
     REQUIRE(tm != nullptr);
     REQUIRE(out != nullptr);
     out->usec = tm->usec;
-    if (tm->year == -1900 && tm->mon == 0 && tm->mday == 1 && tm->hour == 0 && tm->min == 0 &&
-        tm->sec == 0) {
+    if (tm->year == -1900 && tm->mon == 0 && tm->mday == 1 && tm->hour == 0 && tm->min == 0 && tm->sec == 0) {
         out->high = 0;
         out->low = 0;
         return 0;
@@ -310,7 +329,8 @@ int broken_down_to_seconds(const BrokenDownTime *tm, SecondsTime *out)
     // Years divisible by 4 from 1970 up to the year before.
     long long days = 365 * (year - 1970) + (year - 1969) / 4;
     days += kMonthDays[tm->mon % 12];
-    if (year % 4 == 0 && tm->mon > 1) days++;
+    if (year % 4 == 0 && tm->mon > 1)
+        days++;
     days += tm->mday - 1;
     // days * 86400 = (days * 675) << 7: the part above bit 25 goes to the high word.
     long long scaled = days * 675;
@@ -325,13 +345,16 @@ int broken_down_to_seconds(const BrokenDownTime *tm, SecondsTime *out)
 
 size_t format_generalized_time(char *buf, size_t size, const struct tm *tm, long offset)
 {
-    if (size <= 15) return 0;
+    if (size <= 15)
+        return 0;
     size_t n = std::strftime(buf, size, "%Y%m%d%H%M%SZ", tm);
-    if (n == 0) return 0;
-    if (offset == 0 || size < 20) return n;
+    if (n == 0)
+        return 0;
+    if (offset == 0 || size < 20)
+        return n;
     long magnitude = offset < 0 ? -offset : offset;
-    std::snprintf(buf + n - 1, size - (n - 1), "%c%02ld%02ld", offset < 0 ? '-' : '+',
-                  magnitude / 3600, (magnitude % 3600) / 60);
+    std::snprintf(buf + n - 1, size - (n - 1), "%c%02ld%02ld", offset < 0 ? '-' : '+', magnitude / 3600,
+                  (magnitude % 3600) / 60);
     return n + 4;
 }
 
@@ -345,19 +368,23 @@ int parse_duration(const char *text, unsigned long *seconds)
     int nextUnit = 0;
     const char *p = text;
     while (*p != '\0') {
-        if (!std::isdigit(static_cast<unsigned char>(*p))) return -1;  // also a "-" sign
+        if (!std::isdigit(static_cast<unsigned char>(*p)))
+            return -1;  // also a "-" sign
         char *end = nullptr;
         errno = 0;
         unsigned long v = std::strtoul(p, &end, 10);
-        if (errno != 0) return -1;
+        if (errno != 0)
+            return -1;
         int unit = 3;  // a last number without unit counts as seconds
         if (*end != '\0') {
             const char *u = std::strchr(kUnits, *end);
-            if (!u) return -1;
+            if (!u)
+                return -1;
             unit = static_cast<int>(u - kUnits);
             end++;
         }
-        if (unit < nextUnit) return -1;
+        if (unit < nextUnit)
+            return -1;
         total += v * kFactors[unit];
         nextUnit = unit + 1;
         p = end;
@@ -369,17 +396,18 @@ int parse_duration(const char *text, unsigned long *seconds)
 int format_duration(char *buf, size_t size, unsigned long seconds)
 {
     static const char kUnits[] = "dhms";
-    unsigned long parts[4] = {seconds / 86400, (seconds % 86400) / 3600, (seconds % 3600) / 60,
-                              seconds % 60};
+    unsigned long parts[4] = {seconds / 86400, (seconds % 86400) / 3600, (seconds % 3600) / 60, seconds % 60};
     size_t used = 0;
     if (seconds == 0) {
         int n = std::snprintf(buf, size, "%lu%c", 0UL, 's');
         return n < 0 || static_cast<size_t>(n) >= size ? -1 : 0;
     }
     for (int i = 0; i < 4; i++) {
-        if (parts[i] == 0) continue;
+        if (parts[i] == 0)
+            continue;
         int n = std::snprintf(buf + used, size - used, "%lu%c", parts[i], kUnits[i]);
-        if (n < 0 || static_cast<size_t>(n) >= size - used) return -1;
+        if (n < 0 || static_cast<size_t>(n) >= size - used)
+            return -1;
         used += static_cast<size_t>(n);
     }
     return 0;
@@ -404,7 +432,8 @@ bool ParseChunk(const char *digits, size_t count, int base, unsigned long *out)
     char chunk[9];
     std::memcpy(chunk, digits, count);
     chunk[count] = '\0';
-    if (!std::isxdigit(static_cast<unsigned char>(chunk[0]))) return false;
+    if (!std::isxdigit(static_cast<unsigned char>(chunk[0])))
+        return false;
     char *end = nullptr;
     *out = std::strtoul(chunk, &end, base);
     return *end == '\0';
@@ -415,7 +444,8 @@ bool ParseChunk(const char *digits, size_t count, int base, unsigned long *out)
 int parse_big_integer(const struct berval *in, struct berval *out)
 {
     REQUIRE(in != nullptr && out != nullptr);
-    if (out->bv_len < in->bv_len) return -1;
+    if (out->bv_len < in->bv_len)
+        return -1;
     const char *text = in->bv_val;
     size_t length = in->bv_len;
     unsigned char *dest = reinterpret_cast<unsigned char *>(out->bv_val);
@@ -434,7 +464,8 @@ int parse_big_integer(const struct berval *in, struct berval *out)
         size_t chunk = hexCount % 8 ? hexCount % 8 : 8;
         for (size_t pos = 0; pos < hexCount; pos += chunk, chunk = 8) {
             unsigned long v;
-            if (!ParseChunk(hex + pos, chunk, 16, &v)) return -1;
+            if (!ParseChunk(hex + pos, chunk, 16, &v))
+                return -1;
             size_t bytes = (chunk + 1) / 2;
             for (size_t b = bytes; b-- > 0;) {
                 dest[written + b] = static_cast<unsigned char>(v & 0xFF);
@@ -449,7 +480,8 @@ int parse_big_integer(const struct berval *in, struct berval *out)
     bool negative = length > 0 && text[0] == '-';
     const char *digits = negative ? text + 1 : text;
     size_t count = negative ? length - 1 : length;
-    if (count == 0) return -1;
+    if (count == 0)
+        return -1;
     size_t room = out->bv_len;
     unsigned char small[64];
     std::vector<unsigned char> large;
@@ -463,21 +495,26 @@ int parse_big_integer(const struct berval *in, struct berval *out)
     size_t chunk = count % 8 ? count % 8 : 8;
     for (size_t pos = 0; pos < count; pos += chunk, chunk = 8) {
         unsigned long v;
-        if (!ParseChunk(digits + pos, chunk, 10, &v)) return -1;
+        if (!ParseChunk(digits + pos, chunk, 10, &v))
+            return -1;
         unsigned int factor = 1;
-        for (size_t i = 0; i < chunk; i++) factor *= 10;
+        for (size_t i = 0; i < chunk; i++)
+            factor *= 10;
         multiply_add_big(work, room, factor, static_cast<unsigned int>(v));
     }
     if (negative) {
         // Two's complement: invert and add one.
-        for (size_t i = 0; i < room; i++) work[i] = static_cast<unsigned char>(~work[i]);
+        for (size_t i = 0; i < room; i++)
+            work[i] = static_cast<unsigned char>(~work[i]);
         multiply_add_big(work, room, 1, 1);
     }
     unsigned char fill = negative ? 0xFF : 0x00;
     size_t first = 0;
-    while (first + 1 < room && work[first] == fill) first++;
+    while (first + 1 < room && work[first] == fill)
+        first++;
     bool topSet = (work[first] & 0x80) != 0;
-    if (topSet != negative && first > 0) first--;  // keep one sign byte
+    if (topSet != negative && first > 0)
+        first--;  // keep one sign byte
     size_t used = room - first;
     std::memmove(dest, work + first, used);
     out->bv_len = static_cast<ber_len_t>(used);
@@ -494,7 +531,8 @@ int format_bounded(char *buf, size_t size, char **end, size_t *length, const cha
     va_start(args, format);
     int n = std::vsnprintf(buf, size, format, args);
     va_end(args);
-    if (n < 0) return n;
+    if (n < 0)
+        return n;
     *length = static_cast<size_t>(n);
     if (static_cast<size_t>(n) < size) {
         *end = buf + n;
@@ -507,18 +545,21 @@ int format_bounded(char *buf, size_t size, char **end, size_t *length, const cha
 void to_backslashes(char *text)
 {
     for (; text && *text; text++) {
-        if (*text == '/') *text = '\\';
+        if (*text == '/')
+            *text = '\\';
     }
 }
 
 char *program_base_name(char *defaultName, int argc, char **argv)
 {
-    if (argc == 0 || !argv || !argv[0]) return defaultName;
+    if (argc == 0 || !argv || !argv[0])
+        return defaultName;
     to_backslashes(argv[0]);
     char *base = std::strrchr(argv[0], '\\');
     base = base ? base + 1 : argv[0];
     size_t len = std::strlen(base);
-    if (len > 4 && strcasecmp(base + len - 4, ".exe") == 0) base[len - 4] = '\0';
+    if (len > 4 && strcasecmp(base + len - 4, ".exe") == 0)
+        base[len - 4] = '\0';
     return base;
 }
 
@@ -526,7 +567,8 @@ void *find_last_byte(const void *buf, int c, size_t n)
 {
     const unsigned char *p = static_cast<const unsigned char *>(buf);
     for (size_t i = n; i-- > 0;) {
-        if (p[i] == static_cast<unsigned char>(c)) return const_cast<unsigned char *>(p + i);
+        if (p[i] == static_cast<unsigned char>(c))
+            return const_cast<unsigned char *>(p + i);
     }
     return nullptr;
 }

@@ -62,8 +62,10 @@ GdResult OpenUserAlpha(const char *server)
 {
     GdResult rc = 0;
     TraceScope scope("OpenUserAlpha", LINE_NONE, &rc);
-    if (userClient && std::strcmp(connectedServer, server) == 0) return rc;
-    if (userClient) DestroyClient(userClient);
+    if (userClient && std::strcmp(connectedServer, server) == 0)
+        return rc;
+    if (userClient)
+        DestroyClient(userClient);
     userClient = nullptr;
     connectedServer[0] = '\0';
     userClient = CreateAlphaClient(server);
@@ -132,8 +134,10 @@ GdResult GetDEVEdaID(const UserInfo *user, const char *name, int video, int32_t 
     PropKey key = MakeKey(user->userId, name);
     char value[81] = "";
     rc = get_prop(user->server, key.text, value);
-    if (rc != 0) return rc;
-    if (value[0] == '\0') return rc;
+    if (rc != 0)
+        return rc;
+    if (value[0] == '\0')
+        return rc;
     *pageId = std::atoi(value);
 
     pageb_req req;
@@ -151,7 +155,8 @@ GdResult GetDEVEdaID(const UserInfo *user, const char *name, int video, int32_t 
         TraceRpcText(TRACE_ERROR, LINE_NONE, clnt_sperror(userClient, "a_get_pageb_1"));
         return rc;
     }
-    if (!res->found) *pageId = -1;
+    if (!res->found)
+        *pageId = -1;
     return rc;
 }
 
@@ -175,14 +180,16 @@ const char *GetGreetingPropName(const LineIDInfo *info, int video)
 {
     static char greeting[21];
     static char videoGreeting[21];
-    return video ? PagePropName(videoGreeting, info, "A", "VGREETING") : PagePropName(greeting, info, "a", "GREETING");
+    return video ? PagePropName(videoGreeting, info, "A", "VGREETING")
+                 : PagePropName(greeting, info, "a", "GREETING");
 }
 
 const char *GetGoodbyePropName(const LineIDInfo *info, int video)
 {
     static char goodbye[21];
     static char videoGoodbye[21];
-    return video ? PagePropName(videoGoodbye, info, "B", "VGOODBYE") : PagePropName(goodbye, info, "b", "GOODBYE");
+    return video ? PagePropName(videoGoodbye, info, "B", "VGOODBYE")
+                 : PagePropName(goodbye, info, "b", "GOODBYE");
 }
 
 GdResult TelaGetExtensionData(const char *extension, int namesWanted, LineIDInfo *info)
@@ -212,7 +219,8 @@ GdResult TelaGetExtensionData(const char *extension, int namesWanted, LineIDInfo
             }
             CopyText(info->groupName, tela::FieldText(group->name));
         }
-        if (!namesWanted || !info->userFound) break;
+        if (!namesWanted || !info->userFound)
+            break;
         if (info->user.name[0] == '\0') {
             user_key key;
             std::memset(&key, 0, sizeof key);

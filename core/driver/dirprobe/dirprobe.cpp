@@ -6,16 +6,16 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "apicln/tela.h"
 #include "console/client.h"
 #include "drvtrace/drvtrace.h"
+#include "harness/testged.h"
 #include "os/cfenv.h"
 #include "os/hostvars.h"
 #include "os/unixcompat.h"
 #include "resolveprint.h"
 #include "resolver/resolver.h"
 #include "rpcrt/rpcrt.h"
-#include "apicln/tela.h"
-#include "harness/testged.h"
 #include "xdr/alpha.h"
 #include "xdr/xdrresult.h"
 
@@ -45,7 +45,8 @@ int main(int argc, char **argv)
     SetTraceVerbosity(verbosity);
     const char defaultLineId[11] = "";
 
-    if (argc < 2) usage();
+    if (argc < 2)
+        usage();
     int opt;
     while ((opt = tela::GetOpt(argc, argv, "?cdv")) != -1) {
         switch (opt) {
@@ -63,9 +64,11 @@ int main(int argc, char **argv)
             usage();
         }
     }
-    if (tela::OptInd >= argc) GD_TRACE(TRACE_ERROR, LINE_NONE, "no extension\n");
+    if (tela::OptInd >= argc)
+        GD_TRACE(TRACE_ERROR, LINE_NONE, "no extension\n");
 
-    if (std::getenv("OMEGAHOST") == nullptr) InitEnv(&argc, argv);
+    if (std::getenv("OMEGAHOST") == nullptr)
+        InitEnv(&argc, argv);
     rpc_runtime_init();
 
     char alphaHost[36];
@@ -135,9 +138,11 @@ int main(int argc, char **argv)
         for (;;) {
             std::printf("next extension (stop with 000): ");
             // The end of the input ends the loop like "000".
-            if (!std::fgets(extension, sizeof extension, stdin)) break;
+            if (!std::fgets(extension, sizeof extension, stdin))
+                break;
             extension[std::strcspn(extension, "\n")] = '\0';
-            if (std::strcmp(extension, "000") == 0) break;
+            if (std::strcmp(extension, "000") == 0)
+                break;
             ResolveAndPrint(extension);
         }
     }

@@ -12,7 +12,10 @@ static const char *loginPassword = "";
 static int loginAttempts = 0;
 static int driversLinked = 0;
 
-int ImapLoginAttempts(void) { return loginAttempts; }
+int ImapLoginAttempts(void)
+{
+    return loginAttempts;
+}
 
 /* The library's TLS start for STARTTLS, wrapped: by itself it offers a TLS 1.0 handshake only,
    which current servers and the system's TLS settings refuse. Without the flag the handshake
@@ -28,7 +31,8 @@ static void *StartTls(void *stream, char *host, unsigned long flags)
 static void CopyToLibrary(char *dst, const char *src)
 {
     size_t n = strlen(src);
-    if (n > MAILTMPLEN - 1) n = MAILTMPLEN - 1;
+    if (n > MAILTMPLEN - 1)
+        n = MAILTMPLEN - 1;
     memcpy(dst, src, n);
     dst[n] = '\0';
 }
@@ -46,7 +50,8 @@ int CheckImapLogin(const char *host, const char *user, const char *password)
         /* TLS for "/ssl" mailboxes and servers that offer STARTTLS. */
         ssl_onceonlyinit();
         libraryStartTls = (sslstart_t)mail_parameters(NIL, GET_SSLSTART, NIL);
-        if (libraryStartTls) mail_parameters(NIL, SET_SSLSTART, (void *)StartTls);
+        if (libraryStartTls)
+            mail_parameters(NIL, SET_SSLSTART, (void *)StartTls);
         /* Straight to the IMAP port: no pre-authenticated rsh session to the mail host first. */
         mail_parameters(NIL, SET_RSHTIMEOUT, (void *)0);
         driversLinked = 1;
@@ -59,7 +64,8 @@ int CheckImapLogin(const char *host, const char *user, const char *password)
         snprintf(mailbox, sizeof mailbox, "{%s}", host);
     loginAttempts = 0;
     stream = mail_open(NIL, mailbox, NIL);
-    if (!stream) return 0;
+    if (!stream)
+        return 0;
     mail_close_full(stream, NIL);
     return 1;
 }
@@ -101,10 +107,26 @@ long mm_diskerror(MAILSTREAM *stream, long errcode, long serious)
     return 0;
 }
 
-void mm_searched(MAILSTREAM *stream, unsigned long number) { (void)stream; (void)number; }
-void mm_exists(MAILSTREAM *stream, unsigned long number) { (void)stream; (void)number; }
-void mm_expunged(MAILSTREAM *stream, unsigned long number) { (void)stream; (void)number; }
-void mm_flags(MAILSTREAM *stream, unsigned long number) { (void)stream; (void)number; }
+void mm_searched(MAILSTREAM *stream, unsigned long number)
+{
+    (void)stream;
+    (void)number;
+}
+void mm_exists(MAILSTREAM *stream, unsigned long number)
+{
+    (void)stream;
+    (void)number;
+}
+void mm_expunged(MAILSTREAM *stream, unsigned long number)
+{
+    (void)stream;
+    (void)number;
+}
+void mm_flags(MAILSTREAM *stream, unsigned long number)
+{
+    (void)stream;
+    (void)number;
+}
 void mm_list(MAILSTREAM *stream, int delimiter, char *name, long attributes)
 {
     (void)stream;
@@ -125,7 +147,19 @@ void mm_status(MAILSTREAM *stream, char *mailbox, MAILSTATUS *status)
     (void)mailbox;
     (void)status;
 }
-void mm_dlog(char *string) { (void)string; }
-void mm_critical(MAILSTREAM *stream) { (void)stream; }
-void mm_nocritical(MAILSTREAM *stream) { (void)stream; }
-void mm_fatal(char *string) { (void)string; }
+void mm_dlog(char *string)
+{
+    (void)string;
+}
+void mm_critical(MAILSTREAM *stream)
+{
+    (void)stream;
+}
+void mm_nocritical(MAILSTREAM *stream)
+{
+    (void)stream;
+}
+void mm_fatal(char *string)
+{
+    (void)string;
+}

@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "imapcheck.h"
 #include "harness/testged.h"
+#include "imapcheck.h"
 
 namespace {
 
@@ -49,7 +49,8 @@ void SetConsoleEcho(int on)
 {
     static bool atExitSet = false;
     struct termios mode;
-    if (tcgetattr(STDIN_FILENO, &mode) != 0) return;  // not a terminal
+    if (tcgetattr(STDIN_FILENO, &mode) != 0)
+        return;  // not a terminal
     if (on) {
         if (!echoOff) {
             mode.c_lflag |= ECHO;
@@ -62,7 +63,8 @@ void SetConsoleEcho(int on)
         sigaction(SIGTERM, &oldTerm, nullptr);
         return;
     }
-    if (echoOff) return;
+    if (echoOff)
+        return;
     savedMode = mode;
     if (!atExitSet) {
         std::atexit(RestoreEcho);
@@ -75,8 +77,10 @@ void SetConsoleEcho(int on)
     sigaction(SIGINT, &sa, &oldInt);
     sigaction(SIGTERM, &sa, &oldTerm);
     // A signal the program ignores stays ignored: it must not turn the echo on mid-password.
-    if (oldInt.sa_handler == SIG_IGN) sigaction(SIGINT, &oldInt, nullptr);
-    if (oldTerm.sa_handler == SIG_IGN) sigaction(SIGTERM, &oldTerm, nullptr);
+    if (oldInt.sa_handler == SIG_IGN)
+        sigaction(SIGINT, &oldInt, nullptr);
+    if (oldTerm.sa_handler == SIG_IGN)
+        sigaction(SIGTERM, &oldTerm, nullptr);
     mode.c_lflag &= static_cast<tcflag_t>(~ECHO);
     echoOff = 1;
     tcsetattr(STDIN_FILENO, TCSANOW, &mode);
@@ -89,10 +93,13 @@ bool ReadSecretLine(std::FILE *in, char *buf, size_t size)
     int ch;
     while ((ch = std::getc(in)) != EOF) {
         any = true;
-        if (ch == '\n') break;
-        if (n + 1 < size) buf[n++] = static_cast<char>(ch);
+        if (ch == '\n')
+            break;
+        if (n + 1 < size)
+            buf[n++] = static_cast<char>(ch);
     }
-    if (n > 0 && buf[n - 1] == '\r') --n;
+    if (n > 0 && buf[n - 1] == '\r')
+        --n;
     buf[n] = '\0';
     return any;
 }
@@ -104,26 +111,38 @@ void ResolveAndPrint(const char *extension)
     // Its failures print their own lines; the record is shown as far as it was filled.
     (void)GetExtensionData(extension, &info, 2);
 
-    if (LdapDebugLevel() != 0) std::printf("\n\n");
+    if (LdapDebugLevel() != 0)
+        std::printf("\n\n");
     std::printf("globalLanguageByLDAP = %s\n", globalLanguageByLDAP ? "TRUE" : "FALSE");
-    if (globalLanguageByLDAP) std::printf("lang=%s\n", HarnessLanguage());
+    if (globalLanguageByLDAP)
+        std::printf("lang=%s\n", HarnessLanguage());
     std::printf("\n");
-    if (info.acceptAll) std::printf("AcceptAll\n");
+    if (info.acceptAll)
+        std::printf("AcceptAll\n");
     if (info.userFound) {
         std::printf("User ID = %s, name = %s\n", info.user.userId, info.user.name);
-        if (info.imapUserName[0]) std::printf("IMAP User %s\n", info.imapUserName);
+        if (info.imapUserName[0])
+            std::printf("IMAP User %s\n", info.imapUserName);
     }
-    if (info.isGroup) std::printf("Group ID = %s, name = %s\n", info.groupId, info.groupName);
-    if (info.tsi[0]) std::printf("TSI = %s\n", info.tsi);
+    if (info.isGroup)
+        std::printf("Group ID = %s, name = %s\n", info.groupId, info.groupName);
+    if (info.tsi[0])
+        std::printf("TSI = %s\n", info.tsi);
     std::printf("\n");
-    if (!info.userFound) return;
+    if (!info.userFound)
+        return;
 
     const char *kind = info.imapUser ? "ldap" : "native";
-    if (info.hasGreeting) std::printf("%s user has greeting\n", kind);
-    if (info.hasGoodbye) std::printf("%s user has goodbye\n", kind);
-    if (info.hasVideoGreeting) std::printf("%s user has video greeting\n", kind);
-    if (info.hasVideoGoodbye) std::printf("%s user has video goodbye\n", kind);
-    if (!info.imapUser) return;
+    if (info.hasGreeting)
+        std::printf("%s user has greeting\n", kind);
+    if (info.hasGoodbye)
+        std::printf("%s user has goodbye\n", kind);
+    if (info.hasVideoGreeting)
+        std::printf("%s user has video greeting\n", kind);
+    if (info.hasVideoGoodbye)
+        std::printf("%s user has video goodbye\n", kind);
+    if (!info.imapUser)
+        return;
 
     std::printf("IMAP Host\t= %s\n", info.imapHost);
     std::printf("IMAP User\t= %s\n", info.imapUserName);

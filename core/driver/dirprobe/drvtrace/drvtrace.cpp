@@ -41,13 +41,9 @@ void DriverTraceScope(const char *, int, int level, LineNo, const char *fmt, ...
     va_end(args);
 }
 
-void DriverTraceBegin(int, LineNo)
-{
-}
+void DriverTraceBegin(int, LineNo) {}
 
-void DriverTraceEnd(int, LineNo)
-{
-}
+void DriverTraceEnd(int, LineNo) {}
 
 void GetErrorText(GdResult code, char *buf, size_t size)
 {

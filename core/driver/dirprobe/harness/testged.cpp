@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "resolver/resolver.h"
 #include "apicln/tela.h"
+#include "resolver/resolver.h"
 
 int globalLanguageByLDAP = 0;
 
@@ -15,9 +15,15 @@ Resolver *theResolver = nullptr;
 char language[128] = "";
 }  // namespace
 
-void SetHarnessResolver(Resolver *resolver) { theResolver = resolver; }
+void SetHarnessResolver(Resolver *resolver)
+{
+    theResolver = resolver;
+}
 
-const char *HarnessLanguage() { return language; }
+const char *HarnessLanguage()
+{
+    return language;
+}
 
 GdResult GetLineIDInfo(const char *extension, LineIDInfo *info)
 {
@@ -51,7 +57,8 @@ GdResult GetExtensionData(const char *extension, LineIDInfo *info, int flag)
     }
     if (!info->userFound) {
         std::printf("User not found\n");
-        if (info->user.userId[0] == '\0') return 0;
+        if (info->user.userId[0] == '\0')
+            return 0;
     }
     if (info->languageByLdap) {
         std::printf("Check Language by LDAP\n");
@@ -59,17 +66,23 @@ GdResult GetExtensionData(const char *extension, LineIDInfo *info, int flag)
         std::snprintf(language, sizeof language, "%s", info->language);
     }
     if (flag == 2) {
-        if (!info->imapUser) std::printf("No IMAP\n");
+        if (!info->imapUser)
+            std::printf("No IMAP\n");
         char record[128] = "";
         char silence[128] = "";
         // A value that cannot be read counts as empty.
-        if (LocalGetUserProperty2(&info->user, "GD_VRREC", record) != 0) record[0] = '\0';
-        if (LocalGetUserProperty2(&info->user, "GD_VRSIL", silence) != 0) silence[0] = '\0';
+        if (LocalGetUserProperty2(&info->user, "GD_VRREC", record) != 0)
+            record[0] = '\0';
+        if (LocalGetUserProperty2(&info->user, "GD_VRSIL", silence) != 0)
+            silence[0] = '\0';
         int recordTimeout = std::atoi(record);
-        if (recordTimeout > 0) std::printf("SetRecordTimeout %d\n", recordTimeout);
+        if (recordTimeout > 0)
+            std::printf("SetRecordTimeout %d\n", recordTimeout);
         int silenceTimeout = std::atoi(silence);
-        if (silenceTimeout > 0) std::printf("SetSilenceTimeout %d\n", silenceTimeout);
+        if (silenceTimeout > 0)
+            std::printf("SetSilenceTimeout %d\n", silenceTimeout);
     }
-    if (info->acceptAll) std::printf("AcceptAll\n");
+    if (info->acceptAll)
+        std::printf("AcceptAll\n");
     return rc;
 }

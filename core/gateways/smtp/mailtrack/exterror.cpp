@@ -51,8 +51,8 @@ std::atomic<const char *> ldapLibraryName{nullptr};
 using LdapErrorTextFunction = char *(*)(int);
 
 struct LdapTextSource {
-    const char *library;            // the name that was loaded, or tried
-    LdapErrorTextFunction errorText; // null when the library or the function could not be had
+    const char *library;              // the name that was loaded, or tried
+    LdapErrorTextFunction errorText;  // null when the library or the function could not be had
 };
 
 // Looked up once, thread-safe through the function-local static.
@@ -64,7 +64,8 @@ const LdapTextSource &LdapTexts()
         if (override != nullptr)
             s.library = override;
         if (void *library = SysLoadLibrary(s.library))
-            s.errorText = reinterpret_cast<LdapErrorTextFunction>(SysGetProcAddress(library, "ldap_err2string"));
+            s.errorText =
+                reinterpret_cast<LdapErrorTextFunction>(SysGetProcAddress(library, "ldap_err2string"));
         return s;
     }();
     return source;

@@ -29,9 +29,11 @@ consteval int32_t CheckedSize()
 
 }  // namespace
 
-#define KEY(name, field, type, size, settable, read, bare, kind, text, number)                    \
-    {#name, type, offsetof(ConfigRecord, field), CheckedSize<sizeof(ConfigRecord::field), size>(), \
-     settable, read, bare, kind, text, number}
+#define KEY(name, field, type, size, settable, read, bare, kind, text, number)                          \
+    {                                                                                                   \
+#name, type, offsetof(ConfigRecord, field), CheckedSize < sizeof(ConfigRecord::field), size>(), \
+            settable, read, bare, kind, text, number                                                    \
+    }
 
 // Key, field, type, size, user-settable, read place, no "SG_" prefix, default.
 constinit const ConfigKey ConfigKeyTable[] = {
@@ -99,13 +101,17 @@ constinit const ConfigKey ConfigKeyTable[] = {
     KEY(LDH, LDH, FIELD_TEXT, 256, 0, 59, 0, DEFAULT_LOCAL_HOST, nullptr, 0),
     KEY(LDMBA, LDMBA, FIELD_TEXT, 256, 0, 78, 0, DEFAULT_VALUE, "rfc822Mailbox", 0),
     KEY(LDMBB, LDMBB, FIELD_TEXT, 256, 0, 75, 0, DEFAULT_FROM_KEY, "LDUDB", 0),
-    KEY(LDMBF, LDMBF, FIELD_TEXT, 256, 0, 77, 0, DEFAULT_VALUE, "(|(faxLineId=%1%0)(facsimileTelephoneNumber=%1%0))", 0),
+    KEY(LDMBF, LDMBF, FIELD_TEXT, 256, 0, 77, 0, DEFAULT_VALUE,
+        "(|(faxLineId=%1%0)(facsimileTelephoneNumber=%1%0))", 0),
     KEY(LDMBS, LDMBS, FIELD_INT, 4, 0, 76, 0, DEFAULT_FROM_KEY, "LDUDS", 0),
     KEY(LDOUTP, LDOUTP, FIELD_TEXT, 256, 0, 79, 0, DEFAULT_VALUE, "", 0),
     KEY(LDP, LDP, FIELD_INT, 4, 0, 64, 0, DEFAULT_LDAP_PORT, nullptr, 0),
     KEY(LDTO, LDTO, FIELD_INT, 4, 0, 62, 0, DEFAULT_VALUE, nullptr, 10),
     KEY(LDTYPE, LDTYPE, FIELD_TEXT, 256, 0, 63, 0, DEFAULT_VALUE, "ldap", 0),
-    KEY(LDUDA, LDUDA, FIELD_TEXT, 256, 0, 70, 0, DEFAULT_VALUE, "givenName,sn,facsimileTelephoneNumber,faxLineId,faxHeadLine,faxCoverId,faxPinCode,faxCpi,Extension-Attribute-10", 0),
+    KEY(LDUDA, LDUDA, FIELD_TEXT, 256, 0, 70, 0, DEFAULT_VALUE,
+        "givenName,sn,facsimileTelephoneNumber,faxLineId,faxHeadLine,faxCoverId,faxPinCode,faxCpi,Extension-"
+        "Attribute-10",
+        0),
     KEY(LDUDB, LDUDB, FIELD_TEXT, 256, 0, 67, 0, DEFAULT_VALUE, "", 0),
     KEY(LDUDD, LDUDD, FIELD_TEXT, 256, 0, 71, 0, DEFAULT_VALUE, "%0 %1", 0),
     KEY(LDUDF, LDUDF, FIELD_TEXT, 256, 0, 69, 0, DEFAULT_VALUE, "rfc822Mailbox=%0", 0),
@@ -514,7 +520,8 @@ ErrorCode ReadSetting(ConfigRecord *record, const ConfigKey &entry, const ReadCo
         return rc;
     }
     case FIELD_MEDIA:
-        return GetStr(context.user, name, TextDefault(record, entry, context), FieldOf<MediaType>(record, entry));
+        return GetStr(context.user, name, TextDefault(record, entry, context),
+                      FieldOf<MediaType>(record, entry));
     }
     return kGwFailed;
 }

@@ -17,8 +17,8 @@
 struct ConfigRecord {
     char directory[2048];  // the instance's directory below FAXROOT
     int32_t GWI;
-    char alphaHost[36];    // alpha server holding the configuration user
-    char user[11];         // the configuration user, whose properties are the settings
+    char alphaHost[36];  // alpha server holding the configuration user
+    char user[11];       // the configuration user, whose properties are the settings
     char GWPWD[11];
     char GWNRP[21];
     int32_t GWSPP;
@@ -32,7 +32,7 @@ struct ConfigRecord {
     char GWHTR[1024];
     int32_t GWFLR;
     char GWEDLL[1024];
-    int32_t GWDL;          // trace level slot of the gateway
+    int32_t GWDL;  // trace level slot of the gateway
     int32_t WAVGSM;
     char TXTFAX[1024];
     char TXTVOC[1024];
@@ -47,8 +47,8 @@ struct ConfigRecord {
     int32_t CVTTXT;
     int32_t INLOG;
 
-    char ADMUSER[81];      // keys ADMUSER and DRFROM
-    char ADMTEXT[81];      // keys ADMTEXT and DRFTXT
+    char ADMUSER[81];  // keys ADMUSER and DRFROM
+    char ADMTEXT[81];  // keys ADMTEXT and DRFTXT
     MediaType DEFNET;
     char MAHOST[128];
     char MYDOM[128];
@@ -65,7 +65,7 @@ struct ConfigRecord {
     int32_t DMP3TO;
     int32_t DMMAXS;
     int32_t DMLIO;
-    int32_t DMDL;          // trace level slot of the other program
+    int32_t DMDL;  // trace level slot of the other program
     int32_t DMNU;
     int32_t SNDAL;
     char RRTO[1024];
@@ -113,13 +113,13 @@ struct ConfigRecord {
     char TSI_CPR[256];
 
     // Trace parameters kept by SaveTraceSetup and applied by RestoreTraceSetup.
-    int32_t TRCNUM;        // trace files kept
-    int32_t TRCDAYS;       // minimum age in days
-    int32_t TRCSIZE;       // maximum file size in units of 1024 bytes
-    char TRCMODE[21];      // roll-mode name
-    char TRSTAMP[21];      // time-stamp type name
+    int32_t TRCNUM;    // trace files kept
+    int32_t TRCDAYS;   // minimum age in days
+    int32_t TRCSIZE;   // maximum file size in units of 1024 bytes
+    char TRCMODE[21];  // roll-mode name
+    char TRSTAMP[21];  // time-stamp type name
 
-    int32_t COVERID;       // keys COVERID and COVER
+    int32_t COVERID;  // keys COVERID and COVER
     char OUTPREF[31];
     int32_t AGET;
     char AGEP[81];
@@ -158,15 +158,15 @@ enum ConfigDefault : int32_t {
 
 // One configuration key.
 struct ConfigKey {
-    char key[20];              // upper case
+    char key[20];  // upper case
     FieldType type;
-    size_t offset;             // position of the field in ConfigRecord
-    int32_t size;              // array size of a text field, 4 for the others
-    int32_t userSettable;      // 1: an unforced PutConf may change the field
-    int32_t readPlace;         // 1..107: place in OpenOmega's read order; 0: never read
-    int32_t noPrefix;          // 1: the property is the bare key, else "SG_" + key
+    size_t offset;         // position of the field in ConfigRecord
+    int32_t size;          // array size of a text field, 4 for the others
+    int32_t userSettable;  // 1: an unforced PutConf may change the field
+    int32_t readPlace;     // 1..107: place in OpenOmega's read order; 0: never read
+    int32_t noPrefix;      // 1: the property is the bare key, else "SG_" + key
     ConfigDefault defaultKind;
-    const char *defaultText;   // text default, or the key of DEFAULT_FROM_KEY
+    const char *defaultText;  // text default, or the key of DEFAULT_FROM_KEY
     int32_t defaultNumber;
 };
 

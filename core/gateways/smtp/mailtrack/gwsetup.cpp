@@ -83,8 +83,7 @@ struct OutText {
 
 }  // namespace
 
-int ParseExtAttr(const char *text, size_t *cursor, char *name, size_t nameSize, char *value,
-                 size_t valueSize)
+int ParseExtAttr(const char *text, size_t *cursor, char *name, size_t nameSize, char *value, size_t valueSize)
 {
     OutText outName{name, nameSize};
     OutText outValue{value, valueSize};
@@ -245,7 +244,8 @@ CLIENT *GetAlphaClient(int force)
         gFirstCall = 0;
     }
     if (force != 0) {
-        Trace(kSource, __LINE__, 2, "force reconnect, clnt %s\n", gAlphaClient != nullptr ? "exists" : "is null");
+        Trace(kSource, __LINE__, 2, "force reconnect, clnt %s\n",
+              gAlphaClient != nullptr ? "exists" : "is null");
         if (gAlphaClient != nullptr)
             alpha_destroy(gAlphaClient);
         gAlphaClient = nullptr;

@@ -57,18 +57,9 @@ MediaType MediaCode(const char *name)
 
 const char *TxStateName(int state)
 {
-    static const char *const names[] = {"idle",
-                                        "busy line",
-                                        "transmission",
-                                        "too many retries",
-                                        "canceled",
-                                        "done",
-                                        "no line",
-                                        "transmission error",
-                                        "no answer",
-                                        "driver timeout",
-                                        "device error",
-                                        "unknown"};
+    static const char *const names[] = {"idle",      "busy line",      "transmission", "too many retries",
+                                        "canceled",  "done",           "no line",      "transmission error",
+                                        "no answer", "driver timeout", "device error", "unknown"};
     int16_t s = static_cast<int16_t>(state);
     if (s >= 0 && s <= 11)
         return names[s];

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "trace/fileutil.h"
 #include "os/hostvars.h"
+#include "trace/fileutil.h"
 #include "xdr/alpha.h"
 #include "xdr/xdrresult.h"
 
@@ -40,8 +40,8 @@ int PageCount(const page_list &pages)
 
 // Copies one variant of one page into the open file, 1024 bytes per call: JOB_DONE,
 // JOB_SERVER_FAILED (no reply), JOB_NOT_FOUND or JOB_WRITE_ERROR.
-int FetchVariant(CLIENT *client, const char *user, int32_t job, int16_t kind, int16_t page,
-                 int16_t variant, FILE *file)
+int FetchVariant(CLIENT *client, const char *user, int32_t job, int16_t kind, int16_t page, int16_t variant,
+                 FILE *file)
 {
     int32_t offset = 0;
     for (;;) {
@@ -132,8 +132,8 @@ int ExportLog(CLIENT *client, const char *user, int32_t job, int16_t kind, const
     return result;
 }
 
-int ExportDocs(CLIENT *client, const char *user, int32_t job, int16_t kind, int firstPage,
-               int lastPage, const char *path)
+int ExportDocs(CLIENT *client, const char *user, int32_t job, int16_t kind, int firstPage, int lastPage,
+               const char *path)
 {
     FILE *file = fopen(path, "w");
     if (file == nullptr) {
@@ -150,8 +150,7 @@ int ExportDocs(CLIENT *client, const char *user, int32_t job, int16_t kind, int 
     if (pages) {
         result = 1;
         const int count = PageCount(*pages);
-        for (int page = firstPage < 1 ? 1 : firstPage; result && page <= lastPage && page <= count;
-             ++page) {
+        for (int page = firstPage < 1 ? 1 : firstPage; result && page <= lastPage && page <= count; ++page) {
             const int32_t flags = pages->variants[page - 1];
             int16_t variant;
             if (flags & 0x10)
@@ -160,8 +159,7 @@ int ExportDocs(CLIENT *client, const char *user, int32_t job, int16_t kind, int 
                 variant = 6;
             else
                 continue;
-            if (FetchVariant(client, user, job, kind, static_cast<int16_t>(page), variant, file) !=
-                JOB_DONE)
+            if (FetchVariant(client, user, job, kind, static_cast<int16_t>(page), variant, file) != JOB_DONE)
                 result = 0;
         }
         pages.Reset();
@@ -173,8 +171,8 @@ int ExportDocs(CLIENT *client, const char *user, int32_t job, int16_t kind, int 
     return result;
 }
 
-int ExportPart(CLIENT *client, const char *user, int32_t job, int16_t kind, int16_t page,
-               int16_t variant, const char *path)
+int ExportPart(CLIENT *client, const char *user, int32_t job, int16_t kind, int16_t page, int16_t variant,
+               const char *path)
 {
     FILE *file = fopen(path, "wb");
     if (file == nullptr)
@@ -187,8 +185,7 @@ int ExportPart(CLIENT *client, const char *user, int32_t job, int16_t kind, int1
     return result;
 }
 
-int ExportJob(CLIENT *client, const char *user, int32_t job, int16_t kind, const char *base,
-              int *files)
+int ExportJob(CLIENT *client, const char *user, int32_t job, int16_t kind, const char *base, int *files)
 {
     *files = 0;
     job_key key;
@@ -233,8 +230,7 @@ int ExportJob(CLIENT *client, const char *user, int32_t job, int16_t kind, const
     return JOB_DONE;
 }
 
-int ImportPart(CLIENT *client, const char *user, int32_t job, int16_t page, int16_t variant,
-               const char *path)
+int ImportPart(CLIENT *client, const char *user, int32_t job, int16_t page, int16_t variant, const char *path)
 {
     FILE *file = fopen(path, "rb");
     if (file == nullptr)
@@ -295,8 +291,7 @@ int ImportLog(CLIENT *client, const char *user, int32_t job, const char *path)
     return result;
 }
 
-int ImportJob(CLIENT *client, const char *user, const char *path, int verbose, int32_t *job,
-              int *files)
+int ImportJob(CLIENT *client, const char *user, const char *path, int verbose, int32_t *job, int *files)
 {
     *files = 0;
     if (user == nullptr || user[0] == '\0')

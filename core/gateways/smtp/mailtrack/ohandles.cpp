@@ -8,8 +8,8 @@
 #include <cstring>
 #include <memory>
 
-#include "os/hostvars.h"
 #include "mailtrack/otools.h"
+#include "os/hostvars.h"
 #include "trace/timetext.h"
 #include "xdr/xdrresult.h"
 
@@ -80,8 +80,14 @@ int Wrap(CLIENT *client, Res *(*stub)(Arg *, CLIENT *), tela::XdrRoutine<Res> re
     return eval(*res);
 }
 
-int RefusedIfFalse(const bool_t &answer) { return answer ? 0 : kRefused; }
-int Status(const short &answer) { return answer; }
+int RefusedIfFalse(const bool_t &answer)
+{
+    return answer ? 0 : kRefused;
+}
+int Status(const short &answer)
+{
+    return answer;
+}
 
 }  // namespace
 
@@ -103,7 +109,10 @@ int alpha_create(CLIENT **slot, const char *host)
     return 0;
 }
 
-int alpha_destroy(CLIENT *client) { return DestroyOne(client, g_alpha, kNoAlpha); }
+int alpha_destroy(CLIENT *client)
+{
+    return DestroyOne(client, g_alpha, kNoAlpha);
+}
 
 int alpha_get(CLIENT **slot)
 {
@@ -129,7 +138,10 @@ int omega_create(CLIENT **slot, const char *host)
     return client == nullptr ? kNoOmega : 0;
 }
 
-int omega_destroy(CLIENT *client) { return DestroyOne(client, g_omega, kNoOmega); }
+int omega_destroy(CLIENT *client)
+{
+    return DestroyOne(client, g_omega, kNoOmega);
+}
 
 int omega_ensure(CLIENT **slot)
 {
@@ -198,9 +210,9 @@ int o_get_route(CLIENT *client, const char *routeId, route_rec *route)
     });
 }
 
-int o_put_route(CLIENT *client, const char *routeId, const char *routeText, const char *lineId, const char *auxId,
-                const char *server, const char *user, const char *group, const char *routeExtra,
-                int32_t routeExtraValue)
+int o_put_route(CLIENT *client, const char *routeId, const char *routeText, const char *lineId,
+                const char *auxId, const char *server, const char *user, const char *group,
+                const char *routeExtra, int32_t routeExtraValue)
 {
     route_rec arg{};
     arg.vers = 0;
@@ -303,7 +315,10 @@ int TakeList(List &res, List *list)
 
 }  // namespace
 
-int o_put_tab7(CLIENT *client, const o_tab7_rec *rec) { return PutAsGiven(client, o_put_tab7_1, rec); }
+int o_put_tab7(CLIENT *client, const o_tab7_rec *rec)
+{
+    return PutAsGiven(client, o_put_tab7_1, rec);
+}
 
 int o_get_tab7(CLIENT *client, const char *id, o_tab7_rec *rec)
 {
@@ -316,9 +331,15 @@ int o_list_tab7(CLIENT *client, o_tab7_list *list)
                 [&](o_tab7_list &res) { return TakeList(res, list); });
 }
 
-int o_del_tab7(CLIENT *client, const char *id) { return DeleteById(client, o_del_tab7_1, id); }
+int o_del_tab7(CLIENT *client, const char *id)
+{
+    return DeleteById(client, o_del_tab7_1, id);
+}
 
-int o_put_tab11(CLIENT *client, const o_tab11_rec *rec) { return PutAsGiven(client, o_put_tab11_1, rec); }
+int o_put_tab11(CLIENT *client, const o_tab11_rec *rec)
+{
+    return PutAsGiven(client, o_put_tab11_1, rec);
+}
 
 int o_get_tab11(CLIENT *client, const char *id, o_tab11_rec *rec)
 {
@@ -332,7 +353,10 @@ int o_list_tab11(CLIENT *client, int32_t selector, o_tab11_list *list)
                 [&](o_tab11_list &res) { return TakeList(res, list); });
 }
 
-int o_del_tab11(CLIENT *client, const char *id) { return DeleteById(client, o_del_tab11_1, id); }
+int o_del_tab11(CLIENT *client, const char *id)
+{
+    return DeleteById(client, o_del_tab11_1, id);
+}
 
 // ---- table 102 and procedure 110 ----------------------------------------------------------
 

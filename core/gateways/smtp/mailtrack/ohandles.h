@@ -72,9 +72,9 @@ int o_list_tab11(CLIENT *client, int32_t selector, o_tab11_list *list);
 int o_del_tab11(CLIENT *client, const char *id);
 
 // Table 102 (omega 102 to 105). Put: 1 without a client, as every wrapper; then 24 for a record
-// of another version than 0 (nothing sent), else omega's status. Get: omega's nonzero status, 32 for a record of another version, else 0
-// with the record. List: omega's nonzero status, 25 when the answer holds no records (list
-// untouched), 32 when the first record is of another version, else 0 with count, nodes and
+// of another version than 0 (nothing sent), else omega's status. Get: omega's nonzero status, 32 for a record
+// of another version, else 0 with the record. List: omega's nonzero status, 25 when the answer holds no
+// records (list untouched), 32 when the first record is of another version, else 0 with count, nodes and
 // status handed to the caller (free with o_free_tab102_list). Delete: omega's status.
 int o_put_tab102(CLIENT *client, const o_tab102_rec *rec);
 int o_get_tab102(CLIENT *client, const char *id, o_tab102_rec *rec);
@@ -87,9 +87,9 @@ int o_proc110(CLIENT *client, const char *id);
 int o_get_route(CLIENT *client, const char *routeId, route_rec *route);
 // Omega 91: stores a version-0 route from route id [10], route text [30], line id [10], aux id
 // [20], server [35], user [10], group [10], extra [35] and the extra value. Omega's status.
-int o_put_route(CLIENT *client, const char *routeId, const char *routeText, const char *lineId, const char *auxId,
-                const char *server, const char *user, const char *group, const char *routeExtra,
-                int32_t routeExtraValue);
+int o_put_route(CLIENT *client, const char *routeId, const char *routeText, const char *lineId,
+                const char *auxId, const char *server, const char *user, const char *group,
+                const char *routeExtra, int32_t routeExtraValue);
 
 // Free the nodes of a list handed out by the matching list wrapper; the list is left empty.
 void o_free_tab7_list(o_tab7_list *list);

@@ -12,15 +12,22 @@ namespace {
 class Columns {
 public:
     Columns(FILE *stream, const char *separator)
-        : stream_(stream), separator_(separator != nullptr ? separator : "") {}
+        : stream_(stream), separator_(separator != nullptr ? separator : "")
+    {
+    }
 
     // A text field of N characters (N + 1 with the terminator), padded to N and never longer,
     // so a field without its terminator cannot run past its end.
-    template <size_t N> void text(const char (&field)[N]) { text(static_cast<int>(N) - 1, field); }
+    template <size_t N>
+    void text(const char (&field)[N])
+    {
+        text(static_cast<int>(N) - 1, field);
+    }
 
     void text(int width, const char *field) { number("%-*.*s", width, width, field); }
 
-    __attribute__((format(printf, 2, 3))) void number(const char *format, ...) {
+    __attribute__((format(printf, 2, 3))) void number(const char *format, ...)
+    {
         begin();
         va_list args;
         va_start(args, format);
@@ -31,14 +38,16 @@ public:
     // The numbers of the records are 32-bit: widen them to the conversion's type by their own
     // width, so that "%8lx" shows 8 digits of a negative value and "%5lu" ten.
     void lx8(int32_t value) { number("%8lx", static_cast<unsigned long>(static_cast<uint32_t>(value))); }
-    void lu(const char *format, int32_t value) {
+    void lu(const char *format, int32_t value)
+    {
         number(format, static_cast<unsigned long>(static_cast<uint32_t>(value)));
     }
     void ld(const char *format, int32_t value) { number(format, static_cast<long>(value)); }
     // A short as "%5hu" or "%-5hu": its 16 bits unsigned.
     void hu(const char *format, int16_t value) { number(format, static_cast<unsigned short>(value)); }
     // A byte widened with its sign and shown as a short in hexadecimal (0x80 gives ff80).
-    void hx2(char value) {
+    void hx2(char value)
+    {
         number("%2hx", static_cast<unsigned short>(static_cast<int16_t>(static_cast<int8_t>(value))));
     }
     void yes_no(int flag) { number("%c", YesNoChar(flag)); }
@@ -48,7 +57,8 @@ public:
     void end() { fputc('\n', stream_); }
 
 private:
-    void begin() {
+    void begin()
+    {
         if (!first_)
             separator();
         first_ = false;
@@ -60,13 +70,16 @@ private:
 };
 
 // A text field read with its own width.
-template <size_t N> int text(FILE *stream, char (&field)[N]) {
+template <size_t N>
+int text(FILE *stream, char (&field)[N])
+{
     return frdline(stream, static_cast<int>(N) - 1, field);
 }
 
 // The host, id and text layout of table 19, which o_p47_item shares.
 void print_tab19_layout(FILE *stream, const char *separator, const char (&id)[36], const char (&f2)[11],
-                        const char (&f3)[31]) {
+                        const char (&f3)[31])
+{
     Columns c(stream, separator);
     c.text(id);
     c.text(f2);
@@ -74,7 +87,9 @@ void print_tab19_layout(FILE *stream, const char *separator, const char (&id)[36
     c.end();
 }
 
-template <typename Arm> void print_tab97_arm(FILE *stream, const Arm &a, const char *separator) {
+template <typename Arm>
+void print_tab97_arm(FILE *stream, const Arm &a, const char *separator)
+{
     Columns c(stream, separator);
     c.text(a.id);
     c.text(a.f2);
@@ -83,7 +98,9 @@ template <typename Arm> void print_tab97_arm(FILE *stream, const Arm &a, const c
     c.end();
 }
 
-template <typename Arm> void print_route_arm(FILE *stream, const Arm &a, const char *separator) {
+template <typename Arm>
+void print_route_arm(FILE *stream, const Arm &a, const char *separator)
+{
     Columns c(stream, separator);
     c.text(a.route_id);
     c.text(a.route_text);
@@ -98,7 +115,9 @@ template <typename Arm> void print_route_arm(FILE *stream, const Arm &a, const c
 }
 
 // Fields 1 to 33 of a table-102 arm; field 19 has the arm's own width.
-template <typename Arm> void print_tab102_fields(Columns &c, const Arm &a) {
+template <typename Arm>
+void print_tab102_fields(Columns &c, const Arm &a)
+{
     c.text(a.id);
     c.text(a.f2);
     c.text(a.f3);
@@ -135,7 +154,9 @@ template <typename Arm> void print_tab102_fields(Columns &c, const Arm &a) {
 }
 
 // Fields 1 to 33 of a table-102 arm in reading order; field 19 read with width19 characters.
-template <typename Arm> int read_tab102_fields(FILE *s, Arm *a, int width19) {
+template <typename Arm>
+int read_tab102_fields(FILE *s, Arm *a, int width19)
+{
     return text(s, a->id) && text(s, a->f2) && text(s, a->f3) && text(s, a->f4) && frdline_hu(s, &a->f5) &&
            text(s, a->f6) && text(s, a->f7) && frdline_lx(s, &a->f8) && text(s, a->f9) && text(s, a->f10) &&
            frdline_lx(s, &a->f11) && text(s, a->f12) && text(s, a->f13) && text(s, a->f14) &&
@@ -148,7 +169,9 @@ template <typename Arm> int read_tab102_fields(FILE *s, Arm *a, int width19) {
 }
 
 // The first six fields that tables 58 and 67 share: five texts and three bytes.
-template <typename Rec> void print_tab58_head(Columns &c, const Rec &r) {
+template <typename Rec>
+void print_tab58_head(Columns &c, const Rec &r)
+{
     c.text(r.id);
     c.text(r.f2);
     c.text(r.f3);
@@ -158,7 +181,9 @@ template <typename Rec> void print_tab58_head(Columns &c, const Rec &r) {
         c.hx2(byte);
 }
 
-template <typename Rec> int read_tab58_head(FILE *s, Rec *r) {
+template <typename Rec>
+int read_tab58_head(FILE *s, Rec *r)
+{
     if (!(text(s, r->id) && text(s, r->f2) && text(s, r->f3) && text(s, r->f4) && text(s, r->f5)))
         return 0;
     for (char &byte : r->f6)
@@ -168,7 +193,8 @@ template <typename Rec> int read_tab58_head(FILE *s, Rec *r) {
 }
 
 // The version line of a versioned record.
-int read_version(FILE *stream, int *version) {
+int read_version(FILE *stream, int *version)
+{
     uint16_t value = 0;
     if (!frdline_hu(stream, &value))
         return 0;
@@ -176,19 +202,22 @@ int read_version(FILE *stream, int *version) {
     return 1;
 }
 
-} // namespace
+}  // namespace
 
-void print_o_tab19_rec(FILE *stream, const o_tab19_rec *r, const char *separator) {
+void print_o_tab19_rec(FILE *stream, const o_tab19_rec *r, const char *separator)
+{
     if (stream != nullptr && r != nullptr)
         print_tab19_layout(stream, separator, r->id, r->f2, r->f3);
 }
 
-void print_o_tab19_rec(FILE *stream, const o_p47_item *r, const char *separator) {
+void print_o_tab19_rec(FILE *stream, const o_p47_item *r, const char *separator)
+{
     if (stream != nullptr && r != nullptr)
         print_tab19_layout(stream, separator, r->f1, r->f2, r->f3);
 }
 
-void print_o_tab7_rec(FILE *stream, const o_tab7_rec *r, const char *separator) {
+void print_o_tab7_rec(FILE *stream, const o_tab7_rec *r, const char *separator)
+{
     if (stream == nullptr || r == nullptr)
         return;
     Columns c(stream, separator);
@@ -201,7 +230,8 @@ void print_o_tab7_rec(FILE *stream, const o_tab7_rec *r, const char *separator) 
     c.end();
 }
 
-void print_o_tab11_rec(FILE *stream, const o_tab11_rec *r, const char *separator) {
+void print_o_tab11_rec(FILE *stream, const o_tab11_rec *r, const char *separator)
+{
     if (stream == nullptr || r == nullptr)
         return;
     Columns c(stream, separator);
@@ -226,7 +256,8 @@ void print_o_tab11_rec(FILE *stream, const o_tab11_rec *r, const char *separator
     c.end();
 }
 
-void print_o_tab35_rec(FILE *stream, const o_tab35_rec *r, const char *separator) {
+void print_o_tab35_rec(FILE *stream, const o_tab35_rec *r, const char *separator)
+{
     if (stream == nullptr || r == nullptr)
         return;
     Columns c(stream, separator);
@@ -236,7 +267,8 @@ void print_o_tab35_rec(FILE *stream, const o_tab35_rec *r, const char *separator
     c.end();
 }
 
-void print_o_tab79_rec(FILE *stream, const o_tab79_rec *r, const char *separator) {
+void print_o_tab79_rec(FILE *stream, const o_tab79_rec *r, const char *separator)
+{
     if (stream == nullptr || r == nullptr)
         return;
     Columns c(stream, separator);
@@ -246,7 +278,8 @@ void print_o_tab79_rec(FILE *stream, const o_tab79_rec *r, const char *separator
     c.end();
 }
 
-void print_o_tab97_rec(FILE *stream, const o_tab97_rec *r, const char *separator) {
+void print_o_tab97_rec(FILE *stream, const o_tab97_rec *r, const char *separator)
+{
     if (stream == nullptr || r == nullptr)
         return;
     if (r->vers == 0)
@@ -255,7 +288,8 @@ void print_o_tab97_rec(FILE *stream, const o_tab97_rec *r, const char *separator
         print_tab97_arm(stream, r->o_tab97_rec_u.v1, separator);
 }
 
-void print_o_tab15_rec(FILE *stream, const o_tab15_rec *r, const char *separator) {
+void print_o_tab15_rec(FILE *stream, const o_tab15_rec *r, const char *separator)
+{
     if (stream == nullptr || r == nullptr)
         return;
     Columns c(stream, separator);
@@ -269,7 +303,8 @@ void print_o_tab15_rec(FILE *stream, const o_tab15_rec *r, const char *separator
     c.end();
 }
 
-void print_o_tab107_rec(FILE *stream, const o_tab107_rec *r, const char *separator) {
+void print_o_tab107_rec(FILE *stream, const o_tab107_rec *r, const char *separator)
+{
     if (stream == nullptr || r == nullptr)
         return;
     const o_tab107_v0 &a = r->o_tab107_rec_u.v0;
@@ -286,7 +321,8 @@ void print_o_tab107_rec(FILE *stream, const o_tab107_rec *r, const char *separat
     c.end();
 }
 
-void print_o_tab38_rec(FILE *stream, const o_tab38_rec *r, const char *separator) {
+void print_o_tab38_rec(FILE *stream, const o_tab38_rec *r, const char *separator)
+{
     if (stream == nullptr || r == nullptr)
         return;
     Columns c(stream, separator);
@@ -300,7 +336,8 @@ void print_o_tab38_rec(FILE *stream, const o_tab38_rec *r, const char *separator
     c.end();
 }
 
-void print_route_rec(FILE *stream, const route_rec *r, const char *separator) {
+void print_route_rec(FILE *stream, const route_rec *r, const char *separator)
+{
     if (stream == nullptr || r == nullptr)
         return;
     if (r->vers == 0)
@@ -309,7 +346,8 @@ void print_route_rec(FILE *stream, const route_rec *r, const char *separator) {
         print_route_arm(stream, r->route_rec_u.v1, separator);
 }
 
-void print_o_tab67_rec(FILE *stream, const o_tab67_rec *r, const char *separator) {
+void print_o_tab67_rec(FILE *stream, const o_tab67_rec *r, const char *separator)
+{
     if (stream == nullptr || r == nullptr)
         return;
     Columns c(stream, separator);
@@ -322,7 +360,8 @@ void print_o_tab67_rec(FILE *stream, const o_tab67_rec *r, const char *separator
     c.end();
 }
 
-void print_o_tab72_rec(FILE *stream, const o_tab72_rec *r, const char *separator) {
+void print_o_tab72_rec(FILE *stream, const o_tab72_rec *r, const char *separator)
+{
     if (stream == nullptr || r == nullptr)
         return;
     Columns c(stream, separator);
@@ -336,7 +375,8 @@ void print_o_tab72_rec(FILE *stream, const o_tab72_rec *r, const char *separator
     c.end();
 }
 
-void print_o_tab43_rec(FILE *stream, const o_tab43_rec *r, const char *separator) {
+void print_o_tab43_rec(FILE *stream, const o_tab43_rec *r, const char *separator)
+{
     if (stream == nullptr || r == nullptr)
         return;
     Columns c(stream, separator);
@@ -349,7 +389,8 @@ void print_o_tab43_rec(FILE *stream, const o_tab43_rec *r, const char *separator
     c.end();
 }
 
-void print_o_tab58_rec(FILE *stream, const o_tab58_rec *r, const char *separator) {
+void print_o_tab58_rec(FILE *stream, const o_tab58_rec *r, const char *separator)
+{
     if (stream == nullptr || r == nullptr)
         return;
     Columns c(stream, separator);
@@ -357,7 +398,8 @@ void print_o_tab58_rec(FILE *stream, const o_tab58_rec *r, const char *separator
     c.end();
 }
 
-void print_o_tab62_rec(FILE *stream, const o_tab62_rec *r, const char *separator) {
+void print_o_tab62_rec(FILE *stream, const o_tab62_rec *r, const char *separator)
+{
     if (stream == nullptr || r == nullptr)
         return;
     Columns c(stream, separator);
@@ -367,7 +409,8 @@ void print_o_tab62_rec(FILE *stream, const o_tab62_rec *r, const char *separator
     c.end();
 }
 
-void print_o_tab23_rec(FILE *stream, const o_tab23_rec *r, const char *separator) {
+void print_o_tab23_rec(FILE *stream, const o_tab23_rec *r, const char *separator)
+{
     if (stream == nullptr || r == nullptr)
         return;
     Columns c(stream, separator);
@@ -375,7 +418,8 @@ void print_o_tab23_rec(FILE *stream, const o_tab23_rec *r, const char *separator
     c.end();
 }
 
-void print_o_tab27_rec(FILE *stream, const o_tab27_rec *r, const char *separator) {
+void print_o_tab27_rec(FILE *stream, const o_tab27_rec *r, const char *separator)
+{
     if (stream == nullptr || r == nullptr)
         return;
     Columns c(stream, separator);
@@ -384,7 +428,8 @@ void print_o_tab27_rec(FILE *stream, const o_tab27_rec *r, const char *separator
     c.end();
 }
 
-void print_user_rec(FILE *stream, const user_rec *r, const char *separator) {
+void print_user_rec(FILE *stream, const user_rec *r, const char *separator)
+{
     if (stream == nullptr || r == nullptr)
         return;
     Columns c(stream, separator);
@@ -399,7 +444,8 @@ void print_user_rec(FILE *stream, const user_rec *r, const char *separator) {
     c.end();
 }
 
-void print_o_tab102_rec(FILE *stream, const o_tab102_rec *r, const char *separator) {
+void print_o_tab102_rec(FILE *stream, const o_tab102_rec *r, const char *separator)
+{
     if (stream == nullptr || r == nullptr)
         return;
     Columns c(stream, separator);
@@ -416,22 +462,28 @@ void print_o_tab102_rec(FILE *stream, const o_tab102_rec *r, const char *separat
     c.end();
 }
 
-const char *allowed_text(int flag) { return flag != 0 ? "allowed" : "not allowed"; }
+const char *allowed_text(int flag)
+{
+    return flag != 0 ? "allowed" : "not allowed";
+}
 
-int read_o_tab19_rec(FILE *s, o_tab19_rec *r) {
+int read_o_tab19_rec(FILE *s, o_tab19_rec *r)
+{
     if (s == nullptr || r == nullptr)
         return 0;
     return text(s, r->id) && text(s, r->f2) && text(s, r->f3);
 }
 
-int read_o_tab7_rec(FILE *s, o_tab7_rec *r) {
+int read_o_tab7_rec(FILE *s, o_tab7_rec *r)
+{
     if (s == nullptr || r == nullptr)
         return 0;
     return text(s, r->id) && text(s, r->f2) && frdline_hu(s, &r->f3) && frdline_hu(s, &r->f4) &&
            frdline_lx(s, &r->f5) && frdline_lx(s, &r->f6);
 }
 
-int read_o_tab11_rec(FILE *s, o_tab11_rec *r) {
+int read_o_tab11_rec(FILE *s, o_tab11_rec *r)
+{
     if (s == nullptr || r == nullptr)
         return 0;
     return text(s, r->id) && text(s, r->f2) && text(s, r->f3) && text(s, r->f4) && frdline_hu(s, &r->f5) &&
@@ -441,14 +493,16 @@ int read_o_tab11_rec(FILE *s, o_tab11_rec *r) {
            text(s, r->f18);
 }
 
-int read_o_tab15_rec(FILE *s, o_tab15_rec *r) {
+int read_o_tab15_rec(FILE *s, o_tab15_rec *r)
+{
     if (s == nullptr || r == nullptr)
         return 0;
     return text(s, r->id) && text(s, r->f2) && frdline_hu(s, &r->f3) && text(s, r->f4) && text(s, r->f5) &&
            frdline_hu(s, &r->f6) && frdline_hu(s, &r->f7);
 }
 
-int read_o_tab67_rec(FILE *s, o_tab67_rec *r) {
+int read_o_tab67_rec(FILE *s, o_tab67_rec *r)
+{
     if (s == nullptr || r == nullptr)
         return 0;
     if (!read_tab58_head(s, r) || !frdline_hu(s, &r->f7))
@@ -459,7 +513,8 @@ int read_o_tab67_rec(FILE *s, o_tab67_rec *r) {
     return text(s, r->f9) && text(s, r->f10);
 }
 
-int read_o_tab72_rec(FILE *s, o_tab72_rec *r) {
+int read_o_tab72_rec(FILE *s, o_tab72_rec *r)
+{
     if (s == nullptr || r == nullptr)
         return 0;
     char answer = 0;
@@ -471,19 +526,22 @@ int read_o_tab72_rec(FILE *s, o_tab72_rec *r) {
     return ok;
 }
 
-int read_o_tab58_rec(FILE *s, o_tab58_rec *r) {
+int read_o_tab58_rec(FILE *s, o_tab58_rec *r)
+{
     if (s == nullptr || r == nullptr)
         return 0;
     return read_tab58_head(s, r);
 }
 
-int read_o_tab62_rec(FILE *s, o_tab62_rec *r) {
+int read_o_tab62_rec(FILE *s, o_tab62_rec *r)
+{
     if (s == nullptr || r == nullptr)
         return 0;
     return text(s, r->f1) && text(s, r->f2) && text(s, r->f3);
 }
 
-int read_o_tab97_rec(FILE *s, o_tab97_rec *r) {
+int read_o_tab97_rec(FILE *s, o_tab97_rec *r)
+{
     if (s == nullptr || r == nullptr)
         return 0;
     int version = 0;
@@ -498,7 +556,8 @@ int read_o_tab97_rec(FILE *s, o_tab97_rec *r) {
     return text(s, a.id) && text(s, a.f2) && text(s, a.f3);
 }
 
-int read_o_tab102_rec(FILE *s, o_tab102_rec *r) {
+int read_o_tab102_rec(FILE *s, o_tab102_rec *r)
+{
     if (s == nullptr || r == nullptr)
         return 0;
     if (!read_version(s, &r->vers))
@@ -512,7 +571,8 @@ int read_o_tab102_rec(FILE *s, o_tab102_rec *r) {
     return 0;
 }
 
-int read_o_tab102_rec_v1(FILE *s, o_tab102_rec *r) {
+int read_o_tab102_rec_v1(FILE *s, o_tab102_rec *r)
+{
     if (s == nullptr || r == nullptr)
         return 0;
     int version = 0;

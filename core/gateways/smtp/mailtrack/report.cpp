@@ -6,8 +6,8 @@
 #include <cinttypes>
 #include <csignal>
 #include <cstdarg>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -212,7 +212,10 @@ void ReportBody(const CgiEntry *entries, ReportResources &r, int tempError)
         return;
     }
     if (a == nullptr || u == nullptr || job == nullptr || n == nullptr) {
-        ErrorPage("Missing %s parameter", a == nullptr ? "a" : u == nullptr ? "u" : job == nullptr ? "r" : "n");
+        ErrorPage("Missing %s parameter", a == nullptr     ? "a"
+                                          : u == nullptr   ? "u"
+                                          : job == nullptr ? "r"
+                                                           : "n");
         return;
     }
 
@@ -237,11 +240,12 @@ void ReportBody(const CgiEntry *entries, ReportResources &r, int tempError)
     // it is still zero from the stub's clearing.
     const s_rec_v1 &rec = r.reply->record.s_rec_new_u.v1;
     if (r.reply->final != 0) {
-        printf("<p align=center><b>"
-               "The message you are requesting has reached its final state.<br>"
-               "If you have requested a report it has been sent to you.<br>"
-               "Please do not use this reference any longer.<br>"
-               "</b>");
+        printf(
+            "<p align=center><b>"
+            "The message you are requesting has reached its final state.<br>"
+            "If you have requested a report it has been sent to you.<br>"
+            "Please do not use this reference any longer.<br>"
+            "</b>");
         return;
     }
     if (!SameRecipient(n, rec.recipient)) {
@@ -280,8 +284,9 @@ void ReportPage(const CgiEntry *entries)
     if (r.haveTemp)
         HoldPendingTemp(r.tempPath);
     sigprocmask(SIG_SETMASK, &before, nullptr);
-    printf("<head><meta http-equiv=\"refresh\" content=10>"
-           "<title>Durorov Uzoroduru Vorerad Report</title></head><body>");
+    printf(
+        "<head><meta http-equiv=\"refresh\" content=10>"
+        "<title>Durorov Uzoroduru Vorerad Report</title></head><body>");
     ReportBody(entries, r, tempError);
     Release(r);
 }

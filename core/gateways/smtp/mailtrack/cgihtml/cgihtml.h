@@ -65,13 +65,13 @@ bool CgiAcceptsImage();
 
 enum CgiError {
     CGI_OK = 0,
-    CGI_ERR_METHOD,          // REQUEST_METHOD neither "POST" nor "GET"
-    CGI_ERR_NO_LENGTH,       // POST without CONTENT_LENGTH
-    CGI_ERR_BAD_LENGTH,      // CONTENT_LENGTH not a decimal number in 0..CGI_MAX_CONTENT_LENGTH
-    CGI_ERR_SHORT_INPUT,     // POST body shorter than CONTENT_LENGTH
-    CGI_ERR_NO_QUERY,        // GET without QUERY_STRING
-    CGI_ERR_UPLOAD,          // upload file cannot be created
-    CGI_ERR_MEMORY,          // out of memory
+    CGI_ERR_METHOD,       // REQUEST_METHOD neither "POST" nor "GET"
+    CGI_ERR_NO_LENGTH,    // POST without CONTENT_LENGTH
+    CGI_ERR_BAD_LENGTH,   // CONTENT_LENGTH not a decimal number in 0..CGI_MAX_CONTENT_LENGTH
+    CGI_ERR_SHORT_INPUT,  // POST body shorter than CONTENT_LENGTH
+    CGI_ERR_NO_QUERY,     // GET without QUERY_STRING
+    CGI_ERR_UPLOAD,       // upload file cannot be created
+    CGI_ERR_MEMORY,       // out of memory
 };
 
 // The exact standard-error text of a failure ("caught by cgihtml: ...\n" or "cgihtml Error: ...\n");
@@ -171,12 +171,12 @@ char *CgiEscapeShell(const char *text);
 // HTTP header lines, written to the standard output. A CR or LF inside an argument would start a
 // header of the client's making: each argument is written up to its first CR or LF.
 
-void HtmlContentType();                 // "Content-type: text/html\r\n\r\n"
-void HtmlMimeType(const char *type);    // "Content-type: %s\r\n\r\n"
-void HtmlNphStatus(const char *status); // "HTTP/1.0 %s\r\n", "Server: CGI using cgihtml\r\n"
-void HtmlRedirect(const char *location);// "Location: %s\r\n\r\n"
-void HtmlStatus(const char *status);    // "Status: %s\r\n"
-void HtmlPragma(const char *pragma);    // "Pragma: %s\r\n"
+void HtmlContentType();                   // "Content-type: text/html\r\n\r\n"
+void HtmlMimeType(const char *type);      // "Content-type: %s\r\n\r\n"
+void HtmlNphStatus(const char *status);   // "HTTP/1.0 %s\r\n", "Server: CGI using cgihtml\r\n"
+void HtmlRedirect(const char *location);  // "Location: %s\r\n\r\n"
+void HtmlStatus(const char *status);      // "Status: %s\r\n"
+void HtmlPragma(const char *pragma);      // "Pragma: %s\r\n"
 // "Set-Cookie: name=value;" then " EXPIRES=..;", " PATH=..;", " DOMAIN=..;" for the non-null
 // ones, " SECURE" when secure is nonzero, then "\r\n".
 void HtmlSetCookie(const char *name, const char *value, const char *expires, const char *path,

@@ -125,8 +125,8 @@ std::string_view TrimBlanks(std::string_view text)
 {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
         text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' ||
-                             text.back() == '\n'))
+    while (!text.empty() &&
+           (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' || text.back() == '\n'))
         text.remove_suffix(1);
     return text;
 }
@@ -321,14 +321,22 @@ void StripLineEnd(std::string &content)
 const char *CgiErrorMessage(CgiError error)
 {
     switch (error) {
-    case CGI_OK: return "";
-    case CGI_ERR_METHOD: return "caught by cgihtml: REQUEST_METHOD invalid\n";
-    case CGI_ERR_NO_LENGTH: return "caught by cgihtml: CONTENT_LENGTH is null\n";
-    case CGI_ERR_BAD_LENGTH: return "caught by cgihtml: CONTENT_LENGTH invalid\n";
-    case CGI_ERR_SHORT_INPUT: return "caught by cgihtml: input length < CONTENT_LENGTH\n";
-    case CGI_ERR_NO_QUERY: return "caught by cgihtml: QUERY_STRING is null\n";
-    case CGI_ERR_UPLOAD: return "cgihtml Error: cannot upload file\n";
-    case CGI_ERR_MEMORY: return "caught by cgihtml: out of memory\n";
+    case CGI_OK:
+        return "";
+    case CGI_ERR_METHOD:
+        return "caught by cgihtml: REQUEST_METHOD invalid\n";
+    case CGI_ERR_NO_LENGTH:
+        return "caught by cgihtml: CONTENT_LENGTH is null\n";
+    case CGI_ERR_BAD_LENGTH:
+        return "caught by cgihtml: CONTENT_LENGTH invalid\n";
+    case CGI_ERR_SHORT_INPUT:
+        return "caught by cgihtml: input length < CONTENT_LENGTH\n";
+    case CGI_ERR_NO_QUERY:
+        return "caught by cgihtml: QUERY_STRING is null\n";
+    case CGI_ERR_UPLOAD:
+        return "cgihtml Error: cannot upload file\n";
+    case CGI_ERR_MEMORY:
+        return "caught by cgihtml: out of memory\n";
     }
     return "caught by cgihtml: unknown error\n";
 }
@@ -570,8 +578,7 @@ CgiError CgiParseMultipartFrom(const CgiRequest &request, CgiEntry **list, int *
 
         if (disposition.hasName) {
             if (disposition.hasFile) {
-                last = CgiListInsertAfter(list, last, disposition.name.c_str(),
-                                          disposition.file.c_str());
+                last = CgiListInsertAfter(list, last, disposition.name.c_str(), disposition.file.c_str());
                 ++*count;
                 std::string name = UploadName(disposition.file);
                 if (request.uploadDir != nullptr && !name.empty() &&

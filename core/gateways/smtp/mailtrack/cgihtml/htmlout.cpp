@@ -90,12 +90,30 @@ void HtmlEnd()
     std::printf("</body> </html>\n");
 }
 
-void HtmlH1(const char *text) { Heading(1, text); }
-void HtmlH2(const char *text) { Heading(2, text); }
-void HtmlH3(const char *text) { Heading(3, text); }
-void HtmlH4(const char *text) { Heading(4, text); }
-void HtmlH5(const char *text) { Heading(5, text); }
-void HtmlH6(const char *text) { Heading(6, text); }
+void HtmlH1(const char *text)
+{
+    Heading(1, text);
+}
+void HtmlH2(const char *text)
+{
+    Heading(2, text);
+}
+void HtmlH3(const char *text)
+{
+    Heading(3, text);
+}
+void HtmlH4(const char *text)
+{
+    Heading(4, text);
+}
+void HtmlH5(const char *text)
+{
+    Heading(5, text);
+}
+void HtmlH6(const char *text)
+{
+    Heading(6, text);
+}
 
 void HtmlHiddenField(const char *name, const char *value)
 {
@@ -118,11 +136,10 @@ void CgiPrintEntries(const CgiEntry *list)
 void CgiPrintEnv()
 {
     static const char *const names[] = {
-        "SERVER_SOFTWARE", "SERVER_NAME",     "GATEWAY_INTERFACE", "SERVER_PROTOCOL",
-        "SERVER_PORT",     "REQUEST_METHOD",  "PATH_INFO",         "PATH_TRANSLATED",
-        "SCRIPT_NAME",     "QUERY_STRING",    "REMOTE_HOST",       "REMOTE_ADDR",
-        "AUTH_TYPE",       "REMOTE_USER",     "REMOTE_IDENT",      "CONTENT_TYPE",
-        "CONTENT_LENGTH",
+        "SERVER_SOFTWARE", "SERVER_NAME",    "GATEWAY_INTERFACE", "SERVER_PROTOCOL", "SERVER_PORT",
+        "REQUEST_METHOD",  "PATH_INFO",      "PATH_TRANSLATED",   "SCRIPT_NAME",     "QUERY_STRING",
+        "REMOTE_HOST",     "REMOTE_ADDR",    "AUTH_TYPE",         "REMOTE_USER",     "REMOTE_IDENT",
+        "CONTENT_TYPE",    "CONTENT_LENGTH",
     };
     constexpr size_t count = sizeof names / sizeof names[0];
     for (size_t i = 0; i < count; ++i) {
@@ -130,8 +147,8 @@ void CgiPrintEnv()
         if (value == nullptr)
             continue;
         Owned escaped(HtmlEscapeAngles(value));
-        std::printf("%s%s = %s<br>%s\n", i == 0 ? "<p>" : "", names[i],
-                    escaped ? escaped.get() : "", i == count - 1 ? "</p>" : "");
+        std::printf("%s%s = %s<br>%s\n", i == 0 ? "<p>" : "", names[i], escaped ? escaped.get() : "",
+                    i == count - 1 ? "</p>" : "");
     }
 }
 
@@ -166,12 +183,24 @@ std::string HtmlEscape(const char *text)
         return out;
     for (const char *p = text; *p != '\0'; ++p) {
         switch (*p) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default: out += *p; break;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&#39;";
+            break;
+        default:
+            out += *p;
+            break;
         }
     }
     return out;
