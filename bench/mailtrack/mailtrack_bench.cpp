@@ -34,6 +34,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "benchflags.h"
 #include "lighttpd.h"
 #include "simserver.h"
 #include "testsupport.h"
@@ -294,42 +295,22 @@ DirectRun RunProbed(const std::string &program, const std::vector<std::string> &
 
 // ---------------------------------------------------------------------------------------------
 
-bool ParseInt(const char *text, int low, int high, int *value)
-{
-    char *end = nullptr;
-    long v = strtol(text, &end, 10);
-    if (end == text || *end != '\0' || v < low || v > high)
-        return false;
-    *value = static_cast<int>(v);
-    return true;
-}
-
 bool ParseOptions(int argc, char **argv, Options *o)
 {
-    struct Flag {
-        const char *name;
-        int *value;
-        int low, high;
-    } flags[] = {{"--connections", &o->connections, 1, 64}, {"--requests", &o->requests, 1, 100000},
-                 {"--seconds", &o->seconds, 1, 600},        {"--rounds", &o->rounds, 1, 20},
-                 {"--warmup", &o->warmup, 0, 10000},        {"--memory-runs", &o->memoryRuns, 1, 20},
-                 {"--direct-runs", &o->directRuns, 1, 1000}};
+    const benchflags::IntFlag flags[] = {
+        {"--connections", &o->connections, 1, 64}, {"--requests", &o->requests, 1, 100000},
+        {"--seconds", &o->seconds, 1, 600},        {"--rounds", &o->rounds, 1, 20},
+        {"--warmup", &o->warmup, 0, 10000},        {"--memory-runs", &o->memoryRuns, 1, 20},
+        {"--direct-runs", &o->directRuns, 1, 1000}};
     for (int i = 1; i < argc; ++i) {
         if (strcmp(argv[i], "--mailtrack") == 0 && i + 1 < argc) {
             o->mailtrack = argv[++i];
             continue;
         }
-        bool known = false;
-        for (const Flag &f : flags) {
-            if (strcmp(argv[i], f.name) == 0 && i + 1 < argc) {
-                if (!ParseInt(argv[++i], f.low, f.high, f.value)) {
-                    fprintf(stderr, "%s wants a number from %d to %d\n", f.name, f.low, f.high);
-                    return false;
-                }
-                known = true;
-            }
-        }
-        if (!known) {
+        benchflags::Taken taken = benchflags::TakeIntFlag(argc, argv, &i, flags);
+        if (taken == benchflags::Taken::kBadValue)
+            return false;
+        if (taken == benchflags::Taken::kNo) {
             fprintf(stderr,
                     "usage: %s [--connections N] [--requests N] [--seconds N] [--rounds N] [--warmup N] "
                     "[--direct-runs N] [--memory-runs N] [--mailtrack PATH]\n",

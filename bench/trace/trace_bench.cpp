@@ -23,6 +23,7 @@
 #include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/spdlog.h>
 
+#include "benchflags.h"
 #include "testsupport.h"
 #include "trace/trace.h"
 #include "trace/trace_params.h"
@@ -166,29 +167,15 @@ double Median(std::vector<double> values)
 
 bool ParseOptions(int argc, char **argv, Options *o)
 {
-    struct Flag {
-        const char *name;
-        int *value;
-        int low, high;
-    } flags[] = {{"--lines", &o->lines, 1000, 10000000},
-                 {"--seconds", &o->seconds, 1, 600},
-                 {"--rounds", &o->rounds, 1, 20},
-                 {"--file-kib", &o->fileKiB, 10, 1 << 20}};
+    const benchflags::IntFlag flags[] = {{"--lines", &o->lines, 1000, 10000000},
+                                         {"--seconds", &o->seconds, 1, 600},
+                                         {"--rounds", &o->rounds, 1, 20},
+                                         {"--file-kib", &o->fileKiB, 10, 1 << 20}};
     for (int i = 1; i < argc; ++i) {
-        bool known = false;
-        for (const Flag &f : flags) {
-            if (strcmp(argv[i], f.name) == 0 && i + 1 < argc) {
-                char *end = nullptr;
-                long v = strtol(argv[++i], &end, 10);
-                if (*end != '\0' || v < f.low || v > f.high) {
-                    fprintf(stderr, "%s wants a number from %d to %d\n", f.name, f.low, f.high);
-                    return false;
-                }
-                *f.value = static_cast<int>(v);
-                known = true;
-            }
-        }
-        if (!known) {
+        benchflags::Taken taken = benchflags::TakeIntFlag(argc, argv, &i, flags);
+        if (taken == benchflags::Taken::kBadValue)
+            return false;
+        if (taken == benchflags::Taken::kNo) {
             fprintf(stderr, "usage: %s [--lines N] [--seconds N] [--rounds N] [--file-kib N]\n", argv[0]);
             return false;
         }
