@@ -14,6 +14,7 @@
 #include "console/client.h"
 #include "genldap/genldap.h"
 #include "os/hostvars.h"
+#include "rpcrt/servers.h"
 #include "xdr/fieldtext.h"
 #include "xdr/wrappers.h"
 #include "xdr/xdrresult.h"
@@ -118,7 +119,7 @@ GdResult Resolver::ResolverInit()
         return rc;
     }
     compat_ = compat->level;
-    if (compat_ < 16) {
+    if (compat_ < COMPAT_ALPHA_ONLY) {
         GD_TRACE(TRACE_DEBUG, LINE_NONE, "old alpha compat=%d\n", compat_);
         const char *omegaHost = GetOmegaHost();
         omega_ = CreateOmegaClient(omegaHost);
@@ -155,7 +156,7 @@ GdResult Resolver::ApplyRoute(const char *extension, LineNo lineNo, LineIDInfo *
 
     route_req req;
     std::memset(&req, 0, sizeof req);
-    if (compat_ <= 12) {
+    if (compat_ <= COMPAT_ROUTE_V0_LAST) {
         if (std::strlen(lineId) > 10) {
             GD_TRACE(TRACE_ERROR, lineNo, "a_apply_route_new(): unsupported long lineid %s (old server)\n",
                      lineId);
@@ -163,7 +164,7 @@ GdResult Resolver::ApplyRoute(const char *extension, LineNo lineNo, LineIDInfo *
         }
         req.vers = 0;
         SetText(req.route_req_u.v0.line_id, lineId);
-    } else if (compat_ <= 15) {
+    } else if (compat_ <= COMPAT_ROUTE_V1_LAST) {
         req.vers = 1;
         SetText(req.route_req_u.v1.line_id, lineId);
     } else {
@@ -192,8 +193,8 @@ GdResult Resolver::ApplyRoute(const char *extension, LineNo lineNo, LineIDInfo *
             TraceRpcText(TRACE_ERROR, lineNo, ClientErrorText(alpha_, "a_apply_route_new_r1"));
         }
     }
-    // A full-form answer of 23: the server cannot give the full form; ask for the short one.
-    if (call == 0 && req.vers == 2 && res.vers == 1 && res.route_res_u.v1.ec == 23) {
+    // A full-form answer refused: the server cannot give the full form; ask for the short one.
+    if (call == 0 && req.vers == 2 && res.vers == 1 && res.route_res_u.v1.ec == SERVER_FULL_FORM_REFUSED) {
         held.Clear();
         req.route_req_u.v2.full = 0;
         call = a_apply_route_new_r1(alpha_, &req, &res);
@@ -206,11 +207,11 @@ GdResult Resolver::ApplyRoute(const char *extension, LineNo lineNo, LineIDInfo *
     // The answer is read in the form it carries.
     const bool full = res.vers == 1;
     short ec = full ? res.route_res_u.v1.ec : res.route_res_u.v0.ec;
-    if (ec == 25) {
+    if (ec == SERVER_NOT_FOUND) {
         held.Clear();
         res.vers = full ? 1 : 0;
         ec = 0;
-    } else if (ec != 0) {
+    } else if (ec != SERVER_OK) {
         GD_TRACE(TRACE_ERROR, lineNo, "a_apply_route_new() returned EC_%hd\n", ec);
         return GDERR_FAILED;
     }
@@ -299,9 +300,9 @@ GdResult Resolver::GetUserProp(const UserInfo *user, const char *key, LineNo lin
         }
     }
     rc = 0;
-    if (res.ec == 0) {
+    if (res.ec == SERVER_OK) {
         CopyField(value, 81, res.value);
-    } else if (res.ec != 25) {
+    } else if (res.ec != SERVER_NOT_FOUND) {
         GD_TRACE(TRACE_ERROR, lineNo, "a_get_usrconf_new_1 : error EC_%d\n", res.ec);
         rc = GDERR_FAILED;
     }

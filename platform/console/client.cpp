@@ -1,61 +1,48 @@
 #include "console/client.h"
 
-#include "os/hostvars.h"
-#include "os/sysutil.h"
 #include "rpcrt/rpcrt.h"
+#include "rpcrt/servers.h"
 
 #include <cstdio>
 
 namespace {
-constexpr rpcprog_t kAlphaProgram = 16011967;
-constexpr rpcprog_t kOmegaProgram = 16011931;
-constexpr rpcprog_t kProgram2 = 1102104009;
-constexpr rpcprog_t kProgram3 = 26011932;
-constexpr rpcprog_t kProgram4 = 302095104;
-constexpr rpcprog_t kProgram6 = 9081975;
-constexpr rpcvers_t kVersion = 1;
 constexpr const char *kTransport = "tcp";
-constexpr int kRetryPauseMs = 1000;
 constexpr struct timeval kCallTimeout = {25, 0};
 
-CLIENT *CreateFor(const char *host, rpcprog_t program)
+CLIENT *CreateFor(const char *host, tela::ServerProgram program)
 {
-    return CreateClient(host, RpcProgramNumber(program), kVersion, kTransport);
+    return tela::CreateServerClient(host, program, kTransport, tela::kConsoleRetryPauseMs);
 }
 }  // namespace
 
 CLIENT *CreateClient(const char *host, rpcprog_t program, rpcvers_t version, const char *protocol)
 {
-    CLIENT *client = tela::clnt_create(host, program, version, protocol);
-    if (client != nullptr)
-        return client;
-    SysSleep(kRetryPauseMs);
-    return tela::clnt_create(host, program, version, protocol);
+    return tela::CreateClientWithRetry(host, program, version, protocol, tela::kConsoleRetryPauseMs);
 }
 
 CLIENT *CreateAlphaClient(const char *host)
 {
-    return CreateFor(host, kAlphaProgram);
+    return CreateFor(host, tela::ServerProgram::Alpha);
 }
 CLIENT *CreateOmegaClient(const char *host)
 {
-    return CreateFor(host, kOmegaProgram);
+    return CreateFor(host, tela::ServerProgram::Omega);
 }
 CLIENT *CreateClient2(const char *host)
 {
-    return CreateFor(host, kProgram2);
+    return CreateFor(host, tela::ServerProgram::Program2);
 }
 CLIENT *CreateClient3(const char *host)
 {
-    return CreateFor(host, kProgram3);
+    return CreateFor(host, tela::ServerProgram::Program3);
 }
 CLIENT *CreateClient4(const char *host)
 {
-    return CreateFor(host, kProgram4);
+    return CreateFor(host, tela::ServerProgram::Program4);
 }
 CLIENT *CreateClient6(const char *host)
 {
-    return CreateFor(host, kProgram6);
+    return CreateFor(host, tela::ServerProgram::Program6);
 }
 
 void DestroyClient(CLIENT *client)

@@ -3,7 +3,7 @@
 // and the RPC library's error texts. Always version 1 over "tcp". Nothing here prints.
 //
 // mailtrack has functions of the same names that do not retry; the two sets are never linked
-// into one program.
+// into one program. rpcrt/servers.h sets their contracts side by side.
 #pragma once
 
 #include <rpc/rpc.h>
@@ -12,13 +12,14 @@
 // handle or nullptr (rpc_createerr then holds the second attempt's reason).
 CLIENT *CreateClient(const char *host, rpcprog_t program, rpcvers_t version, const char *protocol);
 
-// The same for the program numbers of the port map, each passed through RpcProgramNumber.
-CLIENT *CreateAlphaClient(const char *host);  // 16011967
-CLIENT *CreateOmegaClient(const char *host);  // 16011931
-CLIENT *CreateClient2(const char *host);      // 1102104009
-CLIENT *CreateClient3(const char *host);      // 26011932
-CLIENT *CreateClient4(const char *host);      // 302095104
-CLIENT *CreateClient6(const char *host);      // 9081975
+// The same for the programs of the server table (rpcrt/servers.h), each number moved by
+// TELAMORPCOFFSET (RpcProgramNumber).
+CLIENT *CreateAlphaClient(const char *host);
+CLIENT *CreateOmegaClient(const char *host);
+CLIENT *CreateClient2(const char *host);
+CLIENT *CreateClient3(const char *host);
+CLIENT *CreateClient4(const char *host);
+CLIENT *CreateClient6(const char *host);
 
 // Runs the handle's destroy operation (lock, socket, memory). nullptr is ignored.
 void DestroyClient(CLIENT *client);

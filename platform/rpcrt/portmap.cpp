@@ -3,6 +3,7 @@
 #include "rpcrt/rpcrt.h"
 
 #include "rpcrt/rpcrt_internal.h"
+#include "rpcrt/servers.h"
 
 #include <rpc/pmap_prot.h>
 #include <strings.h>
@@ -16,16 +17,6 @@
 #include <cstring>
 
 namespace tela {
-
-namespace rpcrt_internal {
-
-const RpcSlot RpcSlotTable[7] = {
-    {16011967, 0},                                                                 // alpha
-    {1481537, 1},  {1102104009, 2}, {26011932, 3}, {302095104, 4}, {16011931, 5},  // omega
-    {9081975, 6},
-};
-
-}  // namespace rpcrt_internal
 
 namespace {
 
@@ -113,18 +104,16 @@ unsigned short rpclib(const char *host, rpcprog_t prog, rpcvers_t /*vers*/)
     if (const char *offset = getenv("TELAMORPCOFFSET"))
         program -= static_cast<uint32_t>(atoi(offset));
 
-    const rpcrt_internal::RpcSlot *entry = nullptr;
-    for (const auto &slot : rpcrt_internal::RpcSlotTable)
-        if (slot.program == program)
-            entry = &slot;
+    const ServerProgramEntry *entry = ServerProgramByNumber(program);
     if (entry == nullptr) {
         free(copy);
         return port;
     }
+    const auto slot = static_cast<uint16_t>(entry->program);
     if (copy == nullptr)
-        return port != 0 ? static_cast<unsigned short>(port + entry->slot) : 0;
+        return port != 0 ? static_cast<unsigned short>(port + slot) : 0;
 
-    if (host == nullptr || !ScanMap(copy, host, entry->slot, &port))
+    if (host == nullptr || !ScanMap(copy, host, slot, &port))
         port = 0;
     free(copy);
     return port;

@@ -86,9 +86,10 @@ CLIENT *clntudp_create(struct sockaddr_in *raddr, u_long prog, u_long vers, stru
 // ---- Port map and portmapper query -------------------------------------------------------
 
 // The port of program `prog` (with the TELAMORPCOFFSET offset included) on `host` from the
-// environment: the TELAMORPCMAP entry for the host (compared as text) plus the program's slot,
-// else TELAMORPCPORT plus the slot; 0 when the environment gives none. Reads the environment at
-// every call; messages about a malformed map go to the standard error. `vers` is unused.
+// environment: the TELAMORPCMAP entry for the host (compared as text) plus the program's slot
+// (ServerProgramTable, rpcrt/servers.h), else TELAMORPCPORT plus the slot; 0 when the
+// environment gives none. Reads the environment at every call; messages about a malformed map
+// go to the standard error. `vers` is unused.
 unsigned short rpclib(const char *host, rpcprog_t prog, rpcvers_t vers);
 
 // Asks the portmapper on port 111 of address's host (over TCP when RPCTRANSPORT is "tcp" in any

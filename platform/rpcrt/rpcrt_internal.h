@@ -13,13 +13,6 @@ constexpr int kConnectTimeoutMs = 25000;
 // Everything the portmapper query does, connect included, stays within this.
 constexpr int kPmapTimeoutMs = 3000;
 
-// The programs the port map knows; a program's slot is added to the base port.
-struct RpcSlot {
-    uint32_t program;
-    uint16_t slot;
-};
-extern const RpcSlot RpcSlotTable[7];
-
 // The TCP creator with the connect bounded by connectTimeoutMs (an own socket only).
 CLIENT *CreateTcpClient(struct sockaddr_in *raddr, u_long prog, u_long vers, int *sockp, u_int sendsz,
                         u_int recvsz, int connectTimeoutMs);

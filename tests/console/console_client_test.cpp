@@ -3,124 +3,25 @@
 // error texts.
 #include "console/client.h"
 
+#include "null_server.h"
 #include "os/hostvars_testing.h"
 #include "rpcrt/rpcrt.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <string>
-#include <thread>
-#include <vector>
 
 namespace {
 
-constexpr rpcprog_t kAlpha = 16011967;
-constexpr rpcprog_t kOmega = 16011931;
+using clienttest::NullServer;
+using clienttest::PortEnv;
+using clienttest::WaitListening;
+using clienttest::XdrVoid;
 
-// xdr_void as an XDR routine (through void (*)(), the generic function pointer type).
-xdrproc_t XdrVoid()
-{
-    return reinterpret_cast<xdrproc_t>(reinterpret_cast<void (*)()>(xdr_void));
-}
-
-void Dispatch(struct svc_req *req, SVCXPRT *xprt)
-{
-    if (req->rq_proc == NULLPROC)
-        svc_sendreply(xprt, XdrVoid(), nullptr);
-    else
-        svcerr_noproc(xprt);
-}
-
-// An ONC RPC server on 127.0.0.1:port for one program, version 1, that answers the null
-// procedure and refuses all others. It starts listening after `delayMs` on its own thread.
-class NullServer {
-public:
-    NullServer(int port, rpcprog_t program, int delayMs) : program_(program)
-    {
-        thread_ = std::thread([this, port, delayMs] { Run(port, delayMs); });
-    }
-    ~NullServer()
-    {
-        stop_ = true;
-        thread_.join();
-    }
-    bool Listening() const { return listening_; }
-
-private:
-    void Run(int port, int delayMs)
-    {
-        for (int waited = 0; waited < delayMs && !stop_; waited += 10)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        int fd = socket(AF_INET, SOCK_STREAM, 0);
-        int on = 1;
-        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(static_cast<uint16_t>(port));
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 || listen(fd, 8) != 0) {
-            close(fd);
-            return;
-        }
-        SVCXPRT *xprt = svctcp_create(fd, 0, 0);
-        if (xprt == nullptr || !svc_register(xprt, program_, 1, Dispatch, 0)) {
-            close(fd);
-            return;
-        }
-        listening_ = true;
-        while (!stop_) {
-            std::vector<pollfd> fds(svc_pollfd, svc_pollfd + svc_max_pollfd);
-            const int n = poll(fds.data(), fds.size(), 20);
-            if (n > 0)
-                svc_getreq_poll(fds.data(), n);
-        }
-        svc_unregister(program_, 1);
-        svc_destroy(xprt);
-    }
-
-    rpcprog_t program_;
-    std::atomic<bool> stop_{false};
-    std::atomic<bool> listening_{false};
-    std::thread thread_;
-};
-
-// Points the alpha slot of the port map at `port` and sets the program offset.
-class PortEnv {
-public:
-    PortEnv(int port, const char *offset)
-    {
-        unsetenv("TELAMORPCMAP");
-        setenv("TELAMORPCPORT", std::to_string(port).c_str(), 1);
-        if (offset)
-            setenv("TELAMORPCOFFSET", offset, 1);
-        else
-            unsetenv("TELAMORPCOFFSET");
-        HostVarsResetCaches();
-    }
-    ~PortEnv()
-    {
-        unsetenv("TELAMORPCPORT");
-        unsetenv("TELAMORPCOFFSET");
-        HostVarsResetCaches();
-    }
-};
-
-bool WaitListening(const NullServer &server)
-{
-    for (int i = 0; i < 500 && !server.Listening(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return server.Listening();
-}
+using clienttest::kAlpha;
+using clienttest::kOmega;
 
 // A call without argument and result.
 enum clnt_stat CallVoid(CLIENT *client, rpcproc_t procedure)
@@ -227,6 +128,28 @@ TEST_F(ConsoleClient, OmegaUsesItsOwnSlotAndNumber)
     ASSERT_GT(base, 0);
     PortEnv env(base, nullptr);
     ExpectNullCall(CreateOmegaClient, base + 5, kOmega, RPC_SUCCESS);
+}
+
+// The further programs of the port map: each creator asks for its own number on its own slot.
+TEST_F(ConsoleClient, FurtherProgramsUseTheirSlotsAndNumbers)
+{
+    const struct {
+        CLIENT *(*create)(const char *);
+        int slot;
+        rpcprog_t program;
+    } cases[] = {
+        {CreateClient2, 2, 1102104009},
+        {CreateClient3, 3, 26011932},
+        {CreateClient4, 4, 302095104},
+        {CreateClient6, 6, 9081975},
+    };
+    const int base = testsupport::FreePortRange(7);
+    ASSERT_GT(base, 0);
+    PortEnv env(base, nullptr);
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        SCOPED_TRACE("case " + std::to_string(i));
+        ExpectNullCall(cases[i].create, base + cases[i].slot, cases[i].program, RPC_SUCCESS);
+    }
 }
 
 TEST_F(ConsoleClient, MissingHandle)

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "console/client.h"
+#include "rpcrt/servers.h"
 #include "xdr/alpha.h"
 #include "xdr/fieldtext.h"
 #include "xdr/omega.h"
@@ -98,12 +99,12 @@ GdResult get_prop(const char *server, const char *key, char *value)
         rc = GDERR_FAILED;
         return rc;
     }
-    if (res->ec == 0) {
+    if (res->ec == SERVER_OK) {
         std::string_view v = tela::FieldText(res->value);
         size_t n = v.size() < 80 ? v.size() : 80;
         std::memcpy(value, v.data(), n);
         value[n] = '\0';
-    } else if (res->ec == 25) {
+    } else if (res->ec == SERVER_NOT_FOUND) {
         value[0] = '\0';
     } else {
         GD_TRACE(TRACE_ERROR, LINE_NONE, "a_get_usrconf_new_1 : error EC_%d", res->ec);

@@ -2,12 +2,7 @@
 
 #include <strings.h>
 
-#include "os/hostvars.h"
-
-namespace {
-constexpr uint32_t kAlphaProgram = 16011967;
-constexpr uint32_t kOmegaProgram = 16011931;
-}  // namespace
+#include "rpcrt/servers.h"
 
 MediaType MediaFromFlags(uint32_t flags)
 {
@@ -70,12 +65,12 @@ const char *TxStateName(int state)
 
 CLIENT *CreateOmegaClient(const char *host)
 {
-    return tela::clnt_create(host, RpcProgramNumber(kOmegaProgram), 1, "tcp");
+    return tela::CreateServerClient(host, tela::ServerProgram::Omega, "tcp", tela::kGatewayRetryPauseMs);
 }
 
 CLIENT *CreateAlphaClient(const char *host)
 {
-    return tela::clnt_create(host, RpcProgramNumber(kAlphaProgram), 1, "tcp");
+    return tela::CreateServerClient(host, tela::ServerProgram::Alpha, "tcp", tela::kGatewayRetryPauseMs);
 }
 
 void DestroyClient(CLIENT *client)

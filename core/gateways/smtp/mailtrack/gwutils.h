@@ -31,8 +31,9 @@ MediaType MediaCode(const char *name);
 // The name of a transmission state, taken as a 16-bit signed number. Static text.
 const char *TxStateName(int state);
 
-// Clients for omega (16011931) and alpha (16011967), program numbers moved by TELAMORPCOFFSET,
-// version 1, over "tcp"; one attempt. nullptr on failure (CreateErrorText tells why).
+// Clients for omega and alpha (the server table of rpcrt/servers.h, which also sets this set's
+// contracts beside the console set's), program numbers moved by TELAMORPCOFFSET, version 1,
+// over "tcp"; one attempt. nullptr on failure (CreateErrorText tells why).
 [[nodiscard]] CLIENT *CreateOmegaClient(const char *host);
 [[nodiscard]] CLIENT *CreateAlphaClient(const char *host);
 // Destroys the client and its lock. The client must not be null.

@@ -10,29 +10,27 @@
 
 #include "mailtrack/otools.h"
 #include "os/hostvars.h"
+#include "rpcrt/servers.h"
 #include "trace/timetext.h"
 #include "xdr/xdrresult.h"
 
 namespace {
-
-constexpr uint32_t kAlphaProgram = 16011967;
-constexpr uint32_t kOmegaProgram = 16011931;
 
 // Status numbers of the wrappers.
 constexpr int kNoOmega = 1;
 constexpr int kNoAlpha = 2;
 constexpr int kNoAnswer = 22;
 constexpr int kBadArgument = 24;
-constexpr int kNotFound = 25;
+constexpr int kNotFound = SERVER_NOT_FOUND;  // the servers' own number for it
 constexpr int kOtherVersion = 32;
 constexpr int kRefused = 34;
 
 CLIENT *g_alpha = nullptr;
 CLIENT *g_omega = nullptr;
 
-CLIENT *CreateClient(const char *host, uint32_t program)
+CLIENT *CreateClient(const char *host, tela::ServerProgram program)
 {
-    return tela::clnt_create(host, RpcProgramNumber(program), 1, GetRpcTransport());
+    return tela::CreateServerClient(host, program, GetRpcTransport(), tela::kGatewayRetryPauseMs);
 }
 
 // Destroys a client and clears the module variable when it held that client, so that the
@@ -99,9 +97,9 @@ int alpha_create(CLIENT **slot, const char *host)
     if (host != nullptr && *host != '\0') {
         if (slot == nullptr)
             return kBadArgument;
-        client = CreateClient(host, kAlphaProgram);
+        client = CreateClient(host, tela::ServerProgram::Alpha);
     } else {
-        client = CreateClient(GetAlphaHost(), kAlphaProgram);
+        client = CreateClient(GetAlphaHost(), tela::ServerProgram::Alpha);
     }
     if (client == nullptr)
         return kNoAlpha;
@@ -133,7 +131,8 @@ void alpha_forget(CLIENT *client)
 
 int omega_create(CLIENT **slot, const char *host)
 {
-    CLIENT *client = CreateClient(host != nullptr && *host != '\0' ? host : GetOmegaHost(), kOmegaProgram);
+    CLIENT *client =
+        CreateClient(host != nullptr && *host != '\0' ? host : GetOmegaHost(), tela::ServerProgram::Omega);
     (slot != nullptr ? *slot : g_omega) = client;
     return client == nullptr ? kNoOmega : 0;
 }
@@ -172,7 +171,7 @@ int o_apply_route_new(CLIENT *client, const char *lineId, const char *number, ch
     return Wrap(client, o_apply_route_new_1, xdr_route_res, &arg, [&](const route_res &res) {
         // The status sits in the arm that came; only a version-0 answer is read further.
         short ec = res.vers == 0 ? res.route_res_u.v0.ec : res.route_res_u.v1.ec;
-        if (ec != 0)
+        if (ec != SERVER_OK)
             return static_cast<int>(ec);
         if (res.vers != 0)
             return kOtherVersion;
@@ -201,7 +200,7 @@ int o_get_route(CLIENT *client, const char *routeId, route_rec *route)
     arg.vers = 0;
     Cut(arg.route_key_u.v0.route_id, routeId);
     return Wrap(client, o_get_route_1, xdr_route_rec_res, &arg, [&](const route_rec_res &res) {
-        if (res.ec != 0)
+        if (res.ec != SERVER_OK)
             return static_cast<int>(res.ec);
         if (res.route.vers != 0)
             return kOtherVersion;
@@ -380,7 +379,7 @@ int o_get_tab102(CLIENT *client, const char *id, o_tab102_rec *rec)
     arg.vers = 0;
     Cut(arg.o_tab102_key_u.v0.id, id);
     return Wrap(client, o_get_tab102_1, xdr_o_tab102_res, &arg, [&](const o_tab102_res &res) {
-        if (res.ec != 0)
+        if (res.ec != SERVER_OK)
             return static_cast<int>(res.ec);
         if (res.entry.vers != 0)
             return kOtherVersion;
@@ -395,7 +394,7 @@ int o_list_tab102(CLIENT *client, int32_t selector, o_tab102_list *list)
     arg.vers = 0;
     arg.o_tab102_sel_u.v0.f1 = selector;
     return Wrap(client, o_list_tab102_1, xdr_o_tab102_list, &arg, [&](o_tab102_list &res) {
-        if (res.ec != 0)
+        if (res.ec != SERVER_OK)
             return static_cast<int>(res.ec);
         // An answer without records has no first record to look at: empty, like tables 7 and 11.
         if (res.first == nullptr)

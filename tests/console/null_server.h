@@ -1,0 +1,123 @@
+// Test fixtures of both client sets: a small ONC RPC server on loopback that answers the null
+// procedure of one program, and the port map pointed at it.
+#pragma once
+
+#include <rpc/rpc.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "os/hostvars_testing.h"
+
+namespace clienttest {
+
+// The base program numbers of alpha and omega.
+constexpr rpcprog_t kAlpha = 16011967;
+constexpr rpcprog_t kOmega = 16011931;
+
+// xdr_void as an XDR routine (through void (*)(), the generic function pointer type).
+inline xdrproc_t XdrVoid()
+{
+    return reinterpret_cast<xdrproc_t>(reinterpret_cast<void (*)()>(xdr_void));
+}
+
+inline void Dispatch(struct svc_req *req, SVCXPRT *xprt)
+{
+    if (req->rq_proc == NULLPROC)
+        svc_sendreply(xprt, XdrVoid(), nullptr);
+    else
+        svcerr_noproc(xprt);
+}
+
+// An ONC RPC server on 127.0.0.1:port for one program, version 1, that answers the null
+// procedure and refuses all others. It starts listening after `delayMs` on its own thread.
+class NullServer {
+public:
+    NullServer(int port, rpcprog_t program, int delayMs) : program_(program)
+    {
+        thread_ = std::thread([this, port, delayMs] { Run(port, delayMs); });
+    }
+    ~NullServer()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+    bool Listening() const { return listening_; }
+
+private:
+    void Run(int port, int delayMs)
+    {
+        for (int waited = 0; waited < delayMs && !stop_; waited += 10)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        int fd = socket(AF_INET, SOCK_STREAM, 0);
+        int on = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(static_cast<uint16_t>(port));
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 || listen(fd, 8) != 0) {
+            close(fd);
+            return;
+        }
+        SVCXPRT *xprt = svctcp_create(fd, 0, 0);
+        if (xprt == nullptr || !svc_register(xprt, program_, 1, Dispatch, 0)) {
+            close(fd);
+            return;
+        }
+        listening_ = true;
+        while (!stop_) {
+            std::vector<pollfd> fds(svc_pollfd, svc_pollfd + svc_max_pollfd);
+            const int n = poll(fds.data(), fds.size(), 20);
+            if (n > 0)
+                svc_getreq_poll(fds.data(), n);
+        }
+        svc_unregister(program_, 1);
+        svc_destroy(xprt);
+    }
+
+    rpcprog_t program_;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> listening_{false};
+    std::thread thread_;
+};
+
+// Points the alpha slot of the port map at `port` and sets the program offset.
+class PortEnv {
+public:
+    PortEnv(int port, const char *offset)
+    {
+        unsetenv("TELAMORPCMAP");
+        setenv("TELAMORPCPORT", std::to_string(port).c_str(), 1);
+        if (offset)
+            setenv("TELAMORPCOFFSET", offset, 1);
+        else
+            unsetenv("TELAMORPCOFFSET");
+        HostVarsResetCaches();
+    }
+    ~PortEnv()
+    {
+        unsetenv("TELAMORPCPORT");
+        unsetenv("TELAMORPCOFFSET");
+        HostVarsResetCaches();
+    }
+};
+
+inline bool WaitListening(const NullServer &server)
+{
+    for (int i = 0; i < 500 && !server.Listening(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return server.Listening();
+}
+
+}  // namespace clienttest
