@@ -227,8 +227,8 @@ int main(int argc, char **argv)
     if (options.continuous)
         ResolveTyped();
     rpc_runtime_cleanup();
-    // The clients and the resolver (with its directory connections) stay until the program
-    // ends: nothing is closed or unbound before it.
+    // The clients and the resolver (with its directory connections; the harness holds it) stay
+    // until the program ends: nothing is closed or unbound before it.
     clients.Keep();
     resolver.release();
     return 0;
