@@ -19,13 +19,7 @@
 
 namespace {
 
-using clienttest::NullServer;
-using clienttest::PortEnv;
-using clienttest::WaitListening;
-using clienttest::XdrVoid;
-
-using clienttest::kAlpha;
-using clienttest::kOmega;
+using namespace clienttest;  // the server fixture and the program numbers
 constexpr int kOmegaSlot = 5;
 
 enum class Set { Console, Gateway };

@@ -15,13 +15,7 @@
 
 namespace {
 
-using clienttest::NullServer;
-using clienttest::PortEnv;
-using clienttest::WaitListening;
-using clienttest::XdrVoid;
-
-using clienttest::kAlpha;
-using clienttest::kOmega;
+using namespace clienttest;  // the server fixture and the program numbers
 
 // A call without argument and result.
 enum clnt_stat CallVoid(CLIENT *client, rpcproc_t procedure)
