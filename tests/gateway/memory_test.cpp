@@ -21,6 +21,14 @@ using namespace xdrtest;
 
 constexpr long kMiB = 1024;  // ru_maxrss counts KiB
 
+// A sanitizer's shadow memory and quarantine inflate every peak past meaning: such a build runs
+// the exports and checks their results, not their peaks.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kComparePeaks = false;
+#else
+constexpr bool kComparePeaks = true;
+#endif
+
 // Runs fn in a child process; its exit code (fn's result) and its peak resident size in KiB.
 struct ChildRun {
     int exitCode = -1;
@@ -85,7 +93,9 @@ TEST(ExportLogMemory, AnswersThatAnnounceManyLines)
             return done;
         });
         EXPECT_EQ(run.exitCode, 0) << c.name << ": the export fails";
-        EXPECT_LT(run.peakKiB, c.boundKiB) << c.name;
+        if (kComparePeaks) {
+            EXPECT_LT(run.peakKiB, c.boundKiB) << c.name;
+        }
         EXPECT_NE(access(path.c_str(), F_OK), 0) << c.name << ": no file is left";
         std::printf("%s: peak %ld KiB\n", c.name, run.peakKiB);
     }
