@@ -5,11 +5,15 @@
 
 #include <err.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <new>
 #include <vector>
 
 namespace {
+
+// The ceiling that the innermost ListNodeCeiling of this thread sets; none by default.
+thread_local std::size_t scopedNodeCeiling = SIZE_MAX;
 
 template <class Node>
 using BodyProc = bool_t (*)(XDR *, Node *);
@@ -27,7 +31,7 @@ bool_t OutOfMemory()
 template <class Node>
 bool_t LinkNext(Node *cur, std::size_t count)
 {
-    if (count >= tela::kListNodeLimit<Node>)
+    if (count >= tela::kListNodeLimit<Node> || count >= scopedNodeCeiling)
         return OutOfMemory();
     if (cur->next == nullptr) {
         cur->next = static_cast<Node *>(std::calloc(1, sizeof(Node)));
@@ -115,6 +119,17 @@ bool_t LinkLast(XDR *xdrs, Node *head)
 }
 
 }  // namespace
+
+tela::ListNodeCeiling::ListNodeCeiling(std::size_t nodes) noexcept : outer_(scopedNodeCeiling)
+{
+    if (nodes < scopedNodeCeiling)
+        scopedNodeCeiling = nodes;
+}
+
+tela::ListNodeCeiling::~ListNodeCeiling()
+{
+    scopedNodeCeiling = outer_;
+}
 
 // One row per node record: its name, whether the link comes first or last, and its body.
 #define TELA_LIST_NODE(node, shape, body)               \

@@ -29,4 +29,20 @@ inline constexpr std::size_t kListNodeLimit = kMaxListBytes / sizeof(Node) < kMa
                                                   ? kMaxListBytes / sizeof(Node)
                                                   : kMaxListNodes;
 
+// While an object of this class lives, every list that the constructing thread decodes holds at
+// most `nodes` nodes (or its type's ceiling above, when that is lower); a longer one fails as
+// past that ceiling, before its nodes take memory. A caller that knows how many entries an answer
+// can usefully carry sets it around the call; nested objects keep the lower ceiling, and the
+// previous one is back when the object goes.
+class ListNodeCeiling {
+public:
+    explicit ListNodeCeiling(std::size_t nodes) noexcept;
+    ~ListNodeCeiling();
+    ListNodeCeiling(const ListNodeCeiling &) = delete;
+    ListNodeCeiling &operator=(const ListNodeCeiling &) = delete;
+
+private:
+    std::size_t outer_;
+};
+
 }  // namespace tela

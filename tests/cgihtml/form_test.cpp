@@ -333,6 +333,90 @@ TEST(CgiReadInteractiveFrom, LongLinesAndEndOfInput)
     }
 }
 
+// The typed line has the ceiling of a POST body: a line of that length is read whole; one
+// character more fails, nothing behind it is read and nothing is echoed.
+TEST(CgiReadInteractiveFrom, LineCeiling)
+{
+    const std::string prompts =
+        "\n--- cgihtml Interactive Mode ---\n"
+        "Enter CGI input string.  Remember to encode appropriate characters.\n"
+        "Press ENTER when done:\n\n";
+    const struct {
+        size_t length;
+        bool read;
+    } cases[] = {
+        {CGI_MAX_CONTENT_LENGTH, true},
+        {CGI_MAX_CONTENT_LENGTH + 1, false},
+        {4 * CGI_MAX_CONTENT_LENGTH, false},
+    };
+    for (const auto &c : cases) {
+        Stream in(std::string(c.length, 'q') + "\nrest");
+        Sink err;
+        CgiError error = CGI_ERR_METHOD;
+        char *text = CgiReadInteractiveFrom(in.get(), err.get(), &error);
+        if (c.read) {
+            ASSERT_NE(text, nullptr) << c.length;
+            EXPECT_EQ(error, CGI_OK);
+            EXPECT_EQ(std::strlen(text), c.length);
+            EXPECT_NE(err.text().find("String length: " + std::to_string(c.length) + "\n"),
+                      std::string::npos);
+        } else {
+            EXPECT_EQ(text, nullptr) << c.length;
+            EXPECT_EQ(error, CGI_ERR_LONG_LINE) << c.length;
+            EXPECT_EQ(err.text(), prompts) << c.length;
+            EXPECT_EQ(in.consumed(), static_cast<long>(CGI_MAX_CONTENT_LENGTH + 1)) << c.length;
+        }
+        std::free(text);
+    }
+}
+
+// A form text gives at most CGI_MAX_ENTRIES entries, as many as a body of the largest length
+// holds pairs of one character each; more fail whatever the source, and empty pairs count.
+TEST(CgiReadInputFrom, EntryCeiling)
+{
+    auto pairs = [](const char *pair, size_t n) {
+        std::string text;
+        for (size_t i = 0; i < n; ++i)
+            text += pair;
+        return text;
+    };
+    const size_t most = CGI_MAX_ENTRIES;
+    ASSERT_EQ(most * 4, CGI_MAX_CONTENT_LENGTH);
+    const struct {
+        const char *name;
+        std::string text;
+        CgiError error;
+        size_t entries;
+    } cases[] = {
+        {"one-character pairs up to the ceiling", pairs("a=1&", most), CGI_OK, most},
+        {"empty pairs up to the ceiling", pairs("=&", most), CGI_OK, most},
+        {"one empty pair more", pairs("=&", most) + "=", CGI_ERR_TOO_MANY, most},
+        {"a body of empty pairs", pairs("=&", 2 * most), CGI_ERR_TOO_MANY, most},
+        {"dropped tokens do not count", pairs("x&", 1000) + pairs("=&", most), CGI_OK, most},
+    };
+    for (const auto &c : cases) {
+        for (const char *method : {"GET", "POST"}) {
+            Stream in(c.text);
+            const std::string length = std::to_string(c.text.size());
+            CgiRequest request;
+            request.requestMethod = method;
+            request.queryString = c.text.c_str();
+            request.contentLength = length.c_str();
+            request.in = in.get();
+            List list;
+            int count = -1;
+            EXPECT_EQ(CgiReadInputFrom(request, &list.head, &count), c.error) << c.name << " " << method;
+            size_t entries = 0;
+            for (const CgiEntry *e = list.head; e != nullptr; e = e->next)
+                ++entries;
+            EXPECT_EQ(entries, c.entries) << c.name << " " << method;
+            if (c.error == CGI_OK) {
+                EXPECT_EQ(count, static_cast<int>(c.entries)) << c.name << " " << method;
+            }
+        }
+    }
+}
+
 TEST(CgiReadInputFrom, DispatchInProcess)
 {
     {
@@ -375,6 +459,8 @@ TEST(CgiErrorMessage, Texts)
     EXPECT_STREQ(CgiErrorMessage(CGI_ERR_SHORT_INPUT), "caught by cgihtml: input length < CONTENT_LENGTH\n");
     EXPECT_STREQ(CgiErrorMessage(CGI_ERR_NO_QUERY), "caught by cgihtml: QUERY_STRING is null\n");
     EXPECT_STREQ(CgiErrorMessage(CGI_ERR_UPLOAD), "cgihtml Error: cannot upload file\n");
+    EXPECT_STREQ(CgiErrorMessage(CGI_ERR_TOO_MANY), "caught by cgihtml: too many entries\n");
+    EXPECT_STREQ(CgiErrorMessage(CGI_ERR_LONG_LINE), "caught by cgihtml: input line too long\n");
 }
 
 }  // namespace

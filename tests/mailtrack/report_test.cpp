@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -59,8 +61,9 @@ protected:
     void SetUp() override { server_->ClearRequests(); }
 
     // One run with the given CGI variables (NAME=value); the temporary directory must be empty
-    // afterwards, whatever the page.
-    RunResult Run(std::vector<std::string> env, const std::string &input = "")
+    // afterwards, whatever the page. With peakKiB, the program runs under peakrss, which gives
+    // its peak resident size there.
+    RunResult Run(std::vector<std::string> env, const std::string &input = "", long *peakKiB = nullptr)
     {
         env.push_back("TZ=UTC");
         env.push_back("TMPDIR=" + tmp_.path());
@@ -69,7 +72,14 @@ protected:
         options.clearEnv = true;
         options.env = env;
         options.input = input;
-        RunResult result = RunProgram({MailtrackPath()}, options);
+        TempDir peakDir("mailtrack-peak");
+        const std::string peakFile = peakDir.file("peak");
+        std::vector<std::string> argv = {MailtrackPath()};
+        if (peakKiB != nullptr)
+            argv.insert(argv.begin(), {PEAKRSS_BIN, peakFile});
+        RunResult result = RunProgram(argv, options);
+        if (peakKiB != nullptr)
+            *peakKiB = std::atol(testsupport::ReadFile(peakFile).c_str());
         EXPECT_TRUE(DirEntries(tmp_.path()).empty()) << "temporary file left behind";
         // In a sanitizer build a leak or a fault of any path shows here, whatever the page.
         EXPECT_EQ(result.err.find("Sanitizer"), std::string::npos) << result.err;
@@ -460,6 +470,85 @@ TEST_F(Report, RejectedInput)
         EXPECT_EQ(r.exitCode, 1) << "case " << i;
         EXPECT_EQ(r.out, "") << "case " << i;
         EXPECT_EQ(r.err, cases[i].err) << "case " << i;
+    }
+    EXPECT_EQ(server_->Accepts(), 0);
+}
+
+// Requests of hostile shape within the readers' bounds: what a 1 MiB body or a long typed line
+// costs above a request without any (the peak resident size of the run, which a sanitizer build
+// inflates past meaning, so it is compared only in a plain build), and how those that cannot be
+// read end.
+TEST_F(Report, HostileRequestShapesStayWithinTheirMemory)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    const bool comparePeaks = false;
+#else
+    const bool comparePeaks = true;
+#endif
+    const long boundKiB = 16 * 1024;
+    auto repeat = [](const std::string &piece, size_t bytes) {
+        std::string text;
+        while (text.size() < bytes)
+            text += piece;
+        return text;
+    };
+    const std::string mib = "CONTENT_LENGTH=1048576";
+    const std::string prompts =
+        "\n--- cgihtml Interactive Mode ---\n"
+        "Enter CGI input string.  Remember to encode appropriate characters.\n"
+        "Press ENTER when done:\n\n";
+    const std::string longLine(1024 * 1024, 'q');
+    struct Case {
+        const char *name;
+        std::vector<std::string> env;
+        std::string input;
+        int exitCode;
+        std::string out;
+        std::string errEnd;  // how the standard error ends
+    } cases[] = {
+        {"1 MiB of empty pairs",
+         {"REQUEST_METHOD=POST", mib},
+         repeat("=&", 1 << 20),
+         1,
+         "",
+         "caught by cgihtml: too many entries\n"},
+        {"1 MiB of one-character pairs",
+         {"REQUEST_METHOD=POST", mib},
+         repeat("a=1&", 1 << 20),
+         0,
+         MainError("Illegal calling mode"),
+         ""},
+        {"a typed line of 32 MiB",
+         {},
+         repeat("=&", 32 << 20) + "\n",
+         1,
+         "",
+         prompts + "caught by cgihtml: input line too long\n"},
+        {"a typed line of 1 MiB",
+         {},
+         longLine + "\n",
+         0,
+         MainError("Illegal calling mode"),
+         "\n Input string: " + longLine +
+             "\nString length: 1048576\n--- end cgihtml Interactive Mode ---\n\n"},
+    };
+    long emptyKiB = 0;
+    const RunResult empty = Run({"REQUEST_METHOD=GET", "QUERY_STRING="}, "", &emptyKiB);
+    ASSERT_EQ(empty.exitCode, 0) << empty.err;
+    ASSERT_GT(emptyKiB, 0);
+    for (const Case &c : cases) {
+        long peakKiB = 0;
+        RunResult r = Run(c.env, c.input, &peakKiB);
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.name;
+        EXPECT_EQ(r.out, c.out) << c.name;
+        EXPECT_TRUE(r.err.size() >= c.errEnd.size() &&
+                    r.err.compare(r.err.size() - c.errEnd.size(), c.errEnd.size(), c.errEnd) == 0)
+            << c.name << ": " << r.err.substr(0, 300);
+        if (comparePeaks) {
+            EXPECT_LT(peakKiB - emptyKiB, boundKiB)
+                << c.name << ": " << peakKiB << " KiB against " << emptyKiB << " KiB for an empty request";
+        }
+        std::printf("%s: peak %ld KiB (an empty request: %ld KiB)\n", c.name, peakKiB, emptyKiB);
     }
     EXPECT_EQ(server_->Accepts(), 0);
 }

@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -585,6 +586,82 @@ TEST(WireRules, ListPastItsCeilingFailsWithTheOutOfMemoryLine)
         xdr_free(XPROC(xdr_str11_node), reinterpret_cast<char *>(&head));
         EXPECT_EQ(head.next, nullptr) << c.name;
     }
+}
+
+// A ceiling that a caller sets for the lists of its thread: a list of as many nodes as it allows
+// decodes whole, one node more fails with the out-of-memory line; an inner, higher ceiling does
+// not lift the outer one, and once the objects are gone the type's own ceiling holds again.
+TEST(WireRules, ScopedListCeiling)
+{
+    const std::string line = std::string(program_invocation_short_name) + ": xdr_reference: out of memory\n";
+    // A whole list of `nodes` nodes: the presence units, then the bodies from the last node on.
+    auto list = [](std::size_t nodes) {
+        Wire w;
+        for (std::size_t i = 1; i < nodes; ++i)
+            w.present(true);
+        w.present(false);
+        for (std::size_t i = nodes; i > 0; --i)
+            w.str11("n" + std::to_string(i));
+        return w;
+    };
+    struct Case {
+        const char *name;
+        std::size_t outer;  // 0: no ceiling object at all
+        std::size_t inner;  // 0: no inner object
+        std::size_t nodes;
+        bool decodes;
+    } cases[] = {
+        {"at the ceiling", 5, 0, 5, true},
+        {"one past it", 5, 0, 6, false},
+        {"a higher inner ceiling keeps the outer one", 5, 50, 6, false},
+        {"a lower inner ceiling holds", 50, 3, 4, false},
+        {"below both", 50, 3, 3, true},
+        {"no ceiling object", 0, 0, 60, true},
+    };
+    for (const Case &c : cases) {
+        std::unique_ptr<tela::ListNodeCeiling> outer, inner;
+        if (c.outer != 0)
+            outer = std::make_unique<tela::ListNodeCeiling>(c.outer);
+        if (c.inner != 0)
+            inner = std::make_unique<tela::ListNodeCeiling>(c.inner);
+        str11_node head = {};
+        testing::internal::CaptureStderr();
+        bool decoded = Decode(XPROC(xdr_str11_node), &head, list(c.nodes).bytes());
+        std::string err = testing::internal::GetCapturedStderr();
+        inner.reset();
+        outer.reset();
+        EXPECT_EQ(decoded, c.decodes) << c.name;
+        EXPECT_EQ(err, c.decodes ? "" : line) << c.name;
+        std::size_t nodes = 0;
+        bool order = true;
+        for (str11_node *n = &head; n != nullptr; n = n->next)
+            order = order && tela::FieldText(n->name) == "n" + std::to_string(++nodes);
+        if (c.decodes) {
+            EXPECT_EQ(nodes, c.nodes) << c.name;
+            EXPECT_TRUE(order) << c.name;
+        }
+        xdr_free(XPROC(xdr_str11_node), reinterpret_cast<char *>(&head));
+    }
+    // The ceiling is gone with its object.
+    str11_node head = {};
+    EXPECT_TRUE(Decode(XPROC(xdr_str11_node), &head, list(6).bytes()));
+    xdr_free(XPROC(xdr_str11_node), reinterpret_cast<char *>(&head));
+}
+
+// A ceiling belongs to the thread that set it: another thread's lists keep the type's ceiling.
+TEST(WireRules, ScopedListCeilingIsPerThread)
+{
+    tela::ListNodeCeiling ceiling(2);
+    Wire w;
+    w.present(true).present(true).present(false).str11("c").str11("b").str11("a");
+    bool decoded = false;
+    std::thread other([&] {
+        str11_node head = {};
+        decoded = Decode(XPROC(xdr_str11_node), &head, w.bytes());
+        xdr_free(XPROC(xdr_str11_node), reinterpret_cast<char *>(&head));
+    });
+    other.join();
+    EXPECT_TRUE(decoded);
 }
 
 // ---- the bounded accessor and the request filler --------------------------------------------

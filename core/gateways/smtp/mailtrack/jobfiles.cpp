@@ -7,6 +7,7 @@
 #include "os/hostvars.h"
 #include "trace/fileutil.h"
 #include "xdr/alpha.h"
+#include "xdr/lists.h"
 #include "xdr/xdrresult.h"
 
 namespace {
@@ -97,7 +98,14 @@ int ExportLog(CLIENT *client, const char *user, int32_t job, int16_t kind, const
         request.first_line = firstLine;
         request.max_lines = kLogLinesPerCall;
         BoundedCopy(request.language, language != nullptr ? language : "", 30);
-        tela::XdrResult reply(a_get_log_1(&request, client), xdr_log_res);
+        // An answer of more lines than the export keeps in all fails here, as it would below,
+        // before its lines take memory: its presence units all come ahead of the texts.
+        tela::XdrResult reply(
+            [&] {
+                tela::ListNodeCeiling ceiling(EXPORT_LOG_MAX_LINES);
+                return a_get_log_1(&request, client);
+            }(),
+            xdr_log_res);
         if (!reply || !reply->ok)
             break;
         const int32_t nextLine = reply->next_line;

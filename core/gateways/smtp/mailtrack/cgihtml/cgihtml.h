@@ -14,8 +14,8 @@
 #include <cstdio>
 #include <string>
 
-// One node of an entry list. The node owns both texts (copies made with malloc when the node is
-// created; CgiListClear frees them with the node).
+// One node of an entry list. The node owns both texts (copies made when the node is created, in
+// the node's own malloc'd block; CgiListClear frees them with the node).
 struct CgiEntry {
     char *name;
     char *value;
@@ -25,8 +25,13 @@ struct CgiEntry {
 // A list is a pointer to its first node; the empty list is a null pointer. Nodes keep the order in
 // which the request gave the pairs; a name may occur more than once.
 
-// Largest accepted CONTENT_LENGTH, and the bound of every request body.
+// Largest accepted CONTENT_LENGTH, and the bound of every request body and of the typed line.
 constexpr unsigned long CGI_MAX_CONTENT_LENGTH = 1024UL * 1024UL;
+// Most entries that one url-encoded text (query string, POST body, typed line) may give: as many
+// as a body of the largest length holds pairs of one-character names and values ("a=1&"). An
+// entry costs more memory than the two bytes of an empty pair ("=&"); the ceiling keeps a body
+// within its bound from taking more than a few megabytes.
+constexpr int CGI_MAX_ENTRIES = static_cast<int>(CGI_MAX_CONTENT_LENGTH / 4);
 
 // ---------------------------------------------------------------------------------------------
 // Input from the process (environment, standard input). These print the message and exit(1) on
@@ -36,13 +41,15 @@ constexpr unsigned long CGI_MAX_CONTENT_LENGTH = 1024UL * 1024UL;
 // REQUEST_METHOD: unset -> interactive, "POST", "GET", anything else -> exit 1), reads it and
 // parses it into *list. Returns the number of entries.
 int CgiReadInput(CgiEntry **list);
-// The typed input line (prompts on the standard error), malloc'd, never freed by the library.
+// The typed input line (prompts on the standard error), malloc'd, never freed by the library. A
+// line of more than CGI_MAX_CONTENT_LENGTH characters ends the program.
 char *CgiReadInteractive();
 // The POST body of CONTENT_LENGTH bytes with a NUL behind, malloc'd.
 char *CgiReadPost();
 // A malloc'd copy of QUERY_STRING.
 char *CgiReadGet();
-// Parses url-encoded text into *list (made empty first). Returns the number of entries added.
+// Parses url-encoded text into *list (made empty first). Returns the number of entries added; a
+// text of more than CGI_MAX_ENTRIES entries ends the program.
 int CgiParseForm(CgiEntry **list, const char *text);
 // Decodes %XX escapes in place; a "%" with fewer than two characters behind it stays as it is.
 void CgiUnescape(char *text);
@@ -72,6 +79,8 @@ enum CgiError {
     CGI_ERR_NO_QUERY,     // GET without QUERY_STRING
     CGI_ERR_UPLOAD,       // upload file cannot be created
     CGI_ERR_MEMORY,       // out of memory
+    CGI_ERR_TOO_MANY,     // a url-encoded text of more than CGI_MAX_ENTRIES entries
+    CGI_ERR_LONG_LINE,    // a typed line of more than CGI_MAX_CONTENT_LENGTH characters
 };
 
 // The exact standard-error text of a failure ("caught by cgihtml: ...\n" or "cgihtml Error: ...\n");
@@ -93,15 +102,17 @@ struct CgiRequest {
 // The process's request: the environment variables, stdin, stderr and "/tmp".
 CgiRequest CgiProcessRequest();
 
-// CgiReadInput over a request: on CGI_OK *count holds the number of entries.
+// CgiReadInput over a request: on CGI_OK *count holds the number of entries (on CGI_ERR_TOO_MANY
+// the entries made so far stay in *list).
 [[nodiscard]] CgiError CgiReadInputFrom(const CgiRequest &request, CgiEntry **list, int *count);
 // The POST body (malloc'd into *text) of request.contentLength bytes read from request.in.
 [[nodiscard]] CgiError CgiReadPostFrom(const CgiRequest &request, char **text);
 // A malloc'd copy of request.queryString into *text.
 [[nodiscard]] CgiError CgiReadGetFrom(const CgiRequest &request, char **text);
-// The typed line from `in` (prompts and echo to `err` unless null), malloc'd; null only when
-// memory runs out.
-char *CgiReadInteractiveFrom(FILE *in, FILE *err);
+// The typed line from `in` (prompts and echo to `err` unless null), malloc'd. Null when memory
+// runs out or the line has more than CGI_MAX_CONTENT_LENGTH characters (nothing behind them is
+// read, and nothing is echoed); *error, unless null, then says which (else CGI_OK).
+char *CgiReadInteractiveFrom(FILE *in, FILE *err, CgiError *error = nullptr);
 // Checks a CONTENT_LENGTH text: plain decimal digits, value at most CGI_MAX_CONTENT_LENGTH.
 [[nodiscard]] CgiError CgiContentLength(const char *text, unsigned long *length);
 // Multipart parse of request.in. CONTENT_LENGTH unset: *count 0, list unchanged, nothing read;

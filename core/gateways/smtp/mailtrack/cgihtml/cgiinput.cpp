@@ -68,21 +68,28 @@ void AddPair(CgiEntry **list, CgiEntry **last, std::string &name, std::string &v
 }
 
 // The splitter shared by form texts and cookies: "&" (and for cookies ";") ends a pair, the first
-// "=" of a pair ends its name, a token without "=" is dropped.
-int SplitPairs(CgiEntry **list, const char *text, bool cookie)
+// "=" of a pair ends its name, a token without "=" is dropped. A form text that would give more
+// than CGI_MAX_ENTRIES entries fails with CGI_ERR_TOO_MANY (the entries so far stay in *list);
+// *count holds the entries added.
+CgiError SplitPairs(CgiEntry **list, const char *text, bool cookie, int *count)
 {
     CgiEntry *last = nullptr;
     std::string name;
     std::string value;
     bool inValue = false;
-    int count = 0;
+    *count = 0;
+    auto add = [&] {
+        if (!cookie && *count >= CGI_MAX_ENTRIES)
+            return false;
+        AddPair(list, &last, name, value, !cookie);
+        ++*count;
+        return true;
+    };
     for (const char *p = text; *p != '\0'; ++p) {
         char c = *p;
         if (c == '&' || (cookie && c == ';')) {
-            if (inValue) {
-                AddPair(list, &last, name, value, !cookie);
-                ++count;
-            }
+            if (inValue && !add())
+                return CGI_ERR_TOO_MANY;
             name.clear();
             value.clear();
             inValue = false;
@@ -96,11 +103,19 @@ int SplitPairs(CgiEntry **list, const char *text, bool cookie)
             (inValue ? value : name) += c;
         }
     }
-    if (inValue) {
-        AddPair(list, &last, name, value, !cookie);
-        ++count;
-    }
-    return count;
+    if (inValue && !add())
+        return CGI_ERR_TOO_MANY;
+    return CGI_OK;
+}
+
+// CgiParseForm without the exit: the list is made empty first.
+CgiError ParseFormText(CgiEntry **list, const char *text, int *count)
+{
+    CgiListInit(list);
+    *count = 0;
+    if (text == nullptr)
+        return CGI_OK;
+    return SplitPairs(list, text, false, count);
 }
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix)
@@ -337,6 +352,10 @@ const char *CgiErrorMessage(CgiError error)
         return "cgihtml Error: cannot upload file\n";
     case CGI_ERR_MEMORY:
         return "caught by cgihtml: out of memory\n";
+    case CGI_ERR_TOO_MANY:
+        return "caught by cgihtml: too many entries\n";
+    case CGI_ERR_LONG_LINE:
+        return "caught by cgihtml: input line too long\n";
     }
     return "caught by cgihtml: unknown error\n";
 }
@@ -379,9 +398,7 @@ CgiError CgiReadInputFrom(const CgiRequest &request, CgiEntry **list, int *count
     char *text = nullptr;
     CgiError error = CGI_OK;
     if (request.requestMethod == nullptr) {
-        text = CgiReadInteractiveFrom(request.in, request.err);
-        if (text == nullptr)
-            error = CGI_ERR_MEMORY;
+        text = CgiReadInteractiveFrom(request.in, request.err, &error);
     } else if (std::strcmp(request.requestMethod, "POST") == 0) {
         error = CgiReadPostFrom(request, &text);
     } else if (std::strcmp(request.requestMethod, "GET") == 0) {
@@ -391,13 +408,17 @@ CgiError CgiReadInputFrom(const CgiRequest &request, CgiEntry **list, int *count
     }
     if (error != CGI_OK)
         return error;
-    *count = CgiParseForm(list, text);
+    error = ParseFormText(list, text, count);
     std::free(text);
-    return CGI_OK;
+    return error;
 }
 
-char *CgiReadInteractiveFrom(FILE *in, FILE *err)
+char *CgiReadInteractiveFrom(FILE *in, FILE *err, CgiError *error)
 {
+    CgiError ignored = CGI_OK;
+    if (error == nullptr)
+        error = &ignored;
+    *error = CGI_OK;
     if (err != nullptr) {
         std::fputs("\n--- cgihtml Interactive Mode ---\n", err);
         std::fputs("Enter CGI input string.  Remember to encode appropriate ", err);
@@ -406,17 +427,26 @@ char *CgiReadInteractiveFrom(FILE *in, FILE *err)
 
     size_t room = 1024;  // characters, plus one byte for the NUL
     auto *text = static_cast<char *>(std::malloc(room + 1));
-    if (text == nullptr)
+    if (text == nullptr) {
+        *error = CGI_ERR_MEMORY;
         return nullptr;
+    }
     size_t length = 0;
     for (;;) {
         int c = in != nullptr ? std::getc(in) : EOF;
         if (c == EOF || c == '\n')
             break;
+        // The line is bounded like a POST body: what lies behind the ceiling stays unread.
+        if (length == CGI_MAX_CONTENT_LENGTH) {
+            std::free(text);
+            *error = CGI_ERR_LONG_LINE;
+            return nullptr;
+        }
         if (length == room) {
             auto *bigger = static_cast<char *>(std::realloc(text, 2 * room + 1));
             if (bigger == nullptr) {
                 std::free(text);
+                *error = CGI_ERR_MEMORY;
                 return nullptr;
             }
             text = bigger;
@@ -469,10 +499,11 @@ CgiError CgiReadGetFrom(const CgiRequest &request, char **text)
 
 int CgiParseForm(CgiEntry **list, const char *text)
 {
-    CgiListInit(list);
-    if (text == nullptr)
-        return 0;
-    return SplitPairs(list, text, false);
+    int count = 0;
+    CgiError error = ParseFormText(list, text, &count);
+    if (error != CGI_OK)
+        Fail(error);
+    return count;
 }
 
 int CgiParseCookies(CgiEntry **list, const char *cookie)
@@ -480,7 +511,10 @@ int CgiParseCookies(CgiEntry **list, const char *cookie)
     if (cookie == nullptr)
         return 0;
     CgiListInit(list);
-    return SplitPairs(list, cookie, true);
+    int count = 0;
+    // A cookie text is one header line, which the web server bounds: no ceiling of entries.
+    (void)SplitPairs(list, cookie, true, &count);
+    return count;
 }
 
 void CgiUnescape(char *text)
@@ -605,9 +639,10 @@ int CgiReadInput(CgiEntry **list)
 
 char *CgiReadInteractive()
 {
-    char *text = CgiReadInteractiveFrom(stdin, stderr);
+    CgiError error = CGI_OK;
+    char *text = CgiReadInteractiveFrom(stdin, stderr, &error);
     if (text == nullptr)
-        Fail(CGI_ERR_MEMORY);
+        Fail(error);
     return text;
 }
 
