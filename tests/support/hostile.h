@@ -9,9 +9,10 @@ namespace testsupport {
 
 class HostileAlpha {
 public:
-    // mode: "trickle", "foreign", "silent" or "slow"; delay: seconds between trickled bytes or
-    // before each slow answer; the server ends by itself after lifetime seconds.
-    bool Start(const std::string &mode, double delay = 1.0, int lifetime = 120,
+    // mode: "trickle", "foreign", "endless", "silent" or "slow"; delay: seconds between trickled
+    // pieces (of `chunk` bytes) or before each slow answer; the server ends by itself after
+    // lifetime seconds.
+    bool Start(const std::string &mode, double delay = 1.0, int lifetime = 120, int chunk = 1,
                const std::string &recipient = "bob@example.com");
     int port() const { return port_; }
     // TELAMORPCMAP=127.0.0.1:<port>: the port map entry that sends alpha calls here.

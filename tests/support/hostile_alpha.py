@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """A hostile alpha server for tests: ONC RPC over TCP with record marking, on loopback only.
 
-Usage: hostile_alpha.py MODE [--port N] [--delay S] [--lifetime S] [--recipient TEXT]
+Usage: hostile_alpha.py MODE [--port N] [--delay S] [--chunk N] [--lifetime S] [--recipient TEXT]
 
 Prints the port it listens on (one line on stdout) and serves every connection in a thread of
 its own. It stops by itself after --lifetime seconds (120 by default). Modes:
-  trickle  a valid answer to each call, sent one byte every --delay seconds (default 1)
+  trickle  a valid answer to each call, sent --chunk bytes (default 1) every --delay seconds
+           (default 1)
   foreign  answers with other transaction ids, one every 50 ms, for as long as it runs
   silent   reads the calls and never answers
   endless  begins an answer whose record never ends: a fragment that is not the last, every 50 ms
@@ -104,8 +105,8 @@ def serve(conn, opts):
         while True:
             xid, record = answer(read_record(conn), opts.recipient)
             if opts.mode == "trickle":
-                for i in range(len(record)):
-                    conn.sendall(record[i : i + 1])
+                for i in range(0, len(record), opts.chunk):
+                    conn.sendall(record[i : i + opts.chunk])
                     time.sleep(opts.delay)
             elif opts.mode == "foreign":
                 other = xid
@@ -138,6 +139,7 @@ def main():
     parser.add_argument("mode", choices=["trickle", "foreign", "silent", "endless", "slow"])
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--delay", type=float, default=1.0)
+    parser.add_argument("--chunk", type=int, default=1)
     parser.add_argument("--lifetime", type=float, default=120.0)
     parser.add_argument("--recipient", default="bob@example.com")
     opts = parser.parse_args()
