@@ -6,10 +6,16 @@
 // opened ourselves (libtirpc's own clnttcp_create would bind a reserved port when run as root
 // and ask libtirpc's portmapper). Because the public part is a real CLIENT, libtirpc's
 // clnt_sperror and the CLNT_* macros keep working on it.
+//
+// A call on a TCP handle has libtirpc encode and send the request (so the bytes on the wire are
+// libtirpc's own) and then reads the reply itself, against one deadline for the whole call:
+// libtirpc's reader would start its wait afresh at every read and after every reply with another
+// transaction id, so a server could hold a call for as long as it liked.
 #include "rpcrt/rpcrt.h"
 
 #include "os/sysutil.h"
 #include "rpcrt/rpcrt_internal.h"
+#include "rpcrt/rpcrt_testing.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -39,6 +45,20 @@ std::atomic<SysLockRec *> hostsLock{nullptr};
 std::atomic<SysLockRec *> spareLock{nullptr};
 
 std::atomic<int> liveLocks{0};
+// Test seam: when positive, no call waits longer than this many milliseconds.
+std::atomic<int> callBoundMs{0};
+
+// The reply side of a TCP handle: the record-marked stream as far as it has been read. It
+// lives as long as the handle, so that the next call first skips what is left of a reply
+// that the last call gave up on, and the stream stays in step.
+struct ReplyStream {
+    uint32_t fragLeft;  // bytes of the current fragment not yet read
+    bool lastFrag;      // the current fragment ends its record
+    int64_t deadlineMs;
+    struct rpc_err err;  // the status of the call under way
+    uint32_t pos, have;  // unread bytes in buf: [pos, have)
+    char buf[4096];
+};
 
 struct LockedClient {
     CLIENT pub;     // what callers hold; must stay the first member
@@ -47,6 +67,12 @@ struct LockedClient {
     int fd;
     bool ownFd;  // the socket is ours: close it on destroy
     bool tcp;
+    // TCP only: the total wait of a call (CLSET_TIMEOUT, else the caller's time-out) and the
+    // reply reader; ownErr: the last call's error is in reply.err, not in the inner client.
+    struct timeval wait;
+    bool waitSet;
+    bool ownErr;
+    ReplyStream reply;
 };
 
 LockedClient *FromHandle(CLIENT *h)
@@ -60,11 +86,256 @@ void SetCreateError(enum clnt_stat status, int err)
     rpc_createerr.cf_error.re_errno = err;
 }
 
+int64_t NowMs()
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Reads more of the stream into the buffer (which must be empty), waiting no later than the
+// deadline. false with the status a libtirpc stream client gives: RPC_TIMEDOUT when the time
+// is up, RPC_CANTRECV with the error number otherwise (ECONNRESET when the server closed).
+bool FillReply(LockedClient *lc)
+{
+    ReplyStream &rs = lc->reply;
+    for (;;) {
+        int64_t left = rs.deadlineMs - NowMs();
+        if (left <= 0) {
+            rs.err.re_status = RPC_TIMEDOUT;
+            return false;
+        }
+        struct pollfd p = {lc->fd, POLLIN, 0};
+        int n = poll(&p, 1, left > INT32_MAX ? INT32_MAX : static_cast<int>(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            rs.err.re_status = RPC_CANTRECV;
+            rs.err.re_errno = errno;
+            return false;
+        }
+        if (n == 0)
+            continue;  // the deadline is checked at the top
+        ssize_t got = recv(lc->fd, rs.buf, sizeof rs.buf, MSG_DONTWAIT);
+        if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
+            continue;
+        if (got <= 0) {
+            rs.err.re_status = RPC_CANTRECV;
+            rs.err.re_errno = got == 0 ? ECONNRESET : errno;
+            return false;
+        }
+        rs.pos = 0;
+        rs.have = static_cast<uint32_t>(got);
+        return true;
+    }
+}
+
+// The next n bytes of the stream, record marks included; to == nullptr skips them.
+bool StreamBytes(LockedClient *lc, char *to, uint32_t n)
+{
+    ReplyStream &rs = lc->reply;
+    while (n > 0) {
+        if (rs.pos == rs.have && !FillReply(lc))
+            return false;
+        uint32_t take = rs.have - rs.pos < n ? rs.have - rs.pos : n;
+        if (to != nullptr) {
+            memcpy(to, rs.buf + rs.pos, take);
+            to += take;
+        }
+        rs.pos += take;
+        n -= take;
+    }
+    return true;
+}
+
+// Reads the next fragment header. A header of zero is refused, as libtirpc refuses it.
+bool NextFragment(LockedClient *lc)
+{
+    uint32_t header;
+    if (!StreamBytes(lc, reinterpret_cast<char *>(&header), sizeof header))
+        return false;
+    header = ntohl(header);
+    lc->reply.lastFrag = (header & 0x80000000u) != 0;
+    if (header == 0)
+        return false;
+    lc->reply.fragLeft = header & 0x7FFFFFFFu;
+    return true;
+}
+
+// Bytes of the current record; false at its end or when the stream fails.
+bool RecordBytes(LockedClient *lc, char *to, uint32_t n)
+{
+    ReplyStream &rs = lc->reply;
+    while (n > 0) {
+        if (rs.fragLeft == 0) {
+            if (rs.lastFrag || !NextFragment(lc))
+                return false;
+            continue;
+        }
+        uint32_t take = rs.fragLeft < n ? rs.fragLeft : n;
+        if (!StreamBytes(lc, to, take))
+            return false;
+        rs.fragLeft -= take;
+        if (to != nullptr)
+            to += take;
+        n -= take;
+    }
+    return true;
+}
+
+// Skips what is left of the current record; the next read starts a new one.
+bool SkipRecord(LockedClient *lc)
+{
+    ReplyStream &rs = lc->reply;
+    while (rs.fragLeft > 0 || !rs.lastFrag) {
+        if (!StreamBytes(lc, nullptr, rs.fragLeft))
+            return false;
+        rs.fragLeft = 0;
+        if (!rs.lastFrag && !NextFragment(lc))
+            return false;
+    }
+    rs.lastFrag = false;
+    return true;
+}
+
+// A decoding XDR stream over the current reply record.
+bool_t ReplyGetLong(XDR *xdrs, long *value)
+{
+    uint32_t unit;
+    if (!RecordBytes(static_cast<LockedClient *>(xdrs->x_private), reinterpret_cast<char *>(&unit), 4))
+        return FALSE;
+    *value = static_cast<long>(static_cast<int32_t>(ntohl(unit)));
+    return TRUE;
+}
+bool_t ReplyGetBytes(XDR *xdrs, char *to, u_int n)
+{
+    return RecordBytes(static_cast<LockedClient *>(xdrs->x_private), to, n) ? TRUE : FALSE;
+}
+bool_t ReplyPutLong(XDR *, const long *)
+{
+    return FALSE;
+}
+bool_t ReplyPutBytes(XDR *, const char *, u_int)
+{
+    return FALSE;
+}
+u_int ReplyGetPos(XDR *)
+{
+    return 0;
+}
+bool_t ReplySetPos(XDR *, u_int)
+{
+    return FALSE;
+}
+int32_t *ReplyInline(XDR *, u_int)
+{
+    return nullptr;  // the XDR routines then read unit by unit
+}
+void ReplyDestroy(XDR *) {}
+bool_t ReplyControl(XDR *, int, void *)
+{
+    return FALSE;
+}
+const XDR::xdr_ops replyOps = {ReplyGetLong, ReplyPutLong, ReplyGetBytes, ReplyPutBytes, ReplyGetPos,
+                               ReplySetPos,  ReplyInline,  ReplyDestroy,  ReplyControl};
+
+// The results routine while only the reply's header is decoded.
+bool_t NoResults(XDR *, ...)
+{
+    return TRUE;
+}
+
+void FreeVerifier(XDR *xdrs, struct opaque_auth *verf)
+{
+    if (verf->oa_base != nullptr) {
+        xdrs->x_op = XDR_FREE;
+        xdr_opaque_auth(xdrs, verf);
+        xdrs->x_op = XDR_DECODE;
+        verf->oa_base = nullptr;
+    }
+}
+
+// Reads replies until the one for transaction id xid, skipping others, and decodes its results:
+// what libtirpc's stream client does after sending, with the wait counted for all of it.
+enum clnt_stat ReceiveReply(LockedClient *lc, AUTH *auth, uint32_t xid, xdrproc_t xres, void *resp,
+                            struct rpc_msg *reply)
+{
+    ReplyStream &rs = lc->reply;
+    XDR xdrs = {};
+    xdrs.x_op = XDR_DECODE;
+    xdrs.x_ops = &replyOps;
+    xdrs.x_private = lc;
+    for (;;) {
+        memset(reply, 0, sizeof *reply);
+        reply->acpted_rply.ar_verf = _null_auth;
+        reply->acpted_rply.ar_results.where = nullptr;
+        reply->acpted_rply.ar_results.proc = NoResults;
+        // A record that does not hold a reply (or a zero fragment header) is passed over, as
+        // libtirpc passes it over; only the stream's own failure ends the call.
+        bool ok = SkipRecord(lc) && xdr_replymsg(&xdrs, reply);
+        bool match = ok && reply->rm_xid == xid;
+        if (!match)
+            FreeVerifier(&xdrs, &reply->acpted_rply.ar_verf);
+        if (rs.err.re_status != RPC_SUCCESS)
+            return rs.err.re_status;
+        if (match)
+            break;
+    }
+    _seterr_reply(reply, &rs.err);
+    if (rs.err.re_status == RPC_SUCCESS) {
+        if (!AUTH_VALIDATE(auth, &reply->acpted_rply.ar_verf)) {
+            rs.err.re_status = RPC_AUTHERROR;
+            rs.err.re_why = AUTH_INVALIDRESP;
+        } else if (!(*xres)(&xdrs, resp) && rs.err.re_status == RPC_SUCCESS) {
+            rs.err.re_status = RPC_CANTDECODERES;
+        }
+    }
+    FreeVerifier(&xdrs, &reply->acpted_rply.ar_verf);
+    return rs.err.re_status;
+}
+
+bool TimeNotOk(const struct timeval &t)
+{
+    return t.tv_sec < 0 || t.tv_usec < 0 || t.tv_usec > 1000000;
+}
+
+// The call on a TCP handle. libtirpc sends the request with a zero wait (which makes it return
+// right after sending, the library's message-passing rule), then the reply is read here.
+enum clnt_stat StreamCall(LockedClient *lc, AUTH *auth, rpcproc_t proc, xdrproc_t xargs, void *argsp,
+                          xdrproc_t xres, void *resp, struct timeval timeout)
+{
+    if (!lc->waitSet && !TimeNotOk(timeout))
+        lc->wait = timeout;
+    int64_t waitMs = static_cast<int64_t>(lc->wait.tv_sec) * 1000 + lc->wait.tv_usec / 1000;
+    int bound = callBoundMs.load();
+    if (bound > 0 && waitMs > bound)
+        waitMs = bound;
+    lc->reply.deadlineMs = NowMs() + waitMs;
+    lc->ownErr = false;
+    const struct timeval noWait = {0, 0};
+    enum clnt_stat sent = CLNT_CALL(lc->inner, proc, xargs, argsp, xres, resp, noWait);
+    if (sent != RPC_TIMEDOUT || (timeout.tv_sec == 0 && timeout.tv_usec == 0))
+        return sent;
+    uint32_t xid = 0;
+    CLNT_CONTROL(lc->inner, CLGET_XID, &xid);
+    lc->ownErr = true;
+    memset(&lc->reply.err, 0, sizeof lc->reply.err);
+    lc->reply.err.re_status = RPC_SUCCESS;
+    // libtirpc would resend after refreshing the credentials of a refused call; the "none"
+    // authentication of every handle here has nothing to refresh.
+    struct rpc_msg reply;
+    return ReceiveReply(lc, auth, xid, xres, resp, &reply);
+}
+
 enum clnt_stat OpCall(CLIENT *h, rpcproc_t proc, xdrproc_t xargs, void *argsp, xdrproc_t xres, void *resp,
                       struct timeval timeout)
 {
     LockedClient *lc = FromHandle(h);
     lc->inner->cl_auth = h->cl_auth;
+    // Without a result routine libtirpc batches the call (or sends it alone): left to it.
+    if (lc->tcp && xres != nullptr)
+        return StreamCall(lc, h->cl_auth, proc, xargs, argsp, xres, resp, timeout);
+    lc->ownErr = false;
     return CLNT_CALL(lc->inner, proc, xargs, argsp, xres, resp, timeout);
 }
 
@@ -75,7 +346,11 @@ void OpAbort(CLIENT *h)
 
 void OpGetErr(CLIENT *h, struct rpc_err *err)
 {
-    CLNT_GETERR(FromHandle(h)->inner, err);
+    LockedClient *lc = FromHandle(h);
+    if (lc->ownErr)
+        *err = lc->reply.err;
+    else
+        CLNT_GETERR(lc->inner, err);
 }
 
 bool_t OpFreeRes(CLIENT *h, xdrproc_t xres, void *resp)
@@ -104,6 +379,23 @@ bool_t OpControl(CLIENT *h, u_int request, void *info)
     case CLSET_FD_NCLOSE:
         lc->ownFd = false;
         return TRUE;
+    case CLSET_TIMEOUT:
+        if (lc->tcp) {
+            const auto *t = static_cast<const struct timeval *>(info);
+            if (t == nullptr || TimeNotOk(*t))
+                return FALSE;
+            lc->wait = *t;
+            lc->waitSet = true;
+        }
+        return CLNT_CONTROL(lc->inner, request, info);
+    case CLGET_TIMEOUT:
+        if (lc->tcp) {
+            if (info == nullptr)
+                return FALSE;
+            *static_cast<struct timeval *>(info) = lc->wait;
+            return TRUE;
+        }
+        return CLNT_CONTROL(lc->inner, request, info);
     default:
         return CLNT_CONTROL(lc->inner, request, info);
     }
@@ -177,6 +469,7 @@ public:
         lc->fd = fd_;
         lc->ownFd = ownFd_;
         lc->tcp = tcp;
+        lc->reply.lastFrag = true;  // no record begun: the first read starts one
         lc->pub.cl_auth = inner->cl_auth;
         lc->pub.cl_ops = &lockedOps;
         lc->pub.cl_private = inner;
@@ -401,6 +694,19 @@ int LiveLockCount()
 {
     return liveLocks.load();
 }
+
+}  // namespace rpcrt_internal
+
+namespace rpcrt_testing {
+
+void SetCallBoundMs(int ms)
+{
+    callBoundMs = ms;
+}
+
+}  // namespace rpcrt_testing
+
+namespace rpcrt_internal {
 
 CLIENT *CreateTcpClient(struct sockaddr_in *raddr, u_long prog, u_long vers, int *sockp, u_int sendsz,
                         u_int recvsz, int connectTimeoutMs)

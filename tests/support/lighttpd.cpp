@@ -64,15 +64,30 @@ bool Lighttpd::Start(const LighttpdOptions &options)
     if (port_ == 0)
         return false;
     std::string conf;
-    conf += "server.modules = (\"mod_alias\", \"mod_setenv\", \"mod_cgi\")\n";
+    if (options.packagedSnippet) {
+        // The snippet as packaged, with the program's path put in, in a main configuration that
+        // loads neither of the snippet's modules itself.
+        std::string snippet = ReadFile(SourceDir() + "/packaging/lighttpd/10-tela-mailtrack.conf.in");
+        const std::string placeholder = "@TELA_MAILTRACK_PATH@";
+        for (size_t at; (at = snippet.find(placeholder)) != std::string::npos;)
+            snippet.replace(at, placeholder.size(), options.cgiProgram);
+        WriteFile(dir_.file("snippet.conf"), snippet);
+        conf += "server.modules = (\"mod_setenv\")\n";
+    } else {
+        conf += "server.modules = (\"mod_alias\", \"mod_setenv\", \"mod_cgi\")\n";
+    }
     conf += "server.document-root = " + Quote(docs) + "\n";
     conf += "server.bind = \"127.0.0.1\"\n";
     conf += "server.port = " + std::to_string(port_) + "\n";
     conf += "server.errorlog = " + Quote(dir_.file("error.log")) + "\n";
     conf += "server.follow-symlink = \"enable\"\n";
     conf += "server.max-keep-alive-requests = 0\n";
-    conf += "alias.url = (\"/cgi-bin/\" => " + Quote(cgiBin + "/") + ")\n";
-    conf += "$HTTP[\"url\"] =~ \"^/cgi-bin/\" {\n  cgi.assign = (\"\" => \"\")\n}\n";
+    if (options.packagedSnippet) {
+        conf += "include " + Quote(dir_.file("snippet.conf")) + "\n";
+    } else {
+        conf += "alias.url = (\"/cgi-bin/\" => " + Quote(cgiBin + "/") + ")\n";
+        conf += "$HTTP[\"url\"] =~ \"^/cgi-bin/\" {\n  cgi.assign = (\"\" => \"\")\n}\n";
+    }
     if (!options.environment.empty()) {
         conf += "setenv.add-environment = (\n";
         for (size_t i = 0; i < options.environment.size(); ++i) {

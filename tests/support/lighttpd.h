@@ -16,6 +16,9 @@ struct LighttpdOptions {
     std::string cgiName = "mailtrack";  // served as /cgi-bin/<cgiName>
     // Variables handed to the CGI program (setenv.add-environment).
     std::vector<std::pair<std::string, std::string>> environment;
+    // Serve the program through the package's lighttpd snippet instead (as /cgi-bin/mailtrack,
+    // with the snippet's limits); cgiName must then be "mailtrack".
+    bool packagedSnippet = false;
 };
 
 // The path of Debian's lighttpd, or "" when it is not installed.
@@ -33,6 +36,7 @@ public:
     bool Start(const LighttpdOptions &options);
     void Stop();
     int port() const { return port_; }
+    pid_t pid() const { return process_.pid(); }
     // "/cgi-bin/<cgiName>" followed by `suffix` (for example "?p=0&a=...").
     std::string CgiPath(const std::string &suffix = "") const;
     // "http://127.0.0.1:<port>" + path.

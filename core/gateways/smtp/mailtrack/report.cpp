@@ -1,7 +1,9 @@
 #include "mailtrack/report.h"
 
+#include <pthread.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cinttypes>
 #include <csignal>
@@ -47,45 +49,92 @@ std::string TimeText(int32_t seconds)
 // The temporary file while the report holds it, for the ways out that never reach the release:
 // a web server may end its CGI program with SIGTERM (its CGI time-out, a client that went away,
 // its own shutdown), and a runtime that cannot start ends the program with exit(1). Both delete
-// the file here. Only unlink(2) and raise(3) run in the signal handler, both safe there.
+// the file here.
+//
+// The end signals are blocked in every thread once the file exists, and one thread of its own
+// waits for them: libtirpc blocks all signals in the calling thread for as long as a call lasts,
+// so a handler would run only once the call is over. The waiting thread removes the file and
+// ends the program by the same signal, at once, whatever the main thread is doing.
 char pendingTemp[SYS_MAX_PATH];
-volatile sig_atomic_t havePendingTemp = 0;
+std::atomic<int> havePendingTemp{0};
 constexpr int kEndSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+sigset_t EndSignals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signo : kEndSignals)
+        sigaddset(&set, signo);
+    return set;
+}
 
 void DeletePendingTemp()
 {
-    if (havePendingTemp) {
-        havePendingTemp = 0;
+    if (havePendingTemp.exchange(0) != 0)
         unlink(pendingTemp);
-    }
 }
 
-void EndOnSignal(int signo)
+// Ends the program as the signal's default action does, once the file is gone.
+[[noreturn]] void EndBySignal(int signo)
 {
     DeletePendingTemp();
-    // The handler was installed for one delivery only: the default action ends the program once
-    // the handler returns.
+    struct sigaction action;
+    memset(&action, 0, sizeof action);
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    sigaction(signo, &action, nullptr);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signo);
+    pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
     raise(signo);
+    _exit(128 + signo);
 }
 
-void HoldPendingTemp(const char *path)
+void *WaitForEndSignal(void *)
 {
+    sigset_t set = EndSignals();
+    int signo = 0;
+    while (sigwait(&set, &signo) != 0) {
+    }
+    EndBySignal(signo);
+}
+
+// Only where no thread can be started: a handler, which runs once a call has returned.
+void EndOnSignal(int signo)
+{
+    EndBySignal(signo);
+}
+
+// Called with the end signals blocked in the calling thread; they stay blocked there when the
+// waiting thread runs, else the caller restores its mask.
+bool HoldPendingTemp(const char *path)
+{
+    BoundedCopy(pendingTemp, path, static_cast<int16_t>(sizeof pendingTemp - 1));
+    havePendingTemp = 1;
+    static bool waiting = false;
     static bool installed = false;
     if (!installed) {
         installed = true;
         atexit(DeletePendingTemp);
-        struct sigaction action;
-        memset(&action, 0, sizeof action);
-        action.sa_handler = EndOnSignal;
-        action.sa_flags = SA_RESETHAND;
-        sigemptyset(&action.sa_mask);
-        for (int signo : kEndSignals)
-            sigaddset(&action.sa_mask, signo);
-        for (int signo : kEndSignals)
-            sigaction(signo, &action, nullptr);
+        pthread_t thread;
+        pthread_attr_t attr;
+        if (pthread_attr_init(&attr) == 0) {
+            pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+            pthread_attr_setstacksize(&attr, 64 * 1024);
+            waiting = pthread_create(&thread, &attr, WaitForEndSignal, nullptr) == 0;
+            pthread_attr_destroy(&attr);
+        }
+        if (!waiting) {
+            struct sigaction action;
+            memset(&action, 0, sizeof action);
+            action.sa_handler = EndOnSignal;
+            action.sa_mask = EndSignals();
+            for (int signo : kEndSignals)
+                sigaction(signo, &action, nullptr);
+        }
     }
-    BoundedCopy(pendingTemp, path, static_cast<int16_t>(sizeof pendingTemp - 1));
-    havePendingTemp = 1;
+    return waiting;
 }
 
 // Everything the report holds, given back by Release on every path.
@@ -273,17 +322,17 @@ void ReportPage(const CgiEntry *entries)
 {
     ReportResources r;
     HtmlContentType();
-    // No end signal between the file's creation and its registration.
-    sigset_t endSignals, before;
-    sigemptyset(&endSignals);
-    for (int signo : kEndSignals)
-        sigaddset(&endSignals, signo);
-    sigprocmask(SIG_BLOCK, &endSignals, &before);
+    // The header goes out at once: a web server that passes the answer on as it comes starts
+    // its answer then and, from that point, notices when its client goes away.
+    fflush(stdout);
+    // No end signal between the file's creation and its registration; with the waiting thread
+    // they stay blocked here for good.
+    sigset_t endSignals = EndSignals(), before;
+    pthread_sigmask(SIG_BLOCK, &endSignals, &before);
     r.haveTemp = SysTempFileName(r.tempPath, "LOG", nullptr) != 0;
     const int tempError = SysGetLastError();
-    if (r.haveTemp)
-        HoldPendingTemp(r.tempPath);
-    sigprocmask(SIG_SETMASK, &before, nullptr);
+    if (!r.haveTemp || !HoldPendingTemp(r.tempPath))
+        pthread_sigmask(SIG_SETMASK, &before, nullptr);
     printf(
         "<head><meta http-equiv=\"refresh\" content=10>"
         "<title>Durorov Uzoroduru Vorerad Report</title></head><body>");
