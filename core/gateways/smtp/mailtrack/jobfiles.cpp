@@ -2,9 +2,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "os/hostvars.h"
+#include "os/textcopy.h"
 #include "trace/fileutil.h"
 #include "xdr/alpha.h"
 #include "xdr/xdrresult.h"
@@ -16,19 +18,43 @@ constexpr int kLogLinesPerCall = 10;
 constexpr int kMaxPages = 1000;
 constexpr int kMaxVariant = 16;
 
-void CopyUser(char (&field)[11], const char *user)
-{
-    BoundedCopy(field, user != nullptr ? user : "", 10);
-}
+// A file an export writes: closed on every way out, and removed unless the export kept it.
+class ExportFile {
+public:
+    ExportFile(const char *path, const char *mode) : path_(path), file_(fopen(path, mode)) {}
+    ExportFile(const ExportFile &) = delete;
+    ExportFile &operator=(const ExportFile &) = delete;
+    ~ExportFile()
+    {
+        if (file_ != nullptr)
+            Finish(false);
+    }
 
-// Flush and close; false when either reports an error.
-bool FinishFile(FILE *file)
-{
-    bool ok = fflush(file) == 0 && !ferror(file);
-    if (fclose(file) != 0)
-        ok = false;
-    return ok;
-}
+    FILE *get() const { return file_; }
+
+    // Flushes and closes the file; false when either reports an error. The file stays only when
+    // `keep` is set and it was written out.
+    bool Finish(bool keep)
+    {
+        bool ok = fflush(file_) == 0 && !ferror(file_);
+        if (fclose(file_) != 0)
+            ok = false;
+        file_ = nullptr;
+        if (!keep || !ok)
+            remove(path_);
+        return ok;
+    }
+
+private:
+    const char *path_;
+    FILE *file_;
+};
+
+// A file an import reads, closed when it goes out of scope.
+struct FileCloser {
+    void operator()(FILE *file) const { fclose(file); }
+};
+using InputFile = std::unique_ptr<FILE, FileCloser>;
 
 // The flag words of the pages (at most 1000) in a page list.
 int PageCount(const page_list &pages)
@@ -47,7 +73,7 @@ int FetchVariant(CLIENT *client, const char *user, int32_t job, int16_t kind, in
     for (;;) {
         pageb_req request;
         memset(&request, 0, sizeof request);
-        CopyUser(request.user, user);
+        TextCopy(request.user, user);
         request.kind = kind;
         request.job = job;
         request.page = page;
@@ -79,7 +105,8 @@ int FetchVariant(CLIENT *client, const char *user, int32_t job, int16_t kind, in
 int ExportLog(CLIENT *client, const char *user, int32_t job, int16_t kind, const char *language,
               const char *path)
 {
-    FILE *file = fopen(path, "w");
+    ExportFile out(path, "w");
+    FILE *file = out.get();
     if (file == nullptr) {
         remove(path);
         return 0;
@@ -91,7 +118,7 @@ int ExportLog(CLIENT *client, const char *user, int32_t job, int16_t kind, const
     for (;;) {
         log_req request;
         memset(&request, 0, sizeof request);
-        CopyUser(request.user, user);
+        TextCopy(request.user, user);
         request.kind = kind;
         request.job = job;
         request.first_line = firstLine;
@@ -125,25 +152,23 @@ int ExportLog(CLIENT *client, const char *user, int32_t job, int16_t kind, const
             break;
         firstLine = nextLine;
     }
-    if (!FinishFile(file))
+    if (!out.Finish(result != 0))
         result = 0;
-    if (result == 0)
-        remove(path);
     return result;
 }
 
 int ExportDocs(CLIENT *client, const char *user, int32_t job, int16_t kind, int firstPage, int lastPage,
                const char *path)
 {
-    FILE *file = fopen(path, "w");
-    if (file == nullptr) {
+    ExportFile out(path, "w");
+    if (out.get() == nullptr) {
         remove(path);
         return 0;
     }
     int result = 0;
     job_key key;
     memset(&key, 0, sizeof key);
-    CopyUser(key.user, user);
+    TextCopy(key.user, user);
     key.kind = kind;
     key.job = job;
     tela::XdrResult pages(a_get_pages_1(&key, client), xdr_page_list);
@@ -159,29 +184,26 @@ int ExportDocs(CLIENT *client, const char *user, int32_t job, int16_t kind, int 
                 variant = 6;
             else
                 continue;
-            if (FetchVariant(client, user, job, kind, static_cast<int16_t>(page), variant, file) != JOB_DONE)
+            if (FetchVariant(client, user, job, kind, static_cast<int16_t>(page), variant, out.get()) !=
+                JOB_DONE)
                 result = 0;
         }
         pages.Reset();
     }
-    if (!FinishFile(file))
+    if (!out.Finish(result != 0))
         result = 0;
-    if (result == 0)
-        remove(path);
     return result;
 }
 
 int ExportPart(CLIENT *client, const char *user, int32_t job, int16_t kind, int16_t page, int16_t variant,
                const char *path)
 {
-    FILE *file = fopen(path, "wb");
-    if (file == nullptr)
+    ExportFile out(path, "wb");
+    if (out.get() == nullptr)
         return JOB_CANNOT_CREATE;
-    int result = FetchVariant(client, user, job, kind, page, variant, file);
-    if (!FinishFile(file) && result == JOB_DONE)
+    int result = FetchVariant(client, user, job, kind, page, variant, out.get());
+    if (!out.Finish(result == JOB_DONE) && result == JOB_DONE)
         result = JOB_FLUSH_ERROR;
-    if (result != JOB_DONE)
-        remove(path);
     return result;
 }
 
@@ -190,7 +212,7 @@ int ExportJob(CLIENT *client, const char *user, int32_t job, int16_t kind, const
     *files = 0;
     job_key key;
     memset(&key, 0, sizeof key);
-    CopyUser(key.user, user);
+    TextCopy(key.user, user);
     key.kind = kind;
     key.job = job;
     tela::XdrResult pages(a_get_pages_1(&key, client), xdr_page_list);
@@ -232,7 +254,8 @@ int ExportJob(CLIENT *client, const char *user, int32_t job, int16_t kind, const
 
 int ImportPart(CLIENT *client, const char *user, int32_t job, int16_t page, int16_t variant, const char *path)
 {
-    FILE *file = fopen(path, "rb");
+    InputFile in(fopen(path, "rb"));
+    FILE *file = in.get();
     if (file == nullptr)
         return JOB_CANNOT_OPEN;
     int result = JOB_DONE;
@@ -244,7 +267,7 @@ int ImportPart(CLIENT *client, const char *user, int32_t job, int16_t page, int1
             break;
         pageb_rec record;
         memset(&record, 0, sizeof record);
-        CopyUser(record.user, user);
+        TextCopy(record.user, user);
         record.job = job;
         record.page = page;
         record.variant = variant;
@@ -259,13 +282,13 @@ int ImportPart(CLIENT *client, const char *user, int32_t job, int16_t page, int1
         }
         offset += static_cast<int32_t>(n);
     }
-    fclose(file);
     return result;
 }
 
 int ImportLog(CLIENT *client, const char *user, int32_t job, const char *path)
 {
-    FILE *file = fopen(path, "r");
+    InputFile in(fopen(path, "r"));
+    FILE *file = in.get();
     if (file == nullptr)
         return JOB_CANNOT_OPEN;
     int result = JOB_DONE;
@@ -276,7 +299,7 @@ int ImportLog(CLIENT *client, const char *user, int32_t job, const char *path)
             line[--n] = '\0';
         log_line_rec record;
         memset(&record, 0, sizeof record);
-        CopyUser(record.user, user);
+        TextCopy(record.user, user);
         record.kind = 2;
         record.job = job;
         record.line.blob_len = static_cast<u_int>(n + 1);
@@ -287,7 +310,6 @@ int ImportLog(CLIENT *client, const char *user, int32_t job, const char *path)
             break;
         }
     }
-    fclose(file);
     return result;
 }
 
@@ -332,7 +354,7 @@ int ImportJob(CLIENT *client, const char *user, const char *path, int verbose, i
             continue;
         if (!created) {
             char userField[11];
-            CopyUser(userField, user);
+            TextCopy(userField, user);
             int *made = a_create_job_1(userField, client);
             if (made == nullptr || *made == 0) {
                 result = JOB_SERVER_FAILED;
