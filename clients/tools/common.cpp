@@ -244,6 +244,41 @@ void tool_set_kind(int kind)
 
 namespace {
 
+// The tool settings' options of a new session (referrals, protocol version, StartTLS, network
+// time-out); false after a message when one that must hold cannot be set.
+bool SetSessionOptions(LDAP *ld)
+{
+    ToolSettings &s = tool_settings;
+    if (ldap_set_option(ld, LDAP_OPT_REFERRALS, s.chase_referrals ? LDAP_OPT_ON : LDAP_OPT_OFF) !=
+        LDAP_OPT_SUCCESS) {
+        std::fprintf(stderr, "Could not set LDAP_OPT_REFERRALS %s\n", s.chase_referrals ? "on" : "off");
+        return false;
+    }
+    if (ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &s.protocol_version) != LDAP_OPT_SUCCESS) {
+        std::fprintf(stderr, "Could not set LDAP_OPT_PROTOCOL_VERSION %d\n", s.protocol_version);
+        return false;
+    }
+    if (s.start_tls_level != 0) {
+        int rc = ldap_start_tls_s(ld, nullptr, nullptr);
+        if (rc != LDAP_SUCCESS) {
+            char *diagnostic = nullptr;
+            ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &diagnostic);
+            tool_print_error("ldap_start_tls", rc, nullptr, nullptr, diagnostic, nullptr);
+            ldap_memfree(diagnostic);
+            if (s.start_tls_level > 1)
+                return false;
+        }
+    }
+    if (s.nettimeout.tv_sec > 0) {
+        if (ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &s.nettimeout) != LDAP_OPT_SUCCESS) {
+            std::fprintf(stderr, "Could not set LDAP_OPT_NETWORK_TIMEOUT %ld\n",
+                         static_cast<long>(s.nettimeout.tv_sec));
+            return false;
+        }
+    }
+    return true;
+}
+
 LDAP *ConnSetup(int dont_connect, ToolSetupHook hook, FailMode mode)
 {
     ToolSettings &s = tool_settings;
@@ -282,33 +317,8 @@ LDAP *ConnSetup(int dont_connect, ToolSetupHook hook, FailMode mode)
     if (hook)
         hook(ld);
 
-    if (ldap_set_option(ld, LDAP_OPT_REFERRALS, s.chase_referrals ? LDAP_OPT_ON : LDAP_OPT_OFF) !=
-        LDAP_OPT_SUCCESS) {
-        std::fprintf(stderr, "Could not set LDAP_OPT_REFERRALS %s\n", s.chase_referrals ? "on" : "off");
+    if (!SetSessionOptions(ld))
         return SetupFailed(ld, mode);
-    }
-    if (ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &s.protocol_version) != LDAP_OPT_SUCCESS) {
-        std::fprintf(stderr, "Could not set LDAP_OPT_PROTOCOL_VERSION %d\n", s.protocol_version);
-        return SetupFailed(ld, mode);
-    }
-    if (s.start_tls_level != 0) {
-        rc = ldap_start_tls_s(ld, nullptr, nullptr);
-        if (rc != LDAP_SUCCESS) {
-            char *diagnostic = nullptr;
-            ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &diagnostic);
-            tool_print_error("ldap_start_tls", rc, nullptr, nullptr, diagnostic, nullptr);
-            ldap_memfree(diagnostic);
-            if (s.start_tls_level > 1)
-                return SetupFailed(ld, mode);
-        }
-    }
-    if (s.nettimeout.tv_sec > 0) {
-        if (ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &s.nettimeout) != LDAP_OPT_SUCCESS) {
-            std::fprintf(stderr, "Could not set LDAP_OPT_NETWORK_TIMEOUT %ld\n",
-                         static_cast<long>(s.nettimeout.tv_sec));
-            return SetupFailed(ld, mode);
-        }
-    }
     return ld;
 }
 
