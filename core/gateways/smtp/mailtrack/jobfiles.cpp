@@ -313,6 +313,34 @@ int ImportLog(CLIENT *client, const char *user, int32_t job, const char *path)
     return result;
 }
 
+namespace {
+
+struct DirCloser {
+    void operator()(FileDir *dir) const { DirClose(dir); }
+};
+using DirHolder = std::unique_ptr<FileDir, DirCloser>;
+
+// One file of the job into job `newJob`: "<base>.log" the log, "<base>.<page><letter>" a page's
+// variant. false (nothing sent) for another extension; else *result is the import's result.
+bool ImportFile(CLIENT *client, const char *user, int32_t newJob, const std::string &path,
+                const std::string &extension, int *result)
+{
+    if (extension == "log") {
+        *result = ImportLog(client, user, newJob, path.c_str());
+        return true;
+    }
+    // A page number of any length and the variant's letter; what follows is not looked at.
+    int page = 0;
+    char letter = 0;
+    if (sscanf(extension.c_str(), "%d%c", &page, &letter) != 2)
+        return false;
+    *result = ImportPart(client, user, newJob, static_cast<int16_t>(page), static_cast<int16_t>(letter - 'a'),
+                         path.c_str());
+    return true;
+}
+
+}  // namespace
+
 int ImportJob(CLIENT *client, const char *user, const char *path, int verbose, int32_t *job, int *files)
 {
     *files = 0;
@@ -329,63 +357,43 @@ int ImportJob(CLIENT *client, const char *user, const char *path, int verbose, i
         directory = copy.substr(0, slash);
         base = copy.substr(slash + 1);
     }
-    FileDir *dir = DirOpen(directory.c_str());
+    DirHolder dir(DirOpen(directory.c_str()));
     if (verbose) {
         printf("opendir %s\n", directory.c_str());
         printf("basename %s\n", base.c_str());
     }
-    if (dir == nullptr)
-        return JOB_CANNOT_OPEN;
     // DirOpen shows a missing directory as an empty listing; the import wants to know.
     struct stat st;
-    if (stat(directory.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        DirClose(dir);
+    if (!dir || stat(directory.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         return JOB_CANNOT_OPEN;
-    }
-    int result = JOB_DONE;
     bool created = false;
     int32_t newJob = 0;
-    while (FileDirEntry *entry = DirRead(dir)) {
+    while (FileDirEntry *entry = DirRead(dir.get())) {
         std::string name = entry->d_name;
-        if (name == "." || name == "..")
-            continue;
         size_t dot = name.rfind('.');
-        if (dot == std::string::npos || name.compare(0, dot, base) != 0 || dot != base.size())
+        if (name == "." || name == ".." || dot == std::string::npos || name.compare(0, dot, base) != 0 ||
+            dot != base.size())
             continue;
         if (!created) {
             char userField[11];
             TextCopy(userField, user);
             int *made = a_create_job_1(userField, client);
-            if (made == nullptr || *made == 0) {
-                result = JOB_SERVER_FAILED;
-                break;
-            }
+            if (made == nullptr || *made == 0)
+                return JOB_SERVER_FAILED;
             created = true;
             newJob = *made;
             if (job != nullptr)
                 *job = newJob;
         }
-        std::string file = directory + "/" + name;
-        std::string extension = name.substr(dot + 1);
         int r;
-        if (extension == "log") {
-            r = ImportLog(client, user, newJob, file.c_str());
-        } else {
-            // A page number of any length and the variant's letter; what follows is not looked at.
-            int page = 0;
-            char letter = 0;
-            if (sscanf(extension.c_str(), "%d%c", &page, &letter) != 2)
-                continue;
-            r = ImportPart(client, user, newJob, static_cast<int16_t>(page),
-                           static_cast<int16_t>(letter - 'a'), file.c_str());
-        }
+        if (!ImportFile(client, user, newJob, directory + "/" + name, name.substr(dot + 1), &r))
+            continue;
         if (r == JOB_DONE)
             ++*files;
         else
             fprintf(stderr, "warning: cannot import %s, ec = %d\n", name.c_str(), r);
     }
-    DirClose(dir);
-    return result;
+    return JOB_DONE;
 }
 
 bool JobAnyDocFlag(const int32_t *flags, int count)
