@@ -1,5 +1,6 @@
 /* Bounded copies of texts into fixed-size buffers and record fields, beside BoundedCopy of
-   os/hostvars.h. Usable from C and C++; none of them reads more of the source than it may copy.
+   os/hostvars.h. Usable from C (with POSIX's strnlen) and C++; none of them reads more of the
+   source than it may copy.
 
    - TextCopy: at most size - 1 characters and a terminator; the bytes behind the terminator are
      left as they are. For buffers of a caller and fields of a record that was cleared.
