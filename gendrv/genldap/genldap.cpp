@@ -105,6 +105,27 @@ GdResult LdapQuery::LDAPOpenServer(LineNo lineNo)
     return rc;
 }
 
+namespace {
+
+// Sets the library's global debug level again with its own value when it is not zero, and
+// traces it; GdLdapError of the library's code when that fails.
+GdResult KeepLdapDebugLevel(LineNo lineNo)
+{
+    int level = 0;
+    ldap_get_option(nullptr, LDAP_OPT_DEBUG_LEVEL, &level);
+    if (level != 0) {
+        int ldapCode = ldap_set_option(nullptr, LDAP_OPT_DEBUG_LEVEL, &level);
+        if (ldapCode != LDAP_OPT_SUCCESS) {
+            GD_TRACE(TRACE_ERROR, lineNo, "Could not set LDAP_OPT_DEBUG_LEVEL %d\n", level);
+            return GdLdapError(ldapCode);
+        }
+    }
+    GD_TRACE(TRACE_DEBUG, lineNo, "LDAP_OPT_DEBUG_LEVEL %d\n", level);
+    return 0;
+}
+
+}  // namespace
+
 GdResult LdapQuery::re_open(LineNo lineNo)
 {
     GdResult rc = 0;
@@ -121,19 +142,10 @@ GdResult LdapQuery::re_open(LineNo lineNo)
         return rc;
     }
 
-    int ldapCode = 0;
     if (caCert[0]) {
-        int level = 0;
-        ldap_get_option(nullptr, LDAP_OPT_DEBUG_LEVEL, &level);
-        if (level != 0) {
-            ldapCode = ldap_set_option(nullptr, LDAP_OPT_DEBUG_LEVEL, &level);
-            if (ldapCode != LDAP_OPT_SUCCESS) {
-                GD_TRACE(TRACE_ERROR, lineNo, "Could not set LDAP_OPT_DEBUG_LEVEL %d\n", level);
-                rc = GdLdapError(ldapCode);
-                return rc;
-            }
-        }
-        GD_TRACE(TRACE_DEBUG, lineNo, "LDAP_OPT_DEBUG_LEVEL %d\n", level);
+        rc = KeepLdapDebugLevel(lineNo);
+        if (rc != 0)
+            return rc;
         // The CA file itself goes into the new session's own TLS context (set-up hook), so
         // that each query really uses its own CA.
     }
@@ -154,7 +166,7 @@ GdResult LdapQuery::re_open(LineNo lineNo)
     }
     GD_TRACE(TRACE_DEBUG, lineNo, "tool_conn_setup %s\n", url);
 
-    ldapCode = my_tool_bind(fresh);
+    int ldapCode = my_tool_bind(fresh);
     if (ldapCode != 0) {
         rc = GdLdapError(ldapCode);  // the bind has closed the new session
         return rc;
