@@ -10,6 +10,7 @@
 #include <ctime>
 #include <string>
 
+#include "os/textcopy.h"
 #include "trace/support_testing.h"
 #include "trace/timetext.h"
 
@@ -390,12 +391,7 @@ const char *DoubleToString(double value)
 
 char *AppendString(char *dest, size_t size, const char *text)
 {
-    if (size == 0)
-        return dest;
-    size_t length = text == nullptr ? 0 : strnlen(text, size - 1);
-    memcpy(dest, text == nullptr ? "" : text, length);
-    dest[length] = '\0';
-    return dest + length;
+    return dest + TextCopy(dest, size, text);
 }
 
 int ValueOrZero(const int *value)

@@ -52,6 +52,38 @@ struct FileCloser {
 };
 using FileHolder = std::unique_ptr<FILE, FileCloser>;
 
+// An open descriptor, closed on every way out. Close reports what close(2) says, for writers
+// that must know whether their data reached the file.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    ~Descriptor()
+    {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+
+    int get() const { return fd_; }
+    bool ok() const { return fd_ >= 0; }
+    int Close()
+    {
+        int result = close(fd_);
+        fd_ = -1;
+        return result;
+    }
+    int Release()
+    {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+private:
+    int fd_;
+};
+
 // Writes all of `length` bytes to a descriptor; false on any failure or short write.
 bool WriteAll(int fd, const void *data, size_t length)
 {
@@ -73,20 +105,20 @@ bool WriteAll(int fd, const void *data, size_t length)
 // a given stream is closed, as a failed freopen closes it, and errno tells why.
 FILE *OpenForWriting(const char *path, const char *mode, FILE *stream)
 {
-    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    Descriptor fd(open(path, O_WRONLY | O_CREAT | O_TRUNC, 0600));
     FILE *opened = nullptr;
-    if (fd >= 0 && stream != nullptr) {
+    if (fd.ok() && stream != nullptr) {
         // The file exists now, so reopening the stream on it keeps its mode.
         opened = freopen(path, mode, stream);
         stream = nullptr;
-    } else if (fd >= 0) {
-        opened = fdopen(fd, mode);
+    } else if (fd.ok()) {
+        opened = fdopen(fd.get(), mode);
         if (opened != nullptr)
-            fd = -1;
+            fd.Release();
     }
     int saved = errno;
-    if (fd >= 0)
-        close(fd);
+    if (fd.ok())
+        fd.Close();
     if (stream != nullptr)
         fclose(stream);
     errno = saved;
@@ -122,18 +154,18 @@ void WriteLongFile(const char *path, const int32_t *values, int16_t count, int *
 {
     int removed = 0;
     FileRemove(path, &removed);
-    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    *flag = fd >= 0;
-    if (fd < 0)
+    Descriptor fd(open(path, O_WRONLY | O_CREAT | O_TRUNC, 0600));
+    *flag = fd.ok();
+    if (!fd.ok())
         return;
     for (int i = 0; i < count; ++i) {
         uint32_t v = static_cast<uint32_t>(values[i]);
         unsigned char b[4] = {static_cast<unsigned char>(v >> 24), static_cast<unsigned char>(v >> 16),
                               static_cast<unsigned char>(v >> 8), static_cast<unsigned char>(v)};
-        if (!WriteAll(fd, b, 4))
+        if (!WriteAll(fd.get(), b, 4))
             *flag = 0;
     }
-    if (close(fd) != 0)
+    if (fd.Close() != 0)
         *flag = 0;
 }
 
@@ -145,11 +177,11 @@ int FileStat(const char *path, struct stat *status)
 int FileAppendBytes(const char *path, size_t length, const void *data, int *flag)
 {
     *flag = 0;
-    int fd = open(path, O_WRONLY | O_APPEND | O_CREAT, 0600);
-    if (fd < 0)
-        return fd;
-    *flag = WriteAll(fd, data, length) ? 1 : 0;
-    return close(fd);
+    Descriptor fd(open(path, O_WRONLY | O_APPEND | O_CREAT, 0600));
+    if (!fd.ok())
+        return fd.get();
+    *flag = WriteAll(fd.get(), data, length) ? 1 : 0;
+    return fd.Close();
 }
 
 void FileClose(FILE **stream)
@@ -170,18 +202,16 @@ void PipeClose(FILE **stream, int, int, int *flag)
 void FileCopy(const char *source, const char *target, int *flag)
 {
     *flag = 0;
-    int in = open(source, O_RDONLY);
-    if (in < 0)
+    Descriptor in(open(source, O_RDONLY));
+    if (!in.ok())
         return;
-    int out = open(target, O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (out < 0) {
-        close(in);
+    Descriptor out(open(target, O_WRONLY | O_CREAT | O_TRUNC, 0600));
+    if (!out.ok())
         return;
-    }
     bool ok = true;
     char block[8192];
     for (;;) {
-        ssize_t n = read(in, block, sizeof block);
+        ssize_t n = read(in.get(), block, sizeof block);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
@@ -190,13 +220,13 @@ void FileCopy(const char *source, const char *target, int *flag)
         }
         if (n == 0)
             break;
-        if (!WriteAll(out, block, static_cast<size_t>(n))) {
+        if (!WriteAll(out.get(), block, static_cast<size_t>(n))) {
             ok = false;
             break;
         }
     }
-    close(in);
-    if (close(out) != 0)
+    in.Close();
+    if (out.Close() != 0)
         ok = false;
     *flag = ok ? 1 : 0;
 }
@@ -270,23 +300,18 @@ void FileReadAt(const char *path, int64_t offset, size_t length, void *buffer, s
         }
         return;
     }
-    int fd = open(path, O_RDONLY);
-    if (fd < 0)
+    Descriptor fd(open(path, O_RDONLY));
+    if (!fd.ok() || lseek(fd.get(), static_cast<off_t>(offset), SEEK_SET) < 0)
         return;
-    if (lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
-        close(fd);
-        return;
-    }
     char *p = static_cast<char *>(buffer);
     while (*count < length) {
-        ssize_t n = read(fd, p + *count, length - *count);
+        ssize_t n = read(fd.get(), p + *count, length - *count);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             break;
         *count += static_cast<size_t>(n);
     }
-    close(fd);
     *flag = 1;
 }
 
@@ -332,15 +357,11 @@ int64_t FileTell(FILE *stream)
 void FileWriteAt(const char *path, int64_t offset, size_t length, const void *data, int *flag)
 {
     *flag = 0;
-    int fd = offset == 0 ? open(path, O_WRONLY | O_CREAT | O_TRUNC, 0600) : open(path, O_WRONLY);
-    if (fd < 0)
+    Descriptor fd(offset == 0 ? open(path, O_WRONLY | O_CREAT | O_TRUNC, 0600) : open(path, O_WRONLY));
+    if (!fd.ok() || (offset != 0 && lseek(fd.get(), static_cast<off_t>(offset), SEEK_SET) < 0))
         return;
-    if (offset != 0 && lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
-        close(fd);
-        return;
-    }
-    bool ok = WriteAll(fd, data, length);
-    if (close(fd) != 0)
+    bool ok = WriteAll(fd.get(), data, length);
+    if (fd.Close() != 0)
         ok = false;
     *flag = ok ? 1 : 0;
 }
@@ -352,13 +373,13 @@ void FileWriteNew(const char *path, size_t length, const void *data, int *flag)
 
 int FileCopyStream(const char *source, const char *target)
 {
-    FILE *in = fopen(source, "rb");
-    if (in == nullptr)
+    FileHolder in(fopen(source, "rb"));
+    if (!in)
         return -1;
-    FILE *out = OpenForWriting(target, "wb", nullptr);
-    if (out == nullptr) {
+    FileHolder out(OpenForWriting(target, "wb", nullptr));
+    if (!out) {
         int saved = errno;
-        fclose(in);
+        in.reset();
         errno = saved;
         return -1;
     }
@@ -367,26 +388,26 @@ int FileCopyStream(const char *source, const char *target)
     int result = 0;
     int saved = 0;
     for (;;) {
-        size_t n = fread(block.get(), 1, kBlock, in);
-        if (n > 0 && fwrite(block.get(), 1, n, out) != n) {
+        size_t n = fread(block.get(), 1, kBlock, in.get());
+        if (n > 0 && fwrite(block.get(), 1, n, out.get()) != n) {
             result = -1;
             saved = errno;
             break;
         }
         if (n < kBlock) {
-            if (ferror(in)) {
+            if (ferror(in.get())) {
                 result = -1;
                 saved = errno;
             }
             break;
         }
     }
-    if (result == 0 && (fflush(out) != 0 || ferror(out))) {
+    if (result == 0 && (fflush(out.get()) != 0 || ferror(out.get()))) {
         result = -1;
         saved = errno;
     }
-    fclose(in);
-    if (fclose(out) != 0 && result == 0) {
+    in.reset();
+    if (fclose(out.release()) != 0 && result == 0) {
         result = -1;
         saved = errno;
     }

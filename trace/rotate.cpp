@@ -25,11 +25,6 @@ std::mutex gTimeStampLock;
 bool gRollStored = false;
 long gRollIndex = 0;
 
-char *CopyText(const char *text)
-{
-    return text ? strdup(text) : nullptr;
-}
-
 // "<stem>-YYYYMMDD-HHMMSS[_n].<ext>" of the current local second; false when it does not fit.
 bool DatedName(char *out, size_t size, const char *stem, int counter, const char *ext)
 {
@@ -46,12 +41,6 @@ bool DatedName(char *out, size_t size, const char *stem, int counter, const char
 
 Rotate::Rotate()
     : Index(0),
-      Name(nullptr),
-      FileDir(nullptr),
-      FilePath(nullptr),
-      Dir(nullptr),
-      LinkPath(nullptr),
-      Header(nullptr),
       Current{},
       SameSecondCount(0),
       LastName{},
@@ -70,12 +59,6 @@ Rotate::Rotate()
 
 Rotate::~Rotate()
 {
-    free(Name);
-    free(FileDir);
-    free(FilePath);
-    free(Dir);
-    free(LinkPath);
-    free(Header);
     while (Pending) {
         PendingBlock *next = Pending->next;
         free(Pending->data);
@@ -86,12 +69,11 @@ Rotate::~Rotate()
 
 int Rotate::SetHeader(const char *text)
 {
-    char *copy = CopyText(text);
-    if (!copy)
+    OwnedText copy;
+    if (!copy.Set(text) || !text)
         return 6;
     std::lock_guard<std::recursive_mutex> lock(FileLock);
-    free(Header);
-    Header = copy;
+    Header.Swap(copy);
     return 0;
 }
 
@@ -121,27 +103,26 @@ int Rotate::InitNames(const char *directory, const char *name, const char *fileD
 {
     if (Dir || Name || LinkPath || FileDir || FilePath)
         return 3;
-    Dir = CopyText(directory && *directory ? directory : ".");
-    FileDir = CopyText(fileDirectory && *fileDirectory ? fileDirectory : Dir);
-    Name = CopyText(name && *name ? name : "logbuch");
-    if (!Dir || !FileDir || !Name)
+    if (!Dir.Set(directory && *directory ? directory : ".") ||
+        !FileDir.Set(fileDirectory && *fileDirectory ? fileDirectory : Dir.get()) ||
+        !Name.Set(name && *name ? name : "logbuch"))
         return 6;
     char stamp[kTraceStampSize];
-    size_t nameLength = strlen(Name);
-    std::string link = std::string(Dir) + "/" + Name;
-    if (strlen(Dir) + nameLength + 2 > 259) {
+    size_t nameLength = strlen(Name.get());
+    std::string link = std::string(Dir.get()) + "/" + Name.get();
+    if (strlen(Dir.get()) + nameLength + 2 > 259) {
         fprintf(Console, "%s logname too long %s\n", TraceTimeStamp(stamp), link.c_str());
         fflush(Console);
         return 3;
     }
-    LinkPath = CopyText(link.c_str());
-    std::string stem = std::string(FileDir) + "/" + Name;
-    if (strlen(FileDir) + nameLength + 2 > 232) {
+    LinkPath.Set(link.c_str());
+    std::string stem = std::string(FileDir.get()) + "/" + Name.get();
+    if (strlen(FileDir.get()) + nameLength + 2 > 232) {
         fprintf(Console, "%s logname too long %s\n", TraceTimeStamp(stamp), stem.c_str());
         fflush(Console);
         return 3;
     }
-    FilePath = CopyText(stem.c_str());
+    FilePath.Set(stem.c_str());
     return LinkPath && FilePath ? 0 : 6;
 }
 
@@ -157,10 +138,10 @@ int Rotate::Init(const char *directory, const char *name, const char *header, in
     if (header && *header) {
         if (2 * static_cast<uint64_t>(strlen(header)) > GetTraceFilesize())
             return 3;
-        Header = CopyText(header);
+        Header.Set(header);
     } else {
-        std::string text = std::string(Name) + "\n";
-        Header = CopyText(text.c_str());
+        std::string text = std::string(Name.get()) + "\n";
+        Header.Set(text.c_str());
     }
     if (!Header)
         return 6;
@@ -200,17 +181,17 @@ int Rotate::PutLocated(int line, const char *text)
 
 void Rotate::Unlink()
 {
-    if (unlink(LinkPath) != 0 && errno != ENOENT) {
+    if (unlink(LinkPath.get()) != 0 && errno != ENOENT) {
         char stamp[kTraceStampSize];
-        fprintf(Console, "%s unlink %s error %s\n", TraceTimeStamp(stamp), LinkPath, strerror(errno));
+        fprintf(Console, "%s unlink %s error %s\n", TraceTimeStamp(stamp), LinkPath.get(), strerror(errno));
     }
 }
 
 void Rotate::Link()
 {
-    if (link(Current, LinkPath) != 0) {
+    if (link(Current, LinkPath.get()) != 0) {
         char stamp[kTraceStampSize];
-        fprintf(Console, "%s link %s error %s\n", TraceTimeStamp(stamp), LinkPath, strerror(errno));
+        fprintf(Console, "%s link %s error %s\n", TraceTimeStamp(stamp), LinkPath.get(), strerror(errno));
         fflush(Console);
     }
 }
@@ -246,7 +227,7 @@ int Rotate::OpenTraceFile(int appendValue, int rplus)
     int result = 0;
     bool opened = false;
     if (!IsTraceRotating()) {
-        result = Disk::Open(LinkPath, appendValue, DataMode, 0);
+        result = Disk::Open(LinkPath.get(), appendValue, DataMode, 0);
         if (result)
             return result;
         opened = true;
@@ -257,8 +238,8 @@ int Rotate::OpenTraceFile(int appendValue, int rplus)
                 result = Disk::Open(Current, 1, DataMode, rplus);
         } else {
             SysStatInfo info;
-            if (SysStat(LinkPath, &info) == 0)
-                result = Disk::Open(LinkPath, 1, DataMode, rplus);
+            if (SysStat(LinkPath.get(), &info) == 0)
+                result = Disk::Open(LinkPath.get(), 1, DataMode, rplus);
         }
         if (result == 0 && !DataMode) {
             Reserve = kRotateReserve;
@@ -318,7 +299,7 @@ int Rotate::FindLatest()
 
 int Rotate::MakeNewName()
 {
-    const char *stem = FilePath ? FilePath : "./logbuch";
+    const char *stem = FilePath ? FilePath.get() : "./logbuch";
     DatedName(Current, sizeof Current, stem, 0, Ext);
     if (strcmp(Current, LastName) != 0) {
         SameSecondCount = 0;
@@ -334,7 +315,7 @@ int Rotate::PutHeader()
 {
     if (!Header || DataMode)
         return 0;
-    return Disk::PutString(Header);
+    return Disk::PutString(Header.get());
 }
 
 int Rotate::PutSettings()

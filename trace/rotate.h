@@ -9,13 +9,40 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
+#include <utility>
 
 #include "trace/disk.h"
 
 // Room of Current and LastName: a 260-character path plus the suffix a counter can add.
 constexpr size_t kRotatePathSize = 288;
 constexpr uint32_t kRotateReserve = 240;
+
+// A text of the object's own: a copy, freed when it is replaced and when its owner goes.
+class OwnedText {
+public:
+    OwnedText() = default;
+    OwnedText(const OwnedText &) = delete;
+    OwnedText &operator=(const OwnedText &) = delete;
+    ~OwnedText() { std::free(text_); }
+
+    // Replaces the text by a copy of `text` (no text for nullptr); false when the copy fails.
+    bool Set(const char *text)
+    {
+        char *copy = text ? strdup(text) : nullptr;
+        std::free(text_);
+        text_ = copy;
+        return copy != nullptr || text == nullptr;
+    }
+    void Swap(OwnedText &other) { std::swap(text_, other.text_); }
+    const char *get() const { return text_; }
+    explicit operator bool() const { return text_ != nullptr; }
+
+private:
+    char *text_ = nullptr;
+};
 
 struct PendingBlock {
     PendingBlock *next;
@@ -70,17 +97,17 @@ public:
     void CreateLocks() {}
     void DeleteLocks() {}
 
-    const char *GetName() const { return Name ? Name : "logbuch"; }
-    const char *GetDir() const { return Dir ? Dir : "."; }
-    const char *GetFileDir() const { return FileDir ? FileDir : "."; }
+    const char *GetName() const { return Name ? Name.get() : "logbuch"; }
+    const char *GetDir() const { return Dir ? Dir.get() : "."; }
+    const char *GetFileDir() const { return FileDir ? FileDir.get() : "."; }
 
     int Index;
-    char *Name;
-    char *FileDir;
-    char *FilePath;
-    char *Dir;
-    char *LinkPath;
-    char *Header;
+    OwnedText Name;
+    OwnedText FileDir;
+    OwnedText FilePath;
+    OwnedText Dir;
+    OwnedText LinkPath;
+    OwnedText Header;
     char Current[kRotatePathSize];
     int SameSecondCount;
     char LastName[kRotatePathSize];

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -125,6 +126,49 @@ std::vector<std::string> SplitUrlList(const char *list)
     return parts;
 }
 
+struct UrlDescFree {
+    void operator()(LDAPURLDesc *url) const { ldap_free_urldesc(url); }
+};
+struct LdapMemFree {
+    void operator()(char *text) const { ldap_memfree(text); }
+};
+using UrlDesc = std::unique_ptr<LDAPURLDesc, UrlDescFree>;
+using LdapText = std::unique_ptr<char, LdapMemFree>;
+
+// Parses every URL of the list into *parsed; false after a message when one cannot be parsed.
+bool ParseUrlList(const char *list, std::vector<UrlDesc> *parsed)
+{
+    for (const std::string &part : SplitUrlList(list)) {
+        LDAPURLDesc *url = nullptr;
+        int rc = ldap_url_parse(part.c_str(), &url);
+        if (rc != LDAP_URL_SUCCESS) {
+            std::fprintf(stderr, "Could not parse LDAP URI(s)=%s (%d)\n", list, rc);
+            return false;
+        }
+        parsed->emplace_back(url);
+    }
+    return true;
+}
+
+// The URLs in the library's text form, those without a host left out (after their message);
+// false when one cannot be written out.
+bool UrlTexts(const std::vector<UrlDesc> &parsed, std::vector<LdapText> *texts)
+{
+    for (const UrlDesc &url : parsed) {
+        if (url->lud_dn && url->lud_dn[0] && (!url->lud_host || !url->lud_host[0])) {
+            ExpandServiceRecordUrl(url.get());
+            continue;
+        }
+        LdapText text(ldap_url_desc2str(url.get()));
+        if (!text) {
+            std::fprintf(stderr, "DNS SRV: out of memory?\n");
+            return false;
+        }
+        texts->push_back(std::move(text));
+    }
+    return true;
+}
+
 // Rewrites uri_list in the library's text form; false after a message when it cannot.
 bool NormaliseUrlList()
 {
@@ -142,59 +186,22 @@ bool NormaliseUrlList()
     if (s.uri_list == nullptr)
         return true;  // the library's default URL
 
-    std::vector<LDAPURLDesc *> parsed;
-    for (const std::string &part : SplitUrlList(s.uri_list)) {
-        LDAPURLDesc *url = nullptr;
-        int rc = ldap_url_parse(part.c_str(), &url);
-        if (rc != LDAP_URL_SUCCESS) {
-            std::fprintf(stderr, "Could not parse LDAP URI(s)=%s (%d)\n", s.uri_list, rc);
-            for (LDAPURLDesc *p : parsed)
-                ldap_free_urldesc(p);
-            return false;
-        }
-        parsed.push_back(url);
+    std::vector<UrlDesc> parsed;
+    std::vector<LdapText> texts;
+    if (!ParseUrlList(s.uri_list, &parsed) || !UrlTexts(parsed, &texts) || texts.empty())
+        return false;
+    std::string joined;
+    for (const LdapText &t : texts) {
+        if (!joined.empty())
+            joined += ' ';
+        joined += t.get();
     }
-
-    std::vector<char *> texts;
-    size_t next = 0;
-    bool stopped = false;
-    for (; next < parsed.size(); next++) {
-        LDAPURLDesc *url = parsed[next];
-        if (url->lud_dn && url->lud_dn[0] && (!url->lud_host || !url->lud_host[0])) {
-            ExpandServiceRecordUrl(url);
-        } else {
-            char *text = ldap_url_desc2str(url);
-            if (!text) {
-                std::fprintf(stderr, "DNS SRV: out of memory?\n");
-                stopped = true;
-                break;
-            }
-            texts.push_back(text);
-        }
-        ldap_free_urldesc(url);
-    }
-    for (size_t i = next; i < parsed.size(); i++)
-        ldap_free_urldesc(parsed[i]);
-
-    bool ok = !stopped && !texts.empty();
-    if (ok) {
-        std::string joined;
-        for (char *t : texts) {
-            if (!joined.empty())
-                joined += ' ';
-            joined += t;
-        }
-        char *copy = ber_strdup(joined.c_str());
-        if (copy) {
-            ldap_memfree(s.uri_list);
-            s.uri_list = copy;
-        } else {
-            ok = false;
-        }
-    }
-    for (char *t : texts)
-        ldap_memfree(t);
-    return ok;
+    char *copy = ber_strdup(joined.c_str());
+    if (!copy)
+        return false;
+    ldap_memfree(s.uri_list);
+    s.uri_list = copy;
+    return true;
 }
 
 // How the set-up and the bind end on a failure: return a code, or end the process.
@@ -237,6 +244,41 @@ void tool_set_kind(int kind)
 
 namespace {
 
+// The tool settings' options of a new session (referrals, protocol version, StartTLS, network
+// time-out); false after a message when one that must hold cannot be set.
+bool SetSessionOptions(LDAP *ld)
+{
+    ToolSettings &s = tool_settings;
+    if (ldap_set_option(ld, LDAP_OPT_REFERRALS, s.chase_referrals ? LDAP_OPT_ON : LDAP_OPT_OFF) !=
+        LDAP_OPT_SUCCESS) {
+        std::fprintf(stderr, "Could not set LDAP_OPT_REFERRALS %s\n", s.chase_referrals ? "on" : "off");
+        return false;
+    }
+    if (ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &s.protocol_version) != LDAP_OPT_SUCCESS) {
+        std::fprintf(stderr, "Could not set LDAP_OPT_PROTOCOL_VERSION %d\n", s.protocol_version);
+        return false;
+    }
+    if (s.start_tls_level != 0) {
+        int rc = ldap_start_tls_s(ld, nullptr, nullptr);
+        if (rc != LDAP_SUCCESS) {
+            char *diagnostic = nullptr;
+            ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &diagnostic);
+            tool_print_error("ldap_start_tls", rc, nullptr, nullptr, diagnostic, nullptr);
+            ldap_memfree(diagnostic);
+            if (s.start_tls_level > 1)
+                return false;
+        }
+    }
+    if (s.nettimeout.tv_sec > 0) {
+        if (ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &s.nettimeout) != LDAP_OPT_SUCCESS) {
+            std::fprintf(stderr, "Could not set LDAP_OPT_NETWORK_TIMEOUT %ld\n",
+                         static_cast<long>(s.nettimeout.tv_sec));
+            return false;
+        }
+    }
+    return true;
+}
+
 LDAP *ConnSetup(int dont_connect, ToolSetupHook hook, FailMode mode)
 {
     ToolSettings &s = tool_settings;
@@ -275,158 +317,194 @@ LDAP *ConnSetup(int dont_connect, ToolSetupHook hook, FailMode mode)
     if (hook)
         hook(ld);
 
-    if (ldap_set_option(ld, LDAP_OPT_REFERRALS, s.chase_referrals ? LDAP_OPT_ON : LDAP_OPT_OFF) !=
-        LDAP_OPT_SUCCESS) {
-        std::fprintf(stderr, "Could not set LDAP_OPT_REFERRALS %s\n", s.chase_referrals ? "on" : "off");
+    if (!SetSessionOptions(ld))
         return SetupFailed(ld, mode);
-    }
-    if (ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &s.protocol_version) != LDAP_OPT_SUCCESS) {
-        std::fprintf(stderr, "Could not set LDAP_OPT_PROTOCOL_VERSION %d\n", s.protocol_version);
-        return SetupFailed(ld, mode);
-    }
-    if (s.start_tls_level != 0) {
-        rc = ldap_start_tls_s(ld, nullptr, nullptr);
-        if (rc != LDAP_SUCCESS) {
-            char *diagnostic = nullptr;
-            ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &diagnostic);
-            tool_print_error("ldap_start_tls", rc, nullptr, nullptr, diagnostic, nullptr);
-            ldap_memfree(diagnostic);
-            if (s.start_tls_level > 1)
-                return SetupFailed(ld, mode);
-        }
-    }
-    if (s.nettimeout.tv_sec > 0) {
-        if (ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &s.nettimeout) != LDAP_OPT_SUCCESS) {
-            std::fprintf(stderr, "Could not set LDAP_OPT_NETWORK_TIMEOUT %ld\n",
-                         static_cast<long>(s.nettimeout.tv_sec));
-            return SetupFailed(ld, mode);
-        }
-    }
     return ld;
 }
 
-int Bind(LDAP *ld, FailMode mode)
-{
-    ToolSettings &s = tool_settings;
-    LDAPControl controls[2];
-    LDAPControl *controlList[3] = {nullptr, nullptr, nullptr};
-    int controlCount = 0;
-    struct berval trackingCopy = {0, nullptr};
-    struct FreeCopy {
-        struct berval *bv;
-        ~FreeCopy() { ber_memfree(bv->bv_val); }
-    } freeCopy{&trackingCopy};
+// The request controls of the bind: password policy and session tracking, as set. Owns the
+// copy of the tracking value that the session-tracking control points to.
+struct BindControls {
+    LDAPControl controls[2] = {};
+    LDAPControl *list[3] = {nullptr, nullptr, nullptr};
+    int count = 0;
+    struct berval tracking = {0, nullptr};
 
-    if (s.ppolicy) {
-        LDAPControl &c = controls[controlCount];
-        c.ldctl_oid = const_cast<char *>(kPasswordPolicyOid);
-        c.ldctl_value = {0, nullptr};
+    BindControls() = default;
+    BindControls(const BindControls &) = delete;
+    BindControls &operator=(const BindControls &) = delete;
+    ~BindControls() { ber_memfree(tracking.bv_val); }
+
+    void Add(const char *oid, struct berval value)
+    {
+        LDAPControl &c = controls[count];
+        c.ldctl_oid = const_cast<char *>(oid);
+        c.ldctl_value = value;
         c.ldctl_iscritical = 0;
-        controlList[controlCount] = &c;
-        controlCount++;
+        list[count] = &c;
+        count++;
     }
-    if (s.sessiontracking) {
-        if (s.session_tracking_value.bv_val == nullptr && make_session_tracking_value(ld, nullptr) != 0)
-            return BindFailed(ld, LDAP_OTHER, 1, mode);
-        if (!ber_dupbv(&trackingCopy, &s.session_tracking_value))
-            return BindFailed(ld, LDAP_OTHER, 1, mode);
-        LDAPControl &c = controls[controlCount];
-        c.ldctl_oid = const_cast<char *>(kSessionTrackingOid);
-        c.ldctl_value = trackingCopy;
-        c.ldctl_iscritical = 0;
-        controlList[controlCount] = &c;
-        controlCount++;
-    }
-    if (s.password_file != nullptr || s.prompt_for_password) {
-        if (s.password_file != nullptr) {
-            struct berval value = {0, nullptr};
-            if (read_password_file(s.password_file, &value) != 0)
-                return BindFailed(ld, LDAP_OTHER, 1, mode);
-            ber_memfree(s.passwd.bv_val);
-            s.passwd = value;
-        } else {
-            const char *entered = prompt_password("Enter LDAP Password: ");
-            if (entered)
-                tool_set_password(entered);
-        }
-    }
+    LDAPControl **List() { return count ? list : nullptr; }
+};
 
-    if (s.auth_method == LDAP_AUTH_SASL) {
-        std::fprintf(stderr, "%s: not compiled with SASL support\n", ProgramName());
-        return BindFailed(ld, LDAP_OTHER, LDAP_NOT_SUPPORTED, mode);
-    }
-
-    int msgid = -1;
-    int rc = ldap_sasl_bind(ld, s.bind_dn, LDAP_SASL_SIMPLE, &s.passwd, controlCount ? controlList : nullptr,
-                            nullptr, &msgid);
-    if (msgid == -1) {
-        tool_print_error("ldap_sasl_bind(SIMPLE)", rc, nullptr, nullptr, nullptr, nullptr);
-        return BindFailed(ld, rc, rc, mode);
-    }
-
-    // No time limit here: only the session's own (LDAP_OPT_TIMEOUT), when its owner set one.
-    LDAPMessage *result = nullptr;
-    rc = ldap_result(ld, msgid, LDAP_MSG_ALL, nullptr, &result);
-    if (rc == -1) {
-        tool_print_error("ldap_result", -1, nullptr, nullptr, nullptr, nullptr);
-        return BindFailed(ld, LDAP_OTHER, LDAP_LOCAL_ERROR, mode);
-    }
-    if (rc == 0) {
-        tool_print_error("ldap_result", LDAP_TIMEOUT, nullptr, nullptr, nullptr, nullptr);
-        return BindFailed(ld, LDAP_TIMEOUT, LDAP_LOCAL_ERROR, mode);
-    }
-
+// What ldap_parse_result gives of the bind's answer, freed on every way out.
+struct BindAnswer {
     int code = LDAP_SUCCESS;
     char *matched = nullptr;
     char *info = nullptr;
     char **referrals = nullptr;
-    LDAPControl **responseControls = nullptr;
-    rc = ldap_parse_result(ld, result, &code, &matched, &info, &referrals, &responseControls, 1);
-    if (rc != LDAP_SUCCESS) {
-        tool_print_error("ldap_bind parse result", rc, nullptr, matched, info, referrals);
+    LDAPControl **controls = nullptr;
+
+    BindAnswer() = default;
+    BindAnswer(const BindAnswer &) = delete;
+    BindAnswer &operator=(const BindAnswer &) = delete;
+    ~BindAnswer()
+    {
         ldap_memfree(matched);
         ldap_memfree(info);
         ber_memvfree(reinterpret_cast<void **>(referrals));
-        ldap_controls_free(responseControls);
-        return BindFailed(ld, rc, LDAP_LOCAL_ERROR, mode);
+        ldap_controls_free(controls);
     }
+};
 
-    char message[256] = "";
-    if (responseControls && s.ppolicy) {
-        LDAPControl *control = ldap_control_find(kPasswordPolicyOid, responseControls, nullptr);
-        ber_int_t expire = -1;
-        ber_int_t grace = -1;
-        LDAPPasswordPolicyError error = PP_noError;
-        if (control &&
-            ldap_parse_passwordpolicy_control(ld, control, &expire, &grace, &error) == LDAP_SUCCESS) {
-            size_t used = 0;
-            if (error != PP_noError) {
-                int n = std::snprintf(message, sizeof message, "; %s", ldap_passwordpolicy_err2txt(error));
-                used = n > 0 ? std::min(static_cast<size_t>(n), sizeof message - 1) : 0;
-            }
-            if (expire >= 0)
-                std::snprintf(message + used, sizeof message - used, " (Password expires in %d seconds)",
-                              static_cast<int>(expire));
-            else if (grace >= 0)
-                std::snprintf(message + used, sizeof message - used,
-                              " (Password expired, %d grace logins remain)", static_cast<int>(grace));
+// Where the bind stopped: the returning form's result and the exiting form's status.
+struct BindStop {
+    int code;
+    int status;
+};
+
+bool BuildControls(LDAP *ld, BindControls *controls, BindStop *stop)
+{
+    ToolSettings &s = tool_settings;
+    if (s.ppolicy)
+        controls->Add(kPasswordPolicyOid, {0, nullptr});
+    if (s.sessiontracking) {
+        if ((s.session_tracking_value.bv_val == nullptr && make_session_tracking_value(ld, nullptr) != 0) ||
+            !ber_dupbv(&controls->tracking, &s.session_tracking_value)) {
+            *stop = {LDAP_OTHER, 1};
+            return false;
         }
+        controls->Add(kSessionTrackingOid, controls->tracking);
     }
-    ldap_controls_free(responseControls);
+    return true;
+}
 
-    if (code == LDAP_SUCCESS && message[0] == '\0' && (!matched || !matched[0]) && (!info || !info[0]) &&
-        !referrals) {
-        ldap_memfree(matched);
-        ldap_memfree(info);
-        return 0;
+// The password from the password file or the prompt, when one of them is asked for.
+bool ReadPassword(BindStop *stop)
+{
+    ToolSettings &s = tool_settings;
+    if (s.password_file != nullptr) {
+        struct berval value = {0, nullptr};
+        if (read_password_file(s.password_file, &value) != 0) {
+            *stop = {LDAP_OTHER, 1};
+            return false;
+        }
+        ber_memfree(s.passwd.bv_val);
+        s.passwd = value;
+    } else if (s.prompt_for_password) {
+        const char *entered = prompt_password("Enter LDAP Password: ");
+        if (entered)
+            tool_set_password(entered);
     }
-    tool_print_error("ldap_bind", code, message, matched, info, referrals);
-    ldap_memfree(matched);
-    ldap_memfree(info);
-    ber_memvfree(reinterpret_cast<void **>(referrals));
-    if (code == LDAP_SUCCESS)
+    return true;
+}
+
+// Sends the simple bind and waits for its answer (the session's own time limit only, when its
+// owner set one); the answer goes to *result.
+bool SendBind(LDAP *ld, BindControls *controls, LDAPMessage **result, BindStop *stop)
+{
+    ToolSettings &s = tool_settings;
+    int msgid = -1;
+    int rc = ldap_sasl_bind(ld, s.bind_dn, LDAP_SASL_SIMPLE, &s.passwd, controls->List(), nullptr, &msgid);
+    if (msgid == -1) {
+        tool_print_error("ldap_sasl_bind(SIMPLE)", rc, nullptr, nullptr, nullptr, nullptr);
+        *stop = {rc, rc};
+        return false;
+    }
+    rc = ldap_result(ld, msgid, LDAP_MSG_ALL, nullptr, result);
+    if (rc == -1) {
+        tool_print_error("ldap_result", -1, nullptr, nullptr, nullptr, nullptr);
+        *stop = {LDAP_OTHER, LDAP_LOCAL_ERROR};
+        return false;
+    }
+    if (rc == 0) {
+        tool_print_error("ldap_result", LDAP_TIMEOUT, nullptr, nullptr, nullptr, nullptr);
+        *stop = {LDAP_TIMEOUT, LDAP_LOCAL_ERROR};
+        return false;
+    }
+    return true;
+}
+
+// The password policy's text of the answer's controls into message (empty when there is none).
+void PolicyText(LDAP *ld, LDAPControl **responseControls, char *message, size_t size)
+{
+    message[0] = '\0';
+    if (!responseControls || !tool_settings.ppolicy)
+        return;
+    LDAPControl *control = ldap_control_find(kPasswordPolicyOid, responseControls, nullptr);
+    ber_int_t expire = -1;
+    ber_int_t grace = -1;
+    LDAPPasswordPolicyError error = PP_noError;
+    if (!control || ldap_parse_passwordpolicy_control(ld, control, &expire, &grace, &error) != LDAP_SUCCESS)
+        return;
+    size_t used = 0;
+    if (error != PP_noError) {
+        int n = std::snprintf(message, size, "; %s", ldap_passwordpolicy_err2txt(error));
+        used = n > 0 ? std::min(static_cast<size_t>(n), size - 1) : 0;
+    }
+    if (expire >= 0)
+        std::snprintf(message + used, size - used, " (Password expires in %d seconds)",
+                      static_cast<int>(expire));
+    else if (grace >= 0)
+        std::snprintf(message + used, size - used, " (Password expired, %d grace logins remain)",
+                      static_cast<int>(grace));
+}
+
+// Parses the answer (and frees it) and reports what it says; true when the bind succeeded.
+bool ReadBindAnswer(LDAP *ld, LDAPMessage *result, BindStop *stop)
+{
+    BindAnswer a;
+    int rc = ldap_parse_result(ld, result, &a.code, &a.matched, &a.info, &a.referrals, &a.controls, 1);
+    if (rc != LDAP_SUCCESS) {
+        tool_print_error("ldap_bind parse result", rc, nullptr, a.matched, a.info, a.referrals);
+        *stop = {rc, LDAP_LOCAL_ERROR};
+        return false;
+    }
+    char message[256];
+    PolicyText(ld, a.controls, message, sizeof message);
+    if (a.code == LDAP_SUCCESS && message[0] == '\0' && (!a.matched || !a.matched[0]) &&
+        (!a.info || !a.info[0]) && !a.referrals)
+        return true;
+    tool_print_error("ldap_bind", a.code, message, a.matched, a.info, a.referrals);
+    if (a.code == LDAP_SUCCESS)
+        return true;
+    *stop = {a.code, a.code};
+    return false;
+}
+
+// The steps of the bind; false with *stop set when one fails. What they made is freed on return.
+bool RunBind(LDAP *ld, BindStop *stop)
+{
+    BindControls controls;
+    if (!BuildControls(ld, &controls, stop) || !ReadPassword(stop))
+        return false;
+    if (tool_settings.auth_method == LDAP_AUTH_SASL) {
+        std::fprintf(stderr, "%s: not compiled with SASL support\n", ProgramName());
+        *stop = {LDAP_OTHER, LDAP_NOT_SUPPORTED};
+        return false;
+    }
+    LDAPMessage *result = nullptr;
+    if (!SendBind(ld, &controls, &result, stop))
+        return false;
+    return ReadBindAnswer(ld, result, stop);
+}
+
+int Bind(LDAP *ld, FailMode mode)
+{
+    BindStop stop = {0, 0};
+    if (RunBind(ld, &stop))
         return 0;
-    return BindFailed(ld, code, code, mode);
+    return BindFailed(ld, stop.code, stop.status, mode);
 }
 
 }  // namespace

@@ -11,8 +11,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
 
 #include "os/sysutil.h"
+#include "os/textcopy.h"
 #include "tools/args.h"
 #include "tools/common.h"
 #include "uc2/uc2.h"
@@ -41,11 +43,6 @@ void RegisterExitCleanup()
     std::call_once(once, [] { std::atexit(FreeToolSettingsAtExit); });
 }
 
-void CopyField(char *field, size_t size, const char *text)
-{
-    std::snprintf(field, size, "%s", text ? text : "");
-}
-
 const int kMaxRetries = 2;
 
 // Longest wait for the connect and for an answer without a time limit of its own.
@@ -66,9 +63,9 @@ LdapQuery::LdapQuery(const char *host, const char *scheme, int port, const char 
         std::snprintf(url, sizeof url, "%s://%s:%d", s, h, port);
         startTls = 0;
     }
-    CopyField(bindDn, sizeof bindDn, dn);
-    CopyField(bindPassword, sizeof bindPassword, password);
-    CopyField(caCert, sizeof caCert, caCertFile);
+    TextCopy(bindDn, dn);
+    TextCopy(bindPassword, password);
+    TextCopy(caCert, caCertFile);
     timeout = timeLimit;
     debugLevel = debug;
     if (port < 1 || port > 65535)
@@ -108,6 +105,27 @@ GdResult LdapQuery::LDAPOpenServer(LineNo lineNo)
     return rc;
 }
 
+namespace {
+
+// Sets the library's global debug level again with its own value when it is not zero, and
+// traces it; GdLdapError of the library's code when that fails.
+GdResult KeepLdapDebugLevel(LineNo lineNo)
+{
+    int level = 0;
+    ldap_get_option(nullptr, LDAP_OPT_DEBUG_LEVEL, &level);
+    if (level != 0) {
+        int ldapCode = ldap_set_option(nullptr, LDAP_OPT_DEBUG_LEVEL, &level);
+        if (ldapCode != LDAP_OPT_SUCCESS) {
+            GD_TRACE(TRACE_ERROR, lineNo, "Could not set LDAP_OPT_DEBUG_LEVEL %d\n", level);
+            return GdLdapError(ldapCode);
+        }
+    }
+    GD_TRACE(TRACE_DEBUG, lineNo, "LDAP_OPT_DEBUG_LEVEL %d\n", level);
+    return 0;
+}
+
+}  // namespace
+
 GdResult LdapQuery::re_open(LineNo lineNo)
 {
     GdResult rc = 0;
@@ -124,19 +142,10 @@ GdResult LdapQuery::re_open(LineNo lineNo)
         return rc;
     }
 
-    int ldapCode = 0;
     if (caCert[0]) {
-        int level = 0;
-        ldap_get_option(nullptr, LDAP_OPT_DEBUG_LEVEL, &level);
-        if (level != 0) {
-            ldapCode = ldap_set_option(nullptr, LDAP_OPT_DEBUG_LEVEL, &level);
-            if (ldapCode != LDAP_OPT_SUCCESS) {
-                GD_TRACE(TRACE_ERROR, lineNo, "Could not set LDAP_OPT_DEBUG_LEVEL %d\n", level);
-                rc = GdLdapError(ldapCode);
-                return rc;
-            }
-        }
-        GD_TRACE(TRACE_DEBUG, lineNo, "LDAP_OPT_DEBUG_LEVEL %d\n", level);
+        rc = KeepLdapDebugLevel(lineNo);
+        if (rc != 0)
+            return rc;
         // The CA file itself goes into the new session's own TLS context (set-up hook), so
         // that each query really uses its own CA.
     }
@@ -157,7 +166,7 @@ GdResult LdapQuery::re_open(LineNo lineNo)
     }
     GD_TRACE(TRACE_DEBUG, lineNo, "tool_conn_setup %s\n", url);
 
-    ldapCode = my_tool_bind(fresh);
+    int ldapCode = my_tool_bind(fresh);
     if (ldapCode != 0) {
         rc = GdLdapError(ldapCode);  // the bind has closed the new session
         return rc;
@@ -234,20 +243,11 @@ GdResult LdapQuery::LDAPDeleteQuery(LineNo lineNo)
 {
     GdResult rc = 0;
     TraceScope trace("LDAPDeleteQuery", lineNo, &rc);
-    std::free(filter);
-    filter = nullptr;
-    std::free(base);
-    base = nullptr;
-    if (attrs) {
-        for (int i = 0; i < attrCount; i++)
-            std::free(attrs[i]);
-        std::free(attrs);
-        attrs = nullptr;
-    }
-    attrCount = 0;
-    if (result)
-        ldap_msgfree(result);
-    result = nullptr;
+    filter.reset();
+    base.reset();
+    attrNames.clear();
+    attrs.clear();
+    result.reset();
     entry = nullptr;
     return rc;
 }
@@ -255,10 +255,10 @@ GdResult LdapQuery::LDAPDeleteQuery(LineNo lineNo)
 namespace {
 
 // Replaces *field by a copy of text; GDERR_SYSTEM (field empty) when the copy fails.
-GdResult KeepCopy(char **field, const char *text, LineNo lineNo)
+template <class Text>
+GdResult KeepCopy(Text *field, const char *text, LineNo lineNo)
 {
-    std::free(*field);
-    *field = text ? strdup(text) : nullptr;
+    field->reset(text ? strdup(text) : nullptr);
     if (text && !*field) {
         GdResult rc = GdLastSystemError();
         GD_TRACE(TRACE_ERROR, lineNo, "strdup() failed: %s\n", ErrorText(rc).Text());
@@ -311,20 +311,25 @@ GdResult LdapQuery::LDAPAddField(const char *name, LineNo lineNo)
 {
     GdResult rc = 0;
     TraceScope trace("LDAPAddField", lineNo, &rc);
-    char **grown = static_cast<char **>(std::realloc(attrs, sizeof(char *) * (attrCount + 2)));
-    if (!grown) {
+    try {
+        attrNames.reserve(attrNames.size() + 1);
+        attrs.reserve(attrNames.size() + 2);
+    } catch (const std::bad_alloc &) {
+        errno = ENOMEM;
         rc = GdLastSystemError();
         GD_TRACE(TRACE_ERROR, lineNo, "realloc() failed: %s\n", ErrorText(rc).Text());
         return rc;
     }
-    attrs = grown;
-    attrs[attrCount] = strdup(name ? name : "");
-    if (!attrs[attrCount]) {
+    Text copy(strdup(name ? name : ""));
+    if (!copy) {
         rc = GdLastSystemError();
         GD_TRACE(TRACE_ERROR, lineNo, "strdup() failed: %s\n", ErrorText(rc).Text());
     }
-    attrCount++;
-    attrs[attrCount] = nullptr;
+    if (!attrs.empty())
+        attrs.pop_back();  // the end of the list
+    attrs.push_back(copy.get());
+    attrs.push_back(nullptr);
+    attrNames.push_back(std::move(copy));
     return rc;
 }
 
@@ -337,7 +342,7 @@ GdResult LdapQuery::LDAPExecute(LineNo lineNo)
         rc = GDERR_FAILED;
         return rc;
     }
-    if (attrCount == 0) {
+    if (attrNames.empty()) {
         GD_TRACE(TRACE_ERROR, lineNo, "no fields requested!\n");
         rc = GDERR_FAILED;
         return rc;
@@ -347,22 +352,20 @@ GdResult LdapQuery::LDAPExecute(LineNo lineNo)
         rc = GDERR_FAILED;
         return rc;
     }
-    if (result)
-        ldap_msgfree(result);
-    result = nullptr;
+    result.reset();
     entry = nullptr;
 
     int retries = 0;
     for (;;) {
         struct timeval limit = {timeout, 0};
-        int code = ldap_search_st(ld, base, scope, filter, attrs, 0, &limit, &result);
+        LDAPMessage *answer = nullptr;
+        int code = ldap_search_st(ld, base.get(), scope, filter.get(), attrs.data(), 0, &limit, &answer);
+        result.reset(answer);
         if (code == LDAP_SUCCESS)
             return rc;
         if (code == LDAP_SERVER_DOWN || code == LDAP_TIMEOUT) {
             // Nothing of a failed attempt is kept.
-            if (result)
-                ldap_msgfree(result);
-            result = nullptr;
+            result.reset();
             if (retries >= kMaxRetries) {
                 if (code == LDAP_TIMEOUT)
                     GD_TRACE(TRACE_WARNING, lineNo, "warning: timeout on LDAP query\n");
@@ -397,7 +400,7 @@ GdResult LdapQuery::LDAPGetResultCount(int *count, LineNo lineNo)
         rc = GDERR_FAILED;
         return rc;
     }
-    *count = ldap_count_entries(ld, result);
+    *count = ldap_count_entries(ld, result.get());
     return rc;
 }
 
@@ -413,7 +416,7 @@ GdResult LdapQuery::LDAPGetResultField(const char *name, char *buf, size_t size,
         return rc;
     }
     if (!entry)
-        entry = ldap_first_entry(ld, result);
+        entry = ldap_first_entry(ld, result.get());
     if (!entry || !name || !buf || size == 0)
         return rc;
     char **values = ldap_get_values(ld, entry, name);
@@ -436,7 +439,7 @@ GdResult LdapQuery::LDAPNextResult(LineNo lineNo)
         rc = GDERR_FAILED;
         return rc;
     }
-    LDAPMessage *current = entry ? entry : ldap_first_entry(ld, result);
+    LDAPMessage *current = entry ? entry : ldap_first_entry(ld, result.get());
     LDAPMessage *next = current ? ldap_next_entry(ld, current) : nullptr;
     if (!next) {
         rc = GDERR_NO_MORE;

@@ -8,6 +8,9 @@
 #include <ldap.h>
 
 #include <cstddef>
+#include <cstdlib>
+#include <memory>
+#include <vector>
 
 #include "drvif/drvif.h"
 
@@ -72,12 +75,20 @@ private:
     int timeout = 0;
     char caCert[256] = "";
     int debugLevel = 0;
-    char *filter = nullptr;
-    char *base = nullptr;
+    struct FreeText {
+        void operator()(char *text) const { std::free(text); }
+    };
+    struct FreeMessage {
+        void operator()(LDAPMessage *message) const { ldap_msgfree(message); }
+    };
+    using Text = std::unique_ptr<char, FreeText>;
+
+    Text filter;
+    Text base;
     int scope = 0;
-    char **attrs = nullptr;
-    int attrCount = 0;
-    LDAPMessage *result = nullptr;
+    std::vector<Text> attrNames;  // the attributes asked for (a failed copy stays as null)
+    std::vector<char *> attrs;    // their list as the search takes it, null at the end
+    std::unique_ptr<LDAPMessage, FreeMessage> result;
     LDAPMessage *entry = nullptr;
 
     char settingError[128] = "";  // a refused port or time limit, reported by LDAPOpenServer

@@ -14,39 +14,13 @@
 #include "console/client.h"
 #include "genldap/genldap.h"
 #include "os/hostvars.h"
+#include "os/textcopy.h"
 #include "rpcrt/servers.h"
 #include "xdr/fieldtext.h"
 #include "xdr/wrappers.h"
 #include "xdr/xdrresult.h"
 
 namespace {
-
-// Copies a decoded fixed field: never reads past the field, always terminates the copy.
-template <size_t N>
-void CopyField(char *dst, size_t dstSize, const char (&src)[N])
-{
-    std::string_view text = tela::FieldText(src);
-    size_t n = text.size() < dstSize - 1 ? text.size() : dstSize - 1;
-    std::memcpy(dst, text.data(), n);
-    dst[n] = '\0';
-}
-
-// Copies a text into a fixed field of the caller, cut to the field.
-template <size_t N>
-void SetText(char (&dst)[N], const char *src)
-{
-    size_t n = src ? strnlen(src, N - 1) : 0;
-    std::memcpy(dst, src, n);
-    dst[n] = '\0';
-}
-
-// Copies at most size - 1 characters and terminates.
-void CopyText(char *dst, const char *src, size_t size)
-{
-    size_t n = strnlen(src, size - 1);
-    std::memcpy(dst, src, n);
-    dst[n] = '\0';
-}
 
 // The LDAP library's global debug level; the directory lookup's debug lines need it non-zero.
 // Read once when the resolver is made (the program sets it before), so that threads never read
@@ -62,11 +36,11 @@ bool LdapDebugOn()
 template <typename Answer>
 void CopyRoute(const Answer &a, LineIDInfo *info)
 {
-    CopyField(info->user.userId, sizeof info->user.userId, a.user);
-    CopyField(info->user.server, sizeof info->user.server, a.server);
-    CopyField(info->routeExtra, sizeof info->routeExtra, a.route_extra);
+    TextCopy(info->user.userId, tela::FieldText(a.user));
+    TextCopy(info->user.server, tela::FieldText(a.server));
+    TextCopy(info->routeExtra, tela::FieldText(a.route_extra));
     info->routeExtraValue = a.route_extra_value;
-    CopyField(info->groupId, sizeof info->groupId, a.group);
+    TextCopy(info->groupId, tela::FieldText(a.group));
 }
 
 int AtoiOr(const char *text, int fallback)
@@ -83,8 +57,8 @@ int AtoiOr(const char *text, int fallback)
 
 Resolver::Resolver(const char *alphaHost, const char *defaultLineId)
 {
-    SetText(alphaHost_, alphaHost);
-    SetText(defaultLineId_, defaultLineId);
+    TextCopy(alphaHost_, alphaHost);
+    TextCopy(defaultLineId_, defaultLineId);
     userServer_[0] = '\0';
     ldapDebug_ = LdapDebugOn();
 }
@@ -163,20 +137,20 @@ GdResult Resolver::ApplyRoute(const char *extension, LineNo lineNo, LineIDInfo *
             return GDERR_RPC;
         }
         req.vers = 0;
-        SetText(req.route_req_u.v0.line_id, lineId);
+        TextCopy(req.route_req_u.v0.line_id, lineId);
     } else if (compat_ <= COMPAT_ROUTE_V1_LAST) {
         req.vers = 1;
-        SetText(req.route_req_u.v1.line_id, lineId);
+        TextCopy(req.route_req_u.v1.line_id, lineId);
     } else {
         req.vers = 2;
-        SetText(req.route_req_u.v2.line_id, lineId);
+        TextCopy(req.route_req_u.v2.line_id, lineId);
         req.route_req_u.v2.full = 1;
     }
     // The line id as it is sent (cut to its field).
     char sent[21];
-    SetText(sent, req.vers == 0   ? req.route_req_u.v0.line_id
-                  : req.vers == 1 ? req.route_req_u.v1.line_id
-                                  : req.route_req_u.v2.line_id);
+    TextCopy(sent, req.vers == 0   ? req.route_req_u.v0.line_id
+                   : req.vers == 1 ? req.route_req_u.v1.line_id
+                                   : req.route_req_u.v2.line_id);
     GD_TRACE(TRACE_DEBUG, lineNo, "a_apply_ron(%s)\n", sent);
 
     route_res res;
@@ -216,10 +190,10 @@ GdResult Resolver::ApplyRoute(const char *extension, LineNo lineNo, LineIDInfo *
         return GDERR_FAILED;
     }
 
-    SetText(info->lineId, extension ? extension : "");
+    TextCopy(info->lineId, extension ? extension : "");
     if (full) {
         CopyRoute(res.route_res_u.v1, info);
-        CopyField(info->routeId, sizeof info->routeId, res.route_res_u.v1.route_id);
+        TextCopy(info->routeId, tela::FieldText(res.route_res_u.v1.route_id));
     } else {
         CopyRoute(res.route_res_u.v0, info);
         // An answer that routes nothing has no route id either.
@@ -227,7 +201,7 @@ GdResult Resolver::ApplyRoute(const char *extension, LineNo lineNo, LineIDInfo *
             std::snprintf(info->routeId, sizeof info->routeId, "%s@%s", info->user.userId, info->user.server);
         }
     }
-    SetText(info->user.number, info->lineId);
+    TextCopy(info->user.number, info->lineId);
 
     const bool group = info->groupId[0] != '\0';
     GD_TRACE(TRACE_DEBUG, lineNo, "a_apply_ron (%s): user %s@%s%s%s\n", info->user.number, info->user.userId,
@@ -253,7 +227,7 @@ GdResult Resolver::OpenUserAlpha(const char *server)
         TraceRpcText(TRACE_ERROR, LINE_NONE, CreateErrorText(server));
         return GDERR_RPC;
     }
-    SetText(userServer_, server);
+    TextCopy(userServer_, server);
     return 0;
 }
 
@@ -301,7 +275,7 @@ GdResult Resolver::GetUserProp(const UserInfo *user, const char *key, LineNo lin
     }
     rc = 0;
     if (res.ec == SERVER_OK) {
-        CopyField(value, 81, res.value);
+        TextCopy(value, 81, tela::FieldText(res.value));
     } else if (res.ec != SERVER_NOT_FOUND) {
         GD_TRACE(TRACE_ERROR, lineNo, "a_get_usrconf_new_1 : error EC_%d\n", res.ec);
         rc = GDERR_FAILED;
@@ -327,7 +301,7 @@ GdResult Resolver::GetLDAPQuery(UserInfo user, int namesWanted, LineNo lineNo, U
     auto read = [&](const char *key, char *out, size_t size) {
         char v[81];
         (void)GetUserProp(&user, key, lineNo, v, &failed);  // empty on a failure, which it traced
-        CopyText(out, v, size);
+        TextCopy(out, size, v);
     };
     auto readIfEmpty = [&](const char *key, char *out, size_t size) {
         if (out[0] == '\0')
@@ -353,7 +327,7 @@ GdResult Resolver::GetLDAPQuery(UserInfo user, int namesWanted, LineNo lineNo, U
         read("GD_LDTYPE", c->scheme, sizeof c->scheme);
         readIfEmpty("SG_LDTYPE", c->scheme, sizeof c->scheme);
         if (c->scheme[0] == '\0')
-            SetText(c->scheme, "ldap");
+            TextCopy(c->scheme, "ldap");
         read("GD_LDCERT", c->caCert, sizeof c->caCert);
         readIfEmpty("SG_LDCERT", c->caCert, sizeof c->caCert);
         read("GD_LDPRT", scratch, sizeof scratch);
@@ -375,16 +349,16 @@ GdResult Resolver::GetLDAPQuery(UserInfo user, int namesWanted, LineNo lineNo, U
             read("GD_LDAGN", c->givenNameAttr, sizeof c->givenNameAttr);
             read("GD_LDASN", c->surnameAttr, sizeof c->surnameAttr);
             if (c->givenNameAttr[0] == '\0')
-                SetText(c->givenNameAttr, "givenName");
+                TextCopy(c->givenNameAttr, "givenName");
             if (c->surnameAttr[0] == '\0')
-                SetText(c->surnameAttr, "sn");
+                TextCopy(c->surnameAttr, "sn");
         }
         read("GD_LDATS", c->tsiAttr, sizeof c->tsiAttr);
         read("GD_LDAED", c->extAttr, sizeof c->extAttr);
         if (c->ldapHost[0] == '\0')
-            SetText(c->ldapHost, "localhost");
+            TextCopy(c->ldapHost, "localhost");
         if (c->filterTemplate[0] == '\0')
-            SetText(c->filterTemplate, "facsimileTelephoneNumber=%s");
+            TextCopy(c->filterTemplate, "facsimileTelephoneNumber=%s");
         read("GD_LDR2T", scratch, sizeof scratch);
         c->ldr2t = scratch[0] ? std::atoi(scratch) : 1;
     }
@@ -395,10 +369,10 @@ GdResult Resolver::GetLDAPQuery(UserInfo user, int namesWanted, LineNo lineNo, U
         read("GD_SMH", c->smtpHost, sizeof c->smtpHost);
         read("GD_LDAIU", c->imapUserAttr, sizeof c->imapUserAttr);
         if (c->imapUserAttr[0] == '\0')
-            SetText(c->imapUserAttr, "uid");
+            TextCopy(c->imapUserAttr, "uid");
         read("SG_MYDOM", c->smtpDomain, sizeof c->smtpDomain);
         if (c->imapHost[0] == '\0')
-            SetText(c->imapHost, "localhost");
+            TextCopy(c->imapHost, "localhost");
     }
     if (readFailed)
         *readFailed = failed;
@@ -482,7 +456,7 @@ GdResult Resolver::GetLDAPResult(LineIDInfo *info, RouteEntry *entry, int /*name
         if (q->LDAPGetResultField(c->languageAttr, value, sizeof value, lineNo, 1) != 0) {
             GD_TRACE(TRACE_ERROR, lineNo, "GetLDAPResult: Language not found\n");
         }
-        SetText(info->language, value);
+        TextCopy(info->language, value);
         LowerIso885915(info->language);
         if (debug)
             GD_TRACE(TRACE_DEBUG, lineNo, "%s = %s\n", c->languageAttr, value);
@@ -506,7 +480,7 @@ GdResult Resolver::GetLDAPResult(LineIDInfo *info, RouteEntry *entry, int /*name
     if (info->imapUser) {
         value[0] = '\0';
         readAttr(c->imapUserAttr, value, sizeof value);
-        SetText(info->imapUserName, value);
+        TextCopy(info->imapUserName, value);
     }
     return 0;
 }
@@ -569,11 +543,11 @@ void ApplySettings(const UserConfig &c, LineIDInfo *info)
     info->languageByLdap = c.languageAttr[0] != '\0';
     if (c.imapHost[0]) {
         info->imapUser = 1;
-        SetText(info->imapSendFolder, c.imapSendFolder);
-        SetText(info->imapDeletedFolder, c.imapDeletedFolder);
-        SetText(info->imapHost, c.imapHost);
-        SetText(info->smtpHost, c.smtpHost);
-        SetText(info->smtpDomain, c.smtpDomain);
+        TextCopy(info->imapSendFolder, c.imapSendFolder);
+        TextCopy(info->imapDeletedFolder, c.imapDeletedFolder);
+        TextCopy(info->imapHost, c.imapHost);
+        TextCopy(info->smtpHost, c.smtpHost);
+        TextCopy(info->smtpDomain, c.smtpDomain);
     }
 }
 
@@ -627,9 +601,9 @@ GdResult Resolver::CacheRoute(LineIDInfo *info, UserConfigPtr settings, LineNo l
         GD_TRACE(TRACE_ERROR, lineNo, "GetLineIDInfo: calloc() failed: %s\n", ErrorText(rc).Text());
         return rc;
     }
-    SetText(fresh->routeId, info->routeId);
-    SetText(fresh->userId, info->user.userId);
-    SetText(fresh->server, info->user.server);
+    TextCopy(fresh->routeId, info->routeId);
+    TextCopy(fresh->userId, info->user.userId);
+    TextCopy(fresh->server, info->user.server);
     GD_TRACE(TRACE_DEBUG, lineNo, "GetLineIDInfo: new routeid %s\n", info->routeId);
     fresh->settings = std::move(settings);
     fresh->query = MakeQuery(*fresh->settings);
@@ -708,7 +682,7 @@ GdResult Resolver::GetLineIDInfo(const char *extension, int namesWanted, LineNo 
             if (rc != 0)
                 return rc;
         } else {
-            SetText(once.routeId, info->routeId);
+            TextCopy(once.routeId, info->routeId);
             entry = &once;
         }
     }

@@ -18,6 +18,7 @@
 
 #include "os/sysutil.h"
 #include "os/sysutil_internal.h"
+#include "os/textcopy.h"
 
 extern char **environ;
 
@@ -42,16 +43,6 @@ int PutVariable(const char *name, const char *value)
 // Nice values of the high and the normal priority class of SpawnDetached.
 constexpr int kHighPriorityNice = -10;
 constexpr int kNormalPriorityNice = 0;
-
-// Copies text into out, cut to outSize - 1 characters.
-void CopyOut(const std::string &text, char *out, size_t outSize)
-{
-    if (!out || outSize == 0)
-        return;
-    size_t n = text.size() < outSize - 1 ? text.size() : outSize - 1;
-    memcpy(out, text.data(), n);
-    out[n] = '\0';
-}
 
 bool Exists(const std::string &path)
 {
@@ -136,20 +127,20 @@ const char *NextListElement(const char *list, char *out, size_t outSize)
 {
     const char *colon = list ? strchr(list, ':') : nullptr;
     if (!colon) {
-        CopyOut(list ? list : "", out, outSize);
+        TextCopy(out, outSize, list ? list : "");
         return nullptr;
     }
-    CopyOut(std::string(list, static_cast<size_t>(colon - list)), out, outSize);
+    TextCopy(out, outSize, std::string(list, static_cast<size_t>(colon - list)));
     return colon + 1;
 }
 
 void FindInPath(const char *file, const char *variable, char *out, size_t outSize)
 {
-    CopyOut("", out, outSize);
+    TextCopy(out, outSize, "");
     if (!file || !*file)
         return;
     if (Exists(file)) {
-        CopyOut(file, out, outSize);
+        TextCopy(out, outSize, file);
         return;
     }
     const char *list = variable ? getenv(variable) : nullptr;
@@ -163,7 +154,7 @@ void FindInPath(const char *file, const char *variable, char *out, size_t outSiz
             continue;  // would not fit the output
         Slashes(candidate);
         if (Exists(candidate)) {
-            CopyOut(candidate, out, outSize);
+            TextCopy(out, outSize, candidate);
             return;
         }
     }
@@ -194,7 +185,7 @@ void BinDirFromProgram(const char *program, char *out, size_t outSize)
         CutAtLastSlash(dir);
         ReplaceLast(dir, "/gateway", "/bin");
     }
-    CopyOut(dir, out, outSize);
+    TextCopy(out, outSize, dir);
 }
 
 int SetEnv(const char *name, const char *value)

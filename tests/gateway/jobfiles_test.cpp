@@ -167,6 +167,16 @@ TEST_F(JobFiles, WholeJobAndDocuments)
     EXPECT_FALSE(JobAnyDocFlag(flags, 2));
 }
 
+TEST_F(JobFiles, FailedDocumentsExportLeavesNoFile)
+{
+    std::string docs = dir_.file("docs");
+    ASSERT_EQ(ExportDocs(client_, "u", 6, 5, 2, 3, docs.c_str()), 1);
+    ASSERT_TRUE(Exists(docs));
+    EXPECT_EQ(ExportDocs(nullptr, "u", 6, 5, 2, 3, docs.c_str()), 0) << "no answer to the page list";
+    EXPECT_FALSE(Exists(docs));
+    EXPECT_EQ(ExportDocs(client_, "u", 6, 5, 2, 3, dir_.file("no/dir").c_str()), 0);
+}
+
 TEST_F(JobFiles, ImportFromTheCurrentDirectory)
 {
     WriteFile(dir_.file("msg.log"), "first\nsecond\n");

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "console/client.h"
+#include "os/textcopy.h"
 #include "rpcrt/servers.h"
 #include "xdr/alpha.h"
 #include "xdr/fieldtext.h"
@@ -28,27 +29,13 @@ struct PropKey {
     char text[kUserLen + kNameLen + 1];
 };
 
-// Copies at most max characters of src to dst (which the caller has cleared).
-void PutText(char *dst, const char *src, size_t max)
-{
-    std::memcpy(dst, src, strnlen(src, max));
-}
-
 PropKey MakeKey(const char *userId, const char *name)
 {
     PropKey k;
     std::memset(&k, 0, sizeof k);
-    PutText(k.text, userId, kUserLen);
-    PutText(k.text + kUserLen, name, kNameLen);
+    TextCopyPadded(k.text, kUserLen, userId);
+    TextCopyPadded(k.text + kUserLen, kNameLen, name);
     return k;
-}
-
-template <size_t N>
-void CopyText(char (&dst)[N], std::string_view src)
-{
-    size_t n = src.size() < N - 1 ? src.size() : N - 1;
-    std::memcpy(dst, src.data(), n);
-    dst[n] = '\0';
 }
 
 }  // namespace
@@ -75,7 +62,7 @@ GdResult OpenUserAlpha(const char *server)
         TraceRpcText(TRACE_ERROR, LINE_NONE, clnt_spcreateerror(server));
         return rc;
     }
-    CopyText(connectedServer, server);
+    TextCopy(connectedServer, server);
     return rc;
 }
 
@@ -91,8 +78,8 @@ GdResult get_prop(const char *server, const char *key, char *value)
     usrconf_new_req req;
     std::memset(&req, 0, sizeof req);
     req.vers = 1;
-    PutText(req.usrconf_new_req_u.v1.user, key, kUserLen);
-    PutText(req.usrconf_new_req_u.v1.key, key + kUserLen, kNameLen);
+    TextCopyPadded(req.usrconf_new_req_u.v1.user, kUserLen, key);
+    TextCopyPadded(req.usrconf_new_req_u.v1.key, kNameLen, key + kUserLen);
     tela::XdrResult res(a_get_usrconf_new_1(&req, userClient), xdr_usrconf_new_res);
     if (!res) {
         TraceRpcText(TRACE_ERROR, LINE_NONE, clnt_sperror(userClient, "a_get_usrconf_new_1"));
@@ -143,7 +130,7 @@ GdResult GetDEVEdaID(const UserInfo *user, const char *name, int video, int32_t 
 
     pageb_req req;
     std::memset(&req, 0, sizeof req);
-    PutText(req.user, user->userId, kUserLen);
+    TextCopyPadded(req.user, kUserLen, user->userId);
     req.kind = 2;
     req.job = *pageId;
     req.page = 1;
@@ -193,68 +180,97 @@ const char *GetGoodbyePropName(const LineIDInfo *info, int video)
                  : PagePropName(goodbye, info, "b", "GOODBYE");
 }
 
+namespace {
+
+// The group's name from omega (with an omega client) or alpha into the record; the answer stays
+// in `group`.
+GdResult ReadGroupName(LineIDInfo *info, tela::XdrResult<group_rec> &group)
+{
+    char groupId[11];
+    std::memset(groupId, 0, sizeof groupId);
+    TextCopyPadded(groupId, 10, info->groupId);
+    bool fromOmega = omegaClient != nullptr;
+    group.Reset(fromOmega ? o_get_group_1(groupId, omegaClient) : a_get_o_group_1(groupId, alphaClient));
+    if (!group) {
+        TraceRpcText(TRACE_ERROR, LINE_NONE,
+                     fromOmega ? clnt_sperror(omegaClient, "o_get_group_1")
+                               : clnt_sperror(alphaClient, "a_get_o_group_1"));
+        return GDERR_RPC;
+    }
+    TextCopy(info->groupName, tela::FieldText(group->name));
+    return 0;
+}
+
+// The user's name from alpha into the record; the answer stays in `user`.
+GdResult ReadUserName(LineIDInfo *info, tela::XdrResult<a_user_rec> &user)
+{
+    user_key key;
+    std::memset(&key, 0, sizeof key);
+    TextCopyPadded(key.server, sizeof key.server - 1, info->user.server);
+    TextCopyPadded(key.user, sizeof key.user - 1, info->user.userId);
+    user.Reset(a_get_o_user_1(&key, alphaClient));
+    if (!user) {
+        TraceRpcText(TRACE_ERROR, LINE_NONE, clnt_sperror(alphaClient, "a_get_o_user_1"));
+        return GDERR_RPC;
+    }
+    TextCopy(info->user.name, tela::FieldText(user->rec.name));
+    return 0;
+}
+
+// Which of the four greeting and goodbye pages the user has, in this order; the first failure
+// ends the chain and leaves the flags behind it as they are.
+GdResult ReadPageFlags(LineIDInfo *info)
+{
+    struct Step {
+        const char *name;
+        int video;
+        int *flag;
+    };
+    const Step steps[] = {
+        {GetGreetingPropName(info, 0), 0, &info->hasGreeting},
+        {GetGoodbyePropName(info, 0), 0, &info->hasGoodbye},
+        {GetGreetingPropName(info, 1), 1, &info->hasVideoGreeting},
+        {GetGoodbyePropName(info, 1), 1, &info->hasVideoGoodbye},
+    };
+    for (const Step &step : steps) {
+        int32_t pageId = -1;
+        GdResult rc = GetDEVEdaID(&info->user, step.name, step.video, &pageId);
+        if (rc != 0) {
+            GD_TRACE(TRACE_ERROR, LINE_NONE, "GetDEVEdaID() failed: %s\n", ErrorText(rc).Text());
+            return rc;
+        }
+        *step.flag = pageId != -1;
+    }
+    return 0;
+}
+
+// The steps behind the route: the group's name, then (when wanted) the user's name and pages.
+// `rc` is the route's result: the names leave it as it is when they are read, a failure and
+// the page steps replace it.
+GdResult ReadExtensionData(int namesWanted, LineIDInfo *info, tela::XdrResult<group_rec> &group,
+                           tela::XdrResult<a_user_rec> &user, GdResult rc)
+{
+    GdResult failed = info->isGroup ? ReadGroupName(info, group) : 0;
+    if (failed != 0)
+        return failed;
+    if (!namesWanted || !info->userFound)
+        return rc;
+    failed = info->user.name[0] == '\0' ? ReadUserName(info, user) : 0;
+    if (failed != 0)
+        return failed;
+    return ReadPageFlags(info);
+}
+
+}  // namespace
+
 GdResult TelaGetExtensionData(const char *extension, int namesWanted, LineIDInfo *info)
 {
     GdResult rc = 0;
     TraceScope scope("TelaGetExtensionData", LINE_NONE, &rc);
     rc = GetLineIDInfo(extension, info);
-
     // Both answers are read until the end: released on every way out.
     tela::XdrResult<a_user_rec> user(nullptr, xdr_a_user_rec);
     tela::XdrResult<group_rec> group(nullptr, xdr_group_rec);
-    bool groupFromOmega = false;
-    do {
-        if (info->isGroup) {
-            char groupId[11];
-            std::memset(groupId, 0, sizeof groupId);
-            PutText(groupId, info->groupId, 10);
-            groupFromOmega = omegaClient != nullptr;
-            group.Reset(groupFromOmega ? o_get_group_1(groupId, omegaClient)
-                                       : a_get_o_group_1(groupId, alphaClient));
-            if (!group) {
-                rc = GDERR_RPC;
-                TraceRpcText(TRACE_ERROR, LINE_NONE,
-                             groupFromOmega ? clnt_sperror(omegaClient, "o_get_group_1")
-                                            : clnt_sperror(alphaClient, "a_get_o_group_1"));
-                break;
-            }
-            CopyText(info->groupName, tela::FieldText(group->name));
-        }
-        if (!namesWanted || !info->userFound)
-            break;
-        if (info->user.name[0] == '\0') {
-            user_key key;
-            std::memset(&key, 0, sizeof key);
-            PutText(key.server, info->user.server, sizeof key.server - 1);
-            PutText(key.user, info->user.userId, sizeof key.user - 1);
-            user.Reset(a_get_o_user_1(&key, alphaClient));
-            if (!user) {
-                rc = GDERR_RPC;
-                TraceRpcText(TRACE_ERROR, LINE_NONE, clnt_sperror(alphaClient, "a_get_o_user_1"));
-                break;
-            }
-            CopyText(info->user.name, tela::FieldText(user->rec.name));
-        }
-        struct Step {
-            const char *name;
-            int video;
-            int *flag;
-        };
-        const Step steps[] = {
-            {GetGreetingPropName(info, 0), 0, &info->hasGreeting},
-            {GetGoodbyePropName(info, 0), 0, &info->hasGoodbye},
-            {GetGreetingPropName(info, 1), 1, &info->hasVideoGreeting},
-            {GetGoodbyePropName(info, 1), 1, &info->hasVideoGoodbye},
-        };
-        for (const Step &step : steps) {
-            int32_t pageId = -1;
-            rc = GetDEVEdaID(&info->user, step.name, step.video, &pageId);
-            if (rc != 0) {
-                GD_TRACE(TRACE_ERROR, LINE_NONE, "GetDEVEdaID() failed: %s\n", ErrorText(rc).Text());
-                break;
-            }
-            *step.flag = pageId != -1;
-        }
-    } while (false);
+    rc = ReadExtensionData(namesWanted, info, group, user, rc);
     return rc;
 }

@@ -6,6 +6,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "os/textcopy.h"
+
 /* The credentials of the running check, handed to the library on its first attempt only. */
 static const char *loginUser = "";
 static const char *loginPassword = "";
@@ -25,16 +27,6 @@ static sslstart_t libraryStartTls = NIL;
 static void *StartTls(void *stream, char *host, unsigned long flags)
 {
     return libraryStartTls(stream, host, flags & ~NET_TLSCLIENT);
-}
-
-/* Copies into one of the library's buffers of MAILTMPLEN characters. */
-static void CopyToLibrary(char *dst, const char *src)
-{
-    size_t n = strlen(src);
-    if (n > MAILTMPLEN - 1)
-        n = MAILTMPLEN - 1;
-    memcpy(dst, src, n);
-    dst[n] = '\0';
 }
 
 int CheckImapLogin(const char *host, const char *user, const char *password)
@@ -75,8 +67,8 @@ void mm_login(NETMBX *mb, char *user, char *pwd, long trial)
     (void)mb;
     (void)trial;
     if (loginAttempts == 0) {
-        CopyToLibrary(user, loginUser);
-        CopyToLibrary(pwd, loginPassword);
+        TextCopy(user, MAILTMPLEN, loginUser);
+        TextCopy(pwd, MAILTMPLEN, loginPassword);
         loginAttempts = 1;
     } else {
         /* An empty user name makes the library give up: one attempt only. */

@@ -9,6 +9,7 @@
 #include "mailtrack/exterror_testing.h"
 
 #include "os/sysutil.h"
+#include "os/textcopy.h"
 #include "xdr/alpha.h"
 #include "xdr/xdrresult.h"
 
@@ -86,16 +87,12 @@ void AppendConfigText(const char *key, char *out, size_t room)
         request.key.blob_val = const_cast<char *>(key);
         tela::XdrResult reply(a_get_text_1(&request, client), xdr_blob);
         if (reply) {
-            size_t n = reply->blob_val != nullptr ? strnlen(reply->blob_val, reply->blob_len) : 0;
-            if (n > room - 1)
-                n = room - 1;
-            if (n > 0)
-                memcpy(out, reply->blob_val, n);
-            out[n] = '\0';
+            TextCopyN(out, room, reply->blob_val,
+                      reply->blob_val != nullptr ? strnlen(reply->blob_val, reply->blob_len) : 0);
             return;
         }
     }
-    snprintf(out, room, "%s", key);
+    TextCopy(out, room, key);
 }
 
 }  // namespace
@@ -175,7 +172,5 @@ void ErrorCodeText(ErrorCode code, char *buffer, size_t length)
         break;
     }
     work[sizeof work - 1] = '\0';
-    size_t n = strnlen(work, length - 1);
-    memcpy(buffer, work, n);
-    buffer[n] = '\0';
+    TextCopy(buffer, length, work);
 }

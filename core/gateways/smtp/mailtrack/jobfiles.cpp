@@ -2,9 +2,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "os/hostvars.h"
+#include "os/textcopy.h"
 #include "trace/fileutil.h"
 #include "xdr/alpha.h"
 #include "xdr/lists.h"
@@ -17,19 +19,43 @@ constexpr int kLogLinesPerCall = 10;
 constexpr int kMaxPages = 1000;
 constexpr int kMaxVariant = 16;
 
-void CopyUser(char (&field)[11], const char *user)
-{
-    BoundedCopy(field, user != nullptr ? user : "", 10);
-}
+// A file an export writes: closed on every way out, and removed unless the export kept it.
+class ExportFile {
+public:
+    ExportFile(const char *path, const char *mode) : path_(path), file_(fopen(path, mode)) {}
+    ExportFile(const ExportFile &) = delete;
+    ExportFile &operator=(const ExportFile &) = delete;
+    ~ExportFile()
+    {
+        if (file_ != nullptr)
+            Finish(false);
+    }
 
-// Flush and close; false when either reports an error.
-bool FinishFile(FILE *file)
-{
-    bool ok = fflush(file) == 0 && !ferror(file);
-    if (fclose(file) != 0)
-        ok = false;
-    return ok;
-}
+    FILE *get() const { return file_; }
+
+    // Flushes and closes the file; false when either reports an error. The file stays only when
+    // `keep` is set and it was written out.
+    bool Finish(bool keep)
+    {
+        bool ok = fflush(file_) == 0 && !ferror(file_);
+        if (fclose(file_) != 0)
+            ok = false;
+        file_ = nullptr;
+        if (!keep || !ok)
+            remove(path_);
+        return ok;
+    }
+
+private:
+    const char *path_;
+    FILE *file_;
+};
+
+// A file an import reads, closed when it goes out of scope.
+struct FileCloser {
+    void operator()(FILE *file) const { fclose(file); }
+};
+using InputFile = std::unique_ptr<FILE, FileCloser>;
 
 // The flag words of the pages (at most 1000) in a page list.
 int PageCount(const page_list &pages)
@@ -48,7 +74,7 @@ int FetchVariant(CLIENT *client, const char *user, int32_t job, int16_t kind, in
     for (;;) {
         pageb_req request;
         memset(&request, 0, sizeof request);
-        CopyUser(request.user, user);
+        TextCopy(request.user, user);
         request.kind = kind;
         request.job = job;
         request.page = page;
@@ -80,7 +106,8 @@ int FetchVariant(CLIENT *client, const char *user, int32_t job, int16_t kind, in
 int ExportLog(CLIENT *client, const char *user, int32_t job, int16_t kind, const char *language,
               const char *path)
 {
-    FILE *file = fopen(path, "w");
+    ExportFile out(path, "w");
+    FILE *file = out.get();
     if (file == nullptr) {
         remove(path);
         return 0;
@@ -92,7 +119,7 @@ int ExportLog(CLIENT *client, const char *user, int32_t job, int16_t kind, const
     for (;;) {
         log_req request;
         memset(&request, 0, sizeof request);
-        CopyUser(request.user, user);
+        TextCopy(request.user, user);
         request.kind = kind;
         request.job = job;
         request.first_line = firstLine;
@@ -133,25 +160,23 @@ int ExportLog(CLIENT *client, const char *user, int32_t job, int16_t kind, const
             break;
         firstLine = nextLine;
     }
-    if (!FinishFile(file))
+    if (!out.Finish(result != 0))
         result = 0;
-    if (result == 0)
-        remove(path);
     return result;
 }
 
 int ExportDocs(CLIENT *client, const char *user, int32_t job, int16_t kind, int firstPage, int lastPage,
                const char *path)
 {
-    FILE *file = fopen(path, "w");
-    if (file == nullptr) {
+    ExportFile out(path, "w");
+    if (out.get() == nullptr) {
         remove(path);
         return 0;
     }
     int result = 0;
     job_key key;
     memset(&key, 0, sizeof key);
-    CopyUser(key.user, user);
+    TextCopy(key.user, user);
     key.kind = kind;
     key.job = job;
     tela::XdrResult pages(a_get_pages_1(&key, client), xdr_page_list);
@@ -167,29 +192,26 @@ int ExportDocs(CLIENT *client, const char *user, int32_t job, int16_t kind, int 
                 variant = 6;
             else
                 continue;
-            if (FetchVariant(client, user, job, kind, static_cast<int16_t>(page), variant, file) != JOB_DONE)
+            if (FetchVariant(client, user, job, kind, static_cast<int16_t>(page), variant, out.get()) !=
+                JOB_DONE)
                 result = 0;
         }
         pages.Reset();
     }
-    if (!FinishFile(file))
+    if (!out.Finish(result != 0))
         result = 0;
-    if (result == 0)
-        remove(path);
     return result;
 }
 
 int ExportPart(CLIENT *client, const char *user, int32_t job, int16_t kind, int16_t page, int16_t variant,
                const char *path)
 {
-    FILE *file = fopen(path, "wb");
-    if (file == nullptr)
+    ExportFile out(path, "wb");
+    if (out.get() == nullptr)
         return JOB_CANNOT_CREATE;
-    int result = FetchVariant(client, user, job, kind, page, variant, file);
-    if (!FinishFile(file) && result == JOB_DONE)
+    int result = FetchVariant(client, user, job, kind, page, variant, out.get());
+    if (!out.Finish(result == JOB_DONE) && result == JOB_DONE)
         result = JOB_FLUSH_ERROR;
-    if (result != JOB_DONE)
-        remove(path);
     return result;
 }
 
@@ -198,7 +220,7 @@ int ExportJob(CLIENT *client, const char *user, int32_t job, int16_t kind, const
     *files = 0;
     job_key key;
     memset(&key, 0, sizeof key);
-    CopyUser(key.user, user);
+    TextCopy(key.user, user);
     key.kind = kind;
     key.job = job;
     tela::XdrResult pages(a_get_pages_1(&key, client), xdr_page_list);
@@ -240,7 +262,8 @@ int ExportJob(CLIENT *client, const char *user, int32_t job, int16_t kind, const
 
 int ImportPart(CLIENT *client, const char *user, int32_t job, int16_t page, int16_t variant, const char *path)
 {
-    FILE *file = fopen(path, "rb");
+    InputFile in(fopen(path, "rb"));
+    FILE *file = in.get();
     if (file == nullptr)
         return JOB_CANNOT_OPEN;
     int result = JOB_DONE;
@@ -252,7 +275,7 @@ int ImportPart(CLIENT *client, const char *user, int32_t job, int16_t page, int1
             break;
         pageb_rec record;
         memset(&record, 0, sizeof record);
-        CopyUser(record.user, user);
+        TextCopy(record.user, user);
         record.job = job;
         record.page = page;
         record.variant = variant;
@@ -267,13 +290,13 @@ int ImportPart(CLIENT *client, const char *user, int32_t job, int16_t page, int1
         }
         offset += static_cast<int32_t>(n);
     }
-    fclose(file);
     return result;
 }
 
 int ImportLog(CLIENT *client, const char *user, int32_t job, const char *path)
 {
-    FILE *file = fopen(path, "r");
+    InputFile in(fopen(path, "r"));
+    FILE *file = in.get();
     if (file == nullptr)
         return JOB_CANNOT_OPEN;
     int result = JOB_DONE;
@@ -284,7 +307,7 @@ int ImportLog(CLIENT *client, const char *user, int32_t job, const char *path)
             line[--n] = '\0';
         log_line_rec record;
         memset(&record, 0, sizeof record);
-        CopyUser(record.user, user);
+        TextCopy(record.user, user);
         record.kind = 2;
         record.job = job;
         record.line.blob_len = static_cast<u_int>(n + 1);
@@ -295,9 +318,36 @@ int ImportLog(CLIENT *client, const char *user, int32_t job, const char *path)
             break;
         }
     }
-    fclose(file);
     return result;
 }
+
+namespace {
+
+struct DirCloser {
+    void operator()(FileDir *dir) const { DirClose(dir); }
+};
+using DirHolder = std::unique_ptr<FileDir, DirCloser>;
+
+// One file of the job into job `newJob`: "<base>.log" the log, "<base>.<page><letter>" a page's
+// variant. false (nothing sent) for another extension; else *result is the import's result.
+bool ImportFile(CLIENT *client, const char *user, int32_t newJob, const std::string &path,
+                const std::string &extension, int *result)
+{
+    if (extension == "log") {
+        *result = ImportLog(client, user, newJob, path.c_str());
+        return true;
+    }
+    // A page number of any length and the variant's letter; what follows is not looked at.
+    int page = 0;
+    char letter = 0;
+    if (sscanf(extension.c_str(), "%d%c", &page, &letter) != 2)
+        return false;
+    *result = ImportPart(client, user, newJob, static_cast<int16_t>(page), static_cast<int16_t>(letter - 'a'),
+                         path.c_str());
+    return true;
+}
+
+}  // namespace
 
 int ImportJob(CLIENT *client, const char *user, const char *path, int verbose, int32_t *job, int *files)
 {
@@ -315,63 +365,43 @@ int ImportJob(CLIENT *client, const char *user, const char *path, int verbose, i
         directory = copy.substr(0, slash);
         base = copy.substr(slash + 1);
     }
-    FileDir *dir = DirOpen(directory.c_str());
+    DirHolder dir(DirOpen(directory.c_str()));
     if (verbose) {
         printf("opendir %s\n", directory.c_str());
         printf("basename %s\n", base.c_str());
     }
-    if (dir == nullptr)
-        return JOB_CANNOT_OPEN;
     // DirOpen shows a missing directory as an empty listing; the import wants to know.
     struct stat st;
-    if (stat(directory.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        DirClose(dir);
+    if (!dir || stat(directory.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         return JOB_CANNOT_OPEN;
-    }
-    int result = JOB_DONE;
     bool created = false;
     int32_t newJob = 0;
-    while (FileDirEntry *entry = DirRead(dir)) {
+    while (FileDirEntry *entry = DirRead(dir.get())) {
         std::string name = entry->d_name;
-        if (name == "." || name == "..")
-            continue;
         size_t dot = name.rfind('.');
-        if (dot == std::string::npos || name.compare(0, dot, base) != 0 || dot != base.size())
+        if (name == "." || name == ".." || dot == std::string::npos || name.compare(0, dot, base) != 0 ||
+            dot != base.size())
             continue;
         if (!created) {
             char userField[11];
-            CopyUser(userField, user);
+            TextCopy(userField, user);
             int *made = a_create_job_1(userField, client);
-            if (made == nullptr || *made == 0) {
-                result = JOB_SERVER_FAILED;
-                break;
-            }
+            if (made == nullptr || *made == 0)
+                return JOB_SERVER_FAILED;
             created = true;
             newJob = *made;
             if (job != nullptr)
                 *job = newJob;
         }
-        std::string file = directory + "/" + name;
-        std::string extension = name.substr(dot + 1);
         int r;
-        if (extension == "log") {
-            r = ImportLog(client, user, newJob, file.c_str());
-        } else {
-            // A page number of any length and the variant's letter; what follows is not looked at.
-            int page = 0;
-            char letter = 0;
-            if (sscanf(extension.c_str(), "%d%c", &page, &letter) != 2)
-                continue;
-            r = ImportPart(client, user, newJob, static_cast<int16_t>(page),
-                           static_cast<int16_t>(letter - 'a'), file.c_str());
-        }
+        if (!ImportFile(client, user, newJob, directory + "/" + name, name.substr(dot + 1), &r))
+            continue;
         if (r == JOB_DONE)
             ++*files;
         else
             fprintf(stderr, "warning: cannot import %s, ec = %d\n", name.c_str(), r);
     }
-    DirClose(dir);
-    return result;
+    return JOB_DONE;
 }
 
 bool JobAnyDocFlag(const int32_t *flags, int count)

@@ -10,6 +10,7 @@
 
 #include "mailtrack/otools.h"
 #include "os/hostvars.h"
+#include "os/textcopy.h"
 #include "rpcrt/servers.h"
 #include "trace/timetext.h"
 #include "xdr/xdrresult.h"
@@ -46,20 +47,6 @@ int DestroyOne(CLIENT *client, CLIENT *&module, int none)
         module = nullptr;
     CLNT_DESTROY(client);
     return 0;
-}
-
-// A text cut to the width of its fixed field and terminated.
-template <size_t N>
-void Cut(char (&field)[N], const char *text)
-{
-    BoundedCopy(field, text, static_cast<int16_t>(N - 1));
-}
-
-// A fixed field of an answer into the caller's buffer of N bytes; never reads past the field.
-template <size_t N>
-void CopyOut(char *dst, const char (&field)[N])
-{
-    BoundedCopy(dst, field, static_cast<int16_t>(N - 1));
 }
 
 // The common road of a wrapper: make sure of a client, call the stub, evaluate the answer and
@@ -166,8 +153,8 @@ int o_apply_route_new(CLIENT *client, const char *lineId, const char *number, ch
 {
     route_req arg{};
     arg.vers = 0;
-    Cut(arg.route_req_u.v0.line_id, lineId);
-    Cut(arg.route_req_u.v0.aux_id, number);
+    TextCopy(arg.route_req_u.v0.line_id, lineId);
+    TextCopy(arg.route_req_u.v0.aux_id, number);
     return Wrap(client, o_apply_route_new_1, xdr_route_res, &arg, [&](const route_res &res) {
         // The status sits in the arm that came; only a version-0 answer is read further.
         short ec = res.vers == 0 ? res.route_res_u.v0.ec : res.route_res_u.v1.ec;
@@ -175,9 +162,9 @@ int o_apply_route_new(CLIENT *client, const char *lineId, const char *number, ch
             return static_cast<int>(ec);
         if (res.vers != 0)
             return kOtherVersion;
-        CopyOut(server, res.route_res_u.v0.server);
-        CopyOut(user, res.route_res_u.v0.user);
-        CopyOut(group, res.route_res_u.v0.group);
+        TextCopy(server, sizeof res.route_res_u.v0.server, res.route_res_u.v0.server);
+        TextCopy(user, sizeof res.route_res_u.v0.user, res.route_res_u.v0.user);
+        TextCopy(group, sizeof res.route_res_u.v0.group, res.route_res_u.v0.group);
         return 0;
     });
 }
@@ -198,7 +185,7 @@ int o_get_route(CLIENT *client, const char *routeId, route_rec *route)
 {
     route_key arg{};
     arg.vers = 0;
-    Cut(arg.route_key_u.v0.route_id, routeId);
+    TextCopy(arg.route_key_u.v0.route_id, routeId);
     return Wrap(client, o_get_route_1, xdr_route_rec_res, &arg, [&](const route_rec_res &res) {
         if (res.ec != SERVER_OK)
             return static_cast<int>(res.ec);
@@ -216,14 +203,14 @@ int o_put_route(CLIENT *client, const char *routeId, const char *routeText, cons
     route_rec arg{};
     arg.vers = 0;
     route_rec_v0 &r = arg.route_rec_u.v0;
-    Cut(r.route_id, routeId);
-    Cut(r.route_text, routeText);
-    Cut(r.line_id, lineId);
-    Cut(r.aux_id, auxId);
-    Cut(r.server, server);
-    Cut(r.user, user);
-    Cut(r.group, group);
-    Cut(r.route_extra, routeExtra);
+    TextCopy(r.route_id, routeId);
+    TextCopy(r.route_text, routeText);
+    TextCopy(r.line_id, lineId);
+    TextCopy(r.aux_id, auxId);
+    TextCopy(r.server, server);
+    TextCopy(r.user, user);
+    TextCopy(r.group, group);
+    TextCopy(r.route_extra, routeExtra);
     r.route_extra_value = routeExtraValue;
     return Wrap(client, o_put_route_1, xdr_short, &arg, Status);
 }
@@ -237,7 +224,7 @@ int o_get_config(CLIENT *client, const char *key, char *value)
         return rc;
     value[0] = '\0';
     str11 arg{};
-    Cut(arg, key);
+    TextCopy(arg, key);
     return Wrap(client, o_get_config_1, xdr_str81, static_cast<sxchar *>(arg), [&](const sxchar &res) {
         const char *text = &res;  // the stub's str81
         if (text[0] == '\0')
@@ -250,8 +237,8 @@ int o_get_config(CLIENT *client, const char *key, char *value)
 int o_put_config(CLIENT *client, const char *key, const char *value)
 {
     config_rec arg{};
-    Cut(arg.key, key);
-    Cut(arg.value, value);
+    TextCopy(arg.key, key);
+    TextCopy(arg.value, value);
     arg.f3 = FALSE;
     return Wrap(client, o_put_config_1, xdr_bool, &arg,
                 [](const bool_t &answer) { return answer ? 0 : kNoAnswer; });
@@ -260,7 +247,7 @@ int o_put_config(CLIENT *client, const char *key, const char *value)
 int o_del_config(CLIENT *client, const char *key)
 {
     str11 arg{};
-    Cut(arg, key);
+    TextCopy(arg, key);
     return Wrap(client, o_del_config_1, xdr_bool, static_cast<sxchar *>(arg),
                 [](const bool_t &answer) { return answer ? 0 : kNotFound; });
 }
@@ -280,7 +267,7 @@ int PutAsGiven(CLIENT *client, bool_t *(*stub)(Rec *, CLIENT *), const Rec *rec)
 int DeleteById(CLIENT *client, bool_t *(*stub)(sxchar *, CLIENT *), const char *id)
 {
     str11 arg{};
-    Cut(arg, id);
+    TextCopy(arg, id);
     return Wrap(client, stub, xdr_bool, static_cast<sxchar *>(arg), RefusedIfFalse);
 }
 
@@ -290,7 +277,7 @@ int GetById(CLIENT *client, Rec *(*stub)(sxchar *, CLIENT *), tela::XdrRoutine<R
             Rec *rec)
 {
     str11 arg{};
-    Cut(arg, id);
+    TextCopy(arg, id);
     return Wrap(client, stub, resXdr, static_cast<sxchar *>(arg), [&](const Rec &res) {
         if (res.id[0] == '\0')
             return kNotFound;
@@ -377,7 +364,7 @@ int o_get_tab102(CLIENT *client, const char *id, o_tab102_rec *rec)
 {
     o_tab102_key arg{};
     arg.vers = 0;
-    Cut(arg.o_tab102_key_u.v0.id, id);
+    TextCopy(arg.o_tab102_key_u.v0.id, id);
     return Wrap(client, o_get_tab102_1, xdr_o_tab102_res, &arg, [&](const o_tab102_res &res) {
         if (res.ec != SERVER_OK)
             return static_cast<int>(res.ec);
@@ -414,7 +401,7 @@ int o_del_tab102(CLIENT *client, const char *id)
 {
     o_tab102_del arg{};
     arg.vers = 0;
-    Cut(arg.o_tab102_del_u.v0.id, id);
+    TextCopy(arg.o_tab102_del_u.v0.id, id);
     return Wrap(client, o_del_tab102_1, xdr_short, &arg, Status);
 }
 
@@ -422,7 +409,7 @@ int o_proc110(CLIENT *client, const char *id)
 {
     o_key110 arg{};
     arg.vers = 0;
-    Cut(arg.o_key110_u.v0.f1, id);
+    TextCopy(arg.o_key110_u.v0.f1, id);
     return Wrap(client, o_proc110_1, xdr_short, &arg, Status);
 }
 
@@ -493,8 +480,8 @@ int pair_list_add(pair_key_node **head, const char *key, const char *value)
 {
     char k[sizeof(pair_key_node::key)];
     char v[sizeof(pair_value_node::value)];
-    Cut(k, key);
-    Cut(v, value);
+    TextCopy(k, key);
+    TextCopy(v, value);
     pair_key_node *node = *head;
     while (node != nullptr && std::strcmp(node->key, k) != 0)
         node = node->next;

@@ -1,0 +1,15 @@
+/* The bounded copies as C code calls them. */
+#include "os/textcopy.h"
+
+size_t TextCopyFromC(char *dst, size_t size, const char *src);
+size_t TextCopyPaddedFromC(char *dst, size_t width, const char *src);
+
+size_t TextCopyFromC(char *dst, size_t size, const char *src)
+{
+    return TextCopy(dst, size, src);
+}
+
+size_t TextCopyPaddedFromC(char *dst, size_t width, const char *src)
+{
+    return TextCopyPadded(dst, width, src);
+}
