@@ -12,6 +12,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -25,23 +26,34 @@ const std::set<std::string> kForbidden = {
 // symbol, "@TIRPC_0.3.0", is dropped).
 std::vector<std::string> ForbiddenSymbols(const std::string &nmOutput)
 {
+    // Split by hand: nm lists tens of thousands of symbols a binary, and a stream a line made
+    // this check take most of a minute.
     std::vector<std::string> hits;
-    std::istringstream lines(nmOutput);
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::istringstream fields(line);
-        std::vector<std::string> parts;
-        std::string part;
-        while (fields >> part)
-            parts.push_back(part);
-        if (parts.size() < 2)
+    std::string_view rest(nmOutput);
+    while (!rest.empty()) {
+        size_t end = rest.find('\n');
+        std::string_view line = rest.substr(0, end);
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+        // The last two fields: the type and the name.
+        std::string_view fields[2];
+        size_t count = 0;
+        while (count < 2) {
+            size_t last = line.find_last_not_of(" \t");
+            if (last == std::string_view::npos)
+                break;
+            line = line.substr(0, last + 1);
+            size_t start = line.find_last_of(" \t");
+            start = start == std::string_view::npos ? 0 : start + 1;
+            fields[count++] = line.substr(start);
+            line = line.substr(0, start);
+        }
+        if (count < 2)
             continue;
-        std::string name = parts.back();
-        std::string type = parts[parts.size() - 2];
-        if (size_t at = name.find('@'); at != std::string::npos)
-            name.resize(at);
-        if (type.size() == 1 && kForbidden.count(name) != 0)
-            hits.push_back(type + " " + name);
+        std::string_view name = fields[0], type = fields[1];
+        if (size_t at = name.find('@'); at != std::string_view::npos)
+            name = name.substr(0, at);
+        if (type.size() == 1 && kForbidden.count(std::string(name)) != 0)
+            hits.push_back(std::string(type) + " " + std::string(name));
     }
     return hits;
 }
