@@ -24,6 +24,13 @@ namespace {
 
 constexpr const char kLogLanguage[] = "english_us.8859";
 
+// Every text of the page (the record's fields, the log) is ISO-8859-15: the header says so, or a
+// browser shows the euro sign and other positions where the character sets differ wrongly.
+void WriteContentType()
+{
+    HtmlMimeType("text/html; charset=ISO-8859-15");
+}
+
 // A fixed text field of the record, read no further than its width and escaped.
 template <size_t N>
 std::string Field(const char (&field)[N])
@@ -272,7 +279,7 @@ void ReportBody(const CgiEntry *entries, ReportResources &r, int tempError)
 void ReportPage(const CgiEntry *entries)
 {
     ReportResources r;
-    HtmlContentType();
+    WriteContentType();
     // No end signal between the file's creation and its registration.
     sigset_t endSignals, before;
     sigemptyset(&endSignals);
@@ -295,12 +302,12 @@ void AnswerRequest(const CgiEntry *entries)
 {
     const char *p = CgiValue(entries, "p");
     if (p == nullptr) {
-        HtmlContentType();
+        WriteContentType();
         HtmlBegin("");
         ErrorPage("Illegal calling mode");
         HtmlEnd();
     } else if (strcmp(p, "0") != 0) {
-        HtmlContentType();
+        WriteContentType();
         HtmlBegin("");
         ErrorPage("Unknown program %s", HtmlEscape(p).c_str());
         HtmlEnd();
