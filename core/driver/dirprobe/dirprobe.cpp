@@ -13,6 +13,7 @@
 #include "os/cfenv.h"
 #include "os/hostvars.h"
 #include "os/unixcompat.h"
+#include "outcharset.h"
 #include "resolveprint.h"
 #include "resolver/resolver.h"
 #include "rpcrt/rpcrt.h"
@@ -39,6 +40,7 @@ void SetLdapDebugLevel(int level)
 
 int main(int argc, char **argv)
 {
+    SetUpOutputCharset();  // UTF-8 output in a UTF-8 locale, else the bytes as they are
     int verbosity = 1;
     int continuous = 0;
     SetLdapDebugLevel(0);
