@@ -302,10 +302,13 @@ TEST_F(DirprobeDirectory, OutputInTheLocalesCharacterSet)
         const std::string other = cases[i].utf8 ? "name = Maria M\u00fcller\n" : "name = Maria M\xFCller\n";
         EXPECT_NE(r.out.find(user), std::string::npos) << "case " << i << ": " << r.out;
         EXPECT_NE(r.out.find(other), std::string::npos) << "case " << i << ": " << r.out;
-        // The rest of the output is the same in both: only the non-ASCII bytes differ.
+        // Everything else is ASCII, the same in every locale.
         std::string plain = r.out;
-        for (const std::string *text : {&user, &other})
-            plain.replace(plain.find(*text), text->size(), "@");
+        for (const std::string *text : {&user, &other}) {
+            size_t at = plain.find(*text);
+            if (at != std::string::npos)
+                plain.erase(at, text->size());
+        }
         for (unsigned char c : plain)
             EXPECT_LT(c, 0x80) << "case " << i << ": " << r.out;
     }
