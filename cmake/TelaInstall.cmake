@@ -4,9 +4,11 @@
 #   <prefix>/lib/cgi-bin/mailtrack          the report program, in Debian's CGI directory
 #   <prefix>/share/man/man1/dirprobe.1.gz   manual pages, compressed as Debian policy asks
 #   <prefix>/share/man/man8/mailtrack.8.gz
+#   <prefix>/share/doc/tela-tools/copyright, changelog.gz
 #   /etc/lighttpd/conf-available/10-tela-mailtrack.conf
 #                                           lighttpd snippet serving mailtrack at
-#                                           /cgi-bin/mailtrack, off until lighty-enable-mod
+#                                           /scripts/mailtrack and /cgi-bin/mailtrack, off
+#                                           until lighty-enable-mod
 #
 # `cpack` in the build directory makes the package tela-tools; its run-time dependencies come
 # from dpkg-shlibdeps. Include this file after the programs' directories: it names their
@@ -42,6 +44,20 @@ foreach(page dirprobe.1 mailtrack.8)
   install(FILES ${PROJECT_BINARY_DIR}/man/${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
   list(APPEND tela_man_pages ${PROJECT_BINARY_DIR}/man/${page}.gz)
 endforeach()
+
+# The package's copyright and changelog, where Debian keeps them (the changelog compressed the
+# same way as the manual pages).
+set(tela_docdir ${CMAKE_INSTALL_DATAROOTDIR}/doc/tela-tools)
+add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/doc/changelog.gz
+  COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/packaging/debian/changelog
+          ${PROJECT_BINARY_DIR}/doc/changelog
+  COMMAND ${GZIP_PROGRAM} -9nkf ${PROJECT_BINARY_DIR}/doc/changelog
+  DEPENDS ${PROJECT_SOURCE_DIR}/packaging/debian/changelog
+  VERBATIM)
+# Built with the manual pages.
+list(APPEND tela_man_pages ${PROJECT_BINARY_DIR}/doc/changelog.gz)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/copyright ${PROJECT_BINARY_DIR}/doc/changelog.gz
+        DESTINATION ${tela_docdir})
 add_custom_target(tela_manpages ALL DEPENDS ${tela_man_pages})
 
 # The snippet names the path mailtrack gets at install time, so it is made then: the prefix of
@@ -69,16 +85,19 @@ what it found and checks the user's IMAP login.
 .
 mailtrack is a CGI program that writes the HTML delivery report of one
 message sent through the gateway, with its transmission log. A lighttpd
-snippet that serves it at /cgi-bin/mailtrack is installed disabled; enable
-it with lighty-enable-mod.")
+snippet that serves it at /scripts/mailtrack (where the gateway's report
+links point) and at /cgi-bin/mailtrack is installed disabled; enable it
+with lighty-enable-mod. Purging the package also removes that link.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION comm)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_STRIP_FILES ON)
-# CPack marks no file as a conffile by itself: list the snippet.
+# CPack marks no file as a conffile by itself: list the snippet. postrm removes the snippet's
+# link in conf-enabled on purge.
 file(WRITE ${PROJECT_BINARY_DIR}/packaging/conffiles
      "${TELA_INSTALL_LIGHTTPDDIR}/${tela_lighttpd_snippet}\n")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/packaging/conffiles)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/packaging/conffiles
+    ${PROJECT_SOURCE_DIR}/packaging/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -113,7 +113,7 @@ int SystemDiskSpace(const char *path, uint64_t *available, uint64_t *total)
         if (slash == std::string::npos) {
             if (p == ".")
                 return -1;
-            p = ".";
+            p.assign(1, '.');
         } else if (slash == 0) {
             if (p == "/")
                 return -1;

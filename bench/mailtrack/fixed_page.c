@@ -29,7 +29,7 @@ int main(void)
     memset(page, 'x', (size_t)size);
     if (size > 0)
         page[size - 1] = '\n';
-    fputs("Content-type: text/html\r\n\r\n", stdout);
+    fputs("Content-type: text/html; charset=ISO-8859-15\r\n\r\n", stdout);
     fwrite(page, 1, (size_t)size, stdout);
     return 0;
 }

@@ -206,7 +206,7 @@ int main(int argc, char **argv)
         std::vector<double> traceRates, spdlogRates;
         for (int round = 1; round <= o.rounds; ++round) {
             for (int which = 0; which < 2; ++which) {
-                const std::string dir = tmp.file("r" + std::to_string(++serial));
+                const std::string dir = tmp.file(std::string("r").append(std::to_string(++serial)));
                 Round r;
                 const bool done =
                     which == 0 ? TraceRound(o, threads, dir, &r) : SpdlogRound(o, threads, dir, &r);

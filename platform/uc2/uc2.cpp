@@ -46,7 +46,7 @@ constexpr Fold kFolds[] = {
 };
 
 // Private positions 0x80 to 0x93 (not ISO-8859-15 characters).
-constexpr uint16_t kPrivate[] = {
+constexpr std::array<uint16_t, UC2_PRIVATE_COUNT> kPrivate = {
     0x0060, 0x02C6, 0x02DC, 0x0131, 0x0192, 0x201C, 0x201D, 0x2039, 0x203A, 0xFB01,
     0xFB02, 0x2020, 0x2021, 0x2013, 0x2022, 0x02D8, 0x201E, 0x2026, 0x2030, 0x2122,
 };
@@ -71,8 +71,8 @@ constexpr std::array<unsigned char, 65536> BuildUc2ToIso()
     }
     for (const Fold &f : kFolds)
         tab[f.from] = f.to;
-    for (unsigned i = 0; i < sizeof kPrivate / sizeof kPrivate[0]; ++i)
-        tab[kPrivate[i]] = static_cast<unsigned char>(0x80 + i);
+    for (unsigned i = 0; i < kPrivate.size(); ++i)
+        tab[kPrivate[i]] = static_cast<unsigned char>(UC2_PRIVATE_FIRST + i);
     return tab;
 }
 
@@ -219,6 +219,7 @@ const char *FirstCharacter(const char *replacement, char (&one)[2])
 
 constexpr std::array<uint16_t, 256> iso_to_uc2_tab = BuildIsoToUc2();
 constexpr std::array<unsigned char, 65536> uc2_to_iso_tab = BuildUc2ToIso();
+constexpr std::array<uint16_t, UC2_PRIVATE_COUNT> uc2_private_tab = kPrivate;
 
 int utf8_to_uc2(const char *text, size_t *pos, uint16_t *value)
 {

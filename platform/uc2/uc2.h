@@ -15,6 +15,11 @@
 extern const std::array<uint16_t, 256> iso_to_uc2_tab;
 // The ISO-8859-15 byte of each UCS-2 value, 0 when it has none.
 extern const std::array<unsigned char, 65536> uc2_to_iso_tab;
+// The private positions UC2_PRIVATE_FIRST ... UC2_PRIVATE_FIRST + UC2_PRIVATE_COUNT - 1 that the
+// conversion into ISO-8859-15 uses: the character each one stands for (0x8D: U+2013 EN DASH).
+// iso_to_uc2_tab gives these bytes their ISO-8859-15 meaning (C1 controls) instead.
+enum { UC2_PRIVATE_FIRST = 0x80, UC2_PRIVATE_COUNT = 20 };
+extern const std::array<uint16_t, UC2_PRIVATE_COUNT> uc2_private_tab;
 
 // Status of one converted character (`mod`).
 enum {

@@ -76,7 +76,7 @@ TEST(CgiParseForm, LongTextWithManyPairs)
 {
     std::string text;
     for (int i = 0; i < 2000; ++i)
-        text += "k" + std::to_string(i) + "=v" + std::to_string(i) + "&";
+        text.append("k").append(std::to_string(i)).append("=v").append(std::to_string(i)).append("&");
     List list;
     ASSERT_EQ(CgiParseForm(&list.head, text.c_str()), 2000);
     EXPECT_STREQ(CgiValue(list.head, "k1999"), "v1999");

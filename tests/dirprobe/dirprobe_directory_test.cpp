@@ -34,6 +34,9 @@ const char kLdif[] =
     "dn: uid=mmueller,ou=people,dc=example,dc=test\n"
     "objectClass: inetOrgPerson\nuid: mmueller\ncn:: TWFyaWEgTcO8bGxlcg==\nsn:: TcO8bGxlcg==\n"
     "givenName: Maria\ntelephoneNumber: 5001\n\n"
+    "dn: uid=bgross,ou=people,dc=example,dc=test\n"
+    "objectClass: inetOrgPerson\nuid: bgross\ncn: Baerbel Gross\ngivenName:: QsOkcmJlbA==\n"
+    "sn:: R3Jvw58g4oCTIELDvHJvIOKCrA==\ntelephoneNumber: 5004\n\n"
     "dn: uid=noname,ou=people,dc=example,dc=test\n"
     "objectClass: account\nuid: noname\nhost: 5002\n\n";
 
@@ -63,7 +66,8 @@ protected:
     void SetUp() override { ASSERT_EQ(setupError, ""); }
 
     // Directory users: 5000 (IMAP), 5001 (directory only, UTF-8 name), 5002 (entry without names),
-    // 5003 (IMAP, not in the directory).
+    // 5003 (IMAP, not in the directory), 5004 (directory only: umlauts, sharp s, an en dash that
+    // becomes the private position 0x8D, the euro sign).
     json Fixture()
     {
         json f = BaseFixture();
@@ -77,6 +81,7 @@ protected:
         f["routes"].push_back(route("5001", "mueller"));
         f["routes"].push_back(route("5002", "noname"));
         f["routes"].push_back(route("5003", "ghost"));
+        f["routes"].push_back(route("5004", "bgross"));
         f["routes"].push_back(route("*", "starry"));
         json ldap = {{"GD_LDH", "127.0.0.1"},
                      {"GD_LDPRT", std::to_string(slapd->port())},
@@ -104,6 +109,7 @@ protected:
         dirOnly["SG_LDE"] = "1";
         f["properties"]["mueller"] = dirOnly;
         f["properties"]["noname"] = dirOnly;
+        f["properties"]["bgross"] = dirOnly;
         f["properties"]["starry"] = dirOnly;
         auto job = [](int number, const char *variant) {
             return json{{"user", "ldapu"},
@@ -264,6 +270,63 @@ TEST_F(DirprobeDirectory, CachedRouteReadsNoPropertiesTheSecondTime)
     // The name came from the directory, converted to ISO-8859-15, and was not asked of alpha.
     EXPECT_NE(r.out.find("User ID = mueller, name = Maria M\xFCller\n"), std::string::npos) << r.out;
     EXPECT_TRUE(sim.Calls("alpha", 35).empty());
+}
+
+// The output follows the locale's character set: UTF-8 where LC_CTYPE names UTF-8 (LC_ALL over
+// LC_CTYPE over LANG), the ISO-8859-15 bytes themselves everywhere else.
+TEST_F(DirprobeDirectory, OutputInTheLocalesCharacterSet)
+{
+    ASSERT_TRUE(sim.Start(Fixture().dump())) << sim.Log();
+    const std::string latin = "User ID = bgross, name = B\xE4rbel Gro\xDF \x8D B\xFCro \xA4\n";
+    const std::string utf8 = "User ID = bgross, name = B\u00e4rbel Gro\u00df \u2013 B\u00fcro \u20ac\n";
+    struct Case {
+        std::vector<std::string> env;
+        bool utf8;
+    };
+    const Case cases[] = {
+        {{}, false},
+        {{"LANG=C"}, false},
+        {{"LANG=POSIX"}, false},
+        {{"LANG=C.UTF-8"}, true},
+        {{"LC_CTYPE=C.UTF-8"}, true},
+        {{"LC_ALL=C.UTF-8", "LANG=C"}, true},
+        {{"LC_ALL=C", "LANG=C.UTF-8"}, false},
+        {{"LANG=no_SUCH.UTF-8"}, false},  // a locale that is not there: the C locale
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        testsupport::RunOptions o = RunEnv(sim);
+        o.env.insert(o.env.end(), cases[i].env.begin(), cases[i].env.end());
+        RunResult r = RunDirprobe({"5004", "5001"}, o);
+        EXPECT_EQ(r.exitCode, 0) << "case " << i << ": " << r.err;
+        const std::string &user = cases[i].utf8 ? utf8 : latin;
+        const std::string other = cases[i].utf8 ? "name = Maria M\u00fcller\n" : "name = Maria M\xFCller\n";
+        EXPECT_NE(r.out.find(user), std::string::npos) << "case " << i << ": " << r.out;
+        EXPECT_NE(r.out.find(other), std::string::npos) << "case " << i << ": " << r.out;
+        // Everything else is ASCII, the same in every locale.
+        std::string plain = r.out;
+        for (const std::string *text : {&user, &other}) {
+            size_t at = plain.find(*text);
+            if (at != std::string::npos)
+                plain.erase(at, text->size());
+        }
+        for (unsigned char c : plain)
+            EXPECT_LT(c, 0x80) << "case " << i << ": " << r.out;
+    }
+}
+
+// In a UTF-8 locale the prompt, the typed password and the login are as in any other.
+TEST_F(DirprobeDirectory, ImapLoginInAUtf8Locale)
+{
+    ASSERT_TRUE(sim.Start(Fixture().dump())) << sim.Log();
+    testsupport::RunOptions o = RunEnv(sim, "s3cret\n");
+    o.env.push_back("LANG=C.UTF-8");
+    RunResult r = RunDirprobe({"5000"}, o);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("enter password for user jdoe: checking IMAP login ... \n"
+                         "ok.\n"
+                         "The LDAP/IMAP4 configuration seems to be OK.\n\n\n"),
+              std::string::npos)
+        << r.out;
 }
 
 TEST_F(DirprobeDirectory, EntryWithoutNamesAndUserNotInTheDirectory)

@@ -63,7 +63,9 @@ inline testsupport::RunOptions RunEnv(const testsupport::SimServer &sim, const s
     const char *lsan = std::getenv("LSAN_OPTIONS");
     o.env.push_back(std::string("LSAN_OPTIONS=") + (lsan && *lsan ? std::string(lsan) + ":" : "") +
                     "suppressions=" + testsupport::SourceDir() + "/tests/dirprobe/cclient.supp");
-    o.unset = {"TELAMORPCPORT", "TELAMORPCOFFSET", "RPCTRANSPORT", "LOCALHOST", "FAXROOT"};
+    // The locale decides the output's character set: none from the caller's environment.
+    o.unset = {"TELAMORPCPORT", "TELAMORPCOFFSET", "RPCTRANSPORT", "LOCALHOST", "FAXROOT",
+               "LANG",          "LANGUAGE",        "LC_ALL",       "LC_CTYPE"};
     o.input = input;
     o.timeoutMs = 60000;
     return o;

@@ -168,11 +168,11 @@ TEST(OmegaPrinters, UserShortAsThirtyTwoBitUnsignedAndBooleans)
     r.f6 = 1;
     r.f8 = -1;
     std::string line = Printed(print_user_rec, r, "");
-    EXPECT_EQ(line.substr(35 + 10 + 30 + 35 + 10), "J" + std::string(20, ' ') + "4294967295\n");
+    EXPECT_EQ(line.substr(35 + 10 + 30 + 35 + 10), std::string("J").append(20, ' ').append("4294967295\n"));
     r.f6 = 0;
     r.f8 = 42;
     line = Printed(print_user_rec, r, "");
-    EXPECT_EQ(line.substr(35 + 10 + 30 + 35 + 10), "N" + std::string(20, ' ') + "   42\n");
+    EXPECT_EQ(line.substr(35 + 10 + 30 + 35 + 10), std::string("N").append(20, ' ').append("   42\n"));
 }
 
 TEST(OmegaPrinters, TextColumnsNeverPassTheirWidth)
@@ -226,7 +226,7 @@ struct Recorder {
     void operator()(char (&field)[N])
     {
         ++n;
-        std::string text = "t" + std::to_string(n) + "-";
+        std::string text = std::string("t").append(std::to_string(n)).append("-");
         size_t width = n % 2 ? N - 1 : std::min<size_t>(N - 1, 6);
         while (text.size() < width)
             text += static_cast<char>('a' + text.size() % 26);
@@ -684,7 +684,7 @@ std::string Tab102Fields(const char *f19)
     const char *kinds = "sssshsshsshssshhhhtlsssshhhsssshh";  // s text, h/l numbers, t field 19
     for (int i = 0; kinds[i] != '\0'; ++i) {
         if (kinds[i] == 's')
-            text += "f" + std::to_string(i + 1) + "\n";
+            text.append("f").append(std::to_string(i + 1)).append("\n");
         else if (kinds[i] == 't')
             text += std::string(f19) + "\n";
         else
@@ -758,10 +758,10 @@ struct Filler {
                 field[i] = static_cast<char>((n * 7 + static_cast<int>(i) * 13) & 0x7f);
             return;
         }
-        std::string text = "v" + std::to_string(n) + "-";
+        std::string text = std::string("v").append(std::to_string(n)).append("-");
         while (text.size() < N - 1)
             text += static_cast<char>('a' + text.size() % 26);
-        memcpy(field, text.data(), N - 1);
+        text.copy(field, N - 1);
         field[N - 1] = '\0';
     }
     void operator()(short &v) { v = static_cast<short>(++n % 2 ? n * 101 : -n); }

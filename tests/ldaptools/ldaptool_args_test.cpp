@@ -303,7 +303,8 @@ TEST_F(ToolArgsDeathTest, RefusalsEndTheProcess)
         for (const std::string &w : c.words)
             joined += w + " ";
         SCOPED_TRACE(joined);
-        EXPECT_EXIT(Parse(c.words), ::testing::ExitedWithCode(c.status), "^" + Literal(c.message) + "$");
+        EXPECT_EXIT(Parse(c.words), ::testing::ExitedWithCode(c.status),
+                    std::string("^").append(Literal(c.message)).append("$"));
     }
 }
 
@@ -323,7 +324,8 @@ TEST_F(ToolArgsDeathTest, UsageRefusalsEndThroughTheUsageHook)
                 dup2(2, 1);
                 Parse({"-e", r[0]});
             },
-            ::testing::ExitedWithCode(1), "^" + Literal(std::string(r[1]) + "usage") + "$");
+            ::testing::ExitedWithCode(1),
+            std::string("^").append(Literal(std::string(r[1]) + "usage")).append("$"));
     }
 }
 

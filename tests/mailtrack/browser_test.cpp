@@ -27,6 +27,40 @@ std::string ChromiumPath()
     return "";
 }
 
+// The DOM that headless Chromium builds from the page at `url`; empty (and a test failure) when
+// the browser fails.
+std::string DumpDom(const std::string &chromium, const std::string &profile, const std::string &url)
+{
+    testsupport::RunOptions options;
+    options.env = {"HOME=" + profile};
+    options.timeoutMs = 90000;
+    testsupport::RunResult r =
+        testsupport::RunProgram({chromium,
+                                 "--headless",
+                                 "--no-sandbox",
+                                 "--disable-gpu",
+                                 "--disable-dev-shm-usage",
+                                 "--user-data-dir=" + profile,
+                                 "--no-first-run",
+                                 "--no-default-browser-check",
+                                 "--disable-background-networking",
+                                 "--disable-component-update",
+                                 "--disable-sync",
+                                 "--disable-extensions",
+                                 "--disable-default-apps",
+                                 "--disable-breakpad",
+                                 "--no-pings",
+                                 "--disable-domain-reliability",
+                                 "--metrics-recording-only",
+                                 "--proxy-server=127.0.0.1:9",
+                                 "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1",
+                                 "--dump-dom",
+                                 url},
+                                options);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    return r.exitCode == 0 ? r.out : "";
+}
+
 TEST(Browser, BuildsTheReport)
 {
     if (testsupport::LighttpdPath().empty())
@@ -45,35 +79,9 @@ TEST(Browser, BuildsTheReport)
     ASSERT_TRUE(web.Start(webOptions)) << web.Log();
 
     TempDir profile("chromium-profile");
-    std::string url = web.Url(web.CgiPath("?p=0&a=127.0.0.1&u=alice&r=100&n=bob@example.com"));
-    testsupport::RunOptions options;
-    options.env = {"HOME=" + profile.path()};
-    options.timeoutMs = 90000;
-    testsupport::RunResult r =
-        testsupport::RunProgram({chromium,
-                                 "--headless",
-                                 "--no-sandbox",
-                                 "--disable-gpu",
-                                 "--disable-dev-shm-usage",
-                                 "--user-data-dir=" + profile.path(),
-                                 "--no-first-run",
-                                 "--no-default-browser-check",
-                                 "--disable-background-networking",
-                                 "--disable-component-update",
-                                 "--disable-sync",
-                                 "--disable-extensions",
-                                 "--disable-default-apps",
-                                 "--disable-breakpad",
-                                 "--no-pings",
-                                 "--disable-domain-reliability",
-                                 "--metrics-recording-only",
-                                 "--proxy-server=127.0.0.1:9",
-                                 "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1",
-                                 "--dump-dom",
-                                 url},
-                                options);
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    const std::string &dom = r.out;
+    std::string dom = DumpDom(chromium, profile.path(),
+                              web.Url(web.CgiPath("?p=0&a=127.0.0.1&u=alice&r=100&n=bob@example.com")));
+    ASSERT_FALSE(dom.empty());
 
     // The refresh of 10 seconds, as the parser understood the attribute.
     EXPECT_NE(dom.find("<meta http-equiv=\"refresh\" content=\"10\">"), std::string::npos) << dom;
@@ -97,6 +105,17 @@ TEST(Browser, BuildsTheReport)
     std::string log = dom.substr(start);
     for (int i = 1; i <= 25; ++i)
         EXPECT_NE(log.find("line " + std::to_string(i) + "<br>"), std::string::npos) << i;
+
+    // The page declares its character set: the euro sign and the umlauts of the record (bytes
+    // 0xA4, 0xFC, 0xE4 on the wire) come back from the browser as those characters.
+    std::string latin = DumpDom(chromium, profile.path(),
+                                web.Url(web.CgiPath("?p=0&a=127.0.0.1&u=alice&r=120&n=bob@example.com")));
+    ASSERT_FALSE(latin.empty());
+    EXPECT_NE(latin.find("<td><b>Subject:</b></td><td>5 \u20ac f\u00fcr B\u00e4rbel</td>"), std::string::npos)
+        << latin;
+    EXPECT_NE(latin.find("<td><b>From:</b></td><td>J\u00fcrgen M\u00fcller</td>"), std::string::npos)
+        << latin;
+    EXPECT_NE(latin.find("Gr\u00fc\u00dfe<br>"), std::string::npos) << latin;
 }
 
 }  // namespace

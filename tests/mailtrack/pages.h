@@ -6,7 +6,7 @@
 
 namespace pages {
 
-inline const std::string H = "Content-type: text/html\r\n\r\n";
+inline const std::string H = "Content-type: text/html; charset=ISO-8859-15\r\n\r\n";
 inline const std::string B0 = "<html> <head>\n<title></title>\n</head>\n\n<body>\n";
 inline const std::string RH =
     "<head><meta http-equiv=\"refresh\" content=10><title>Durorov Uzoroduru Vorerad Report</title>"

@@ -252,6 +252,7 @@ TEST_F(Report, FinalStateAndWrongRecipient)
         {Query("100", "bob@example.co"), ReportError("illegal reference")},
         {Query("100", ""), ReportError("illegal reference")},
         {Query("4711"), ReportError("illegal reference")},  // no such record: empty recipient
+        {Query("100", "bob@example.com", "mallory"), ReportError("illegal reference")},  // another user
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         RunResult r = Get(cases[i].query);

@@ -132,8 +132,9 @@ TEST_F(Web, PagesThroughTheServer)
     for (size_t i = 0; i < std::size(cases); ++i) {
         HttpResponse r = Get(cases[i].query);
         EXPECT_EQ(r.status, 200) << "case " << i << ": " << r.error << "\n" << web_->Log();
-        EXPECT_NE(r.headers.find("Content-type: text/html\r\n"), std::string::npos) << "case " << i << "\n"
-                                                                                    << r.headers;
+        EXPECT_NE(r.headers.find("Content-type: text/html; charset=ISO-8859-15\r\n"), std::string::npos)
+            << "case " << i << "\n"
+            << r.headers;
         EXPECT_EQ(r.body, Body(cases[i].page)) << "case " << i;
         EXPECT_TRUE(DirEmpty(tmp_->path())) << "case " << i;
     }

@@ -449,7 +449,7 @@ TEST(SimServerFaults, KnobsPerProcedure)
     s_rec_req sq = SRecReq("alice", 1);
     s_rec_res *sr = a_get_s_rec_new_1(&sq, alpha);
     ASSERT_NE(sr, nullptr);
-    EXPECT_EQ(tela::FieldText(sr->record.s_rec_new_u.v1.subject), "s" + std::string(30, 'x'));
+    EXPECT_EQ(tela::FieldText(sr->record.s_rec_new_u.v1.subject), std::string("s").append(30, 'x'));
     EXPECT_EQ(tela::FieldText(sr->record.s_rec_new_u.v1.originator).size(), 81u);
 
     log_req lq = LogReq("alice", 1);

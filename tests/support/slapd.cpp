@@ -233,7 +233,7 @@ bool Slapd::Launch()
     const std::string d = dir_.path();
     std::string urls = Url() + "/";
     if (options_.tls)
-        urls += " " + TlsUrl() + "/";
+        urls.append(" ").append(TlsUrl()).append("/");
     server_ = std::make_unique<ServerProcess>("slapd");
     // -d keeps slapd in the foreground; level 256 ("stats") logs connections and operations.
     std::string log = d + "/slapd-" + std::to_string(++launches_) + ".log";

@@ -39,7 +39,7 @@ TEST(LongFile, ReadCountsWholeValuesOnly)
         int16_t count;
     } cases[] = {{8, 2}, {6, 0}, {4004, 1000}, {4008, 1000}, {0, 0}, {3, 0}};
     for (size_t i = 0; i < std::size(cases); ++i) {
-        std::string path = dir.file("f" + std::to_string(i));
+        std::string path = dir.file(std::string("f").append(std::to_string(i)));
         std::string data(cases[i].bytes, '\0');
         for (size_t b = 0; b < data.size(); ++b)
             data[b] = static_cast<char>(b % 4 == 3 ? b / 4 : 0);

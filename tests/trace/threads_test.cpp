@@ -350,7 +350,7 @@ TEST_F(ThreadsTest, RejectionMessagesFollowTheNewValue)
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         const Case &c = cases[i];
-        const std::string name = "p" + std::to_string(i);
+        const std::string name = std::string("p").append(std::to_string(i));
         ResetTraceParams();
         ResetRollDue();
         WriteFile(dir.file("trace.cfg"), std::string("TraceFilesize=10240\n") + c.config);

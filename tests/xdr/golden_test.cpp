@@ -31,7 +31,7 @@ int16_t SH(int n)
 }
 std::string T(int n)
 {
-    return "v" + std::to_string(n);
+    return std::string("v").append(std::to_string(n));
 }
 
 template <size_t N>

@@ -296,7 +296,7 @@ std::vector<Rule> Rules()
             Wire w;
             w.str11("id").str31("").str36("").str11("").str11("").opaque(3, "ab").i16(7);
             for (int i = 0; i < 10; ++i)
-                w.str31("n" + std::to_string(i));
+                w.str31(std::string("n").append(std::to_string(i)));
             return w.str81("x").str81("y");
         }(),
         true,

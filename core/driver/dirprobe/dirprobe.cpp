@@ -14,6 +14,7 @@
 #include "os/cfenv.h"
 #include "os/hostvars.h"
 #include "os/unixcompat.h"
+#include "outcharset.h"
 #include "resolveprint.h"
 #include "resolver/resolver.h"
 #include "rpcrt/rpcrt.h"
@@ -206,6 +207,7 @@ void ResolveTyped()
 
 int main(int argc, char **argv)
 {
+    SetUpOutputCharset();  // UTF-8 output in a UTF-8 locale, else the bytes as they are
     const Options options = ParseOptions(argc, argv);
     LoadEnvironment(&argc, argv);
     rpc_runtime_init();

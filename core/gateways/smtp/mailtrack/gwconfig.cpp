@@ -372,8 +372,11 @@ ErrorCode GetVal(const char *user, const char *key, const char *defaultValue, ch
     if (len <= 0)
         return 0;
     const char *text = rc == 0 ? value : defaultValue != nullptr ? defaultValue : "";
-    strncpy(buffer, text, static_cast<size_t>(len - 1));
-    buffer[len - 1] = '\0';
+    // At most len - 1 characters, the rest of the buffer zero-filled (as strncpy would, which
+    // g++ warns about for the intended cut).
+    const size_t n = strnlen(text, static_cast<size_t>(len - 1));
+    memcpy(buffer, text, n);
+    memset(buffer + n, 0, static_cast<size_t>(len) - n);
     return 0;
 }
 

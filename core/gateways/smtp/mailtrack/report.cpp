@@ -26,6 +26,13 @@ namespace {
 
 constexpr const char kLogLanguage[] = "english_us.8859";
 
+// Every text of the page (the record's fields, the log) is ISO-8859-15: the header says so, or a
+// browser shows the euro sign and other positions where the character sets differ wrongly.
+void WriteContentType()
+{
+    HtmlMimeType("text/html; charset=ISO-8859-15");
+}
+
 // A fixed text field of the record, read no further than its width and escaped.
 template <size_t N>
 std::string Field(const char (&field)[N])
@@ -321,7 +328,7 @@ void ReportBody(const CgiEntry *entries, ReportResources &r, int tempError)
 void ReportPage(const CgiEntry *entries)
 {
     ReportResources r;
-    HtmlContentType();
+    WriteContentType();
     // The header goes out at once: a web server that passes the answer on as it comes starts
     // its answer then and, from that point, notices when its client goes away.
     fflush(stdout);
@@ -344,12 +351,12 @@ void AnswerRequest(const CgiEntry *entries)
 {
     const char *p = CgiValue(entries, "p");
     if (p == nullptr) {
-        HtmlContentType();
+        WriteContentType();
         HtmlBegin("");
         ErrorPage("Illegal calling mode");
         HtmlEnd();
     } else if (strcmp(p, "0") != 0) {
-        HtmlContentType();
+        WriteContentType();
         HtmlBegin("");
         ErrorPage("Unknown program %s", HtmlEscape(p).c_str());
         HtmlEnd();
