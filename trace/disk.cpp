@@ -85,14 +85,16 @@ int Disk::PutBlock(const void *data, uint32_t length)
     }
     if (RPlus)
         fseek(File, 0, SEEK_END);
-    Size += static_cast<uint32_t>(fwrite(data, 1, length, File));
+    // The stream is locked once for the write, its flush (the one write of the block) and the
+    // error check.
+    flockfile(File);
+    Size += static_cast<uint32_t>(fwrite_unlocked(data, 1, length, File));
     // A write or flush error is only the result: the caller sends the text elsewhere.
-    int failed = fflush(File) != 0 || ferror(File);
-    if (failed) {
-        clearerr(File);
-        return 1;
-    }
-    return 0;
+    int failed = fflush_unlocked(File) != 0 || ferror_unlocked(File);
+    if (failed)
+        clearerr_unlocked(File);
+    funlockfile(File);
+    return failed ? 1 : 0;
 }
 
 int Disk::SetHeader(const char *)

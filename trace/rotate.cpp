@@ -3,7 +3,9 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -22,8 +24,10 @@ namespace {
 const char kSource[] = "rotate";
 
 std::mutex gTimeStampLock;
-bool gRollStored = false;
-long gRollIndex = 0;
+// Period index of the last roll-period check; kNoRollIndex until the first. Atomic: every block
+// written checks it.
+constexpr long kNoRollIndex = LONG_MIN;
+std::atomic<long> gRollIndex{kNoRollIndex};
 
 // "<stem>-YYYYMMDD-HHMMSS[_n].<ext>" of the current local second; false when it does not fit.
 bool DatedName(char *out, size_t size, const char *stem, int counter, const char *ext)
@@ -619,16 +623,14 @@ int IsRollDue()
     if (hours < 1)
         hours = kTraceRollhourDefault;
     long index = ((((long)t.year * 12 + t.month - 1) * 31 + t.day - 1) * 24 + t.hour) / hours;
-    std::lock_guard<std::mutex> lock(gTimeStampLock);
-    if (!gRollStored) {
-        gRollStored = true;
-        gRollIndex = index;
-        return 0;
+    // Only the caller that swaps a changed index in sees the period end; the first check of all
+    // stores the index without one.
+    long stored = gRollIndex.load(std::memory_order_relaxed);
+    while (stored != index) {
+        if (gRollIndex.compare_exchange_weak(stored, index, std::memory_order_relaxed))
+            return stored == kNoRollIndex ? 0 : 1;
     }
-    if (index == gRollIndex)
-        return 0;
-    gRollIndex = index;
-    return 1;
+    return 0;
 }
 
 void InitTimeStampLock() {}
@@ -644,7 +646,5 @@ void UnlockTimeStamp()
 
 void ResetRollDue()
 {
-    std::lock_guard<std::mutex> lock(gTimeStampLock);
-    gRollStored = false;
-    gRollIndex = 0;
+    gRollIndex.store(kNoRollIndex, std::memory_order_relaxed);
 }

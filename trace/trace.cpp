@@ -57,11 +57,109 @@ void FinishLine(char *line, size_t prefixLength, const char *format, va_list arg
     }
 }
 
-size_t LocatedPrefix(char *line, const char *stamp, const char *file, int lineNo, const char *letter)
+// Appends to a line as snprintf into the line buffer would: what goes beyond its 201
+// characters is dropped. Returns the new length.
+size_t Append(char *line, size_t length, const char *text, size_t textLength)
 {
-    int n = file ? snprintf(line, kTraceLineSize, "%s %s(%d):%s: ", stamp, BaseName(file), lineNo, letter)
-                 : snprintf(line, kTraceLineSize, "%s %s: ", stamp, letter);
-    return n > 0 ? static_cast<size_t>(n) : 0;
+    size_t room = kTraceLineSize - 1 - length;
+    size_t take = textLength < room ? textLength : room;
+    memcpy(line + length, text, take);
+    return length + take;
+}
+
+size_t AppendNumber(char *line, size_t length, int number)
+{
+    char digits[12];
+    char *end = digits + sizeof digits;
+    char *at = end;
+    unsigned magnitude = number < 0 ? 0u - static_cast<unsigned>(number) : static_cast<unsigned>(number);
+    do {
+        *--at = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude);
+    if (number < 0)
+        *--at = '-';
+    return Append(line, length, at, static_cast<size_t>(end - at));
+}
+
+// "%s %s(%d):%s: " (stamp, file name cut after its last backslash, line, letter), or "%s %s: "
+// without a file name, cut to the line buffer. Built piece by piece: this runs for every line.
+size_t LocatedPrefix(char *line, const char *stamp, size_t stampLength, const char *file, int lineNo,
+                     const char *letter)
+{
+    size_t n = Append(line, 0, stamp, stampLength);
+    n = Append(line, n, " ", 1);
+    if (file) {
+        const char *base = BaseName(file);
+        n = Append(line, n, base, strlen(base));
+        n = Append(line, n, "(", 1);
+        n = AppendNumber(line, n, lineNo);
+        n = Append(line, n, "):", 2);
+    }
+    n = Append(line, n, letter, strlen(letter));
+    n = Append(line, n, ": ", 2);
+    line[n] = '\0';
+    return n;
+}
+
+// The stamp text of the last second each thread stamped, with the fields and the stamp type it
+// was made from: the text is made once a second, not once a line. For detailed time stamps it
+// holds "HH:MM:SS." and the milliseconds are added to each line.
+struct StampCache {
+    SysTime time{};
+    int datetime = -1;
+    size_t length = 0;
+    char text[kTraceStampSize] = {};
+};
+thread_local StampCache tStamp;
+
+bool SameSecond(const SysTime &a, const SysTime &b)
+{
+    return a.second == b.second && a.minute == b.minute && a.hour == b.hour && a.day == b.day &&
+           a.month == b.month && a.year == b.year;
+}
+
+// Writes the stamp of now into buffer (kTraceStampSize bytes) and returns its length.
+size_t MakeTimeStamp(char *buffer)
+{
+    SysTime now;
+    SysLocalTime(&now);
+    const int datetime = IsTraceDatetime();
+    StampCache &cache = tStamp;
+    if (cache.datetime != datetime || !SameSecond(cache.time, now)) {
+        int n = datetime ? snprintf(cache.text, sizeof cache.text, "%2d.%2d.%02d %2d:%02d:%02d",
+                                    now.day % 100, now.month % 100, now.year % 100, now.hour % 100,
+                                    now.minute % 100, now.second % 100)
+                         : snprintf(cache.text, sizeof cache.text, "%02d:%02d:%02d.", now.hour % 100,
+                                    now.minute % 100, now.second % 100);
+        cache.length = n > 0 ? static_cast<size_t>(n) : 0;
+        cache.time = now;
+        cache.datetime = datetime;
+    }
+    size_t length = cache.length;
+    memcpy(buffer, cache.text, length);
+    if (!datetime) {
+        const unsigned ms = now.milliseconds % 1000u;
+        buffer[length++] = static_cast<char>('0' + ms / 100);
+        buffer[length++] = static_cast<char>('0' + ms / 10 % 10);
+        buffer[length++] = static_cast<char>('0' + ms % 10);
+    }
+    buffer[length] = '\0';
+    return length;
+}
+
+// OutputTraceLine with the trace lock held.
+int OutputLocked(const char *line)
+{
+    int result = 0;
+    if (gTraceObject)
+        result = gTraceObject->PutString(line);
+    if (!gTraceObject || (result != 0 && result != 4)) {
+        FILE *stream = Fallback();
+        fputs(line, stream);
+        fflush(stream);
+    }
+    return result;
 }
 
 }  // namespace
@@ -78,21 +176,14 @@ char *TraceTimeStamp(char *buffer)
 {
     if (!buffer)
         return nullptr;
-    SysTime now;
-    SysLocalTime(&now);
-    if (IsTraceDatetime())
-        snprintf(buffer, kTraceStampSize, "%2d.%2d.%02d %2d:%02d:%02d", now.day % 100, now.month % 100,
-                 now.year % 100, now.hour % 100, now.minute % 100, now.second % 100);
-    else
-        snprintf(buffer, kTraceStampSize, "%02d:%02d:%02d.%03d", now.hour % 100, now.minute % 100,
-                 now.second % 100, now.milliseconds % 1000);
+    MakeTimeStamp(buffer);
     return buffer;
 }
 
 char *TraceFormatLine(char *line, const char *stamp, const char *file, int lineNo, const char *letter,
                       const char *format, ...)
 {
-    size_t prefix = LocatedPrefix(line, stamp, file, lineNo, letter);
+    size_t prefix = LocatedPrefix(line, stamp, strlen(stamp), file, lineNo, letter);
     va_list args;
     va_start(args, format);
     FinishLine(line, prefix, format, args);
@@ -105,17 +196,17 @@ void Trace(const char *file, int line, int level, const char *format, ...)
     if (level > GetTraceLevel())
         return;
     char stamp[kTraceStampSize];
-    TraceTimeStamp(stamp);
+    size_t stampLength = MakeTimeStamp(stamp);
     std::lock_guard<std::recursive_mutex> lock(gTraceLock);
     char text[kTraceLineSize];
-    size_t prefix = LocatedPrefix(text, stamp, file, line, TraceLineLetter(level));
+    size_t prefix = LocatedPrefix(text, stamp, stampLength, file, line, TraceLineLetter(level));
     va_list args;
     va_start(args, format);
     FinishLine(text, prefix, format, args);
     va_end(args);
     if (level == -2)
         EventLogError(text);
-    OutputTraceLine(text);
+    OutputLocked(text);
 }
 
 void TraceNoLocation(const char *, int, int level, const char *format, ...)
@@ -123,17 +214,18 @@ void TraceNoLocation(const char *, int, int level, const char *format, ...)
     if (level > GetTraceLevel())
         return;
     char stamp[kTraceStampSize];
-    TraceTimeStamp(stamp);
+    size_t stampLength = MakeTimeStamp(stamp);
     std::lock_guard<std::recursive_mutex> lock(gTraceLock);
     char text[kTraceLineSize];
-    int n = snprintf(text, sizeof text, "%s ", stamp);
+    size_t prefix = Append(text, Append(text, 0, stamp, stampLength), " ", 1);
+    text[prefix] = '\0';
     va_list args;
     va_start(args, format);
-    FinishLine(text, n > 0 ? static_cast<size_t>(n) : 0, format, args);
+    FinishLine(text, prefix, format, args);
     va_end(args);
     if (level == -2)
         EventLogError(text);
-    OutputTraceLine(text);
+    OutputLocked(text);
 }
 
 void TracePlain(const char *, int, int level, const char *format, ...)
@@ -152,21 +244,13 @@ void TracePlain(const char *, int, int level, const char *format, ...)
     }
     if (level == -2)
         EventLogError(text);
-    OutputTraceLine(text);
+    OutputLocked(text);
 }
 
 int OutputTraceLine(const char *line)
 {
     std::lock_guard<std::recursive_mutex> lock(gTraceLock);
-    int result = 0;
-    if (gTraceObject)
-        result = gTraceObject->PutString(line);
-    if (!gTraceObject || (result != 0 && result != 4)) {
-        FILE *stream = Fallback();
-        fputs(line, stream);
-        fflush(stream);
-    }
-    return result;
+    return OutputLocked(line);
 }
 
 int TraceWriteBlock(const void *data, uint32_t length)

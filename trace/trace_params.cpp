@@ -25,17 +25,18 @@ const char *const kStampNames[] = {"datetime", "detailedtime"};
 // Indexed by level + 2; "unknown" names level 5.
 const char *const kLevelLetters[] = {"P", "A", "E", "W", "D", "C", "O", "unknown"};
 
-// The level is read on every trace call, so it is atomic; the rest sits under one leaf lock that
-// always exists (no window where a thread could use a deleted lock).
+// Every trace line reads several parameters, so each is atomic and read without a lock; they
+// are written under one leaf lock that always exists (no window where a thread could use a
+// deleted lock), which also keeps the lines of trace.cfg written from one consistent set.
 std::atomic<int> gLevel{kTraceLevelDefault};
 std::mutex gParamsLock;
-int gRollmode = kTraceRollmodeDate;
-int gRollhour = kTraceRollhourDefault;
-uint32_t gFilesize = kTraceFilesizeDefault;
-int gMinfiles = kTraceMinfilesDefault;
-int gMinage = kTraceMinageDefault;
-int gStamptype = kTraceStampDatetime;
-int gRotating = 0;
+std::atomic<int> gRollmode{kTraceRollmodeDate};
+std::atomic<int> gRollhour{kTraceRollhourDefault};
+std::atomic<uint32_t> gFilesize{kTraceFilesizeDefault};
+std::atomic<int> gMinfiles{kTraceMinfilesDefault};
+std::atomic<int> gMinage{kTraceMinageDefault};
+std::atomic<int> gStamptype{kTraceStampDatetime};
+std::atomic<int> gRotating{0};
 
 // Re-read thread.
 std::mutex gThreadLock;  // start and stop
@@ -45,20 +46,17 @@ std::atomic<int> gConfigStopped{0};
 std::string gConfigDir;
 
 template <typename T>
-T ReadParam(const T &value)
+T ReadParam(const std::atomic<T> &value)
 {
-    std::lock_guard<std::mutex> lock(gParamsLock);
-    return value;
+    return value.load(std::memory_order_relaxed);
 }
 
 // Swaps in the new value; 1 when it differs from the old one.
 template <typename T>
-int SwapParam(T &field, T value)
+int SwapParam(std::atomic<T> &field, T value)
 {
     std::lock_guard<std::mutex> lock(gParamsLock);
-    int changed = field != value;
-    field = value;
-    return changed;
+    return field.exchange(value, std::memory_order_relaxed) != value;
 }
 
 std::string ConfigPath(const char *directory)
@@ -243,7 +241,8 @@ int NamedValue(const char *name, const char *const names[2], int fallback, bool 
 
 // Swaps in the value of a named parameter, then writes "unknown <what> %s, set to %s\n" for a
 // rejected name and "<what> %s\n" for a change.
-void SetNamedParam(int &field, const char *name, const char *const names[2], int fallback, const char *what)
+void SetNamedParam(std::atomic<int> &field, const char *name, const char *const names[2], int fallback,
+                   const char *what)
 {
     bool rejected;
     int value = NamedValue(name, names, fallback, &rejected);
@@ -283,13 +282,13 @@ void ResetTraceParams()
 {
     gLevel.store(kTraceLevelDefault);
     std::lock_guard<std::mutex> lock(gParamsLock);
-    gRollmode = kTraceRollmodeDate;
-    gRollhour = kTraceRollhourDefault;
-    gFilesize = kTraceFilesizeDefault;
-    gMinfiles = kTraceMinfilesDefault;
-    gMinage = kTraceMinageDefault;
-    gStamptype = kTraceStampDatetime;
-    gRotating = 0;
+    gRollmode.store(kTraceRollmodeDate, std::memory_order_relaxed);
+    gRollhour.store(kTraceRollhourDefault, std::memory_order_relaxed);
+    gFilesize.store(kTraceFilesizeDefault, std::memory_order_relaxed);
+    gMinfiles.store(kTraceMinfilesDefault, std::memory_order_relaxed);
+    gMinage.store(kTraceMinageDefault, std::memory_order_relaxed);
+    gStamptype.store(kTraceStampDatetime, std::memory_order_relaxed);
+    gRotating.store(0, std::memory_order_relaxed);
 }
 
 void ParseTraceConfigLine(const char *line, char *key, size_t keySize, char *value, size_t valueSize)
@@ -386,15 +385,16 @@ void WriteTraceConfig(const char *directory)
     {
         std::lock_guard<std::mutex> lock(gParamsLock);
         fprintf(file, "TraceLevel=%s\n", letter);
-        fprintf(file, "TraceFilesize=%ld bytes\n", static_cast<long>(gFilesize));
-        fprintf(file, "TraceMinAge=%ld days\n", static_cast<long>(gMinage));
-        fprintf(file, "TraceMinFiles=%ld\t# 0=switch off aging\n", static_cast<long>(gMinfiles));
-        fprintf(file, "TraceRollMode=%s\t# %s or %s\n", kRollmodeNames[gRollmode ? 1 : 0], "rollsize",
+        fprintf(file, "TraceFilesize=%ld bytes\n", static_cast<long>(ReadParam(gFilesize)));
+        fprintf(file, "TraceMinAge=%ld days\n", static_cast<long>(ReadParam(gMinage)));
+        fprintf(file, "TraceMinFiles=%ld\t# 0=switch off aging\n", static_cast<long>(ReadParam(gMinfiles)));
+        const int rollmode = ReadParam(gRollmode);
+        fprintf(file, "TraceRollMode=%s\t# %s or %s\n", kRollmodeNames[rollmode ? 1 : 0], "rollsize",
                 "rolldate");
-        if (gRollmode == kTraceRollmodeDate)
-            fprintf(file, "TraceRollHour=%d hours\t# 1 .. %d\n", gRollhour, kTraceRollhourMax);
-        fprintf(file, "TraceStampType=%s\t# %s or %s\n", kStampNames[gStamptype ? 1 : 0], "datetime",
-                "detailedtime");
+        if (rollmode == kTraceRollmodeDate)
+            fprintf(file, "TraceRollHour=%d hours\t# 1 .. %d\n", ReadParam(gRollhour), kTraceRollhourMax);
+        fprintf(file, "TraceStampType=%s\t# %s or %s\n", kStampNames[ReadParam(gStamptype) ? 1 : 0],
+                "datetime", "detailedtime");
     }
     if (fclose(file) != 0)
         Trace(kSource, __LINE__, 0, "cannot write %s\n", path.c_str());

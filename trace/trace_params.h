@@ -3,8 +3,9 @@
 // thread that re-reads trace.cfg every 10 minutes while a rotating trace file is open.
 //
 // Setters check first, swap the value under the parameter lock and write their messages as trace
-// lines after leaving it (rejections at level 0, changes at level -1). The parameter lock is a
-// leaf: nothing else is taken while it is held.
+// lines after leaving it (rejections at level 0, changes at level -1). Getters read without a
+// lock (each value is atomic). The parameter lock is a leaf: nothing else is taken while it is
+// held.
 #pragma once
 
 #include <cstddef>

@@ -332,15 +332,46 @@ void SysDeleteLock(SysLockRec *lock)
 
 // ---- Time, process, identity --------------------------------------------------------------
 
+namespace {
+
+// The local time of the last second each thread converted. A trace line asks for the local time
+// twice (its stamp and the roll-period check), so the conversion runs once a second instead of
+// twice a line. The conversion depends on the second and on the time zone in effect, which only
+// tzset and its kin change, and they set tzname and timezone: both are part of the key.
+struct LocalSecond {
+    time_t seconds = 0;
+    const char *names[2] = {nullptr, nullptr};
+    long zone = 0;
+    bool valid = false;
+    struct tm tm {};
+};
+thread_local LocalSecond tLocalSecond;
+
+const struct tm &LocalTimeOf(time_t seconds)
+{
+    LocalSecond &last = tLocalSecond;
+    if (!last.valid || last.seconds != seconds || last.names[0] != tzname[0] || last.names[1] != tzname[1] ||
+        last.zone != timezone) {
+        localtime_r(&seconds, &last.tm);
+        // Read after the conversion: the first conversion of the process sets the zone up.
+        last.names[0] = tzname[0];
+        last.names[1] = tzname[1];
+        last.zone = timezone;
+        last.seconds = seconds;
+        last.valid = true;
+    }
+    return last.tm;
+}
+
+}  // namespace
+
 SysTime *SysLocalTime(SysTime *out)
 {
     if (!out)
         return out;
     struct timespec now;
     Now(&now);
-    struct tm tm;
-    time_t seconds = now.tv_sec;
-    localtime_r(&seconds, &tm);
+    const struct tm &tm = LocalTimeOf(now.tv_sec);
     out->year = static_cast<uint16_t>(tm.tm_year + 1900);
     out->month = static_cast<uint16_t>(tm.tm_mon + 1);
     out->dayOfWeek = static_cast<uint16_t>(tm.tm_wday);

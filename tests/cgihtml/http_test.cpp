@@ -1,6 +1,7 @@
 // The input library behind a real web server: lighttpd runs the probe as its CGI program and
 // curl sends the forms the way a client builds them.
 #include "lighttpd.h"
+#include "needtool.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -16,8 +17,8 @@ class CgiHttp : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (testsupport::LighttpdPath().empty() || !testsupport::HaveProgram("curl"))
-            GTEST_SKIP() << "lighttpd or curl not installed";
+        TELA_NEED_TOOL(!testsupport::LighttpdPath().empty(), "lighttpd");
+        TELA_NEED_TOOL(testsupport::HaveProgram("curl"), "curl");
         testsupport::LighttpdOptions options;
         options.cgiProgram = CGIHTML_PROBE;
         options.cgiName = "probe";

@@ -4,10 +4,7 @@
 
 #include <rpc/rpc.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -18,6 +15,7 @@
 #include <vector>
 
 #include "os/hostvars_testing.h"
+#include "testsupport.h"
 
 namespace clienttest {
 
@@ -59,17 +57,9 @@ private:
     {
         for (int waited = 0; waited < delayMs && !stop_; waited += 10)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        int fd = socket(AF_INET, SOCK_STREAM, 0);
-        int on = 1;
-        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(static_cast<uint16_t>(port));
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 || listen(fd, 8) != 0) {
-            close(fd);
+        int fd = testsupport::LoopbackSocket(SOCK_STREAM, port, 8);
+        if (fd < 0)
             return;
-        }
         SVCXPRT *xprt = svctcp_create(fd, 0, 0);
         if (xprt == nullptr || !svc_register(xprt, program_, 1, Dispatch, 0)) {
             close(fd);

@@ -18,58 +18,8 @@
 
 namespace {
 
-using ldaptest::CaptureFd;
-
-sockaddr_in Loopback(int port)
-{
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
-
-// A listener on 127.0.0.1 that never accepts: connections complete in the kernel's queue (up to
-// the backlog) and nothing sent on them is ever read or answered.
-class SilentListener {
-public:
-    explicit SilentListener(int backlog)
-    {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a = Loopback(0);
-        socklen_t len = sizeof a;
-        if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
-            listen(fd_, backlog) != 0 || getsockname(fd_, reinterpret_cast<sockaddr *>(&a), &len) != 0)
-            return;
-        port_ = ntohs(a.sin_port);
-    }
-    ~SilentListener()
-    {
-        for (int fd : fillers_)
-            close(fd);
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    SilentListener(const SilentListener &) = delete;
-    SilentListener &operator=(const SilentListener &) = delete;
-    int port() const { return port_; }
-    // Fills the accept queue, so that further connection requests are dropped and a connect
-    // stalls as to an unreachable host.
-    void Fill()
-    {
-        sockaddr_in a = Loopback(port_);
-        for (int i = 0; i < 4; i++) {
-            int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-            connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-            fillers_.push_back(fd);
-        }
-    }
-
-private:
-    int fd_ = -1;
-    int port_ = 0;
-    std::vector<int> fillers_;
-};
+using testsupport::CaptureFd;
+using testsupport::SilentListener;
 
 double SecondsSince(std::chrono::steady_clock::time_point start)
 {

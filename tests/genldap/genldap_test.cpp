@@ -15,7 +15,7 @@
 
 namespace {
 
-using ldaptest::CaptureFd;
+using testsupport::CaptureFd;
 
 const char kUserFilter[] = "(uid=jdoe)";
 

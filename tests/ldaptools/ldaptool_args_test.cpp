@@ -17,7 +17,7 @@
 
 namespace {
 
-using ldaptest::CaptureFd;
+using testsupport::CaptureFd;
 
 // The settings and the parser hooks of a fresh process, taken before any test changes them.
 const ToolSettings kInitial = tool_settings;

@@ -17,7 +17,7 @@
 
 namespace {
 
-using ldaptest::CaptureFd;
+using testsupport::CaptureFd;
 
 const ToolSettings kInitial = tool_settings;
 

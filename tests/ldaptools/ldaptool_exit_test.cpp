@@ -10,7 +10,7 @@
 
 namespace {
 
-using ldaptest::CaptureFd;
+using testsupport::CaptureFd;
 
 TEST(ToolDottedOid, Table)
 {

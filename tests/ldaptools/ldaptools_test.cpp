@@ -13,7 +13,7 @@
 
 namespace {
 
-using ldaptest::CaptureFd;
+using testsupport::CaptureFd;
 
 // Back to the settings of a fresh process (as far as these tests touch them).
 void ResetSettings()

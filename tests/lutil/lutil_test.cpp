@@ -72,7 +72,7 @@ TEST(LutilScanOption, ErrorLinesOnDescriptorTwo)
 {
     ResetScanner();
     Argv a({"prog", "-x", "-b"});
-    ldaptest::CaptureFd err(2);
+    testsupport::CaptureFd err(2);
     EXPECT_EQ(scan_option(a.argc(), a.argv(), "ab:"), '?');
     EXPECT_EQ(scan_letter, 'x');
     EXPECT_EQ(scan_option(a.argc(), a.argv(), "ab:"), '?');
@@ -84,7 +84,7 @@ TEST(LutilScanOption, ColonIsNeverAnOptionAndErrorsCanBeSilenced)
     ResetScanner();
     scan_report_errors = 0;
     Argv a({"prog", "-:"});
-    ldaptest::CaptureFd err(2);
+    testsupport::CaptureFd err(2);
     EXPECT_EQ(scan_option(a.argc(), a.argv(), "a:"), '?');
     EXPECT_EQ(err.Text(), "");
     ResetScanner();
@@ -94,7 +94,7 @@ TEST(LutilScanOption, OverlongProgramNameStaysBounded)
 {
     ResetScanner();
     Argv a({std::string(6000, 'p'), "-x"});
-    ldaptest::CaptureFd err(2);
+    testsupport::CaptureFd err(2);
     EXPECT_EQ(scan_option(a.argc(), a.argv(), "a"), '?');
     std::string text = err.Text();
     EXPECT_EQ(text.size(), 4097u);
@@ -463,7 +463,7 @@ std::pair<std::string, std::string> Prompt(const std::string &input, const char 
     FILE *saved = stdin;
     FILE *in = std::fopen(dir.file("in").c_str(), "r");
     stdin = in;
-    ldaptest::CaptureFd err(2);
+    testsupport::CaptureFd err(2);
     char *got = prompt_password(prompt);
     std::string text = got ? got : "<null>";
     std::string errText = err.Text();
@@ -493,7 +493,7 @@ TEST(LutilPasswordFile, WholeContentWithWarningForOthers)
     testsupport::WriteFile(path, "top\nsecret\n", 0600);
     berval value{0, nullptr};
     {
-        ldaptest::CaptureFd err(2);
+        testsupport::CaptureFd err(2);
         ASSERT_EQ(read_password_file(path.c_str(), &value), 0);
         EXPECT_EQ(err.Text(), "");
     }
@@ -502,7 +502,7 @@ TEST(LutilPasswordFile, WholeContentWithWarningForOthers)
     ber_memfree(value.bv_val);
 
     chmod(path.c_str(), 0644);
-    ldaptest::CaptureFd err(2);
+    testsupport::CaptureFd err(2);
     ASSERT_EQ(read_password_file(path.c_str(), &value), 0);
     EXPECT_EQ(err.Text(), "Warning: Password file " + path + " is publicly readable/writeable\n");
     ber_memfree(value.bv_val);
@@ -523,7 +523,7 @@ TEST(LutilPasswordFile, LargeAndEmptyFilesAndMissingFile)
     EXPECT_EQ(value.bv_len, 0u);
     ber_memfree(value.bv_val);
 
-    ldaptest::CaptureFd err(2);
+    testsupport::CaptureFd err(2);
     EXPECT_EQ(read_password_file(dir.file("missing").c_str(), &value), -1);
     EXPECT_NE(err.Text().find(dir.file("missing") + ": No such file"), std::string::npos);
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "lighttpd.h"
+#include "needtool.h"
 #include "simserver.h"
 #include "testsupport.h"
 
@@ -63,11 +64,9 @@ std::string DumpDom(const std::string &chromium, const std::string &profile, con
 
 TEST(Browser, BuildsTheReport)
 {
-    if (testsupport::LighttpdPath().empty())
-        GTEST_SKIP() << "lighttpd is not installed";
+    TELA_NEED_TOOL(!testsupport::LighttpdPath().empty(), "lighttpd");
     std::string chromium = ChromiumPath();
-    if (chromium.empty())
-        GTEST_SKIP() << "chromium is not installed";
+    TELA_NEED_TOOL(!chromium.empty(), "chromium");
     SimServer server;
     ASSERT_TRUE(server.StartFile(testsupport::SourceDir() + "/tests/mailtrack/fixtures/report.json"))
         << server.Log();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "lighttpd.h"
+#include "needtool.h"
 #include "pages.h"
 #include "simserver.h"
 #include "testsupport.h"
@@ -69,8 +70,9 @@ protected:
     }
     void SetUp() override
     {
-        if (web_ == nullptr)
-            GTEST_SKIP() << "lighttpd is not installed";
+        TELA_NEED_TOOL(!testsupport::LighttpdPath().empty(), "lighttpd");
+        // With lighttpd there, a missing server means the suite's set-up failed.
+        ASSERT_NE(web_, nullptr) << "the suite's servers did not start";
         server_->ClearRequests();
     }
     void TearDown() override

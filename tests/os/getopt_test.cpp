@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "os/unixcompat.h"
+#include "testsupport.h"
 
 namespace {
 
@@ -26,10 +27,7 @@ Parse RunParser(std::vector<std::string> words, const char *opts, int opterr = 1
     tela::GetOptReset();
     tela::OptErr = opterr;
 
-    fflush(stderr);
-    FILE *capture = tmpfile();
-    int saved = dup(2);
-    dup2(fileno(capture), 2);
+    testsupport::CaptureFd err(2);
     Parse p;
     for (int guard = 0; guard < 20; ++guard) {
         int c = tela::GetOpt(static_cast<int>(words.size()), argv.data(), opts);
@@ -38,14 +36,7 @@ Parse RunParser(std::vector<std::string> words, const char *opts, int opterr = 1
         if (c == -1)
             break;
     }
-    dup2(saved, 2);
-    close(saved);
-    rewind(capture);
-    char buf[512];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, capture)) > 0)
-        p.err.append(buf, n);
-    fclose(capture);
+    p.err = err.Text();
     p.optind = tela::OptInd;
     tela::GetOptReset();
     return p;

@@ -1,8 +1,13 @@
 #!/bin/sh
 # Runs a test program in a private network and mount namespace with a tmpfs on /run, so that a
 # portmapper started there owns port 111 and /run without touching the machine's own ones.
-# Exits 77 (reported as skipped) when such a namespace cannot be made here.
+# Exits 77 (reported as skipped) when such a namespace cannot be made here; a missing unshare or
+# ip fails the test instead where the environment variable CI is set.
 if ! command -v unshare >/dev/null 2>&1 || ! command -v ip >/dev/null 2>&1; then
+    if [ -n "${CI:-}" ]; then
+        echo "FAILED: unshare or ip (iproute2) is missing, and CI is set: the test cannot skip"
+        exit 1
+    fi
     echo "SKIPPED: unshare or ip (iproute2) is missing"
     exit 77
 fi

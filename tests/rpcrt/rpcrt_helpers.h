@@ -1,5 +1,5 @@
-// Helpers shared by the RPC runtime's tests: environment and standard-error scopes, descriptor
-// counts, our small RPC server as a child process, and bare loopback listeners.
+// Helpers shared by the RPC runtime's tests: environment scopes, descriptor counts, our small
+// RPC server as a child process, and a loopback listener with a full queue.
 #pragma once
 
 #include "rpcrt/rpcrt.h"
@@ -75,46 +75,6 @@ private:
     std::vector<Saved> saved_;
 };
 
-// Everything written to the standard error (fd 2) while the object lives.
-class StderrCapture {
-public:
-    StderrCapture() : file_(tmpfile())
-    {
-        fflush(stderr);
-        saved_ = dup(2);
-        dup2(fileno(file_), 2);
-    }
-    ~StderrCapture()
-    {
-        Restore();
-        fclose(file_);
-    }
-    std::string Text()
-    {
-        Restore();
-        std::string text;
-        rewind(file_);
-        char buffer[512];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, file_)) > 0)
-            text.append(buffer, n);
-        return text;
-    }
-
-private:
-    void Restore()
-    {
-        if (saved_ < 0)
-            return;
-        fflush(stderr);
-        dup2(saved_, 2);
-        close(saved_);
-        saved_ = -1;
-    }
-    FILE *file_;
-    int saved_ = -1;
-};
-
 inline int OpenDescriptorCount()
 {
     int count = 0;
@@ -126,23 +86,11 @@ inline int OpenDescriptorCount()
     return count;
 }
 
-inline struct sockaddr_in LoopbackAddress(int port)
-{
-    struct sockaddr_in addr = {};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return addr;
-}
-
-inline int LocalPort(int fd)
-{
-    struct sockaddr_in addr = {};
-    socklen_t len = sizeof addr;
-    if (getsockname(fd, reinterpret_cast<struct sockaddr *>(&addr), &len) != 0)
-        return -1;
-    return ntohs(addr.sin_port);
-}
+using testsupport::CaptureFd;
+using testsupport::LocalPort;
+using testsupport::LoopbackAddress;
+using testsupport::LoopbackSocket;
+using testsupport::SilentListener;
 
 // Our test server (rpcrt_test_server) serving `programs` on 127.0.0.1:port, TCP and UDP.
 class TestServer {
@@ -171,61 +119,11 @@ private:
     bool started_ = false;
 };
 
-// A TCP listener on 127.0.0.1 that never accepts and never answers: connections complete in
-// the kernel's queue, requests are never read.
-class SilentListener {
-public:
-    explicit SilentListener(int backlog = 16)
-    {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        int one = 1;
-        setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        struct sockaddr_in addr = LoopbackAddress(0);
-        if (bind(fd_, reinterpret_cast<struct sockaddr *>(&addr), sizeof addr) != 0 ||
-            listen(fd_, backlog) != 0) {
-            close(fd_);
-            fd_ = -1;
-        }
-    }
-    ~SilentListener()
-    {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    SilentListener(const SilentListener &) = delete;
-    SilentListener &operator=(const SilentListener &) = delete;
-    int fd() const { return fd_; }
-    int port() const { return fd_ >= 0 ? LocalPort(fd_) : 0; }
-
-private:
-    int fd_ = -1;
-};
-
 // A listener whose accept queue is full: further connection requests are dropped, so a
 // connect to it stalls like one to an unreachable host.
-class FullListener {
+class FullListener : public SilentListener {
 public:
-    FullListener() : listener_(0)
-    {
-        struct sockaddr_in addr = LoopbackAddress(listener_.port());
-        for (int i = 0; i < 4; ++i) {
-            int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-            connect(fd, reinterpret_cast<struct sockaddr *>(&addr), sizeof addr);
-            fillers_.push_back(fd);
-        }
-    }
-    ~FullListener()
-    {
-        for (int fd : fillers_)
-            close(fd);
-    }
-    FullListener(const FullListener &) = delete;
-    FullListener &operator=(const FullListener &) = delete;
-    int port() const { return listener_.port(); }
-
-private:
-    SilentListener listener_;
-    std::vector<int> fillers_;
+    FullListener() : SilentListener(0) { Fill(); }
 };
 
 // A struct of two strings, for replies that carry only one of them.

@@ -48,15 +48,9 @@ class FakePortmapper {
 public:
     explicit FakePortmapper(int answerPort, bool silent = false) : answer_(answerPort), silent_(silent)
     {
-        struct sockaddr_in addr = LoopbackAddress(111);
-        int one = 1;
-        udp_ = socket(AF_INET, SOCK_DGRAM, 0);
-        tcp_ = socket(AF_INET, SOCK_STREAM, 0);
-        setsockopt(udp_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        setsockopt(tcp_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        ok_ = bind(udp_, reinterpret_cast<struct sockaddr *>(&addr), sizeof addr) == 0 &&
-              bind(tcp_, reinterpret_cast<struct sockaddr *>(&addr), sizeof addr) == 0 &&
-              listen(tcp_, 8) == 0 && pipe(wake_) == 0;
+        udp_ = LoopbackSocket(SOCK_DGRAM, 111);
+        tcp_ = LoopbackSocket(SOCK_STREAM, 111, 8);
+        ok_ = udp_ >= 0 && tcp_ >= 0 && pipe(wake_) == 0;
         if (ok_)
             thread_ = std::thread([this] { Serve(); });
     }

@@ -88,7 +88,7 @@ TEST(RpcLib, PortFromEnvironment)
     int index = 0;
     for (const MapCase &c : kMapCases) {
         ScopedEnv env{{"TELAMORPCMAP", c.map}, {"TELAMORPCPORT", c.base}, {"TELAMORPCOFFSET", c.offset}};
-        StderrCapture err;
+        CaptureFd err(2);
         unsigned short port = tela::rpclib(c.host, c.program, 1);
         EXPECT_EQ(port, c.port) << "case " << index;
         EXPECT_EQ(err.Text(), c.message) << "case " << index;
@@ -133,10 +133,8 @@ public:
             fd_ = listener_.fd();
             return;
         }
-        own_ = socket(AF_INET, SOCK_DGRAM, 0);
-        struct sockaddr_in addr = LoopbackAddress(0);
-        if (bind(own_, reinterpret_cast<struct sockaddr *>(&addr), sizeof addr) == 0)
-            fd_ = own_;
+        own_ = LoopbackSocket(SOCK_DGRAM);
+        fd_ = own_;
     }
     ~XidCatcher()
     {
@@ -401,7 +399,7 @@ TEST_F(WithServer, DestroyReleasesLockAndSocket)
         EXPECT_EQ(tela::rpcrt_internal::LiveLockCount(), locksBefore + 1);
         EXPECT_EQ(OpenDescriptorCount(), fdsBefore + 1);
         {
-            StderrCapture err;
+            CaptureFd err(2);
             clnt_destroy(client);
             EXPECT_EQ(err.Text(), "");
         }
@@ -420,8 +418,8 @@ TEST_F(WithServer, DestroyReportsASocketThatCannotBeClosed)
     ASSERT_TRUE(CLNT_CONTROL(client, CLGET_FD, &fd));
     std::string text;
     {
-        StderrCapture err;  // opened first, so that it cannot take the closed number
-        close(fd);          // behind the handle's back
+        CaptureFd err(2);  // opened first, so that it cannot take the closed number
+        close(fd);         // behind the handle's back
         clnt_destroy(client);
         text = err.Text();
     }

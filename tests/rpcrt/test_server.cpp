@@ -19,6 +19,8 @@
 #include <cstring>
 #include <vector>
 
+#include "testsupport.h"
+
 namespace {
 
 template <typename Function>
@@ -56,28 +58,6 @@ void Dispatch(struct svc_req *request, SVCXPRT *xprt)
     }
 }
 
-int BoundSocket(int type, int port)
-{
-    int fd = socket(AF_INET, type, 0);
-    if (fd < 0)
-        return -1;
-    int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    struct sockaddr_in addr = {};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(fd, reinterpret_cast<struct sockaddr *>(&addr), sizeof addr) != 0) {
-        close(fd);
-        return -1;
-    }
-    if (type == SOCK_STREAM && listen(fd, 16) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 }  // namespace
 
 int main(int argc, char **argv)
@@ -97,8 +77,8 @@ int main(int argc, char **argv)
         fprintf(stderr, "usage: rpcrt_test_server --port N --prog P [--prog P ...] [--register]\n");
         return 2;
     }
-    int tcpFd = BoundSocket(SOCK_STREAM, port);
-    int udpFd = BoundSocket(SOCK_DGRAM, port);
+    int tcpFd = testsupport::LoopbackSocket(SOCK_STREAM, port);
+    int udpFd = testsupport::LoopbackSocket(SOCK_DGRAM, port);
     if (tcpFd < 0 || udpFd < 0) {
         perror("bind");
         return 1;

@@ -26,6 +26,7 @@
 #include "fixture.h"
 #include "procs.h"
 #include "reqlog.h"
+#include "testsupport.h"
 
 namespace simserver {
 
@@ -270,28 +271,6 @@ bool LoopbackAddress(const std::string &host, in_addr &out)
     return (ntohl(out.s_addr) >> 24) == 127;
 }
 
-int BoundSocket(int type, const in_addr &addr, int port, std::string &error)
-{
-    int fd = socket(AF_INET, type, 0);
-    if (fd < 0) {
-        error = std::string("socket: ") + strerror(errno);
-        return -1;
-    }
-    int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr = addr;
-    if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
-        (type == SOCK_STREAM && listen(fd, 64) != 0)) {
-        error = "bind " + std::to_string(port) + ": " + strerror(errno);
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 struct Listener {
     int fd;
     std::string prog;
@@ -437,8 +416,8 @@ int Serve(const Options &options)
             if ((omega && !options.omega) || (!omega && !options.alpha))
                 continue;
             int port = l.base + (omega ? kOmegaSlot : kAlphaSlot);
-            int tcp = BoundSocket(SOCK_STREAM, addr, port, error);
-            int udp = tcp < 0 ? -1 : BoundSocket(SOCK_DGRAM, addr, port, error);
+            int tcp = testsupport::LoopbackSocket(SOCK_STREAM, port, 64, addr.s_addr, &error);
+            int udp = tcp < 0 ? -1 : testsupport::LoopbackSocket(SOCK_DGRAM, port, 64, addr.s_addr, &error);
             SVCXPRT *x = udp < 0 ? nullptr : svcudp_bufcreate(udp, 9000, 9000);
             if (!x) {
                 fprintf(stderr, "simserver: %s:%d: %s\n", l.host.c_str(), port,

@@ -18,42 +18,6 @@ namespace ldaptest {
 // CTest: libldap reads it at its first use, after this.
 const bool kNoSystemConfig = setenv("LDAPNOINIT", "1", 1) == 0;
 
-CaptureFd::CaptureFd(int fd) : fd_(fd)
-{
-    char name[] = "/tmp/tela-capture-XXXXXX";
-    int tmp = mkstemp(name);
-    path_ = name;
-    std::fflush(stdout);
-    std::fflush(stderr);
-    saved_ = dup(fd_);
-    dup2(tmp, fd_);
-    close(tmp);
-}
-
-CaptureFd::~CaptureFd()
-{
-    Restore();
-}
-
-void CaptureFd::Restore()
-{
-    if (saved_ < 0)
-        return;
-    std::fflush(stdout);
-    std::fflush(stderr);
-    dup2(saved_, fd_);
-    close(saved_);
-    saved_ = -1;
-    text_ = testsupport::ReadFile(path_);
-    unlink(path_.c_str());
-}
-
-std::string CaptureFd::Text()
-{
-    Restore();
-    return text_;
-}
-
 const char kReaderDn[] = "cn=reader,dc=example,dc=test";
 const char kReaderPassword[] = "readpw";
 const char kBase[] = "ou=people,dc=example,dc=test";
@@ -114,16 +78,8 @@ FakeLdap::FakeLdap(Mode mode, int stalled, int bindDelayMs)
     : mode_(mode), stalled_(stalled), bindDelayMs_(bindDelayMs)
 {
     port_ = testsupport::FreePort(20000, 32000);
-    listenFd_ = socket(AF_INET, SOCK_STREAM, 0);
-    int one = 1;
-    setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port_));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(listenFd_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 || listen(listenFd_, 8) != 0) {
-        close(listenFd_);
-        listenFd_ = -1;
+    listenFd_ = testsupport::LoopbackSocket(SOCK_STREAM, port_, 8);
+    if (listenFd_ < 0) {
         port_ = 0;
         return;
     }

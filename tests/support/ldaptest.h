@@ -1,6 +1,5 @@
-// Helpers of the LDAP tests: output capture of a file descriptor, the test directory data, a
-// suite's private slapd holding it, and a small fake LDAP server for the failure paths slapd
-// cannot be made to show.
+// Helpers of the LDAP tests: the test directory data, a suite's private slapd holding it, and a
+// small fake LDAP server for the failure paths slapd cannot be made to show.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,24 +13,6 @@
 #include "slapd.h"
 
 namespace ldaptest {
-
-// Redirects a descriptor (1 or 2) into a temporary file until Text() or destruction.
-class CaptureFd {
-public:
-    explicit CaptureFd(int fd);
-    ~CaptureFd();
-    CaptureFd(const CaptureFd &) = delete;
-    CaptureFd &operator=(const CaptureFd &) = delete;
-    // Restores the descriptor and returns what was written meanwhile.
-    std::string Text();
-
-private:
-    void Restore();
-    int fd_;
-    int saved_ = -1;
-    std::string path_;
-    std::string text_;
-};
 
 // LDIF of the test directory below dc=example,dc=test: people jdoe (UTF-8 names, several
 // telephone numbers, fax 4711), anna (fax 4712) and bare (no names), and the bind entry

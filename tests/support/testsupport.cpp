@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -39,18 +40,11 @@ std::string EnvOr(const char *name, const std::string &fallback)
 
 bool BindsOn(int type, int port)
 {
-    int fd = socket(AF_INET, type, 0);
+    int fd = LoopbackSocket(type, port);
     if (fd < 0)
         return false;
-    int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
     close(fd);
-    return ok;
+    return true;
 }
 
 // Holds a lock file open for each handed-out port until the process ends, so that parallel
@@ -161,6 +155,126 @@ bool HaveProgram(const std::string &name)
             return true;
     }
     return false;
+}
+
+bool InCi()
+{
+    const char *ci = std::getenv("CI");
+    return ci && *ci;
+}
+
+CaptureFd::CaptureFd(int fd) : fd_(fd)
+{
+    std::fflush(stdout);
+    std::fflush(stderr);
+    FILE *file = std::tmpfile();
+    if (!file)
+        return;
+    file_ = dup(fileno(file));
+    std::fclose(file);
+    saved_ = dup(fd_);
+    if (file_ < 0 || saved_ < 0 || dup2(file_, fd_) < 0) {
+        if (saved_ >= 0)
+            close(saved_);
+        saved_ = -1;
+    }
+}
+
+CaptureFd::~CaptureFd()
+{
+    Restore();
+    if (file_ >= 0)
+        close(file_);
+}
+
+void CaptureFd::Restore()
+{
+    if (saved_ < 0)
+        return;
+    std::fflush(stdout);
+    std::fflush(stderr);
+    dup2(saved_, fd_);
+    close(saved_);
+    saved_ = -1;
+    char buffer[4096];
+    ssize_t n;
+    off_t at = 0;
+    while ((n = pread(file_, buffer, sizeof buffer, at)) > 0) {
+        text_.append(buffer, static_cast<size_t>(n));
+        at += n;
+    }
+}
+
+std::string CaptureFd::Text()
+{
+    Restore();
+    return text_;
+}
+
+sockaddr_in LoopbackAddress(int port)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return a;
+}
+
+int LoopbackSocket(int type, int port, int backlog, in_addr_t host, std::string *error)
+{
+    int fd = socket(AF_INET, type, 0);
+    if (fd < 0) {
+        if (error)
+            *error = std::string("socket: ") + strerror(errno);
+        return -1;
+    }
+    int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a = LoopbackAddress(port);
+    a.sin_addr.s_addr = host;
+    if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
+        (type == SOCK_STREAM && listen(fd, backlog) != 0)) {
+        int saved = errno;
+        if (error)
+            *error = "bind " + std::to_string(port) + ": " + strerror(saved);
+        close(fd);
+        errno = saved;
+        return -1;
+    }
+    return fd;
+}
+
+int LocalPort(int fd)
+{
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    if (getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) != 0)
+        return -1;
+    return ntohs(a.sin_port);
+}
+
+SilentListener::SilentListener(int backlog) : fd_(LoopbackSocket(SOCK_STREAM, 0, backlog))
+{
+    if (fd_ >= 0)
+        port_ = LocalPort(fd_);
+}
+
+SilentListener::~SilentListener()
+{
+    for (int fd : fillers_)
+        close(fd);
+    if (fd_ >= 0)
+        close(fd_);
+}
+
+void SilentListener::Fill()
+{
+    sockaddr_in a = LoopbackAddress(port_);
+    for (int i = 0; i < 4; i++) {
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+        fillers_.push_back(fd);
+    }
 }
 
 TempDir::TempDir(const std::string &tag)

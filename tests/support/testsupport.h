@@ -3,6 +3,7 @@
 // 127.0.0.1 and the local file system.
 #pragma once
 
+#include <netinet/in.h>
 #include <sys/types.h>
 
 #include <functional>
@@ -19,6 +20,59 @@ std::string ReadFile(const std::string &path);
 void WriteFile(const std::string &path, const std::string &text, mode_t mode = 0644);
 // True when an executable of that name is on PATH (or the path itself is executable).
 bool HaveProgram(const std::string &name);
+// True when the environment variable CI is set and not empty. There a test that cannot find a
+// tool it needs fails instead of skipping (TELA_NEED_TOOL in needtool.h).
+bool InCi();
+
+// Redirects a descriptor (1 or 2) into an unnamed temporary file until Text() or destruction;
+// the standard streams are flushed at both ends.
+class CaptureFd {
+public:
+    explicit CaptureFd(int fd);
+    ~CaptureFd();
+    CaptureFd(const CaptureFd &) = delete;
+    CaptureFd &operator=(const CaptureFd &) = delete;
+    // Restores the descriptor and returns what was written meanwhile (the same text each call).
+    std::string Text();
+
+private:
+    void Restore();
+    int fd_;
+    int saved_ = -1;
+    int file_ = -1;
+    std::string text_;
+};
+
+// 127.0.0.1:port.
+sockaddr_in LoopbackAddress(int port);
+// A socket of `type` (SOCK_STREAM or SOCK_DGRAM) bound with SO_REUSEADDR to host:port (port 0:
+// the system picks one; host in network order, 127.0.0.1 unless given); a stream socket also
+// listens with `backlog`. -1 when a step failed; *error, when given, then says which:
+// "socket: <reason>" or "bind <port>: <reason>".
+int LoopbackSocket(int type, int port = 0, int backlog = 16, in_addr_t host = htonl(INADDR_LOOPBACK),
+                   std::string *error = nullptr);
+// The local port of a bound socket, -1 when it cannot be read.
+int LocalPort(int fd);
+
+// A TCP listener on 127.0.0.1 (a port the system picked) that never accepts and never answers:
+// connections complete in the kernel's queue up to the backlog, requests are never read.
+class SilentListener {
+public:
+    explicit SilentListener(int backlog = 16);
+    ~SilentListener();
+    SilentListener(const SilentListener &) = delete;
+    SilentListener &operator=(const SilentListener &) = delete;
+    int fd() const { return fd_; }
+    int port() const { return port_; }
+    // Fills the accept queue, so that further connection requests are dropped and a connect
+    // stalls as to an unreachable host.
+    void Fill();
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+    std::vector<int> fillers_;
+};
 
 // A fresh directory below TMPDIR (or /tmp), removed with all it holds when the object dies.
 class TempDir {

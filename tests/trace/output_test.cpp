@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <climits>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "testsupport.h"
 #include "tracetest.h"
+#include "tzguard.h"
 
 using testsupport::ReadFile;
 using testsupport::TempDir;
@@ -58,6 +61,67 @@ TEST_F(OutputTest, DetailedStamp)
     char small[kTraceStampSize];
     EXPECT_EQ(TraceTimeStamp(nullptr), nullptr);
     EXPECT_EQ(TraceTimeStamp(small), small);
+}
+
+// The stamp text is made once a second; within a second it still follows the milliseconds, the
+// stamp type and the time zone, and a clock that goes back.
+TEST_F(OutputTest, StampWithinAndAcrossSeconds)
+{
+    struct Step {
+        const char *what;
+        int advanceMs;          // the clock moves first
+        const char *stampType;  // then the stamp type is set, when given
+        const char *zone;       // and the time zone, when given
+        const char *expected;
+    } steps[] = {
+        {"start", 0, nullptr, nullptr, " 8.12.26  9:45:01"},
+        {"same second", 999, nullptr, nullptr, " 8.12.26  9:45:01"},
+        {"next second", 1, nullptr, nullptr, " 8.12.26  9:45:02"},
+        {"detailed in the same second", 0, "detailedtime", nullptr, "09:45:02.000"},
+        {"milliseconds", 7, nullptr, nullptr, "09:45:02.007"},
+        {"more milliseconds", 123, nullptr, nullptr, "09:45:02.130"},
+        {"last millisecond", 869, nullptr, nullptr, "09:45:02.999"},
+        {"datetime in the same second", 0, "datetime", nullptr, " 8.12.26  9:45:02"},
+        {"other zone, same second", 0, nullptr, "Europe/Berlin", " 8.12.26 10:45:02"},
+        {"back to UTC, same second", 0, nullptr, "UTC", " 8.12.26  9:45:02"},
+        {"a day back", -86400000, nullptr, nullptr, " 7.12.26  9:45:02"},
+        {"detailed a day back", 0, "detailedtime", nullptr, "09:45:02.999"},
+    };
+    clock.Set(2026, 12, 8, 9, 45, 1);
+    for (const Step &step : steps) {
+        clock.Advance(step.advanceMs / 1000, step.advanceMs % 1000);
+        if (step.stampType)
+            SetTraceStamptype(step.stampType);
+        if (step.zone) {
+            setenv("TZ", step.zone, 1);
+            tzset();
+        }
+        Fallback();
+        char stamp[kTraceStampSize];
+        EXPECT_STREQ(TraceTimeStamp(stamp), step.expected) << step.what;
+        TraceNoLocation("f", 1, 1, "t\n");
+        EXPECT_EQ(Fallback(), std::string(step.expected) + " t\n") << step.what;
+    }
+}
+
+// The located prefix is "%s %s(%d):%s: " whatever the line number and source name.
+TEST_F(OutputTest, LocatedPrefixOfAnyLineNumber)
+{
+    struct Case {
+        const char *file;
+        int line;
+    } cases[] = {{"f", 0}, {"f", 7}, {"f", -1}, {"f", 2147483647}, {"f", INT_MIN}, {"a\\b", 100}, {"", 3}};
+    for (const Case &c : cases) {
+        char expected[256];
+        const char *base = strrchr(c.file, '\\') ? strrchr(c.file, '\\') + 1 : c.file;
+        snprintf(expected, sizeof expected, "%s %s(%d):W: text\n", kStamp, base, c.line);
+        Trace(c.file, c.line, 1, "text\n");
+        EXPECT_EQ(Fallback(), expected) << c.line;
+    }
+    // A stamp given by the caller is taken as it is.
+    char line[kTraceLineSize];
+    EXPECT_STREQ(TraceFormatLine(line, "stamp", "x\\y", -12, "C", "%s\n", "t"), "stamp y(-12):C: t\n");
+    EXPECT_STREQ(TraceFormatLine(line, "", nullptr, 1, "E", "t"), " E: t");
 }
 
 TEST_F(OutputTest, TwoHundredCharacterCut)

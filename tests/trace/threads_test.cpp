@@ -169,6 +169,71 @@ TEST_F(ThreadsTest, WritersAndRotationThread)
     EXPECT_GE(rotated, 3);
 }
 
+// Writers stamp their lines while the clock moves on in steps of 100 ms: every thread keeps the
+// stamp text of its last second, and each line still carries the stamp of the time it was
+// taken, in both stamp types. A writer's stamps never go back, and the lines are exact.
+TEST_F(ThreadsTest, StampsOfSeveralWritersFollowTheClock)
+{
+    const int writers = 4;
+    const int perWriter = 400;
+    for (const char *type : {"datetime", "detailedtime"}) {
+        SetTraceStamptype(type);
+        const bool datetime = IsTraceDatetime();
+        clock.Set(2026, 12, 8, 9, 45, 1);
+        Fallback();
+        std::atomic<bool> done{false};
+        std::thread ticker([&] {
+            for (int i = 0; i < 100 && !done.load(); ++i) {
+                clock.Advance(0, 100);
+                std::this_thread::yield();
+            }
+        });
+        std::vector<std::thread> threads;
+        for (int w = 0; w < writers; ++w) {
+            threads.emplace_back([w] {
+                for (int i = 0; i < perWriter; ++i)
+                    Trace("t", 1, 1, "writer %d line %d\n", w, i);
+            });
+        }
+        for (std::thread &t : threads)
+            t.join();
+        done.store(true);
+        ticker.join();
+
+        std::vector<int> next(writers, 0);
+        std::vector<long> last(writers, 0);
+        for (const std::string &line : tracetest::Lines(Fallback())) {
+            // The milliseconds since 09:45:00 that the stamp names.
+            int second = -1, ms = 0, w = -1, n = -1, used = 0;
+            const char *rest = nullptr;
+            if (datetime) {
+                ASSERT_EQ(line.compare(0, 15, " 8.12.26  9:45:"), 0) << line;
+                ASSERT_EQ(sscanf(line.c_str() + 15, "%2d%n", &second, &used), 1) << line;
+                rest = line.c_str() + 15 + used;
+            } else {
+                ASSERT_EQ(line.compare(0, 6, "09:45:"), 0) << line;
+                ASSERT_EQ(sscanf(line.c_str() + 6, "%2d.%3d%n", &second, &ms, &used), 2) << line;
+                ASSERT_EQ(used, 6) << line;
+                rest = line.c_str() + 6 + used;
+            }
+            ASSERT_EQ(sscanf(rest, " t(1):W: writer %d line %d", &w, &n), 2) << line;
+            ASSERT_GE(w, 0);
+            ASSERT_LT(w, writers);
+            EXPECT_EQ(std::string(rest),
+                      " t(1):W: writer " + std::to_string(w) + " line " + std::to_string(n) + "\n");
+            long at = second * 1000L + ms;
+            EXPECT_GE(at, 1000) << line;
+            EXPECT_LE(at, 11000) << line;
+            EXPECT_GE(at, last[w]) << line;
+            last[w] = at;
+            EXPECT_EQ(n, next[w]) << line;
+            next[w] = n + 1;
+        }
+        for (int w = 0; w < writers; ++w)
+            EXPECT_EQ(next[w], perWriter) << type << " writer " << w;
+    }
+}
+
 }  // namespace
 
 namespace {

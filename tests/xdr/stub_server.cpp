@@ -2,6 +2,7 @@
 #include "stub_server.h"
 
 #include "rpcrt/rpcrt.h"
+#include "testsupport.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -61,21 +62,14 @@ StubServer *StubServer::Get()
 
 bool StubServer::Start()
 {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    int fd = testsupport::LoopbackSocket(SOCK_STREAM);
     if (fd < 0)
         return false;
-    int on = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in addr = {};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 || listen(fd, 16) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
+    port_ = testsupport::LocalPort(fd);
+    if (port_ <= 0) {
         close(fd);
         return false;
     }
-    port_ = ntohs(addr.sin_port);
     SVCXPRT *xprt = svc_vc_create(fd, 0, 0);
     if (xprt == nullptr)
         return false;
