@@ -149,9 +149,12 @@ TEST(SymbolGuard, NoBinaryReachesTheLibraryNames)
             continue;
         }
         bool archive = path.size() > 2 && path.compare(path.size() - 2, 2, ".a") == 0;
-        std::string symbols = RunCommand("nm " + Quoted(path) + " 2>/dev/null");
+        // Only the lines that can name a forbidden symbol (or our own creator) are read: grep
+        // passes them on, the binaries' tens of thousands of others never reach the test.
+        const std::string filter = " 2>/dev/null | grep -E 'clnt|pmap_getport|getopt'";
+        std::string symbols = RunCommand("nm " + Quoted(path) + filter);
         if (!archive)
-            symbols += RunCommand("nm -D " + Quoted(path) + " 2>/dev/null");
+            symbols += RunCommand("nm -D " + Quoted(path) + filter);
         if (path.find("libplatform.a") != std::string::npos) {
             sawPlatform = true;
             // Our own versions are there, under their namespace.
