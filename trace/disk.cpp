@@ -157,7 +157,8 @@ int Disk::Open(const char *path, int append, int binary, int rplus)
 int Disk::ReOpen(const char *path)
 {
     char mode[8];
-    snprintf(mode, sizeof mode, "%s%s", RPlus ? "r+" : "w", Binary ? "b" : "");
+    // Close-on-exec as in Open: a rotated file is not inherited by child processes either.
+    snprintf(mode, sizeof mode, "%s%se", RPlus ? "r+" : "w", Binary ? "b" : "");
     return OpenWithMode(path, mode, 0, "Disk::ReOpen");
 }
 

@@ -328,8 +328,11 @@ void FileReadAll(const char *path, size_t *size, char **buffer, int *flag)
     if (data == nullptr)
         return;
     size_t got = 0;
-    int ok = 0;
-    FileReadAt(path, 0, want, data, &got, &ok);
+    int ok = 1;
+    // Length 0 would ask FileReadAt for the size again, which may have grown since: an empty
+    // file reads as empty, and never more than the block is reported.
+    if (want > 0)
+        FileReadAt(path, 0, want, data, &got, &ok);
     if (!ok) {
         free(data);
         return;

@@ -73,7 +73,8 @@ void FileRename(const char *source, const char *target, int *flag);
 // Length 0: `count` is the file's size, flag 1 when known (the file is not opened). Otherwise reads
 // up to `length` bytes from `offset` (seek failure: flag 0); `count` is the bytes read, flag 1.
 void FileReadAt(const char *path, int64_t offset, size_t length, void *buffer, size_t *count, int *flag);
-// The whole file in a new buffer (free it with free()). On failure the outputs are null and 0.
+// The whole file, as large as it was when looked at, in a new buffer (free it with free()); the
+// size never exceeds the buffer's. On failure the outputs are null and 0.
 void FileReadAll(const char *path, size_t *size, char **buffer, int *flag);
 // flag 1 when the file was removed or did not exist.
 void FileRemove(const char *path, int *flag);

@@ -186,16 +186,21 @@ int Rotate::PutLocated(int line, const char *text)
 void Rotate::Unlink()
 {
     if (unlink(LinkPath.get()) != 0 && errno != ENOENT) {
+        // The error's text is taken before the time stamp, which may change errno.
+        const char *error = strerror(errno);
         char stamp[kTraceStampSize];
-        fprintf(Console, "%s unlink %s error %s\n", TraceTimeStamp(stamp), LinkPath.get(), strerror(errno));
+        const char *when = TraceTimeStamp(stamp);
+        fprintf(Console, "%s unlink %s error %s\n", when, LinkPath.get(), error);
     }
 }
 
 void Rotate::Link()
 {
     if (link(Current, LinkPath.get()) != 0) {
+        const char *error = strerror(errno);
         char stamp[kTraceStampSize];
-        fprintf(Console, "%s link %s error %s\n", TraceTimeStamp(stamp), LinkPath.get(), strerror(errno));
+        const char *when = TraceTimeStamp(stamp);
+        fprintf(Console, "%s link %s error %s\n", when, LinkPath.get(), error);
         fflush(Console);
     }
 }

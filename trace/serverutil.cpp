@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "os/hostvars.h"
+#include "os/textcopy.h"
 #include "trace/fieldread.h"
 #include "trace/posixemu.h"
 #include "trace/timetext.h"
@@ -45,7 +46,7 @@ bool InstallationPath(const char *dir, const char *name, char *path)
     if (value == nullptr || name == nullptr)
         return false;
     char root[ROOT_MAX + 1];
-    BoundedCopy(root, value, ROOT_MAX);
+    TextCopy(root, value);
     int n = snprintf(path, PATH_SIZE, "%s/%s/%s", root, dir, name);
     return n >= 0 && static_cast<size_t>(n) < PATH_SIZE;
 }
@@ -189,7 +190,7 @@ void CheckOrDie(int ok, const char *text)
     if (ok)
         return;
     char message[260];
-    BoundedCopy(message, text == nullptr ? "" : text, sizeof message - 1);
+    TextCopy(message, text);
     perror(message);
     fputs("!!!\nProgram terminated\n", stderr);
     exit(13);

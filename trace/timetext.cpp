@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "os/hostvars.h"
+#include "os/textcopy.h"
 
 namespace {
 
@@ -80,9 +80,9 @@ int TimeToDateAndTime(int32_t t, char *date, char *clock)
     // The fields are in range, so the texts fit; the local buffer keeps the bound plain.
     char text[48];
     snprintf(text, sizeof text, "%02d.%02d.%02d", day, month, year % 100);
-    BoundedCopy(date, text, DATE_TEXT_SIZE - 1);
+    TextCopy(date, DATE_TEXT_SIZE, text);
     snprintf(text, sizeof text, "%02d:%02d", hour, minute);
-    BoundedCopy(clock, text, CLOCK_TEXT_SIZE - 1);
+    TextCopy(clock, CLOCK_TEXT_SIZE, text);
     return 1;
 }
 

@@ -382,6 +382,23 @@ void TraceSetFallbackStream(FILE *stream)
 
 namespace {
 
+// An installed trace object is closed and released before another takes its place, so that
+// neither it nor its file is left behind. A rotating object is used by the rotation and re-read
+// threads without the trace lock: they are stopped first, as TraceClose does.
+void ReleaseObject()
+{
+    if (!gTraceObject)
+        return;
+    if (dynamic_cast<Rotate *>(gTraceObject)) {
+        StopRotateThread();
+        StopTraceConfigThread();
+    }
+    std::lock_guard<std::recursive_mutex> lock(gTraceLock);
+    gTraceObject->Close();
+    delete gTraceObject;
+    gTraceObject = nullptr;
+}
+
 // Steps shared by the two open operations; `data` chooses the data-mode object and binary files.
 int OpenObject(const char *directory, const char *name, const char *text, int fileMode, int flag, bool data)
 {
@@ -394,6 +411,7 @@ int OpenObject(const char *directory, const char *name, const char *text, int fi
         return 3;
     }
     TraceInitLock();
+    ReleaseObject();
     int result = 0;
     if (rotating) {
         InitTimeStampLock();
@@ -447,6 +465,7 @@ int TraceOpenFile(const char *path, int append)
             gTraceObject->Close();
         return 0;
     }
+    ReleaseObject();
     SetTraceRotating(0);
     Disk *disk = new (std::nothrow) Disk;
     if (!disk)

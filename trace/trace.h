@@ -71,11 +71,13 @@ void UnlockTrace();
 // Opening and closing. Modes: 0 standard output, 1 new file, 2 append, 3 rotating reusing
 // today's newest file, 4 rotating appending ("r+") to the linked file, 5 rotating new file.
 // Another mode prints "illegal filemode %d\n" on the standard output and gives 3. Results: 0,
-// 6 out of memory, 7 the file did not open. Call while no other thread traces.
+// 6 out of memory, 7 the file did not open. An object already installed is closed and deleted
+// first (a rotating one after its threads stopped). Call while no other thread traces.
 int TraceOpen(const char *directory, const char *name, const char *header, int fileMode, int printSettings);
 // The same for binary data blocks; rotating files end in the extension (10 characters kept).
 int TraceOpenData(const char *directory, const char *name, const char *extension, int fileMode, int blocked);
-// 1 when the file opened (a plain Disk), else 0. A null path closes the object's file: 0.
+// 1 when the file opened (a plain Disk, in place of the installed object, which is released),
+// else 0. A null path closes the object's file and keeps the object: 0.
 int TraceOpenFile(const char *path, int append);
 // Stops both threads, writes "trace closed\n", deletes the trace object.
 void TraceClose();

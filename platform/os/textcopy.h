@@ -6,7 +6,9 @@
      left as they are. For buffers of a caller and fields of a record that was cleared.
    - TextCopyN: the same from a text of a given length (a decoded field, a std::string).
    - TextCopyPadded: exactly `width` bytes: the text, cut to the width, then NULs. No terminator
-     when the text fills the width: for keys whose parts lie side by side. */
+     when the text fills the width: for keys whose parts lie side by side.
+   - TextCopyFilled: at most size - 1 characters, then NULs up to the size: a terminated text
+     with the rest of the field cleared. */
 #pragma once
 
 #include <stddef.h>
@@ -40,6 +42,17 @@ static inline size_t TextCopyPadded(char *dst, size_t width, const char *src)
     if (n != 0)
         memcpy(dst, src, n);
     memset(dst + n, 0, width - n);
+    return n;
+}
+
+/* At most size - 1 characters of src (a null src is empty), then NULs up to `size`. Nothing is
+   written when dst is null or size is 0. */
+static inline size_t TextCopyFilled(char *dst, size_t size, const char *src)
+{
+    if (dst == NULL || size == 0)
+        return 0;
+    size_t n = TextCopyPadded(dst, size - 1, src);
+    dst[size - 1] = '\0';
     return n;
 }
 

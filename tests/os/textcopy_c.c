@@ -3,6 +3,7 @@
 
 size_t TextCopyFromC(char *dst, size_t size, const char *src);
 size_t TextCopyPaddedFromC(char *dst, size_t width, const char *src);
+size_t TextCopyFilledFromC(char *dst, size_t size, const char *src);
 
 size_t TextCopyFromC(char *dst, size_t size, const char *src)
 {
@@ -12,4 +13,9 @@ size_t TextCopyFromC(char *dst, size_t size, const char *src)
 size_t TextCopyPaddedFromC(char *dst, size_t width, const char *src)
 {
     return TextCopyPadded(dst, width, src);
+}
+
+size_t TextCopyFilledFromC(char *dst, size_t size, const char *src)
+{
+    return TextCopyFilled(dst, size, src);
 }

@@ -8,6 +8,7 @@
 // The C form, compiled by the C compiler (textcopy_c.c).
 extern "C" size_t TextCopyFromC(char *dst, size_t size, const char *src);
 extern "C" size_t TextCopyPaddedFromC(char *dst, size_t width, const char *src);
+extern "C" size_t TextCopyFilledFromC(char *dst, size_t size, const char *src);
 
 namespace {
 
@@ -110,6 +111,39 @@ TEST(TextCopyPadded, FillsTheWidthWithNuls)
         {"abc", 0, 0, ""},
     };
     RunCases(cases, TextCopyPadded, TextCopyPaddedFromC);
+}
+
+TEST(TextCopyFilled, TerminatesAndClearsTheRestOfTheField)
+{
+    const Case cases[] = {
+        {"abc", 6, 3, std::string("abc\0\0\0", 6)},
+        {"abcdefgh", 6, 5, std::string("abcde\0", 6)},  // cut to size less one, still terminated
+        {"abcde", 6, 5, std::string("abcde\0", 6)},
+        {"", 3, 0, std::string("\0\0\0", 3)},
+        {nullptr, 3, 0, std::string("\0\0\0", 3)},
+        {"abc", 1, 0, std::string("\0", 1)},
+        {"abc", 0, 0, ""},
+    };
+    RunCases(cases, TextCopyFilled, TextCopyFilledFromC);
+}
+
+// The field copies written with strncpy and a terminator give the same bytes.
+TEST(TextCopyFilled, SameBytesAsACutStrncpy)
+{
+    const char *sources[] = {"", "a", "abcdefghij", "abcdefghijk", "abcdefghijklmnopqrstuvwxyz"};
+    for (const char *src : sources) {
+        for (size_t size = 1; size <= 16; ++size) {
+            char filled[16];
+            char cut[16];
+            std::memset(filled, kUntouched, sizeof filled);
+            std::memset(cut, kUntouched, sizeof cut);
+            TextCopyFilled(filled, size, src);
+            std::strncpy(cut, src, size - 1);
+            cut[size - 1] = '\0';
+            EXPECT_EQ(std::string(filled, sizeof filled), std::string(cut, sizeof cut))
+                << src << ", " << size;
+        }
+    }
 }
 
 TEST(TextCopyPadded, KeysSideBySide)

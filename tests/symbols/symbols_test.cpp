@@ -53,7 +53,7 @@ std::vector<std::string> ForbiddenSymbols(const std::string &nmOutput)
         if (size_t at = name.find('@'); at != std::string_view::npos)
             name = name.substr(0, at);
         if (type.size() == 1 && kForbidden.count(std::string(name)) != 0)
-            hits.push_back(std::string(type) + " " + std::string(name));
+            hits.push_back(std::string(type).append(" ").append(name));
     }
     return hits;
 }

@@ -1,13 +1,18 @@
 #include "trace/fileutil.h"
 #include "trace/posixemu.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "testsupport.h"
@@ -254,6 +259,42 @@ TEST(FileOps, ReadAtWriteAtAppend)
     EXPECT_EQ(FileTell(f), 4);
     EXPECT_EQ(FileSeek(f, -1), 0);
     fclose(f);
+}
+
+TEST(FileReadAll, SizeFitsTheBlockWhileTheFileGrows)
+{
+    // Another thread switches the file between empty and 4096 bytes while it is read: whatever
+    // sizes the read sees, the size reported fits in the block handed out.
+    TempDir dir("readall");
+    const std::string path = dir.file("growing");
+    WriteFile(path, "");
+    int fd = open(path.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        for (off_t length = 4096; !stop.load(); length = 4096 - length) {
+            if (ftruncate(fd, length) != 0)
+                break;
+        }
+    });
+    int reads = 0;
+    size_t worst = 0;
+    size_t block = 0;
+    for (; reads < 200000 && worst <= block; ++reads) {
+        size_t size = 0;
+        char *all = nullptr;
+        int flag = 0;
+        FileReadAll(path.c_str(), &size, &all, &flag);
+        if (flag) {
+            worst = size;
+            block = malloc_usable_size(all);
+        }
+        free(all);
+    }
+    stop.store(true);
+    writer.join();
+    close(fd);
+    EXPECT_LE(worst, block) << "after " << reads << " reads";
 }
 
 // Every operation that creates a file makes it readable and writable by the owner only,

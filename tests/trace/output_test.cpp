@@ -1,9 +1,13 @@
+#include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "testsupport.h"
@@ -301,6 +305,58 @@ TEST_F(OutputTest, RefusedLinesGoToTheFallback)
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
+// Descriptors of this process open on files of the directory whose names start with prefix.
+int OpenFilesNamed(const std::string &directory, const std::string &prefix)
+{
+    int count = 0;
+    DIR *fds = opendir("/proc/self/fd");
+    if (!fds)
+        return -1;
+    const std::string start = directory + "/" + prefix;
+    while (dirent *entry = readdir(fds)) {
+        char target[PATH_MAX];
+        std::string link = std::string("/proc/self/fd/") + entry->d_name;
+        ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+        if (n > 0 && std::string(target, static_cast<size_t>(n)).rfind(start, 0) == 0)
+            ++count;
+    }
+    closedir(fds);
+    return count;
+}
+
+// An open over an installed trace object releases the old object and its file: no descriptor of
+// the first file is left, only the second one is open, and the first file has its lines.
+TEST_F(OutputTest, OpenOverAnInstalledObjectReleasesIt)
+{
+    TempDir dir("tracereopen");
+    const std::string d = dir.path();
+    struct Case {
+        const char *what;
+        std::function<bool(const char *name)> open;
+    } cases[] = {
+        {"file", [&](const char *name) { return TraceOpenFile((d + "/" + name).c_str(), 0) == 1; }},
+        {"mode 1", [&](const char *name) { return TraceOpen(d.c_str(), name, nullptr, 1, 0) == 0; }},
+        {"data mode 2", [&](const char *name) { return TraceOpenData(d.c_str(), name, "bin", 2, 0) == 0; }},
+        {"mode 5", [&](const char *name) { return TraceOpen(d.c_str(), name, nullptr, 5, 0) == 0; }},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case &c = cases[i];
+        const std::string first = "first" + std::to_string(i);
+        const std::string second = "second" + std::to_string(i);
+        ASSERT_TRUE(c.open(first.c_str())) << c.what;
+        EXPECT_EQ(OpenFilesNamed(d, first), 1) << c.what;
+        Trace("f", 1, 1, "into the first\n");
+        ASSERT_TRUE(c.open(second.c_str())) << c.what;
+        EXPECT_EQ(OpenFilesNamed(d, first), 0) << c.what;
+        EXPECT_EQ(OpenFilesNamed(d, second), 1) << c.what;
+        TraceClose();
+        EXPECT_EQ(OpenFilesNamed(d, second), 0) << c.what;
+        EXPECT_NE(ReadFile(dir.file(first)).find("into the first\n"), std::string::npos) << c.what;
+        Fallback();
+        ResetTraceParams();
+    }
+}
+
 TEST(TraceFileMode, Table)
 {
     struct Case {
@@ -436,6 +492,25 @@ TEST_F(DiskTest, ConsoleTextOfFailedWrites)
     EXPECT_EQ(disk.PutString("on console\n"), 0);
     EXPECT_EQ(Console(), "Disk::Open(" + missing + ") No such file or directory\n" + noStream + noStream +
                              "on console\n");
+}
+
+// Every open of a Disk, the reopen of a rotation included, keeps its file from child processes.
+TEST_F(DiskTest, EveryOpenIsCloseOnExec)
+{
+    struct Case {
+        int append, binary, rplus;
+    } cases[] = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 0, 1}, {0, 1, 1}};
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case &c = cases[i];
+        const std::string path = dir.file("exec" + std::to_string(i));
+        ASSERT_EQ(disk.Open(path.c_str(), c.append, c.binary, c.rplus), 0) << "case " << i;
+        EXPECT_NE(fcntl(fileno(disk.File), F_GETFD) & FD_CLOEXEC, 0) << "open, case " << i;
+        ASSERT_EQ(disk.ReOpen((path + ".next").c_str()), 0) << "case " << i;
+        EXPECT_NE(fcntl(fileno(disk.File), F_GETFD) & FD_CLOEXEC, 0) << "reopen, case " << i;
+        EXPECT_EQ(disk.PutString("next\n"), 0) << "case " << i;
+        disk.Close();
+        EXPECT_EQ(ReadFile(path + ".next"), "next\n") << "case " << i;
+    }
 }
 
 TEST_F(DiskTest, RplusAppendCreatesAndWritesAtTheEnd)

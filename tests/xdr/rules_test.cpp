@@ -601,7 +601,7 @@ TEST(WireRules, ScopedListCeiling)
             w.present(true);
         w.present(false);
         for (std::size_t i = nodes; i > 0; --i)
-            w.str11("n" + std::to_string(i));
+            w.str11(std::string("n").append(std::to_string(i)));
         return w;
     };
     struct Case {
@@ -635,7 +635,7 @@ TEST(WireRules, ScopedListCeiling)
         std::size_t nodes = 0;
         bool order = true;
         for (str11_node *n = &head; n != nullptr; n = n->next)
-            order = order && tela::FieldText(n->name) == "n" + std::to_string(++nodes);
+            order = order && tela::FieldText(n->name) == std::string("n").append(std::to_string(++nodes));
         if (c.decodes) {
             EXPECT_EQ(nodes, c.nodes) << c.name;
             EXPECT_TRUE(order) << c.name;

@@ -24,6 +24,7 @@ char connectedServer[36] = "";
 // Key of a property: the user id in its first 10 characters, the property name behind it.
 constexpr size_t kUserLen = 10;
 constexpr size_t kNameLen = 30;
+constexpr size_t kValueLen = 80;  // characters of a property value
 
 struct PropKey {
     char text[kUserLen + kNameLen + 1];
@@ -87,10 +88,7 @@ GdResult get_prop(const char *server, const char *key, char *value)
         return rc;
     }
     if (res->ec == SERVER_OK) {
-        std::string_view v = tela::FieldText(res->value);
-        size_t n = v.size() < 80 ? v.size() : 80;
-        std::memcpy(value, v.data(), n);
-        value[n] = '\0';
+        TextCopy(value, kValueLen + 1, tela::FieldText(res->value));
     } else if (res->ec == SERVER_NOT_FOUND) {
         value[0] = '\0';
     } else {

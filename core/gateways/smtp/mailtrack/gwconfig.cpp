@@ -11,6 +11,7 @@
 #include "mailtrack/gwsetup.h"
 #include "mailtrack/ohandles.h"
 #include "os/hostvars.h"
+#include "os/textcopy.h"
 #include "trace/trace.h"
 #include "trace/trace_params.h"
 #include "xdr/alpha.h"
@@ -171,7 +172,6 @@ constexpr ErrorCode kGwNoRoot = EC_GW | 6;
 // The longest property value alpha keeps.
 constexpr int16_t kPropertyValueMax = 80;
 constexpr int16_t kPropertyKeyMax = 10;
-constexpr int16_t kUserMax = 10;
 
 constexpr int32_t kTwoMonths = 4838400;
 
@@ -246,8 +246,8 @@ bool CallAlpha(const char *procedure, Call call)
 ErrorCode GetProperty(const char *user, const char *key, char *value)
 {
     usrconf_key request{};
-    BoundedCopy(request.user, user, kUserMax);
-    BoundedCopy(request.key, key, kPropertyKeyMax);
+    TextCopy(request.user, user);
+    TextCopy(request.key, key);
     value[0] = '\0';
     bool ok = CallAlpha("a_get_usrconf_1", [&](CLIENT *client) {
         // The answer is a fixed text in the stub's static storage: nothing to free.
@@ -255,7 +255,7 @@ ErrorCode GetProperty(const char *user, const char *key, char *value)
         if (reply == nullptr)
             return false;
         // A value of the field's full width comes without a terminator.
-        BoundedCopy(value, reply, kPropertyValueMax);
+        TextCopy(value, kPropertyValueMax + 1, reply);
         return true;
     });
     return ok ? 0 : kGwUnavailable;
@@ -297,8 +297,7 @@ ErrorCode PutConf(ConfigRecord *record, const char *key, const char *value, int 
     switch (entry.type) {
     case FIELD_TEXT: {
         char *field = FieldOf<char>(record, entry);
-        strncpy(field, value, static_cast<size_t>(entry.size - 1));
-        field[entry.size - 1] = '\0';
+        TextCopyFilled(field, static_cast<size_t>(entry.size), value);
         Trace(kSource, __LINE__, 3, "PutConf: %s:\t%s\n", entry.key,
               IsSecret(entry) && field[0] != '\0' ? "********" : field);
         break;
@@ -342,7 +341,7 @@ ErrorCode FetchVal(const char *user, const char *key, char *out)
 
     // A key shorter than the key field may continue over key0 .. key9.
     char base[kPropertyKeyMax + 1];
-    BoundedCopy(base, key, kPropertyKeyMax);
+    TextCopy(base, key);
     size_t length = strlen(base);
     if (length == static_cast<size_t>(kPropertyKeyMax))
         return 0;
@@ -372,11 +371,8 @@ ErrorCode GetVal(const char *user, const char *key, const char *defaultValue, ch
     if (len <= 0)
         return 0;
     const char *text = rc == 0 ? value : defaultValue != nullptr ? defaultValue : "";
-    // At most len - 1 characters, the rest of the buffer zero-filled (as strncpy would, which
-    // g++ warns about for the intended cut).
-    const size_t n = strnlen(text, static_cast<size_t>(len - 1));
-    memcpy(buffer, text, n);
-    memset(buffer + n, 0, static_cast<size_t>(len) - n);
+    // At most len - 1 characters, the rest of the buffer zero-filled.
+    TextCopyFilled(buffer, static_cast<size_t>(len), text);
     return 0;
 }
 
@@ -617,8 +613,8 @@ ErrorCode Load(CLIENT **omega)
             user = getenv("SG_USER");
             if (user == nullptr)
                 user = "smtpgw";
-            BoundedCopy(gWork.user, user, kUserMax);
-            BoundedCopy(gWork.alphaHost, GetAlphaHost(), sizeof gWork.alphaHost - 1);
+            TextCopy(gWork.user, user);
+            TextCopy(gWork.alphaHost, GetAlphaHost());
         }
     }
 
@@ -663,9 +659,9 @@ ErrorCode PutVal(const char *key, const char *value)
     if (key == nullptr)
         key = "";
     usrconf_rec request{};
-    BoundedCopy(request.user, gPublished.user, kUserMax);
-    BoundedCopy(request.key, key, kPropertyKeyMax);
-    BoundedCopy(request.value, value, kPropertyValueMax);
+    TextCopy(request.user, gPublished.user);
+    TextCopy(request.key, key);
+    TextCopy(request.value, value);
     // Any reply counts as stored: the boolean in it is not looked at.
     if (!CallAlpha("a_put_usrconf_1",
                    [&](CLIENT *client) { return a_put_usrconf_1(&request, client) != nullptr; }))

@@ -11,8 +11,8 @@
 #include "mailtrack/gwconfig.h"
 #include "mailtrack/gwutils.h"
 #include "mailtrack/ohandles.h"
-#include "os/hostvars.h"
 #include "os/sysutil.h"
+#include "os/textcopy.h"
 #include "trace/timetext.h"
 #include "trace/trace.h"
 #include "trace/trace_params.h"
@@ -165,12 +165,12 @@ void SaveTraceSetup(int gateway)
 {
     ReadTraceConfig(".");
     ConfigRecord *config = PublishedConfig();
-    BoundedCopy(config->TRSTAMP, GetTraceStamptypeName(), sizeof config->TRSTAMP - 1);
+    TextCopy(config->TRSTAMP, GetTraceStamptypeName());
     (gateway != 0 ? config->GWDL : config->DMDL) = GetTraceLevel();
     config->TRCNUM = GetTraceMinfiles();
     config->TRCDAYS = GetTraceMinage();
     config->TRCSIZE = static_cast<int32_t>(GetTraceFilesize() / 1024);
-    BoundedCopy(config->TRCMODE, GetTraceRollmodeName(), sizeof config->TRCMODE - 1);
+    TextCopy(config->TRCMODE, GetTraceRollmodeName());
 }
 
 namespace {

@@ -5,7 +5,6 @@
 #include <memory>
 #include <string>
 
-#include "os/hostvars.h"
 #include "os/textcopy.h"
 #include "trace/fileutil.h"
 #include "xdr/alpha.h"
@@ -124,7 +123,7 @@ int ExportLog(CLIENT *client, const char *user, int32_t job, int16_t kind, const
         request.job = job;
         request.first_line = firstLine;
         request.max_lines = kLogLinesPerCall;
-        BoundedCopy(request.language, language != nullptr ? language : "", 30);
+        TextCopy(request.language, language);
         // An answer of more lines than the export keeps in all fails here, as it would below,
         // before its lines take memory: its presence units all come ahead of the texts.
         tela::XdrResult reply(
