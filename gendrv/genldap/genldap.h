@@ -98,7 +98,8 @@ private:
     std::vector<char *> attrs;    // their list as the search takes it, null at the end
     using Message = std::unique_ptr<LDAPMessage, FreeMessage>;
     // Reads the answer to search `msgid` into `entries` within the time limit: the LDAP code
-    // of the answer, LDAP_TIMEOUT, or that of a failed read (entries then empty).
+    // of the answer (LDAP_SIZELIMIT_EXCEEDED when cut after kLdapMaxEntries), or LDAP_TIMEOUT
+    // or the code of a failed read, with entries then empty.
     int ReadAnswer(int msgid, LineNo lineNo);
 
     bool executed = false;         // the last search gave a result (perhaps without entries)
@@ -122,7 +123,7 @@ extern int ldap_tool_deref;
 // Accepts every private option letter: returns it.
 int ldap_tool_option_hook(int letter);
 // Session set-up callback: dereferencing; a bound of 25 s on the connect and on every wait for
-// an answer that has no time limit of its own (the bind's); and the CA file of the connecting
-// LdapQuery in a TLS context of the session's own. A bound or the CA that cannot be set fails
-// the re_open.
+// an answer that has no time limit of its own (the bind's); the largest message the session
+// accepts (kLdapMaxMessageBytes); and the CA file of the connecting LdapQuery in a TLS context
+// of the session's own. A bound, the message size or the CA that cannot be set fails the re_open.
 void ldap_tool_setup_hook(LDAP *ld);
