@@ -1,12 +1,13 @@
 // The LDAP query object: session through the LDAP tool code, search with retries, values
 // converted to ISO-8859-15.
-#define LDAP_DEPRECATED 1  // ldap_search_st, ldap_get_values and friends
+#define LDAP_DEPRECATED 1  // ldap_get_values and friends
 
 #include "genldap/genldap.h"
 
 #include <strings.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -203,9 +204,22 @@ void LdapQuery::ApplySessionOptions(LDAP *session)
         }
     }
 
+    // liblber allocates the length a message announces before reading it: a longer message
+    // than any answer of a lookup fails the read instead.
+    Sockbuf *sb = nullptr;
+    ber_len_t maxIncoming = kLdapMaxMessageBytes;
+    int code = ldap_get_option(session, LDAP_OPT_SOCKBUF, &sb);
+    if (code != LDAP_OPT_SUCCESS || !sb ||
+        ber_sockbuf_ctrl(sb, LBER_SB_OPT_SET_MAX_INCOMING, &maxIncoming) != 1) {
+        GD_TRACE(TRACE_ERROR, openLine, "Could not set LBER_SB_OPT_SET_MAX_INCOMING %ld\n",
+                 kLdapMaxMessageBytes);
+        sessionOptionsCode = code != LDAP_OPT_SUCCESS ? code : LDAP_LOCAL_ERROR;
+        return;
+    }
+
     if (!caCert[0])
         return;
-    int code = ldap_set_option(session, LDAP_OPT_X_TLS_CACERTFILE, caCert);
+    code = ldap_set_option(session, LDAP_OPT_X_TLS_CACERTFILE, caCert);
     if (code == LDAP_OPT_SUCCESS) {
         int isServer = 0;
         code = ldap_set_option(session, LDAP_OPT_X_TLS_NEWCTX, &isServer);
@@ -247,8 +261,9 @@ GdResult LdapQuery::LDAPDeleteQuery(LineNo lineNo)
     base.reset();
     attrNames.clear();
     attrs.clear();
-    result.reset();
-    entry = nullptr;
+    executed = false;
+    entries.clear();
+    entry = 0;
     return rc;
 }
 
@@ -352,20 +367,28 @@ GdResult LdapQuery::LDAPExecute(LineNo lineNo)
         rc = GDERR_FAILED;
         return rc;
     }
-    result.reset();
-    entry = nullptr;
+    executed = false;
+    entries.clear();
+    entry = 0;
 
     int retries = 0;
     for (;;) {
-        struct timeval limit = {timeout, 0};
-        LDAPMessage *answer = nullptr;
-        int code = ldap_search_st(ld, base.get(), scope, filter.get(), attrs.data(), 0, &limit, &answer);
-        result.reset(answer);
+        // The request of the library's plain search: its session size limit, the time limit
+        // its default, no controls of its own.
+        int sizeLimit = 0;
+        int msgid = -1;
+        int code = ldap_get_option(ld, LDAP_OPT_SIZELIMIT, &sizeLimit);
+        if (code == LDAP_OPT_SUCCESS)
+            code = ldap_search_ext(ld, base.get(), scope, filter.get(), attrs.data(), 0, nullptr, nullptr,
+                                   nullptr, sizeLimit, &msgid);
+        if (code == LDAP_SUCCESS)
+            code = ReadAnswer(msgid, lineNo);
         if (code == LDAP_SUCCESS)
             return rc;
         if (code == LDAP_SERVER_DOWN || code == LDAP_TIMEOUT) {
             // Nothing of a failed attempt is kept.
-            result.reset();
+            executed = false;
+            entries.clear();
             if (retries >= kMaxRetries) {
                 if (code == LDAP_TIMEOUT)
                     GD_TRACE(TRACE_WARNING, lineNo, "warning: timeout on LDAP query\n");
@@ -382,11 +405,56 @@ GdResult LdapQuery::LDAPExecute(LineNo lineNo)
                 return rc;
             continue;
         }
-        if (result)
+        if (executed)
             return rc;  // a partial result, such as one cut by a size limit
         rc = GdLdapError(code);
         GD_TRACE(TRACE_ERROR, lineNo, "ldap_search_st() failed: %s\n", ldap_err2string(code));
         return rc;
+    }
+}
+
+int LdapQuery::ReadAnswer(int msgid, LineNo lineNo)
+{
+    using Clock = std::chrono::steady_clock;
+    try {
+        entries.reserve(kLdapMaxEntries);
+    } catch (const std::bad_alloc &) {
+        return LDAP_NO_MEMORY;
+    }
+    // One time limit for the whole answer, however many messages it has.
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(timeout);
+    for (;;) {
+        const long long left =
+            std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
+        int type = 0;
+        LDAPMessage *answer = nullptr;
+        if (left > 0) {
+            struct timeval limit = {static_cast<time_t>(left / 1000000),
+                                    static_cast<suseconds_t>(left % 1000000)};
+            type = ldap_result(ld, msgid, LDAP_MSG_ONE, &limit, &answer);
+        }
+        Message message(answer);
+        if (type <= 0) {  // 0: the time limit passed; -1: the read failed
+            entries.clear();
+            int code = LDAP_TIMEOUT;
+            if (type < 0 && ldap_get_option(ld, LDAP_OPT_RESULT_CODE, &code) != LDAP_OPT_SUCCESS)
+                code = LDAP_OTHER;
+            return code;
+        }
+        if (type == LDAP_RES_SEARCH_RESULT) {
+            executed = true;
+            return ldap_result2error(ld, answer, 0);
+        }
+        if (type != LDAP_RES_SEARCH_ENTRY)
+            continue;  // references and other messages hold no entry
+        if (entries.size() >= kLdapMaxEntries) {
+            // Enough for any lookup: the server may send more without end.
+            (void)ldap_abandon_ext(ld, msgid, nullptr, nullptr);
+            GD_TRACE(TRACE_WARNING, lineNo, "warning: LDAP result cut after %zu entries\n", kLdapMaxEntries);
+            executed = true;
+            return LDAP_SIZELIMIT_EXCEEDED;
+        }
+        entries.push_back(std::move(message));
     }
 }
 
@@ -395,12 +463,12 @@ GdResult LdapQuery::LDAPGetResultCount(int *count, LineNo lineNo)
     GdResult rc = 0;
     TraceScope trace("LDAPGetResultCount", lineNo, &rc);
     *count = 0;
-    if (!result) {
+    if (!executed) {
         GD_TRACE(TRACE_ERROR, lineNo, "warning: query not executed\n");
         rc = GDERR_FAILED;
         return rc;
     }
-    *count = ldap_count_entries(ld, result.get());
+    *count = static_cast<int>(entries.size());
     return rc;
 }
 
@@ -410,16 +478,14 @@ GdResult LdapQuery::LDAPGetResultField(const char *name, char *buf, size_t size,
     TraceScope trace("LDAPGetResultField", lineNo, &rc);
     if (buf && size > 0)
         std::memset(buf, 0, size);
-    if (!result) {
+    if (!executed) {
         GD_TRACE(TRACE_WARNING, lineNo, "warning: query not executed\n");
         rc = GDERR_FAILED;
         return rc;
     }
-    if (!entry)
-        entry = ldap_first_entry(ld, result.get());
-    if (!entry || !name || !buf || size == 0)
+    if (entry >= entries.size() || !name || !buf || size == 0)
         return rc;
-    char **values = ldap_get_values(ld, entry, name);
+    char **values = ldap_get_values(ld, entries[entry].get(), name);
     if (!values)
         return rc;
     if (valueNo >= 1 && ldap_count_values(values) >= valueNo) {
@@ -434,17 +500,15 @@ GdResult LdapQuery::LDAPNextResult(LineNo lineNo)
 {
     GdResult rc = 0;
     TraceScope trace("LDAPNextResult", lineNo, &rc);
-    if (!result) {
+    if (!executed) {
         GD_TRACE(TRACE_ERROR, lineNo, "warning: query not executed\n");
         rc = GDERR_FAILED;
         return rc;
     }
-    LDAPMessage *current = entry ? entry : ldap_first_entry(ld, result.get());
-    LDAPMessage *next = current ? ldap_next_entry(ld, current) : nullptr;
-    if (!next) {
+    if (entry + 1 >= entries.size()) {
         rc = GDERR_NO_MORE;
         return rc;
     }
-    entry = next;
+    entry++;
     return rc;
 }

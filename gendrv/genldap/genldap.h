@@ -14,6 +14,12 @@
 
 #include "drvif/drvif.h"
 
+// Largest LDAP message a session accepts (a longer one fails the read as a lost connection),
+// and most entries a search keeps: together they bound the memory of one answer (16 MiB).
+// The lookup reads the first entry only; its attributes take a few hundred bytes.
+constexpr long kLdapMaxMessageBytes = 1L << 20;
+constexpr size_t kLdapMaxEntries = 16;
+
 class LdapQuery {
 public:
     // Builds the URL "<scheme>://<host>:<port>" ("ldap://" with StartTLS when the scheme is
@@ -44,7 +50,9 @@ public:
     [[nodiscard]] GdResult LDAPAddField(const char *name, LineNo lineNo);
     // Runs the search; reconnects and searches again (at most twice in all) when the server is
     // down or the time limit passes. 0, GDERR_FAILED without filter or attributes, else
-    // GDERR_LDAP with the LDAP code.
+    // GDERR_LDAP with the LDAP code. The answer is read one message at a time, each at most
+    // kLdapMaxMessageBytes; after kLdapMaxEntries entries the rest is abandoned and what was
+    // read is kept, as a result cut by the server's size limit is.
     [[nodiscard]] GdResult LDAPExecute(LineNo lineNo);
     // Number of entries of the last result; GDERR_FAILED (count 0) when no search ran.
     [[nodiscard]] GdResult LDAPGetResultCount(int *count, LineNo lineNo);
@@ -88,8 +96,15 @@ private:
     int scope = 0;
     std::vector<Text> attrNames;  // the attributes asked for (a failed copy stays as null)
     std::vector<char *> attrs;    // their list as the search takes it, null at the end
-    std::unique_ptr<LDAPMessage, FreeMessage> result;
-    LDAPMessage *entry = nullptr;
+    using Message = std::unique_ptr<LDAPMessage, FreeMessage>;
+    // Reads the answer to search `msgid` into `entries` within the time limit: the LDAP code
+    // of the answer (LDAP_SIZELIMIT_EXCEEDED when cut after kLdapMaxEntries), or LDAP_TIMEOUT
+    // or the code of a failed read, with entries then empty.
+    int ReadAnswer(int msgid, LineNo lineNo);
+
+    bool executed = false;         // the last search gave a result (perhaps without entries)
+    std::vector<Message> entries;  // its entries, one message each
+    size_t entry = 0;              // the current one
 
     char settingError[128] = "";  // a refused port or time limit, reported by LDAPOpenServer
     LineNo openLine = LINE_NONE;  // line of the running re_open, for the set-up hook's trace
@@ -108,7 +123,7 @@ extern int ldap_tool_deref;
 // Accepts every private option letter: returns it.
 int ldap_tool_option_hook(int letter);
 // Session set-up callback: dereferencing; a bound of 25 s on the connect and on every wait for
-// an answer that has no time limit of its own (the bind's); and the CA file of the connecting
-// LdapQuery in a TLS context of the session's own. A bound or the CA that cannot be set fails
-// the re_open.
+// an answer that has no time limit of its own (the bind's); the largest message the session
+// accepts (kLdapMaxMessageBytes); and the CA file of the connecting LdapQuery in a TLS context
+// of the session's own. A bound, the message size or the CA that cannot be set fails the re_open.
 void ldap_tool_setup_hook(LDAP *ld);

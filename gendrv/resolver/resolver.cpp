@@ -5,6 +5,7 @@
 #include <ldap.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -283,6 +284,66 @@ GdResult Resolver::GetUserProp(const UserInfo *user, const char *key, LineNo lin
     return rc;
 }
 
+namespace {
+
+// Which users read a setting: directory users, those of them whose names are wanted, IMAP users.
+enum SettingGroup { kDirectory, kNames, kImap };
+
+// How the text of a setting's property becomes its field.
+enum SettingKind {
+    kText,       // copied, cut to the field; `text` when empty
+    kNumber,     // atoi, so 0 when empty
+    kNumberOr,   // atoi; `number` when empty or 0
+    kPort,       // atoi; 636 for the scheme "ldaps" (any case), else 389, when empty or 0
+    kNumberSet,  // atoi; `number` only when empty
+};
+
+// One field of the user's settings: its property key and the fallback keys read in turn while
+// the value is still empty, and how the value fills the field (at `offset` in UserConfig).
+struct SettingRead {
+    const char *keys[3];
+    SettingGroup group;
+    SettingKind kind;
+    size_t offset;
+    size_t size;       // of a text field
+    const char *text;  // default of a text field, or nullptr
+    int number;        // default of a number
+};
+
+#define TEXT_FIELD(name) offsetof(UserConfig, name), sizeof(UserConfig::name)
+#define NUMBER_FIELD(name) offsetof(UserConfig, name), sizeof(int)
+
+// In the order of the reads on the wire.
+const SettingRead kSettingReads[] = {
+    {{"GD_LDH", "SG_LDH"}, kDirectory, kText, TEXT_FIELD(ldapHost), "localhost", 0},
+    {{"GD_LDDL"}, kDirectory, kNumber, NUMBER_FIELD(ldapDebug), nullptr, 0},
+    {{"GD_LDTYPE", "SG_LDTYPE"}, kDirectory, kText, TEXT_FIELD(scheme), "ldap", 0},
+    {{"GD_LDCERT", "SG_LDCERT"}, kDirectory, kText, TEXT_FIELD(caCert), nullptr, 0},
+    {{"GD_LDPRT", "SG_LDP"}, kDirectory, kPort, NUMBER_FIELD(port), nullptr, 0},
+    {{"GD_LDTO", "SG_LDTO"}, kDirectory, kNumberOr, NUMBER_FIELD(timeout), nullptr, 10},
+    {{"GD_LDU", "SG_LDBNAM"}, kDirectory, kText, TEXT_FIELD(bindDn), nullptr, 0},
+    {{"GD_LDP", "SG_LDBPWD"}, kDirectory, kText, TEXT_FIELD(bindPassword), nullptr, 0},
+    {{"GD_LDBAS", "SG_LDMBB", "SG_LDUDB"}, kDirectory, kText, TEXT_FIELD(searchBase), nullptr, 0},
+    {{"GD_LDFIL"}, kDirectory, kText, TEXT_FIELD(filterTemplate), "facsimileTelephoneNumber=%s", 0},
+    {{"GD_LDLNG"}, kNames, kText, TEXT_FIELD(languageAttr), nullptr, 0},
+    {{"GD_LDAGN"}, kNames, kText, TEXT_FIELD(givenNameAttr), "givenName", 0},
+    {{"GD_LDASN"}, kNames, kText, TEXT_FIELD(surnameAttr), "sn", 0},
+    {{"GD_LDATS"}, kDirectory, kText, TEXT_FIELD(tsiAttr), nullptr, 0},
+    {{"GD_LDAED"}, kDirectory, kText, TEXT_FIELD(extAttr), nullptr, 0},
+    {{"GD_LDR2T"}, kDirectory, kNumberSet, NUMBER_FIELD(ldr2t), nullptr, 1},
+    {{"GD_IMH"}, kImap, kText, TEXT_FIELD(imapHost), "localhost", 0},
+    {{"GD_IMS"}, kImap, kText, TEXT_FIELD(imapSendFolder), nullptr, 0},
+    {{"GD_IMD"}, kImap, kText, TEXT_FIELD(imapDeletedFolder), nullptr, 0},
+    {{"GD_SMH"}, kImap, kText, TEXT_FIELD(smtpHost), nullptr, 0},
+    {{"GD_LDAIU"}, kImap, kText, TEXT_FIELD(imapUserAttr), "uid", 0},
+    {{"SG_MYDOM"}, kImap, kText, TEXT_FIELD(smtpDomain), nullptr, 0},
+};
+
+#undef TEXT_FIELD
+#undef NUMBER_FIELD
+
+}  // namespace
+
 GdResult Resolver::GetLDAPQuery(UserInfo user, int namesWanted, LineNo lineNo, UserConfig *c,
                                 bool *readFailed)
 {
@@ -303,10 +364,6 @@ GdResult Resolver::GetLDAPQuery(UserInfo user, int namesWanted, LineNo lineNo, U
         (void)GetUserProp(&user, key, lineNo, v, &failed);  // empty on a failure, which it traced
         TextCopy(out, size, v);
     };
-    auto readIfEmpty = [&](const char *key, char *out, size_t size) {
-        if (out[0] == '\0')
-            read(key, out, size);
-    };
     char scratch[81];
 
     read("GD_ACPTALL", c->acceptAll, sizeof c->acceptAll);
@@ -317,62 +374,42 @@ GdResult Resolver::GetLDAPQuery(UserInfo user, int namesWanted, LineNo lineNo, U
         read("SG_LDE", scratch, sizeof scratch);
         directory = scratch[0] != '\0' && std::atoi(scratch) > 0;
     }
-    if (!directory) {
+    if (!directory)
         GD_TRACE(TRACE_DEBUG, lineNo, "GD_IMU or SG_LDE not defined, no IMAP or LDAP!\n");
-    } else {
-        read("GD_LDH", c->ldapHost, sizeof c->ldapHost);
-        readIfEmpty("SG_LDH", c->ldapHost, sizeof c->ldapHost);
-        read("GD_LDDL", scratch, sizeof scratch);
-        c->ldapDebug = std::atoi(scratch);
-        read("GD_LDTYPE", c->scheme, sizeof c->scheme);
-        readIfEmpty("SG_LDTYPE", c->scheme, sizeof c->scheme);
-        if (c->scheme[0] == '\0')
-            TextCopy(c->scheme, "ldap");
-        read("GD_LDCERT", c->caCert, sizeof c->caCert);
-        readIfEmpty("SG_LDCERT", c->caCert, sizeof c->caCert);
-        read("GD_LDPRT", scratch, sizeof scratch);
-        readIfEmpty("SG_LDP", scratch, sizeof scratch);
-        c->port = AtoiOr(scratch, strcasecmp(c->scheme, "ldaps") == 0 ? 636 : 389);
-        read("GD_LDTO", scratch, sizeof scratch);
-        readIfEmpty("SG_LDTO", scratch, sizeof scratch);
-        c->timeout = AtoiOr(scratch, 10);
-        read("GD_LDU", c->bindDn, sizeof c->bindDn);
-        readIfEmpty("SG_LDBNAM", c->bindDn, sizeof c->bindDn);
-        read("GD_LDP", c->bindPassword, sizeof c->bindPassword);
-        readIfEmpty("SG_LDBPWD", c->bindPassword, sizeof c->bindPassword);
-        read("GD_LDBAS", c->searchBase, sizeof c->searchBase);
-        readIfEmpty("SG_LDMBB", c->searchBase, sizeof c->searchBase);
-        readIfEmpty("SG_LDUDB", c->searchBase, sizeof c->searchBase);
-        read("GD_LDFIL", c->filterTemplate, sizeof c->filterTemplate);
-        if (namesWanted) {
-            read("GD_LDLNG", c->languageAttr, sizeof c->languageAttr);
-            read("GD_LDAGN", c->givenNameAttr, sizeof c->givenNameAttr);
-            read("GD_LDASN", c->surnameAttr, sizeof c->surnameAttr);
-            if (c->givenNameAttr[0] == '\0')
-                TextCopy(c->givenNameAttr, "givenName");
-            if (c->surnameAttr[0] == '\0')
-                TextCopy(c->surnameAttr, "sn");
+
+    char *const record = reinterpret_cast<char *>(c);
+    for (const SettingRead &s : kSettingReads) {
+        const bool wanted = s.group == kImap    ? imap
+                            : s.group == kNames ? directory && namesWanted
+                                                : directory;
+        if (!wanted)
+            continue;
+        const bool text = s.kind == kText;
+        char *out = text ? record + s.offset : scratch;
+        const size_t size = text ? s.size : sizeof scratch;
+        for (size_t k = 0; k < sizeof s.keys / sizeof s.keys[0] && s.keys[k]; ++k) {
+            if (k == 0 || out[0] == '\0')
+                read(s.keys[k], out, size);
         }
-        read("GD_LDATS", c->tsiAttr, sizeof c->tsiAttr);
-        read("GD_LDAED", c->extAttr, sizeof c->extAttr);
-        if (c->ldapHost[0] == '\0')
-            TextCopy(c->ldapHost, "localhost");
-        if (c->filterTemplate[0] == '\0')
-            TextCopy(c->filterTemplate, "facsimileTelephoneNumber=%s");
-        read("GD_LDR2T", scratch, sizeof scratch);
-        c->ldr2t = scratch[0] ? std::atoi(scratch) : 1;
-    }
-    if (imap) {
-        read("GD_IMH", c->imapHost, sizeof c->imapHost);
-        read("GD_IMS", c->imapSendFolder, sizeof c->imapSendFolder);
-        read("GD_IMD", c->imapDeletedFolder, sizeof c->imapDeletedFolder);
-        read("GD_SMH", c->smtpHost, sizeof c->smtpHost);
-        read("GD_LDAIU", c->imapUserAttr, sizeof c->imapUserAttr);
-        if (c->imapUserAttr[0] == '\0')
-            TextCopy(c->imapUserAttr, "uid");
-        read("SG_MYDOM", c->smtpDomain, sizeof c->smtpDomain);
-        if (c->imapHost[0] == '\0')
-            TextCopy(c->imapHost, "localhost");
+        int *number = reinterpret_cast<int *>(record + s.offset);
+        switch (s.kind) {
+        case kText:
+            if (out[0] == '\0' && s.text)
+                TextCopy(out, size, s.text);
+            break;
+        case kNumber:
+            *number = std::atoi(scratch);
+            break;
+        case kNumberOr:
+            *number = AtoiOr(scratch, s.number);
+            break;
+        case kPort:
+            *number = AtoiOr(scratch, strcasecmp(c->scheme, "ldaps") == 0 ? 636 : 389);
+            break;
+        case kNumberSet:
+            *number = scratch[0] ? std::atoi(scratch) : s.number;
+            break;
+        }
     }
     if (readFailed)
         *readFailed = failed;

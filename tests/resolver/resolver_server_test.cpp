@@ -2,6 +2,7 @@
 // settings after a failed read, and many threads resolving at once.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -351,6 +352,82 @@ TEST_F(ResolverServer, UserSettingsDefaultsAndFallbacks)
             EXPECT_EQ(sim.Accepts("alpha"), 0);
         }
     }
+}
+
+// Every field of the settings record from its own key, and from the fallback keys where it has
+// them; the numbers as each one reads its text.
+TEST_F(ResolverServer, UserSettingsEveryFieldFromItsKeys)
+{
+    const json own = {
+        {"GD_ACPTALL", "1"},     {"GD_IMU", "1"},           {"GD_LDH", "h.own"},    {"SG_LDH", "h.sg"},
+        {"GD_LDDL", "3"},        {"GD_LDTYPE", "startTLS"}, {"GD_LDCERT", "/ca"},   {"GD_LDPRT", "1389"},
+        {"GD_LDTO", "4"},        {"GD_LDU", "cn=u"},        {"GD_LDP", "pw"},       {"GD_LDBAS", "o=b"},
+        {"GD_LDFIL", "f=%s"},    {"GD_LDLNG", "lang"},      {"GD_LDAGN", "gn"},     {"GD_LDASN", "sur"},
+        {"GD_LDATS", "tsi"},     {"GD_LDAED", "ext"},       {"GD_LDR2T", "0"},      {"GD_IMH", "imap.own"},
+        {"GD_IMS", "Sent"},      {"GD_IMD", "Trash"},       {"GD_SMH", "smtp.own"}, {"GD_LDAIU", "mailUid"},
+        {"SG_MYDOM", "dom.test"}};
+    const json fallback = {{"SG_LDE", "1"},         {"SG_LDTYPE", "ldaps"}, {"SG_LDCERT", "/sgca"},
+                           {"SG_LDBNAM", "cn=sg"},  {"SG_LDBPWD", "sgpw"},  {"SG_LDMBB", ""},
+                           {"SG_LDUDB", "o=users"}, {"GD_LDDL", "x"},       {"GD_LDR2T", "7"}};
+    json f = Fixture();
+    f["properties"]["own"] = own;
+    f["properties"]["fallback"] = fallback;
+    StartSim(f);
+    Resolver r("127.0.0.1", "");
+    ASSERT_EQ(r.ResolverInit(), 0u);
+    auto settings = [&](const char *id, UserConfig *config) {
+        UserInfo user{};
+        std::snprintf(user.userId, sizeof user.userId, "%s", id);
+        std::snprintf(user.server, sizeof user.server, "127.0.0.1");
+        testing::internal::CaptureStdout();
+        GdResult rc = ResolverTesting::GetLDAPQuery(r, user, 1, LINE_NONE, config);
+        std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(rc, 0u) << out;
+    };
+    // The text fields as expected, then debug level, port, time limit and ldr2t.
+    auto check = [](std::initializer_list<std::pair<const char *, const char *>> texts,
+                    const std::array<int, 4> &numbers, const UserConfig &c) {
+        size_t i = 0;
+        for (const auto &t : texts)
+            EXPECT_STREQ(t.first, t.second) << i++;
+        EXPECT_EQ((std::array<int, 4>{c.ldapDebug, c.port, c.timeout, c.ldr2t}), numbers);
+    };
+    UserConfig a;
+    settings("own", &a);
+    check({{a.acceptAll, "1"},
+           {a.ldapHost, "h.own"},
+           {a.scheme, "startTLS"},
+           {a.caCert, "/ca"},
+           {a.bindDn, "cn=u"},
+           {a.bindPassword, "pw"},
+           {a.searchBase, "o=b"},
+           {a.filterTemplate, "f=%s"},
+           {a.languageAttr, "lang"},
+           {a.givenNameAttr, "gn"},
+           {a.surnameAttr, "sur"},
+           {a.tsiAttr, "tsi"},
+           {a.extAttr, "ext"},
+           {a.imapHost, "imap.own"},
+           {a.imapSendFolder, "Sent"},
+           {a.imapDeletedFolder, "Trash"},
+           {a.smtpHost, "smtp.own"},
+           {a.imapUserAttr, "mailUid"},
+           {a.smtpDomain, "dom.test"}},
+          {3, 1389, 4, 0}, a);
+    UserConfig b;
+    settings("fallback", &b);
+    check({{b.ldapHost, "localhost"},
+           {b.scheme, "ldaps"},
+           {b.caCert, "/sgca"},
+           {b.bindDn, "cn=sg"},
+           {b.bindPassword, "sgpw"},
+           {b.searchBase, "o=users"},
+           {b.filterTemplate, "facsimileTelephoneNumber=%s"},
+           {b.languageAttr, ""},
+           {b.tsiAttr, ""},
+           {b.imapHost, ""},
+           {b.imapUserAttr, ""}},
+          {0, 636, 10, 7}, b);
 }
 
 TEST_F(ResolverServer, AcceptAllNeedsAValueOtherThanZero)

@@ -74,8 +74,8 @@ std::string DirectoryLdif()
            "telephoneNumber: 4713\n";
 }
 
-FakeLdap::FakeLdap(Mode mode, int stalled, int bindDelayMs)
-    : mode_(mode), stalled_(stalled), bindDelayMs_(bindDelayMs)
+FakeLdap::FakeLdap(Mode mode, int stalled, int bindDelayMs, size_t entryBytes)
+    : mode_(mode), entryBytes_(entryBytes), stalled_(stalled), bindDelayMs_(bindDelayMs)
 {
     port_ = testsupport::FreePort(20000, 32000);
     listenFd_ = testsupport::LoopbackSocket(SOCK_STREAM, port_, 8);
@@ -135,18 +135,20 @@ bool ReadFull(int fd, unsigned char *buf, size_t n)
     return true;
 }
 
-// One LDAP message: its id and the tag of its operation.
-bool ReadMessage(int fd, int *id, int *op)
+// One LDAP message: its id, the tag of its operation and its bytes.
+bool ReadMessage(int fd, int *id, int *op, std::string *raw)
 {
     unsigned char head[2];
     if (!ReadFull(fd, head, 2) || head[0] != 0x30)
         return false;
+    raw->assign(reinterpret_cast<const char *>(head), 2);
     size_t length = head[1];
     if (length & 0x80) {
         unsigned char bytes[4];
         size_t count = length & 0x7f;
         if (count == 0 || count > 4 || !ReadFull(fd, bytes, count))
             return false;
+        raw->append(reinterpret_cast<const char *>(bytes), count);
         length = 0;
         for (size_t i = 0; i < count; i++)
             length = length << 8 | bytes[i];
@@ -154,6 +156,7 @@ bool ReadMessage(int fd, int *id, int *op)
     std::vector<unsigned char> body(length);
     if (length == 0 || !ReadFull(fd, body.data(), length))
         return false;
+    raw->append(reinterpret_cast<const char *>(body.data()), length);
     if (body.size() < 3 || body[0] != 0x02)
         return false;
     size_t idLength = body[1];
@@ -175,13 +178,76 @@ void SendResult(int fd, int id, unsigned char tag)
     (void)ignored;
 }
 
+// BER element: tag, length in the four-byte long form, content.
+std::string Tlv(unsigned char tag, const std::string &content)
+{
+    size_t n = content.size();
+    std::string out(1, static_cast<char>(tag));
+    out += static_cast<char>(0x84);
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out += static_cast<char>(n >> shift & 0xff);
+    return out + content;
+}
+
+// A search entry of message `id`, cn=endless with an attribute sn that makes it `bytes` long.
+std::string SearchEntry(int id, size_t bytes)
+{
+    const std::string dn = Tlv(0x04, "cn=endless");
+    const std::string type = Tlv(0x04, "sn");
+    const size_t overhead = 6 + 3 + 6 + dn.size() + 6 + 6 + type.size() + 6 + 6 + 7;
+    std::string value = "endless";
+    if (bytes > overhead)
+        value += std::string(bytes - overhead, 'x');
+    std::string attrs = Tlv(0x30, Tlv(0x30, type + Tlv(0x31, Tlv(0x04, value))));
+    return Tlv(0x30, std::string{0x02, 0x01, static_cast<char>(id)} + Tlv(0x64, dn + attrs));
+}
+
+// Writes all of data; false when the connection is gone.
+bool SendAll(int fd, const std::string &data)
+{
+    for (size_t at = 0; at < data.size();) {
+        ssize_t put = send(fd, data.data() + at, data.size() - at, MSG_NOSIGNAL);
+        if (put <= 0)
+            return false;
+        at += static_cast<size_t>(put);
+    }
+    return true;
+}
+
 }  // namespace
+
+std::string FakeLdap::lastSearch()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lastSearch_;
+}
+
+void FakeLdap::Flood(int fd, int id)
+{
+    std::string chunk;
+    if (mode_ == kEndlessEntries) {
+        const std::string entry = SearchEntry(id, entryBytes_);
+        while (chunk.size() < 65536)
+            chunk += entry;
+    } else {
+        // A message of 1 GiB announced, then its content as zeros until 1 GiB is sent.
+        const char head[] = {0x30, static_cast<char>(0x84), 0x40, 0x00, 0x00, 0x00};
+        if (!SendAll(fd, std::string(head, sizeof head)))
+            return;
+        chunk.assign(65536, '\0');
+    }
+    for (size_t sent = 0; !stop_ && sent < (size_t{1} << 30); sent += chunk.size()) {
+        if (!SendAll(fd, chunk))
+            return;
+    }
+}
 
 void FakeLdap::Serve(int fd)
 {
     int id = 0;
     int op = 0;
-    while (ReadMessage(fd, &id, &op)) {
+    std::string raw;
+    while (ReadMessage(fd, &id, &op, &raw)) {
         if (op == 0x60) {  // bind request
             binds_++;
             // In small steps, so that the destructor need not wait for the whole delay.
@@ -190,8 +256,16 @@ void FakeLdap::Serve(int fd)
             SendResult(fd, id, 0x61);
         } else if (op == 0x63) {  // search request
             int number = ++searches_;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                lastSearch_ = raw;
+            }
             if (mode_ == kCloseOnSearch)
                 break;
+            if (mode_ == kEndlessEntries || mode_ == kAnnounceHugeMessage) {
+                Flood(fd, id);
+                break;
+            }
             if (number > stalled_)
                 SendResult(fd, id, 0x65);  // search result done
         } else if (op == 0x42) {           // unbind

@@ -33,14 +33,17 @@ protected:
 };
 
 // A fake LDAP server on 127.0.0.1: answers every bind with success, `bindDelayMs` after it
-// arrived, and every search as the mode says. Counts connections, binds and searches.
+// arrived, and every search as the mode says. Counts connections, binds and searches and keeps
+// the bytes of the last search request.
 class FakeLdap {
 public:
     enum Mode {
-        kCloseOnSearch,  // drop the connection when a search arrives (server down)
-        kStallSearches,  // leave the first `stalled` searches unanswered, then answer "done"
+        kCloseOnSearch,        // drop the connection when a search arrives (server down)
+        kStallSearches,        // leave the first `stalled` searches unanswered, then answer "done"
+        kEndlessEntries,       // answer each search with entries of `entryBytes` bytes without end
+        kAnnounceHugeMessage,  // answer a search with a message announced as 1 GiB, then zeros
     };
-    FakeLdap(Mode mode, int stalled = 0, int bindDelayMs = 0);
+    FakeLdap(Mode mode, int stalled = 0, int bindDelayMs = 0, size_t entryBytes = 200);
     ~FakeLdap();
     FakeLdap(const FakeLdap &) = delete;
     FakeLdap &operator=(const FakeLdap &) = delete;
@@ -48,12 +51,16 @@ public:
     int connections() const { return connections_; }
     int binds() const { return binds_; }
     int searches() const { return searches_; }
+    std::string lastSearch();
 
 private:
     void AcceptLoop();
     void Serve(int fd);
+    void Flood(int fd, int id);
 
     Mode mode_;
+    size_t entryBytes_;
+    std::string lastSearch_;
     int stalled_;
     int bindDelayMs_;
     int listenFd_ = -1;
