@@ -62,7 +62,7 @@ TEST(HostileReport, ReportEndsAtItsOwnBound)
         // Every log call answered with more lines: the export never ends by itself.
         {"slow", 0.3, kExportFailed.c_str(), true},
         // The record in time, the first log call past the bound.
-        {"slow", kBound * 0.7, kExportFailed.c_str(), true},
+        {"slow", kBound * 0.4, kExportFailed.c_str(), true},
         {"silent", 0, "a_get_s_rec_new_1: RPC: Timed out", false},
         {"trickle", 0.2, "a_get_s_rec_new_1: RPC: Timed out", false},
     };
