@@ -16,6 +16,7 @@
 
 #include "os/sysutil.h"
 #include "os/textcopy.h"
+#include "rpcrt/rpcrt.h"
 #include "tools/args.h"
 #include "tools/common.h"
 #include "uc2/uc2.h"
@@ -47,7 +48,7 @@ void RegisterExitCleanup()
 const int kMaxRetries = 2;
 
 // Longest wait for the connect and for an answer without a time limit of its own.
-const struct timeval kConnectionBound = {25, 0};
+const struct timeval kConnectionBound = tela::kCallTimeout;
 
 }  // namespace
 

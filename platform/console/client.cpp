@@ -6,12 +6,9 @@
 #include <cstdio>
 
 namespace {
-constexpr const char *kTransport = "tcp";
-constexpr struct timeval kCallTimeout = {25, 0};
-
 CLIENT *CreateFor(const char *host, tela::ServerProgram program)
 {
-    return tela::CreateServerClient(host, program, kTransport, tela::kConsoleRetryPauseMs);
+    return tela::CreateServerClient(host, program, tela::kServerTransport, tela::kConsoleRetryPauseMs);
 }
 }  // namespace
 
@@ -54,7 +51,7 @@ void DestroyClient(CLIENT *client)
 enum clnt_stat CallClient(CLIENT *client, rpcproc_t procedure, xdrproc_t argProc, void *arg,
                           xdrproc_t resProc, void *res)
 {
-    return tela::clnt_call(client, procedure, argProc, arg, resProc, res, kCallTimeout);
+    return tela::clnt_call(client, procedure, argProc, arg, resProc, res, tela::kCallTimeout);
 }
 
 const char *ClientErrorText(CLIENT *client, const char *procName)

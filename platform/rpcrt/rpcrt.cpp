@@ -47,6 +47,8 @@ std::atomic<SysLockRec *> spareLock{nullptr};
 std::atomic<int> liveLocks{0};
 // Test seam: when positive, no call waits longer than this many milliseconds.
 std::atomic<int> callBoundMs{0};
+// The calling thread's request deadline (SetCallDeadline) on the monotonic clock; none: INT64_MAX.
+thread_local int64_t callDeadlineMs = INT64_MAX;
 
 // The reply side of a TCP handle: the record-marked stream as far as it has been read. It
 // lives as long as the handle, so that the next call first skips what is left of a reply
@@ -91,6 +93,31 @@ int64_t NowMs()
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Milliseconds left before the thread's deadline, at most wantMs (which is returned when no
+// deadline is set); 0 or less when the time is up.
+int64_t DeadlineLeftMs(int64_t wantMs)
+{
+    if (callDeadlineMs == INT64_MAX)
+        return wantMs;
+    int64_t left = callDeadlineMs - NowMs();
+    return left < wantMs ? left : wantMs;
+}
+
+bool DeadlinePassed()
+{
+    return callDeadlineMs != INT64_MAX && DeadlineLeftMs(1) <= 0;
+}
+
+// A call given up before it is sent because the thread's time is up: RPC_TIMEDOUT, reported by
+// the handle's geterr operation.
+enum clnt_stat TimedOutBeforeSending(LockedClient *lc)
+{
+    lc->ownErr = true;
+    memset(&lc->reply.err, 0, sizeof lc->reply.err);
+    lc->reply.err.re_status = RPC_TIMEDOUT;
+    return RPC_TIMEDOUT;
 }
 
 // Reads more of the stream into the buffer (which must be empty), waiting no later than the
@@ -310,6 +337,9 @@ enum clnt_stat StreamCall(LockedClient *lc, AUTH *auth, rpcproc_t proc, xdrproc_
     int bound = callBoundMs.load();
     if (bound > 0 && waitMs > bound)
         waitMs = bound;
+    if (DeadlinePassed())
+        return TimedOutBeforeSending(lc);
+    waitMs = DeadlineLeftMs(waitMs);
     lc->reply.deadlineMs = NowMs() + waitMs;
     lc->ownErr = false;
     const struct timeval noWait = {0, 0};
@@ -335,8 +365,28 @@ enum clnt_stat OpCall(CLIENT *h, rpcproc_t proc, xdrproc_t xargs, void *argsp, x
     // Without a result routine libtirpc batches the call (or sends it alone): left to it.
     if (lc->tcp && xres != nullptr)
         return StreamCall(lc, h->cl_auth, proc, xargs, argsp, xres, resp, timeout);
+    if (xres != nullptr && DeadlinePassed())
+        return TimedOutBeforeSending(lc);
     lc->ownErr = false;
-    return CLNT_CALL(lc->inner, proc, xargs, argsp, xres, resp, timeout);
+    if (lc->tcp || xres == nullptr || callDeadlineMs == INT64_MAX)
+        return CLNT_CALL(lc->inner, proc, xargs, argsp, xres, resp, timeout);
+    // UDP: libtirpc waits the handle's total time-out when one is set, else the caller's; either
+    // is cut to what is left before the thread's deadline for this call.
+    struct timeval total = {-1, -1};
+    CLNT_CONTROL(lc->inner, CLGET_TIMEOUT, &total);
+    const bool totalSet = total.tv_usec != -1;
+    const struct timeval &wait = totalSet ? total : timeout;
+    int64_t waitMs = static_cast<int64_t>(wait.tv_sec) * 1000 + wait.tv_usec / 1000;
+    int64_t leftMs = DeadlineLeftMs(waitMs);
+    if (leftMs >= waitMs)
+        return CLNT_CALL(lc->inner, proc, xargs, argsp, xres, resp, timeout);
+    struct timeval cut = {static_cast<time_t>(leftMs / 1000), static_cast<suseconds_t>(leftMs % 1000 * 1000)};
+    if (!totalSet)
+        return CLNT_CALL(lc->inner, proc, xargs, argsp, xres, resp, cut);
+    CLNT_CONTROL(lc->inner, CLSET_TIMEOUT, &cut);
+    enum clnt_stat status = CLNT_CALL(lc->inner, proc, xargs, argsp, xres, resp, cut);
+    CLNT_CONTROL(lc->inner, CLSET_TIMEOUT, &total);
+    return status;
 }
 
 void OpAbort(CLIENT *h)
@@ -526,7 +576,7 @@ bool ProtocolByName(const char *name, int *protocol)
 {
     if (strcmp(name, "ip") == 0) {
         *protocol = 0;
-    } else if (strcmp(name, "tcp") == 0) {
+    } else if (strcmp(name, tela::kServerTransport) == 0) {
         *protocol = IPPROTO_TCP;
     } else if (strcmp(name, "udp") == 0) {
         *protocol = IPPROTO_UDP;
@@ -697,6 +747,11 @@ int LiveLockCount()
 
 }  // namespace rpcrt_internal
 
+void SetCallDeadline(int ms)
+{
+    callDeadlineMs = ms < 0 ? INT64_MAX : NowMs() + ms;
+}
+
 namespace rpcrt_testing {
 
 void SetCallBoundMs(int ms)
@@ -720,7 +775,9 @@ CLIENT *CreateTcpClient(struct sockaddr_in *raddr, u_long prog, u_long vers, int
         return nullptr;
     making.SetSocket(fd, ownFd);
     if (ownFd) {
-        int err = ConnectBounded(fd, raddr, connectTimeoutMs);
+        // The connect ends at the thread's deadline too; none is tried once the time is up.
+        int64_t boundMs = DeadlineLeftMs(connectTimeoutMs);
+        int err = boundMs > 0 ? ConnectBounded(fd, raddr, static_cast<int>(boundMs)) : ETIMEDOUT;
         if (err != 0) {
             SetCreateError(RPC_SYSTEMERROR, err);
             return nullptr;
@@ -787,7 +844,7 @@ CLIENT *clnt_create(const char *host, rpcprog_t prog, rpcvers_t vers, const char
         return nullptr;
     addr.sin_port = htons(tela::rpclib(host, prog, vers));
     int sock = -1;
-    struct timeval total = {25, 0};
+    struct timeval total = tela::kCallTimeout;
     CLIENT *client = nullptr;
     switch (protocol) {
     case IPPROTO_TCP:

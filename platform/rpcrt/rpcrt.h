@@ -49,10 +49,26 @@ namespace tela {
 
 // ---- Client creation and the locked call -------------------------------------------------
 
+// The bound of every call on a server: the total time-out that clnt_create gives its handles,
+// the bound on a TCP client's connect, and the time-out the client functions pass.
+constexpr int kCallTimeoutSec = 25;
+constexpr struct timeval kCallTimeout = {kCallTimeoutSec, 0};
+constexpr int kCallTimeoutMs = kCallTimeoutSec * 1000;
+// The transport every client of the servers uses.
+constexpr const char kServerTransport[] = "tcp";
+
+// The deadline of the calling thread's requests: from now on no call and no connect of a TCP
+// client made by this thread waits beyond ms milliseconds from now (each still waits at most its
+// own bound), and a call made once the time is up returns RPC_TIMEDOUT at once, sending nothing;
+// a connect then fails with RPC_SYSTEMERROR / ETIMEDOUT. A negative ms removes the deadline.
+// Each thread has its own; none is set at start.
+void SetCallDeadline(int ms);
+
 // Makes a client for host/prog/vers over the transport named by proto ("tcp", "udp"; other
 // names through the protocol database). The port comes from rpclib(), else from the host's
 // portmapper. Every call on the handle then waits at most 25 s in all, whatever time-out the
-// caller passes. Returns nullptr on failure with rpc_createerr set:
+// caller passes (less when the thread's deadline is nearer). Returns nullptr on failure with rpc_createerr
+// set:
 //   RPC_UNKNOWNPROTO / EPFNOSUPPORT  name not in the protocol database (checked before the host)
 //   RPC_UNKNOWNHOST                  host name not found
 //   RPC_SYSTEMERROR / EAFNOSUPPORT   host not IPv4

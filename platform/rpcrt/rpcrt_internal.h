@@ -9,7 +9,7 @@ namespace tela::rpcrt_internal {
 
 // Bound on the connect of a TCP client made by clnt_create or clnttcp_create: the total call
 // time-out, so that an unreachable host cannot stall a program for minutes.
-constexpr int kConnectTimeoutMs = 25000;
+constexpr int kConnectTimeoutMs = kCallTimeoutMs;
 // Everything the portmapper query does, connect included, stays within this.
 constexpr int kPmapTimeoutMs = 3000;
 

@@ -5,13 +5,11 @@
 
 namespace {
 
-const struct timeval kWrapperTimeout = {25, 0};
-
 uint32_t CallInto(CLIENT *clnt, rpcproc_t proc, xdrproc_t argProc, void *argp, xdrproc_t resProc, void *resp,
                   std::size_t resSize)
 {
     std::memset(resp, 0, resSize);
-    enum clnt_stat st = tela::clnt_call(clnt, proc, argProc, argp, resProc, resp, kWrapperTimeout);
+    enum clnt_stat st = tela::clnt_call(clnt, proc, argProc, argp, resProc, resp, tela::kCallTimeout);
     return st == RPC_SUCCESS ? 0 : tela::kWrapperRpcError;
 }
 

@@ -3,7 +3,11 @@
 #pragma once
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <climits>
 
 #include <chrono>
 #include <cstdio>
@@ -15,6 +19,7 @@
 
 #include "hostile.h"
 #include "lighttpd.h"
+#include "pages.h"
 #include "testsupport.h"
 
 namespace hostile_env {
@@ -62,10 +67,73 @@ inline std::vector<pid_t> Children(pid_t parent)
     return children;
 }
 
+// True while process `pid` holds a file of directory `dir` open for writing only: the log
+// export's file, named or not.
+inline bool WritesInto(pid_t pid, const std::string &dir)
+{
+    char real[PATH_MAX];
+    if (realpath(dir.c_str(), real) == nullptr)
+        return false;
+    const std::string prefix = std::string(real) + "/";
+    const std::string proc = "/proc/" + std::to_string(pid);
+    bool found = false;
+    if (DIR *d = opendir((proc + "/fd").c_str())) {
+        while (dirent *e = readdir(d)) {
+            char target[PATH_MAX];
+            ssize_t n = readlink((proc + "/fd/" + e->d_name).c_str(), target, sizeof target - 1);
+            if (n <= 0 || std::string(target, static_cast<size_t>(n)).rfind(prefix, 0) != 0)
+                continue;
+            std::ifstream info(proc + "/fdinfo/" + e->d_name);
+            std::string key, flags;
+            while (info >> key && key != "flags:") {
+            }
+            if (info >> flags && (std::stoul(flags, nullptr, 8) & O_ACCMODE) == O_WRONLY)
+                found = true;
+        }
+        closedir(d);
+    }
+    return found;
+}
+
 // The report request that the hostile server's answers fit.
 inline std::string Query()
 {
     return "p=0&a=127.0.0.1&u=alice&r=4711&n=bob@example.com";
+}
+
+inline const std::string kExportFailed = "can not export logfile: GW0: Failed\n";
+
+// The page of a report cut by its bound: the table when the record came, then the error block
+// of the call or export that the bound ended, and the page end.
+inline void ExpectCutPage(const std::string &page, const std::string &message, bool table,
+                          const std::string &what)
+{
+    using namespace pages;
+    const std::string head = H + RH + (table ? "<table border=0 cols=2>" : "");
+    const std::string tail = E(message) + "</p>" + END;
+    EXPECT_EQ(page.substr(0, head.size()), head) << what << "\n" << page;
+    EXPECT_TRUE(page.size() >= tail.size() && page.compare(page.size() - tail.size(), tail.size(), tail) == 0)
+        << what << "\n"
+        << page;
+    if (table) {
+        EXPECT_NE(page.find("<td>hostile</td>"), std::string::npos) << what << "\n" << page;
+    }
+}
+
+// One run of `program` for Query() against `server` to its end (at most 110 s), with TMPDIR
+// `tmp`; *seconds: how long it took.
+inline testsupport::RunResult RunReport(const std::string &program, const testsupport::HostileAlpha &server,
+                                        const std::string &tmp, double *seconds)
+{
+    testsupport::RunOptions options;
+    options.clearEnv = true;
+    options.env = {"REQUEST_METHOD=GET", "QUERY_STRING=" + Query(), "TZ=UTC", "TMPDIR=" + tmp,
+                   server.RpcMapEnv()};
+    options.timeoutMs = 110000;
+    auto start = Clock::now();
+    testsupport::RunResult r = testsupport::RunProgram({program}, options);
+    *seconds = SecondsSince(start);
+    return r;
 }
 
 class HostileWeb : public testing::Test {
@@ -75,11 +143,11 @@ protected:
         if (testsupport::LighttpdPath().empty())
             GTEST_SKIP() << "lighttpd is not installed";
     }
-    // lighttpd with the package's snippet, sending alpha calls to `server`.
-    void StartWeb(const testsupport::HostileAlpha &server)
+    // lighttpd with the package's snippet running `program`, sending alpha calls to `server`.
+    void StartWeb(const testsupport::HostileAlpha &server, const std::string &program = MAILTRACK_BIN)
     {
         testsupport::LighttpdOptions options;
-        options.cgiProgram = MAILTRACK_BIN;
+        options.cgiProgram = program;
         options.packagedSnippet = true;
         options.environment = {{"TELAMORPCMAP", "127.0.0.1:" + std::to_string(server.port())},
                                {"TZ", "UTC"},

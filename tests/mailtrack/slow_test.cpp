@@ -1,7 +1,8 @@
 // A server that answers the record request after the client's 25 s, one that trickles its
 // answer and one that answers with other transaction ids: the report shows the RPC library's
 // time-out after 25 s and still gives its temporary file back. Under lighttpd with the package's
-// snippet, a report whose log export never ends is ended by the snippet's read time-out.
+// snippet, a report whose log export never ends ends at the report's own bound of 50 s, below
+// the snippet's read time-out; directly too.
 #include <dirent.h>
 #include <gtest/gtest.h>
 
@@ -80,8 +81,27 @@ TEST_F(HostileWeb, EndlessSlowLogExportIsEndedByTheReadTimeout)
     testsupport::HttpResponse response =
         testsupport::HttpRequest(web_.port(), "GET", web_.CgiPath("?" + Query()), {}, "", 90000);
     EXPECT_LT(SecondsSince(start), 60.0) << response.error;
+    EXPECT_EQ(response.status, 200) << response.error;
+    ExpectCutPage(pages::H + response.body, kExportFailed, true, "under lighttpd");
     EXPECT_TRUE(WaitCgiGone(5)) << web_.Log();
     EXPECT_LT(SecondsSince(start), 60.0);
+}
+
+TEST(ReportSlow, EndlessSlowLogEndsAtTheReportsBound)
+{
+    // Every call is answered after 3 s with more lines, for ever: the report ends by itself
+    // once its 50 s are up, with the export's error block, and gives its file back.
+    testsupport::HostileAlpha server;
+    ASSERT_TRUE(server.Start("slow", 3.0, 120)) << server.Log();
+    testsupport::TempDir tmp("mailtrack-bound");
+    double elapsed = 0;
+    testsupport::RunResult r = RunReport(MAILTRACK_BIN, server, tmp.path(), &elapsed);
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    ExpectCutPage(r.out, kExportFailed, true, "direct");
+    EXPECT_GE(elapsed, 49.0);
+    EXPECT_LT(elapsed, 60.0);
+    EXPECT_EQ(EntryCount(tmp.path()), 0) << "temporary file left behind";
 }
 
 }  // namespace

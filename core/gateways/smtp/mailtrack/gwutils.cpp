@@ -65,12 +65,14 @@ const char *TxStateName(int state)
 
 CLIENT *CreateOmegaClient(const char *host)
 {
-    return tela::CreateServerClient(host, tela::ServerProgram::Omega, "tcp", tela::kGatewayRetryPauseMs);
+    return tela::CreateServerClient(host, tela::ServerProgram::Omega, tela::kServerTransport,
+                                    tela::kGatewayRetryPauseMs);
 }
 
 CLIENT *CreateAlphaClient(const char *host)
 {
-    return tela::CreateServerClient(host, tela::ServerProgram::Alpha, "tcp", tela::kGatewayRetryPauseMs);
+    return tela::CreateServerClient(host, tela::ServerProgram::Alpha, tela::kServerTransport,
+                                    tela::kGatewayRetryPauseMs);
 }
 
 void DestroyClient(CLIENT *client)
@@ -91,6 +93,6 @@ const char *CreateErrorText(const char *host)
 enum clnt_stat CallClient(CLIENT *client, rpcproc_t procedure, xdrproc_t argRoutine, void *argument,
                           xdrproc_t resultRoutine, void *result)
 {
-    struct timeval timeout = {25, 0};
-    return tela::clnt_call(client, procedure, argRoutine, argument, resultRoutine, result, timeout);
+    return tela::clnt_call(client, procedure, argRoutine, argument, resultRoutine, result,
+                           tela::kCallTimeout);
 }

@@ -12,19 +12,28 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <string>
 
 #include "mailtrack/exterror.h"
 #include "mailtrack/gwutils.h"
 #include "mailtrack/jobfiles.h"
+#include "mailtrack/report_testing.h"
 #include "os/hostvars.h"
 #include "os/sysutil.h"
+#include "rpcrt/rpcrt.h"
 #include "xdr/alpha.h"
 #include "xdr/xdrresult.h"
 
 namespace {
 
 constexpr const char kLogLanguage[] = "english_us.8859";
+
+// The whole report, from its start to its page end: every alpha call and the connect wait at
+// most what is left of it (besides each call's own bound), so that a server that answers every
+// call slowly, and the log export with it, cannot keep the report alive.
+constexpr int kReportBoundMs = 50000;
+int reportBoundMs = kReportBoundMs;
 
 // Every text of the page (the record's fields, the log) is ISO-8859-15: the header says so, or a
 // browser shows the euro sign and other positions where the character sets differ wrongly.
@@ -62,15 +71,27 @@ std::string TimeText(int32_t seconds)
 // waits for them: libtirpc blocks all signals in the calling thread for as long as a call lasts,
 // so a handler would run only once the call is over. The waiting thread removes the file and
 // ends the program by the same signal, at once, whatever the main thread is doing.
+//
+// The end signals are all those whose default action ends the program and that a program can
+// catch, the real-time ones included; SIGQUIT, SIGXCPU and SIGXFSZ keep their core dump, taken
+// once the file is gone. Not among them: SIGKILL and SIGSTOP (cannot be caught), SIGPIPE (ignored
+// by the program) and the signals of a fault (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS,
+// SIGABRT), which arrive in the faulting thread and must not be blocked or deferred.
 char pendingTemp[SYS_MAX_PATH];
 std::atomic<int> havePendingTemp{0};
-constexpr int kEndSignals[] = {SIGTERM, SIGINT, SIGHUP};
+// Held while the file is removed, so that the waiting thread never removes it a second time
+// after the release (its name could by then belong to another program's file).
+std::mutex pendingTempLock;
+constexpr int kNamedEndSignals[] = {SIGTERM,   SIGINT,  SIGHUP,  SIGQUIT, SIGUSR1, SIGUSR2,   SIGALRM,
+                                    SIGVTALRM, SIGPROF, SIGPOLL, SIGXCPU, SIGXFSZ, SIGSTKFLT, SIGPWR};
 
 sigset_t EndSignals()
 {
     sigset_t set;
     sigemptyset(&set);
-    for (int signo : kEndSignals)
+    for (int signo : kNamedEndSignals)
+        sigaddset(&set, signo);
+    for (int signo = SIGRTMIN; signo <= SIGRTMAX; ++signo)
         sigaddset(&set, signo);
     return set;
 }
@@ -104,7 +125,23 @@ void *WaitForEndSignal(void *)
     int signo = 0;
     while (sigwait(&set, &signo) != 0) {
     }
+    // Not released: the program ends by the signal while it is held.
+    pendingTempLock.lock();
     EndBySignal(signo);
+}
+
+// The release's removal of the file: the waiting thread cannot take it in between, and the end
+// signals wait (where a handler would take them) until the file is gone and forgotten.
+void ReleasePendingTemp(const char *path)
+{
+    sigset_t endSignals = EndSignals(), before;
+    pthread_sigmask(SIG_BLOCK, &endSignals, &before);
+    {
+        std::lock_guard<std::mutex> hold(pendingTempLock);
+        (void)SysDeleteFile(path);
+        havePendingTemp = 0;
+    }
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
 // Only where no thread can be started: a handler, which runs once a call has returned.
@@ -137,8 +174,9 @@ bool HoldPendingTemp(const char *path)
             memset(&action, 0, sizeof action);
             action.sa_handler = EndOnSignal;
             action.sa_mask = EndSignals();
-            for (int signo : kEndSignals)
-                sigaction(signo, &action, nullptr);
+            for (int signo = 1; signo < NSIG; ++signo)
+                if (sigismember(&action.sa_mask, signo) == 1)
+                    sigaction(signo, &action, nullptr);
         }
     }
     return waiting;
@@ -167,12 +205,11 @@ void Release(ReportResources &r)
     if (r.runtimeStarted)
         rpc_runtime_cleanup();
     r.runtimeStarted = false;
-    if (r.haveTemp) {
-        (void)SysDeleteFile(r.tempPath);
-        havePendingTemp = 0;
-    }
+    if (r.haveTemp)
+        ReleasePendingTemp(r.tempPath);
     r.haveTemp = false;
     HtmlEnd();
+    tela::SetCallDeadline(-1);
 }
 
 void WriteTable(const s_rec_v1 &rec)
@@ -320,6 +357,10 @@ void ReportBody(const CgiEntry *entries, ReportResources &r, int tempError)
         ErrorPage("can not open logfile: %s", HtmlEscape(failed.Text()).c_str());
         return;
     }
+    // Read through the open file from here on: its name goes at once, so that no way the program
+    // ends (SIGKILL, a crash) can leave it behind while the log is echoed.
+    ReleasePendingTemp(r.tempPath);
+    r.haveTemp = false;
     EchoLog(r.log);
 }
 
@@ -327,6 +368,7 @@ void ReportBody(const CgiEntry *entries, ReportResources &r, int tempError)
 
 void ReportPage(const CgiEntry *entries)
 {
+    tela::SetCallDeadline(reportBoundMs);
     ReportResources r;
     WriteContentType();
     // The header goes out at once: a web server that passes the answer on as it comes starts
@@ -364,3 +406,33 @@ void AnswerRequest(const CgiEntry *entries)
         ReportPage(entries);
     }
 }
+
+int MailtrackMain()
+{
+    // A browser that goes away (stdout a closed pipe) or a server that drops the connection must
+    // not end the program before it has given back its temporary file.
+    signal(SIGPIPE, SIG_IGN);
+
+    CgiRequest request = CgiProcessRequest();
+    request.uploadDir = nullptr;  // nothing here reads uploads: keep the entries, store no file
+    CgiEntry *entries = nullptr;
+    int count = 0;
+    CgiError error = CgiReadInputFrom(request, &entries, &count);
+    if (error != CGI_OK) {
+        fputs(CgiErrorMessage(error), stderr);
+        CgiListClear(&entries);
+        return 1;
+    }
+    AnswerRequest(entries);
+    CgiListClear(&entries);
+    return 0;
+}
+
+namespace mailtrack_testing {
+
+void SetReportBoundMs(int ms)
+{
+    reportBoundMs = ms > 0 && ms < kReportBoundMs ? ms : kReportBoundMs;
+}
+
+}  // namespace mailtrack_testing
