@@ -11,7 +11,9 @@ extern "C" {
    library's notices go to the standard error as "IMAP: %s\n". TLS: a "/ssl" mailbox, and
    STARTTLS whenever the server offers it (unless "/notls"); the library checks the server's
    certificate against the system's trust store (SSL_CERT_FILE redirects it) unless the
-   mailbox says "/novalidate-cert". */
+   mailbox says "/novalidate-cert".
+   The check runs in a child process and ends within 30 s whatever the server does, its data
+   growing by at most 32 MiB; a check given up (time, memory) gives 0 after an "IMAP: " notice. */
 int CheckImapLogin(const char *host, const char *user, const char *password);
 
 /* Login attempts the library made during the last check (0 or 1). */
