@@ -216,10 +216,14 @@ int CheckImapLogin(const char *host, const char *user, const char *password)
         loginAttempts = (WEXITSTATUS(status) - CHILD_DONE) / 2;
         return (WEXITSTATUS(status) - CHILD_DONE) % 2;
     }
-    if (status != -1 && WIFSIGNALED(status)) {
+    /* Ended otherwise: at its memory ceiling, or killed by someone else. */
+    if (status != -1 && WIFSIGNALED(status))
         snprintf(notice, sizeof notice, "login check ended by signal %d", WTERMSIG(status));
-        mm_log(notice, ERROR);
-    }
+    else if (status != -1 && WIFEXITED(status))
+        snprintf(notice, sizeof notice, "login check ended with status %d", WEXITSTATUS(status));
+    else
+        snprintf(notice, sizeof notice, "login check lost");
+    mm_log(notice, ERROR);
     return 0;
 }
 

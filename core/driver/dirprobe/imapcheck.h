@@ -13,7 +13,9 @@ extern "C" {
    certificate against the system's trust store (SSL_CERT_FILE redirects it) unless the
    mailbox says "/novalidate-cert".
    The check runs in a child process and ends within 30 s whatever the server does, its data
-   growing by at most 32 MiB; a check given up (time, memory) gives 0 after an "IMAP: " notice. */
+   growing by at most 32 MiB. A check that does not end by itself gives 0 after a notice:
+   "IMAP: login check given up after 30 s" at the time bound, "IMAP: login check ended by
+   signal %d" (the memory ceiling makes the library abort) or "... ended with status %d". */
 int CheckImapLogin(const char *host, const char *user, const char *password);
 
 /* Login attempts the library made during the last check (0 or 1). */
