@@ -403,8 +403,11 @@ bool ReadPassword(BindStop *stop)
         s.passwd = value;
     } else if (s.prompt_for_password) {
         const char *entered = prompt_password("Enter LDAP Password: ");
-        if (entered)
-            tool_set_password(entered);
+        // A password that cannot be kept fails the bind, as one that cannot be read from its file.
+        if (entered && !tool_set_password(entered)) {
+            *stop = {LDAP_OTHER, 1};
+            return false;
+        }
     }
     return true;
 }

@@ -15,6 +15,7 @@
 
 #include "dirprobe_env.h"
 #include "dovecot.h"
+#include "hostileimap.h"
 #include "slapd.h"
 
 namespace {
@@ -196,6 +197,62 @@ TEST_F(DirprobeDirectory, WrongPasswordMakesExactlyOneLoginAttempt)
     for (int i = 0; i < 50 && dovecot->PasswordMismatches() == before; ++i)
         usleep(100000);
     EXPECT_EQ(dovecot->PasswordMismatches() - before, 1) << dovecot->Log();
+}
+
+// The IMAP host of the directory data never ends its greeting line, or never answers: the
+// check gives up (on its memory ceiling, or after its whole 30 s) with "failed!", and the run
+// stays far below 64 MiB.
+struct HostileImapRun {
+    RunResult result;
+    double seconds = 0;
+};
+
+HostileImapRun RunAgainstImapHost(SimServer &sim, json fixture, int port)
+{
+    fixture["properties"]["ldapu"]["GD_IMH"] = "127.0.0.1:" + std::to_string(port);
+    HostileImapRun run;
+    if (!sim.Start(fixture.dump()))
+        return run;
+    auto start = std::chrono::steady_clock::now();
+    run.result = RunDirprobe({"5000"}, RunEnv(sim, "s3cret\n"));
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return run;
+}
+
+void ExpectFailedWithinBounds(const HostileImapRun &run, double seconds)
+{
+    EXPECT_EQ(run.result.exitCode, 0) << run.result.err;
+    EXPECT_FALSE(run.result.timedOut);
+    EXPECT_NE(run.result.out.find("enter password for user jdoe: checking IMAP login ... \nfailed!\n\n\n"),
+              std::string::npos)
+        << run.result.out;
+    EXPECT_NE(run.result.err.find("IMAP: login check "), std::string::npos) << run.result.err;
+    EXPECT_LT(run.seconds, seconds);
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    EXPECT_GT(run.result.maxRssKb, 0);
+    EXPECT_LT(run.result.maxRssKb, 64 * 1024);
+#endif
+}
+
+TEST_F(DirprobeDirectory, ImapHostWithAnEndlessGreetingLineGivesFailed)
+{
+    testsupport::EndlessImapGreeting server;
+    ASSERT_TRUE(server.ok());
+    HostileImapRun run = RunAgainstImapHost(sim, Fixture(), server.port());
+    ExpectFailedWithinBounds(run, 30.0);
+    EXPECT_GT(server.sent(), 1024 * 1024);
+}
+
+// Waits out the real bound.
+TEST_F(DirprobeDirectory, SilentImapHostGivesFailedAfterTheWholeBound)
+{
+    testsupport::SilentListener silent;
+    ASSERT_GT(silent.port(), 0);
+    HostileImapRun run = RunAgainstImapHost(sim, Fixture(), silent.port());
+    ExpectFailedWithinBounds(run, 60.0);
+    EXPECT_NE(run.result.err.find("IMAP: login check given up after 30 s\n"), std::string::npos)
+        << run.result.err;
+    EXPECT_GE(run.seconds, 29.0);
 }
 
 TEST_F(DirprobeDirectory, EndOfInputAtThePromptMakesNoLoginAttempt)

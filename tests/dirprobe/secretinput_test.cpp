@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -186,6 +187,13 @@ const EchoCase kEchoCases[] = {
     {"program ends while off", false, Then::Exit, 0, true},
 };
 
+// One report line to the test over `report`.
+void Say(int report, const std::string &line)
+{
+    std::string l = line + "\n";
+    (void)!write(report, l.data(), l.size());
+}
+
 // The child: the pty as its standard input, echo off, one password read and reported, then the
 // case's ending. Reports go to `report`, one line each.
 [[noreturn]] void RunChild(const EchoCase &c, int slave, int report)
@@ -193,10 +201,7 @@ const EchoCase kEchoCases[] = {
     dup2(slave, STDIN_FILENO);
     if (c.ignoreInterrupt)
         signal(SIGINT, SIG_IGN);
-    auto say = [report](const std::string &line) {
-        std::string l = line + "\n";
-        (void)!write(report, l.data(), l.size());
-    };
+    auto say = [report](const std::string &line) { Say(report, line); };
     SetConsoleEcho(0);
     say("off");
     char password[64];
@@ -264,6 +269,132 @@ TEST(ConsoleEcho, OnARealPty)
                 << "case " << i << " (" << c.what << "): status " << status;
         }
         EXPECT_EQ(pty.Echo(), c.echoAfterwards) << "case " << i << " (" << c.what << ")";
+        close(report[0]);
+    }
+}
+
+// ---- A stop at the prompt ---------------------------------------------------------------------
+
+// Waits up to 20 s for the pty's echo to be as wanted.
+bool EchoBecomes(const Pty &pty, bool on)
+{
+    for (int i = 0; i < 2000; ++i) {
+        if (pty.Echo() == on)
+            return true;
+        usleep(10000);
+    }
+    return false;
+}
+
+struct StopCase {
+    const char *what;
+    bool typed;  // Ctrl-Z typed on the terminal; else SIGSTOP, which no program can catch
+};
+
+const StopCase kStopCases[] = {
+    {"Ctrl-Z typed at the prompt", true},
+    {"SIGSTOP at the prompt", false},
+};
+
+// The prompting program: in a process group of its own in the terminal's foreground, echo off,
+// one password read and reported.
+[[noreturn]] void RunPrompt(int slave, int report)
+{
+    setpgid(0, 0);
+    tcsetpgrp(slave, getpid());  // SIGTTOU is still ignored, as the shell had it
+    signal(SIGTTOU, SIG_DFL);
+    dup2(slave, STDIN_FILENO);
+    auto say = [report](const std::string &line) { Say(report, line); };
+    SetConsoleEcho(0);
+    say("off");
+    char password[64];
+    say(ReadSecretLine(stdin, password, sizeof password) ? password : "(none)");
+    SetConsoleEcho(1);
+    _exit(0);
+}
+
+// A job-control shell in a session of its own with the pty as its terminal: it starts the
+// prompting program, and when that stops it reports the echo, takes the terminal, turns the echo
+// on as shells do, gives the terminal back and continues the program ("fg").
+[[noreturn]] void RunShell(int slave, int report)
+{
+    auto say = [report](const std::string &line) { Say(report, line); };
+    setsid();
+    if (ioctl(slave, TIOCSCTTY, 0) != 0) {
+        say("no terminal");
+        _exit(2);
+    }
+    signal(SIGTTOU, SIG_IGN);
+    pid_t prompt = fork();
+    if (prompt == 0)
+        RunPrompt(slave, report);
+    setpgid(prompt, prompt);
+    tcsetpgrp(slave, prompt);
+    int status = 0;
+    if (waitpid(prompt, &status, WUNTRACED) != prompt || !WIFSTOPPED(status)) {
+        say("not stopped");
+        _exit(3);
+    }
+    struct termios mode;
+    tcgetattr(slave, &mode);
+    say(std::string("stopped, echo ") + ((mode.c_lflag & ECHO) ? "on" : "off"));
+    tcsetpgrp(slave, getpgrp());
+    mode.c_lflag |= ECHO;
+    tcsetattr(slave, TCSANOW, &mode);
+    tcsetpgrp(slave, prompt);
+    kill(-prompt, SIGCONT);
+    say("continued");
+    if (waitpid(prompt, &status, 0) != prompt)
+        _exit(4);
+    _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status));
+}
+
+TEST(ConsoleEcho, StaysOffAcrossAStopAtThePrompt)
+{
+    for (size_t i = 0; i < sizeof kStopCases / sizeof kStopCases[0]; ++i) {
+        const StopCase &c = kStopCases[i];
+        Pty pty;
+        ASSERT_GE(pty.master, 0) << "openpty: " << std::strerror(errno);
+        int report[2];
+        ASSERT_EQ(pipe(report), 0);
+        std::fflush(nullptr);
+        pid_t shell = fork();
+        ASSERT_GE(shell, 0);
+        if (shell == 0) {
+            close(report[0]);
+            RunShell(pty.slave, report[1]);
+        }
+        close(report[1]);
+
+        ASSERT_EQ(ReadReport(report[0]), "off") << "case " << i << " (" << c.what << ")";
+        EXPECT_FALSE(pty.Echo()) << "case " << i;
+        // The prompting program is the only member of the foreground group.
+        pid_t prompt = tcgetpgrp(pty.master);
+        ASSERT_GT(prompt, 0) << "case " << i;
+        if (c.typed) {
+            ASSERT_EQ(write(pty.master, "\x1a", 1), 1);
+        } else {
+            ASSERT_EQ(kill(prompt, SIGSTOP), 0);
+        }
+        const std::string stopped = ReadReport(report[0]);
+        // Stopped by Ctrl-Z, it leaves the terminal as the user had it.
+        if (c.typed) {
+            EXPECT_EQ(stopped, "stopped, echo on") << "case " << i << " (" << c.what << ")";
+        } else {
+            EXPECT_EQ(stopped.rfind("stopped", 0), 0u) << "case " << i << ": " << stopped;
+        }
+        EXPECT_EQ(ReadReport(report[0]), "continued") << "case " << i;
+        EXPECT_TRUE(EchoBecomes(pty, false)) << "case " << i << " (" << c.what << "): echo stays on";
+        ASSERT_EQ(write(pty.master, "secret\n", 7), 7);
+        EXPECT_EQ(ReadReport(report[0]), "secret") << "case " << i << " (" << c.what << ")";
+        EXPECT_EQ(DrainMaster(pty.master).find("secret"), std::string::npos)
+            << "case " << i << " (" << c.what << "): the password was echoed";
+
+        int status = 0;
+        ASSERT_EQ(waitpid(shell, &status, 0), shell);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << "case " << i << " (" << c.what << "): status " << status;
+        EXPECT_TRUE(pty.Echo()) << "case " << i << " (" << c.what << ")";
         close(report[0]);
     }
 }

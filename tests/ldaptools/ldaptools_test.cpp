@@ -1,5 +1,6 @@
 // LDAP tool session set-up and bind against a private slapd (plain, ldaps, StartTLS).
 #include <dirent.h>
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <ctime>
@@ -10,6 +11,21 @@
 #include "ldaptest.h"
 #include "slapd.h"
 #include "tools/common.h"
+
+// When set, the next copy of a text into a counted value fails as when memory runs out; every
+// other call goes to the library's function.
+static bool failNextTextCopy = false;
+
+extern "C" struct berval *ber_str2bv(const char *text, ber_len_t len, int dup, struct berval *bv)
+{
+    if (failNextTextCopy) {
+        failNextTextCopy = false;
+        return nullptr;
+    }
+    using Copy = struct berval *(*)(const char *, ber_len_t, int, struct berval *);
+    static Copy real = reinterpret_cast<Copy>(dlsym(RTLD_NEXT, "ber_str2bv"));
+    return real(text, len, dup, bv);
+}
 
 namespace {
 
@@ -319,6 +335,48 @@ TEST_F(LdapToolBind, PasswordFromFile)
     tool_settings.password_file = missing.c_str();
     EXPECT_EQ(Connect(plain_->Url(), ldaptest::kReaderDn, nullptr, &err), LDAP_OTHER);
     EXPECT_NE(err.find("my_tool_bind failed\n"), std::string::npos);
+}
+
+// A password typed at the prompt that cannot be kept fails the bind, instead of binding with an
+// empty password.
+TEST_F(LdapToolBind, PromptedPasswordThatCannotBeKeptFailsTheBind)
+{
+    struct Case {
+        bool copyFails;
+        int code;
+        const char *err;
+    };
+    const Case cases[] = {
+        {false, 0, "Enter LDAP Password: "},
+        {true, LDAP_OTHER, "Enter LDAP Password: my_tool_bind failed\n"},
+    };
+    testsupport::TempDir dir;
+    testsupport::WriteFile(dir.file("typed"), std::string(ldaptest::kReaderPassword) + "\n");
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        ResetSettings();
+        tool_set_text(&tool_settings.uri_list, plain_->Url().c_str());
+        tool_set_text(&tool_settings.bind_dn, ldaptest::kReaderDn);
+        tool_settings.prompt_for_password = 1;
+        FILE *typed = std::fopen(dir.file("typed").c_str(), "r");
+        ASSERT_NE(typed, nullptr);
+        FILE *savedIn = stdin;
+        stdin = typed;
+        CaptureFd capture(2);
+        LDAP *ld = my_tool_conn_setup(0, nullptr);
+        int rc = -100;
+        if (ld) {
+            failNextTextCopy = cases[i].copyFails;
+            rc = my_tool_bind(ld);
+            failNextTextCopy = false;
+        }
+        if (ld && rc == 0)
+            tool_close_session(ld);
+        std::string err = capture.Text();
+        stdin = savedIn;
+        std::fclose(typed);
+        EXPECT_EQ(rc, cases[i].code) << "case " << i << ": " << err;
+        EXPECT_EQ(err, cases[i].err) << "case " << i;
+    }
 }
 
 TEST_F(LdapToolBind, SaslIsNotCompiledIn)

@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -574,7 +575,10 @@ RunResult RunProgram(const std::vector<std::string> &argv, const RunOptions &opt
     if (errFd >= 0)
         close(errFd);
     int st = 0;
-    waitpid(pid, &st, 0);
+    struct rusage usage;
+    std::memset(&usage, 0, sizeof usage);
+    if (wait4(pid, &st, 0, &usage) == pid)
+        result.maxRssKb = usage.ru_maxrss;
     if (WIFEXITED(st))
         result.exitCode = WEXITSTATUS(st);
     else if (WIFSIGNALED(st))

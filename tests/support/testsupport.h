@@ -138,6 +138,7 @@ struct RunResult {
     bool timedOut = false;
     std::string out;
     std::string err;
+    long maxRssKb = 0;  // peak resident size of the program and the children it waited for, KiB
 };
 
 struct RunOptions {
