@@ -9,9 +9,9 @@ namespace testsupport {
 
 class HostileAlpha {
 public:
-    // mode: "trickle", "foreign", "endless", "silent" or "slow"; delay: seconds between trickled
-    // pieces (of `chunk` bytes) or before each slow answer; the server ends by itself after
-    // lifetime seconds.
+    // mode: "trickle", "foreign", "endless", "silent", "slow" or "split"; delay: seconds
+    // between trickled pieces (of `chunk` bytes), before each slow answer or before the rest of
+    // a split answer (cut after `chunk` bytes); the server ends by itself after lifetime seconds.
     bool Start(const std::string &mode, double delay = 1.0, int lifetime = 120, int chunk = 1,
                const std::string &recipient = "bob@example.com");
     int port() const { return port_; }

@@ -12,6 +12,9 @@ its own. It stops by itself after --lifetime seconds (120 by default). Modes:
   endless  begins an answer whose record never ends: a fragment that is not the last, every 50 ms
   slow     a valid answer to each call after --delay seconds; the log export never ends
            (every answer holds ten more lines)
+  split    the first answer on each connection in two fragments (the first of 32 bytes): its
+           first --chunk bytes at once, the rest after --delay seconds; later answers whole, at
+           once
 Valid answers: procedure 137 (send record, version 1 arm, in progress, with --recipient) and
 procedure 72 (log lines); any other procedure gets "procedure unavailable".
 """
@@ -100,7 +103,14 @@ def answer(call, recipient):
     return xid, marked(reply(xid, b"", accept_stat=3))
 
 
+def two_fragments(record):
+    """The marked record sent again as a first fragment of 32 bytes and a last one."""
+    body = record[4:]
+    return u32(32) + body[:32] + marked(body[32:])
+
+
 def serve(conn, opts):
+    first = True
     try:
         while True:
             xid, record = answer(read_record(conn), opts.recipient)
@@ -121,6 +131,13 @@ def serve(conn, opts):
                 while True:
                     conn.sendall(u32(8) + u32(0) + u32(0))
                     time.sleep(0.05)
+            elif opts.mode == "split":
+                if first:
+                    record = two_fragments(record)
+                    conn.sendall(record[: opts.chunk])
+                    time.sleep(opts.delay)
+                    record = record[opts.chunk :]
+                conn.sendall(record)
             elif opts.mode == "silent":
                 while conn.recv(4096):
                     pass
@@ -128,6 +145,7 @@ def serve(conn, opts):
             else:
                 time.sleep(opts.delay)
                 conn.sendall(record)
+            first = False
     except (EOFError, OSError):
         pass
     finally:
@@ -136,7 +154,7 @@ def serve(conn, opts):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("mode", choices=["trickle", "foreign", "silent", "endless", "slow"])
+    parser.add_argument("mode", choices=["trickle", "foreign", "silent", "endless", "slow", "split"])
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--delay", type=float, default=1.0)
     parser.add_argument("--chunk", type=int, default=1)
