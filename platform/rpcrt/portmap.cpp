@@ -26,6 +26,9 @@ namespace tela {
 
 namespace {
 
+// Set by QuietMapMessages.
+thread_local bool quietMap = false;
+
 // The map without its blanks, ended by two NULs; nullptr when out of memory.
 char *CopyWithoutBlanks(const char *map)
 {
@@ -63,8 +66,9 @@ bool ScanMap(const char *copy, const char *host, uint16_t slot, unsigned short *
         while (*p == ';')
             ++p;
         if (*p == '\0') {
-            fprintf(stderr, "bad TELAMORPCMAP: syntax error near character %d\n",
-                    static_cast<int>(lookedFor - copy) + 1);
+            if (!quietMap)
+                fprintf(stderr, "bad TELAMORPCMAP: syntax error near character %d\n",
+                        static_cast<int>(lookedFor - copy) + 1);
             return false;
         }
         const char *portField = p;
@@ -81,7 +85,7 @@ bool ScanMap(const char *copy, const char *host, uint16_t slot, unsigned short *
                 value = INT32_MAX;
             if (value < INT32_MIN)
                 value = INT32_MIN;
-            if (end < portEnd)
+            if (end < portEnd && !quietMap)
                 fprintf(stderr, "bad TELAMORPCMAP: number expected near character %d\n",
                         static_cast<int>(portField - copy) + 1);
             *port = static_cast<unsigned short>(static_cast<uint32_t>(value) + slot);
@@ -91,6 +95,16 @@ bool ScanMap(const char *copy, const char *host, uint16_t slot, unsigned short *
 }
 
 }  // namespace
+
+rpcrt_internal::QuietMapMessages::QuietMapMessages() : wasQuiet(quietMap)
+{
+    quietMap = true;
+}
+
+rpcrt_internal::QuietMapMessages::~QuietMapMessages()
+{
+    quietMap = wasQuiet;
+}
 
 unsigned short rpclib(const char *host, rpcprog_t prog, rpcvers_t /*vers*/)
 {
