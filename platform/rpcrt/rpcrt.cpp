@@ -51,11 +51,15 @@ std::atomic<int> callBoundMs{0};
 thread_local int64_t callDeadlineMs = INT64_MAX;
 
 // The reply side of a TCP handle: the record-marked stream as far as it has been read. It
-// lives as long as the handle, so that the next call first skips what is left of a reply
-// that the last call gave up on, and the stream stays in step.
+// lives as long as the handle, and every byte taken from the socket is counted against the
+// fragment it belongs to (a fragment header read in part included), so that a call that gives
+// up anywhere in a reply leaves the place known: the next call skips what is left of that
+// reply and reads its own.
 struct ReplyStream {
-    uint32_t fragLeft;  // bytes of the current fragment not yet read
-    bool lastFrag;      // the current fragment ends its record
+    uint32_t fragLeft;    // bytes of the current fragment not yet read
+    bool lastFrag;        // the current fragment ends its record
+    uint32_t headerHave;  // bytes of the next fragment header read so far
+    unsigned char header[4];
     int64_t deadlineMs;
     struct rpc_err err;  // the status of the call under way
     uint32_t pos, have;  // unread bytes in buf: [pos, have)
@@ -157,35 +161,49 @@ bool FillReply(LockedClient *lc)
     }
 }
 
-// The next n bytes of the stream, record marks included; to == nullptr skips them.
-bool StreamBytes(LockedClient *lc, char *to, uint32_t n)
+// Makes at least one unread byte available in the buffer; false as FillReply.
+bool BufferedBytes(LockedClient *lc)
+{
+    return lc->reply.pos < lc->reply.have || FillReply(lc);
+}
+
+// Reads the next fragment header, keeping a part of it read before a failure for the next try.
+// A header of zero is refused, as libtirpc refuses it.
+bool NextFragment(LockedClient *lc)
 {
     ReplyStream &rs = lc->reply;
-    while (n > 0) {
-        if (rs.pos == rs.have && !FillReply(lc))
+    while (rs.headerHave < sizeof rs.header) {
+        if (!BufferedBytes(lc))
             return false;
-        uint32_t take = rs.have - rs.pos < n ? rs.have - rs.pos : n;
-        if (to != nullptr) {
-            memcpy(to, rs.buf + rs.pos, take);
-            to += take;
-        }
-        rs.pos += take;
-        n -= take;
+        rs.header[rs.headerHave++] = static_cast<unsigned char>(rs.buf[rs.pos++]);
     }
+    rs.headerHave = 0;
+    uint32_t header = (uint32_t(rs.header[0]) << 24) | (uint32_t(rs.header[1]) << 16) |
+                      (uint32_t(rs.header[2]) << 8) | rs.header[3];
+    rs.lastFrag = (header & 0x80000000u) != 0;
+    if (header == 0)
+        return false;
+    rs.fragLeft = header & 0x7FFFFFFFu;
     return true;
 }
 
-// Reads the next fragment header. A header of zero is refused, as libtirpc refuses it.
-bool NextFragment(LockedClient *lc)
+// Takes up to n bytes of the current fragment from the buffer (to == nullptr skips them) and
+// counts them off the fragment at once; false when the stream fails first.
+bool FragmentBytes(LockedClient *lc, char *to, uint32_t *n)
 {
-    uint32_t header;
-    if (!StreamBytes(lc, reinterpret_cast<char *>(&header), sizeof header))
+    ReplyStream &rs = lc->reply;
+    if (!BufferedBytes(lc))
         return false;
-    header = ntohl(header);
-    lc->reply.lastFrag = (header & 0x80000000u) != 0;
-    if (header == 0)
-        return false;
-    lc->reply.fragLeft = header & 0x7FFFFFFFu;
+    uint32_t take = rs.have - rs.pos;
+    if (take > rs.fragLeft)
+        take = rs.fragLeft;
+    if (take > *n)
+        take = *n;
+    if (to != nullptr)
+        memcpy(to, rs.buf + rs.pos, take);
+    rs.pos += take;
+    rs.fragLeft -= take;
+    *n -= take;
     return true;
 }
 
@@ -199,13 +217,11 @@ bool RecordBytes(LockedClient *lc, char *to, uint32_t n)
                 return false;
             continue;
         }
-        uint32_t take = rs.fragLeft < n ? rs.fragLeft : n;
-        if (!StreamBytes(lc, to, take))
+        uint32_t before = n;
+        if (!FragmentBytes(lc, to, &n))
             return false;
-        rs.fragLeft -= take;
         if (to != nullptr)
-            to += take;
-        n -= take;
+            to += before - n;
     }
     return true;
 }
@@ -215,10 +231,10 @@ bool SkipRecord(LockedClient *lc)
 {
     ReplyStream &rs = lc->reply;
     while (rs.fragLeft > 0 || !rs.lastFrag) {
-        if (!StreamBytes(lc, nullptr, rs.fragLeft))
+        uint32_t n = rs.fragLeft;
+        if (n > 0 && !FragmentBytes(lc, nullptr, &n))
             return false;
-        rs.fragLeft = 0;
-        if (!rs.lastFrag && !NextFragment(lc))
+        if (rs.fragLeft == 0 && !rs.lastFrag && !NextFragment(lc))
             return false;
     }
     rs.lastFrag = false;

@@ -109,8 +109,10 @@ CLIENT *clntudp_create(struct sockaddr_in *raddr, u_long prog, u_long vers, stru
 unsigned short rpclib(const char *host, rpcprog_t prog, rpcvers_t vers);
 
 // Asks the portmapper on port 111 of address's host (over TCP when RPCTRANSPORT is "tcp" in any
-// case, else UDP; 3 s in all) for the port of prog/vers/prot (6 or 17). Returns the port in
-// host byte order, or 0 with rpc_createerr set (RPC_PMAPFAILURE with the call's error,
+// case, else UDP; 3 s in all, connect included) for the port of prog/vers/prot (6 or 17). Over
+// UDP the request is sent once and only a reply from that address and port with its
+// transaction id is taken; other datagrams are passed over. Returns the port in host byte
+// order, or 0 with rpc_createerr set (RPC_PMAPFAILURE with the call's error,
 // RPC_PROGNOTREGISTERED, or the creator's status). address's port is 0 on return.
 u_short pmap_getport(struct sockaddr_in *address, u_long prog, u_long vers, u_int prot);
 

@@ -17,6 +17,16 @@ constexpr int kPmapTimeoutMs = 3000;
 CLIENT *CreateTcpClient(struct sockaddr_in *raddr, u_long prog, u_long vers, int *sockp, u_int sendsz,
                         u_int recvsz, int connectTimeoutMs);
 
+// While one lives, rpclib on this thread writes no "bad TELAMORPCMAP" messages: the retry of a
+// client creation reads the same map that its first attempt has reported on already.
+struct QuietMapMessages {
+    QuietMapMessages();
+    ~QuietMapMessages();
+    QuietMapMessages(const QuietMapMessages &) = delete;
+    QuietMapMessages &operator=(const QuietMapMessages &) = delete;
+    bool wasQuiet;
+};
+
 // Locks made by rpc_create_lock and not yet deleted, for leak checks.
 int LiveLockCount();
 

@@ -3,6 +3,7 @@
 
 #include "os/hostvars.h"
 #include "os/sysutil.h"
+#include "rpcrt/rpcrt_internal.h"
 #include "xdr/alpha.h"
 #include "xdr/omega.h"
 
@@ -37,6 +38,7 @@ CLIENT *CreateClientWithRetry(const char *host, rpcprog_t program, rpcvers_t ver
     if (client != nullptr || retryPauseMs <= 0)
         return client;
     SysSleep(retryPauseMs);
+    rpcrt_internal::QuietMapMessages quiet;
     return tela::clnt_create(host, program, version, transport);
 }
 

@@ -6,6 +6,9 @@
 //   call failed); the holder frees what hangs off it, never the static object itself:
 //     tela::XdrResult reply(a_get_log_1(&request, client), xdr_log_res);
 //     if (!reply) ...
+//   A holder that is used again makes the next call through Call, which lets go of the last
+//   answer before the stub runs (the stub clears its static result first thing):
+//     reply.Call([&] { return a_get_log_1(&request, client); });
 // - a re-entrant wrapper's result: the caller's own object, which the holder watches:
 //     route_res res;
 //     tela::XdrResult held(&res, xdr_route_res);
@@ -45,13 +48,22 @@ public:
     T &operator*() const { return *result_; }
     explicit operator bool() const { return result_ != nullptr; }
 
-    // Frees what is held now and holds next instead (nullptr: nothing). For a stub's result,
-    // let go before the same stub is called again: the next call reuses its static object.
-    void Reset(T *next = nullptr)
+    // Frees what is held now; nothing is held then.
+    void Reset()
     {
         if (result_ != nullptr)
             XdrFree(routine_, result_);
-        result_ = next;
+        result_ = nullptr;
+    }
+
+    // Frees what is held now, then runs call (a stub's call, returning its result or nullptr)
+    // and holds what it returns. The order matters when the holder has that stub's last
+    // answer: the stub reuses its static object, so what hangs off it must be freed first.
+    template <typename Stub>
+    void Call(Stub &&call)
+    {
+        Reset();
+        result_ = call();
     }
 
     // Frees what is held now and zeroes the object, which stays held: a caller's object that

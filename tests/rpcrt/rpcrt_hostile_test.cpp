@@ -111,4 +111,34 @@ TEST_F(HostileServer, NextCallAfterATimeOutGetsItsOwnAnswer)
     }
 }
 
+TEST_F(HostileServer, CallsAfterAReplyCutInsideAUnitOrAFragmentHeaderGetTheirOwnAnswers)
+{
+    // The first answer comes as a fragment of 32 bytes and a last one; the call gives up after
+    // the first `cut` bytes of the stream, the rest arrives later. Cuts: inside the first
+    // fragment header, inside the first unit (the transaction id), inside the second header,
+    // inside the first unit after it.
+    for (int cut : {2, 6, 37, 42}) {
+        testsupport::HostileAlpha server;
+        ASSERT_TRUE(server.Start("split", 2.0, 60, cut)) << cut << "\n" << server.Log();
+        Connect(server);
+        s_rec_res result;
+        tela::rpcrt_testing::SetCallBoundMs(1000);
+        EXPECT_EQ(Call(&result), RPC_TIMEDOUT) << cut;
+        // Generous for a busy machine, short of the 25 s a stream out of step would wait.
+        tela::rpcrt_testing::SetCallBoundMs(15000);
+        for (int i = 0; i < 3; ++i) {
+            enum clnt_stat status = Call(&result);
+            EXPECT_EQ(status, RPC_SUCCESS)
+                << "cut " << cut << ", call " << i << ": " << clnt_sperror(client_, "a_get_s_rec_new_1");
+            if (status != RPC_SUCCESS)
+                break;
+            EXPECT_EQ(result.record.s_rec_new_u.v1.job, 4711) << cut;
+            EXPECT_STREQ(result.record.s_rec_new_u.v1.recipient, "bob@example.com") << cut;
+            xdr_free(Xdr(xdr_s_rec_res), &result);
+        }
+        clnt_destroy(client_);
+        client_ = nullptr;
+    }
+}
+
 }  // namespace

@@ -42,11 +42,23 @@ void Put32(std::vector<unsigned char> &out, uint32_t v)
         out.push_back(static_cast<unsigned char>(v >> shift));
 }
 
+// What the fake portmapper sends over UDP before its answer: each carries port 1, so that a
+// query that takes it is seen.
+enum class Noise {
+    kNone,
+    kOtherXid,      // a reply to another transaction id
+    kJunk,          // two bytes
+    kOtherAddress,  // the right reply, from 127.0.0.2:111
+    kOtherPort,     // the right reply, from another port of 127.0.0.1
+};
+
 // A portmapper on 127.0.0.1:111 (UDP and TCP) that decodes each version-2 get-port call by
-// hand, records it, and answers with a fixed port, or not at all when silent.
+// hand, records it, and answers with a fixed port, or not at all when silent; over UDP it
+// sends `noise` first and its answer 200 ms later.
 class FakePortmapper {
 public:
-    explicit FakePortmapper(int answerPort, bool silent = false) : answer_(answerPort), silent_(silent)
+    explicit FakePortmapper(int answerPort, bool silent = false, Noise noise = Noise::kNone)
+        : answer_(answerPort), silent_(silent), noise_(noise)
     {
         udp_ = LoopbackSocket(SOCK_DGRAM, 111);
         tcp_ = LoopbackSocket(SOCK_STREAM, 111, 8);
@@ -77,6 +89,11 @@ private:
     // The reply to a call, empty when the call is not a portmapper get-port call.
     std::vector<unsigned char> Handle(const unsigned char *p, size_t n, bool overTcp)
     {
+        return Handle(p, n, overTcp, static_cast<uint32_t>(answer_), 0, true);
+    }
+    std::vector<unsigned char> Handle(const unsigned char *p, size_t n, bool overTcp, uint32_t port,
+                                      uint32_t xidChange, bool record)
+    {
         // xid, CALL, rpcvers 2, prog, vers, proc, then credential and verifier.
         if (n < 24 || Get32(p + 4) != 0 || Get32(p + 8) != 2 || Get32(p + 12) != kPmapProgram ||
             Get32(p + 16) != 2 || Get32(p + 20) != 3)
@@ -90,21 +107,56 @@ private:
         if (at + 16 > n)
             return {};
         Query q = {overTcp, Get32(p + at), Get32(p + at + 4), Get32(p + at + 8), Get32(p + at + 12)};
-        {
+        if (record) {
             std::lock_guard<std::mutex> guard(mu_);
             queries_.push_back(q);
         }
         if (silent_)
             return {};
         std::vector<unsigned char> reply;
-        Put32(reply, Get32(p));  // xid
-        Put32(reply, 1);         // REPLY
-        Put32(reply, 0);         // MSG_ACCEPTED
-        Put32(reply, 0);         // verifier: AUTH_NONE, empty
+        Put32(reply, Get32(p) + xidChange);
+        Put32(reply, 1);  // REPLY
+        Put32(reply, 0);  // MSG_ACCEPTED
+        Put32(reply, 0);  // verifier: AUTH_NONE, empty
         Put32(reply, 0);
         Put32(reply, 0);  // SUCCESS
-        Put32(reply, static_cast<uint32_t>(answer_));
+        Put32(reply, port);
         return reply;
+    }
+
+    // Sends the noise datagram for a call received from `from`.
+    void SendNoise(const unsigned char *p, size_t n, const struct sockaddr_in &from)
+    {
+        auto sendFrom = [&](int fd, const std::vector<unsigned char> &data) {
+            if (fd >= 0)
+                sendto(fd, data.data(), data.size(), 0, reinterpret_cast<const struct sockaddr *>(&from),
+                       sizeof from);
+        };
+        auto right = Handle(p, n, false, 1, 0, false);
+        switch (noise_) {
+        case Noise::kNone:
+            break;
+        case Noise::kOtherXid:
+            sendFrom(udp_, Handle(p, n, false, 1, 1, false));
+            break;
+        case Noise::kJunk:
+            sendFrom(udp_, {0x80, 0x01});
+            break;
+        case Noise::kOtherAddress: {
+            int other = LoopbackSocket(SOCK_DGRAM, 111, 16, htonl(0x7F000002));
+            sendFrom(other, right);
+            close(other);
+            break;
+        }
+        case Noise::kOtherPort: {
+            int other = LoopbackSocket(SOCK_DGRAM, 0);
+            sendFrom(other, right);
+            close(other);
+            break;
+        }
+        }
+        if (noise_ != Noise::kNone)
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
 
     void Serve()
@@ -124,6 +176,7 @@ private:
                 ssize_t n = recvfrom(udp_, buffer, sizeof buffer, 0,
                                      reinterpret_cast<struct sockaddr *>(&from), &len);
                 if (n > 0) {
+                    SendNoise(buffer, static_cast<size_t>(n), from);
                     auto reply = Handle(buffer, static_cast<size_t>(n), false);
                     if (!reply.empty())
                         sendto(udp_, reply.data(), reply.size(), 0,
@@ -158,6 +211,7 @@ private:
 
     int answer_;
     bool silent_;
+    Noise noise_;
     int udp_ = -1, tcp_ = -1;
     int wake_[2] = {-1, -1};
     bool ok_ = false;
@@ -322,6 +376,29 @@ TEST_F(Portmapper, AnsweredPortIsUsed)
         clnt_destroy(client);
     }
     EXPECT_EQ(fake.Queries().size(), 2u);
+}
+
+TEST_F(Portmapper, UdpQueryPassesOverDatagramsThatAreNotItsAnswer)
+{
+    struct Case {
+        Noise noise;
+        const char *what;
+    } cases[] = {{Noise::kOtherXid, "another transaction id"},
+                 {Noise::kJunk, "two junk bytes"},
+                 {Noise::kOtherAddress, "from 127.0.0.2"},
+                 {Noise::kOtherPort, "from another port"}};
+    for (const Case &c : cases) {
+        FakePortmapper fake(4711, false, c.noise);
+        ASSERT_TRUE(fake.ok());
+        struct sockaddr_in addr = LoopbackAddress(0);
+        rpc_createerr.cf_stat = RPC_SUCCESS;
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(tela::pmap_getport(&addr, kTestProgram, 1, IPPROTO_TCP), 4711)
+            << c.what << ": " << clnt_spcreateerror("127.0.0.1");
+        EXPECT_LT(SecondsSince(start), 10.0) << c.what;
+        EXPECT_EQ(rpc_createerr.cf_stat, RPC_SUCCESS) << c.what;
+        EXPECT_EQ(fake.Queries().size(), 1u) << c.what;
+    }
 }
 
 TEST_F(Portmapper, SilentPortmapperIsGivenUpAfterThreeSeconds)

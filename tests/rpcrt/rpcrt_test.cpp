@@ -2,12 +2,15 @@
 // locked call, destroy, and the runtime start and stop.
 #include "rpcrt/rpcrt.h"
 #include "rpcrt/rpcrt_internal.h"
+#include "rpcrt/servers.h"
 #include "rpcrt_helpers.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -97,6 +100,33 @@ TEST(RpcLib, PortFromEnvironment)
 }
 
 // ---- Client creation -------------------------------------------------------------------------
+
+TEST(ClntCreate, RetriedCreationReportsABadMapOnce)
+{
+    // A port held closed by the test (bound, not listening): both attempts are refused.
+    int held = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(held, 0);
+    struct sockaddr_in addr = LoopbackAddress(0);
+    ASSERT_EQ(bind(held, reinterpret_cast<struct sockaddr *>(&addr), sizeof addr), 0);
+    int port = LocalPort(held);
+    ASSERT_GT(port, 0);
+    std::string map = "127.0.0.1:" + std::to_string(port) + "x";
+    const std::string message = "bad TELAMORPCMAP: number expected near character 11\n";
+    ScopedEnv env{{"TELAMORPCMAP", map.c_str()}, {"TELAMORPCPORT", nullptr}, {"TELAMORPCOFFSET", nullptr}};
+    {
+        CaptureFd err(2);
+        EXPECT_EQ(tela::CreateClientWithRetry("127.0.0.1", kAlphaProgram, 1, "tcp", 1), nullptr);
+        EXPECT_EQ(rpc_createerr.cf_error.re_errno, ECONNREFUSED);
+        EXPECT_EQ(err.Text(), message);
+    }
+    {
+        // The next look-up reports the map again.
+        CaptureFd err(2);
+        EXPECT_EQ(tela::rpclib("127.0.0.1", kAlphaProgram, 1), port);
+        EXPECT_EQ(err.Text(), message);
+    }
+    close(held);
+}
 
 TEST(ClntCreate, ProtocolNamesBeforeHost)
 {

@@ -5,14 +5,27 @@ namespace testsupport {
 bool HostileAlpha::Start(const std::string &mode, double delay, int lifetime, int chunk,
                          const std::string &recipient)
 {
+    return Launch({mode, "--delay", std::to_string(delay), "--chunk", std::to_string(chunk), "--lifetime",
+                   std::to_string(lifetime), "--recipient", recipient});
+}
+
+bool HostileAlpha::StartProxy(int upstream, int splitProc, int cut, double delay, int lifetime)
+{
+    return Launch({"proxy", "--upstream", std::to_string(upstream), "--split-proc", std::to_string(splitProc),
+                   "--chunk", std::to_string(cut), "--delay", std::to_string(delay), "--lifetime",
+                   std::to_string(lifetime)});
+}
+
+bool HostileAlpha::Launch(const std::vector<std::string> &args)
+{
     port_ = FreePort();
     if (port_ == 0)
         return false;
-    return process_.Start({"python3", SourceDir() + "/tests/support/hostile_alpha.py", mode, "--port",
-                           std::to_string(port_), "--delay", std::to_string(delay), "--chunk",
-                           std::to_string(chunk), "--lifetime", std::to_string(lifetime), "--recipient",
-                           recipient}) &&
-           process_.WaitTcp(port_, 30000);
+    std::vector<std::string> argv = {"python3", SourceDir() + "/tests/support/hostile_alpha.py"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    argv.push_back("--port");
+    argv.push_back(std::to_string(port_));
+    return process_.Start(argv) && process_.WaitTcp(port_, 30000);
 }
 
 std::string HostileAlpha::RpcMapEnv() const

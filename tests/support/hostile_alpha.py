@@ -2,6 +2,7 @@
 """A hostile alpha server for tests: ONC RPC over TCP with record marking, on loopback only.
 
 Usage: hostile_alpha.py MODE [--port N] [--delay S] [--chunk N] [--lifetime S] [--recipient TEXT]
+                        [--upstream PORT] [--split-proc N]
 
 Prints the port it listens on (one line on stdout) and serves every connection in a thread of
 its own. It stops by itself after --lifetime seconds (120 by default). Modes:
@@ -12,6 +13,11 @@ its own. It stops by itself after --lifetime seconds (120 by default). Modes:
   endless  begins an answer whose record never ends: a fragment that is not the last, every 50 ms
   slow     a valid answer to each call after --delay seconds; the log export never ends
            (every answer holds ten more lines)
+  split    the first answer on each connection in two fragments (the first of 32 bytes): its
+           first --chunk bytes at once, the rest after --delay seconds; later answers whole, at
+           once
+  proxy    passes every call on to the alpha server on 127.0.0.1:--upstream and its answer back;
+           the first answer to procedure --split-proc goes as in split mode
 Valid answers: procedure 137 (send record, version 1 arm, in progress, with --recipient) and
 procedure 72 (log lines); any other procedure gets "procedure unavailable".
 """
@@ -100,7 +106,48 @@ def answer(call, recipient):
     return xid, marked(reply(xid, b"", accept_stat=3))
 
 
+def two_fragments(record):
+    """The marked record sent again as a first fragment of 32 bytes and a last one."""
+    body = record[4:]
+    return u32(32) + body[:32] + marked(body[32:])
+
+
+def send_split(conn, record, opts):
+    """The record in two fragments: the first --chunk bytes now, the rest after --delay s."""
+    record = two_fragments(record)
+    conn.sendall(record[: opts.chunk])
+    time.sleep(opts.delay)
+    conn.sendall(record[opts.chunk :])
+
+
+def proxy(conn, opts):
+    split = True
+    upstream = None
+    try:
+        upstream = socket.create_connection(("127.0.0.1", opts.upstream))
+        while True:
+            call = read_record(conn)
+            (proc,) = struct.unpack(">I", call[20:24])
+            upstream.sendall(marked(call))
+            record = marked(read_record(upstream))
+            if split and proc == opts.split_proc:
+                split = False
+                send_split(conn, record, opts)
+            else:
+                conn.sendall(record)
+    except (EOFError, OSError):
+        pass
+    finally:
+        if upstream is not None:
+            upstream.close()
+        conn.close()
+
+
 def serve(conn, opts):
+    if opts.mode == "proxy":
+        proxy(conn, opts)
+        return
+    first = True
     try:
         while True:
             xid, record = answer(read_record(conn), opts.recipient)
@@ -121,6 +168,11 @@ def serve(conn, opts):
                 while True:
                     conn.sendall(u32(8) + u32(0) + u32(0))
                     time.sleep(0.05)
+            elif opts.mode == "split":
+                if first:
+                    send_split(conn, record, opts)
+                else:
+                    conn.sendall(record)
             elif opts.mode == "silent":
                 while conn.recv(4096):
                     pass
@@ -128,6 +180,7 @@ def serve(conn, opts):
             else:
                 time.sleep(opts.delay)
                 conn.sendall(record)
+            first = False
     except (EOFError, OSError):
         pass
     finally:
@@ -136,12 +189,14 @@ def serve(conn, opts):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("mode", choices=["trickle", "foreign", "silent", "endless", "slow"])
+    parser.add_argument("mode", choices=["trickle", "foreign", "silent", "endless", "slow", "split", "proxy"])
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--delay", type=float, default=1.0)
     parser.add_argument("--chunk", type=int, default=1)
     parser.add_argument("--lifetime", type=float, default=120.0)
     parser.add_argument("--recipient", default="bob@example.com")
+    parser.add_argument("--upstream", type=int, default=0)
+    parser.add_argument("--split-proc", type=int, default=-1)
     opts = parser.parse_args()
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)

@@ -4,6 +4,7 @@
 
 #include "xdr/fieldtext.h"
 #include "xdr/wrappers.h"
+#include "xdr/xdrresult.h"
 
 #include <gtest/gtest.h>
 
@@ -142,6 +143,24 @@ TEST_F(Stubs, GreetingPageCheck)
     EXPECT_EQ(OnlyCall(kAlpha, 59),
               Wire().str11("u0042").i16(2).i32(5501).i16(1).i16(14).i32(0).i32(0).bytes());
     xdr_free(reinterpret_cast<xdrproc_t>(xdr_pageb_res), reinterpret_cast<char *>(res));
+}
+
+TEST_F(Stubs, HolderUsedAgainForTheSameStubFreesEachAnswerOnce)
+{
+    // Each answer's page data is allocated by decoding into the stub's one static result; a
+    // holder that still has the last answer lets go of it before the stub runs again.
+    pageb_req req = {};
+    SetText(req.user, "u0042");
+    tela::XdrResult<pageb_res> page(nullptr, xdr_pageb_res);
+    for (std::string text : {"first page", "second", "the third page"}) {
+        server->Answer(kAlpha, 59, Wire().boolean(true).i32(0).blob(text));
+        page.Call([&] { return a_get_pageb_1(&req, alpha.get()); });
+        ASSERT_TRUE(page) << text;
+        EXPECT_EQ(std::string(page->data.blob_val, page->data.blob_len), text);
+    }
+    server->Reset();  // no answer: the call fails and the holder holds nothing
+    page.Call([&] { return a_get_pageb_1(&req, alpha.get()); });
+    EXPECT_FALSE(page);
 }
 
 TEST_F(Stubs, GroupFromAlphaAndFromOmega)

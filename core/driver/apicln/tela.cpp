@@ -188,7 +188,9 @@ GdResult ReadGroupName(LineIDInfo *info, tela::XdrResult<group_rec> &group)
     std::memset(groupId, 0, sizeof groupId);
     TextCopyPadded(groupId, 10, info->groupId);
     bool fromOmega = omegaClient != nullptr;
-    group.Reset(fromOmega ? o_get_group_1(groupId, omegaClient) : a_get_o_group_1(groupId, alphaClient));
+    group.Call([&] {
+        return fromOmega ? o_get_group_1(groupId, omegaClient) : a_get_o_group_1(groupId, alphaClient);
+    });
     if (!group) {
         TraceRpcText(TRACE_ERROR, LINE_NONE,
                      fromOmega ? clnt_sperror(omegaClient, "o_get_group_1")
@@ -206,7 +208,7 @@ GdResult ReadUserName(LineIDInfo *info, tela::XdrResult<a_user_rec> &user)
     std::memset(&key, 0, sizeof key);
     TextCopyPadded(key.server, sizeof key.server - 1, info->user.server);
     TextCopyPadded(key.user, sizeof key.user - 1, info->user.userId);
-    user.Reset(a_get_o_user_1(&key, alphaClient));
+    user.Call([&] { return a_get_o_user_1(&key, alphaClient); });
     if (!user) {
         TraceRpcText(TRACE_ERROR, LINE_NONE, clnt_sperror(alphaClient, "a_get_o_user_1"));
         return GDERR_RPC;

@@ -324,7 +324,7 @@ void ReportBody(const CgiEntry *entries, ReportResources &r, int tempError)
     request.vers = 1;
     BoundedCopy(request.s_rec_req_u.v1.user, u, 10);
     request.s_rec_req_u.v1.job = ParseJobNumber(job);
-    r.reply.Reset(a_get_s_rec_new_1(&request, r.client));
+    r.reply.Call([&] { return a_get_s_rec_new_1(&request, r.client); });
     if (!r.reply) {
         ErrorPage("%s", HtmlEscape(ClientErrorText(r.client, "a_get_s_rec_new_1")).c_str());
         return;
