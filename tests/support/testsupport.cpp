@@ -450,6 +450,20 @@ bool WaitFor(const std::function<bool()> &ready, int timeoutMs, int pollMs)
     return ready();
 }
 
+bool SignalPending(pid_t pid, int signo)
+{
+    std::istringstream lines(ReadFile("/proc/" + std::to_string(pid) + "/status"));
+    const unsigned long long bit = 1ULL << (signo - 1);
+    for (std::string line; std::getline(lines, line);) {
+        // "SigPnd:\t0000000000000002", "ShdPnd:\t..."
+        if (line.rfind("SigPnd:", 0) == 0 || line.rfind("ShdPnd:", 0) == 0) {
+            if (std::strtoull(line.c_str() + 7, nullptr, 16) & bit)
+                return true;
+        }
+    }
+    return false;
+}
+
 double SecondsSince(std::chrono::steady_clock::time_point start)
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

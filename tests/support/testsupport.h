@@ -130,6 +130,10 @@ private:
 // unless it holds at the last look). The one wait of the tests for a condition.
 bool WaitFor(const std::function<bool()> &ready, int timeoutMs = 10000, int pollMs = 20);
 
+// True when `signo` is pending for process `pid` (for the process or one of its threads), read
+// from /proc: a signal it ignores or has taken is pending no more.
+bool SignalPending(pid_t pid, int signo);
+
 // Seconds (with fractions) since `start` on the steady clock.
 double SecondsSince(std::chrono::steady_clock::time_point start);
 
