@@ -126,7 +126,8 @@ Outcome ErrorTextOfAFailedCall()
 
 Outcome CreateErrorTextOfARefusal()
 {
-    const int port = testsupport::FreePort();
+    testsupport::ClosedPorts closed;
+    const int port = closed.port();
     PortEnv env(port, nullptr);
     if (CreateAlphaClient("127.0.0.1") != nullptr)
         return Outcome::Other;

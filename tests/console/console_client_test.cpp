@@ -23,10 +23,7 @@ enum clnt_stat CallVoid(CLIENT *client, rpcproc_t procedure)
     return CallClient(client, procedure, XdrVoid(), nullptr, XdrVoid(), nullptr);
 }
 
-double Seconds(std::chrono::steady_clock::time_point since)
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
+using testsupport::SecondsSince;
 
 class ConsoleClient : public testing::Test {
 protected:
@@ -36,12 +33,13 @@ protected:
 
 TEST_F(ConsoleClient, ServerDownGivesNoneAfterTheRetryPause)
 {
-    const int port = testsupport::FreePort();
+    testsupport::ClosedPorts closed;
+    const int port = closed.port();
     ASSERT_GT(port, 0);
     PortEnv env(port, nullptr);
     const auto start = std::chrono::steady_clock::now();
     CLIENT *client = CreateAlphaClient("127.0.0.1");
-    const double took = Seconds(start);
+    const double took = SecondsSince(start);
     EXPECT_EQ(client, nullptr);
     EXPECT_GE(took, 0.95);  // two attempts with the pause between them
     EXPECT_EQ(rpc_createerr.cf_stat, RPC_SYSTEMERROR);

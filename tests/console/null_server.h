@@ -105,9 +105,7 @@ public:
 
 inline bool WaitListening(const NullServer &server)
 {
-    for (int i = 0; i < 500 && !server.Listening(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return server.Listening();
+    return testsupport::WaitFor([&] { return server.Listening(); }, 5000, 10);
 }
 
 }  // namespace clienttest

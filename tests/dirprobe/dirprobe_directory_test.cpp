@@ -194,8 +194,7 @@ TEST_F(DirprobeDirectory, WrongPasswordMakesExactlyOneLoginAttempt)
               std::string::npos)
         << r.out;
     // dovecot writes its log line a moment after it answered.
-    for (int i = 0; i < 50 && dovecot->PasswordMismatches() == before; ++i)
-        usleep(100000);
+    testsupport::WaitFor([&] { return dovecot->PasswordMismatches() != before; }, 5000, 100);
     EXPECT_EQ(dovecot->PasswordMismatches() - before, 1) << dovecot->Log();
 }
 
@@ -293,8 +292,7 @@ TEST_F(DirprobeDirectory, OverlongPasswordInContinuousModeDoesNotLeak)
     ASSERT_GE(r.out.size(), tail.size());
     EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail) << r.out;
     EXPECT_EQ(sim.Calls("alpha", 117).size(), 1u);
-    for (int i = 0; i < 50 && dovecot->PasswordMismatches() == before; ++i)
-        usleep(100000);
+    testsupport::WaitFor([&] { return dovecot->PasswordMismatches() != before; }, 5000, 100);
     EXPECT_EQ(dovecot->PasswordMismatches() - before, 1) << dovecot->Log();
 }
 
@@ -427,7 +425,8 @@ TEST_F(DirprobeDirectory, DirectoryConnectionsAndTheirFailures)
     ASSERT_TRUE(otherCa.Make()) << otherCa.error();
     const std::string port = std::to_string(slapd->port());
     const std::string tlsPort = std::to_string(slapd->tlsPort());
-    const std::string deadPort = std::to_string(testsupport::FreePort());
+    testsupport::ClosedPorts dead;
+    const std::string deadPort = std::to_string(dead.port());
     struct Case {
         const char *what;
         json props;        // over the directory-only settings of 5001
@@ -625,7 +624,8 @@ TEST_F(DirprobeDirectory, IgnoredInterruptAtThePromptKeepsTheEchoOff)
     std::string seen;
     ASSERT_TRUE(ReadUntil(master, seen, "enter password for user jdoe: ", 30000)) << seen;
     kill(pid, SIGINT);
-    usleep(200000);
+    // The ignored signal is gone once nothing holds it pending.
+    EXPECT_TRUE(testsupport::WaitFor([&] { return !testsupport::SignalPending(pid, SIGINT); }));
     termios mode{};
     ASSERT_EQ(tcgetattr(master, &mode), 0);
     EXPECT_EQ(mode.c_lflag & ECHO, 0u);

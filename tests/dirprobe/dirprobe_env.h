@@ -84,8 +84,7 @@ inline testsupport::RunResult RunDirprobe(const std::vector<std::string> &args,
 // has gone.
 inline int AcceptsReaching(const testsupport::SimServer &sim, const std::string &prog, int n)
 {
-    for (int i = 0; i < 100 && sim.Accepts(prog) < n; ++i)
-        usleep(20000);
+    testsupport::WaitFor([&] { return sim.Accepts(prog) >= n; }, 2000);
     return sim.Accepts(prog);
 }
 

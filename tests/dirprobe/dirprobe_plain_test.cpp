@@ -432,8 +432,9 @@ TEST_F(DirprobePlain, EnvironmentFileIsReadOnlyWithoutOmegaHost)
 
     // OMEGAHOST empty: no file is read, so nothing says where alpha is.
     testsupport::TempDir empty;
+    testsupport::ClosedPorts closed;
     o.env = {"FAXROOT=" + empty.path(), "OMEGAHOST=", "LDAPNOINIT=1",
-             "TELAMORPCMAP=127.0.0.1:" + std::to_string(testsupport::FreePort())};
+             "TELAMORPCMAP=127.0.0.1:" + std::to_string(closed.port())};
     o.unset = {"ALPHAHOST", "TELAMORPCPORT", "TELAMORPCOFFSET", "LOCALHOST"};
     RunResult skipped = RunDirprobe({"4711"}, o);
     EXPECT_EQ(skipped.exitCode, 1);
@@ -446,7 +447,8 @@ TEST_F(DirprobePlain, StartUpFailuresEndWithExitCodeOne)
     // alpha unreachable
     {
         testsupport::RunOptions o;
-        int port = testsupport::FreePort();
+        testsupport::ClosedPorts closed;
+        int port = closed.port();
         o.env = {"TELAMORPCMAP=127.0.0.1:" + std::to_string(port), "ALPHAHOST=127.0.0.1",
                  "OMEGAHOST=127.0.0.1", "LDAPNOINIT=1"};
         RunResult r = RunDirprobe({"4711"}, o);

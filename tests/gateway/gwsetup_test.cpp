@@ -59,7 +59,9 @@ protected:
     static void SetUpTestSuite()
     {
         ASSERT_TRUE(StartServer("{}")) << server_->Log();
-        deadPort_ = testsupport::FreePort();
+        // Held bound and not listening, so that it stays closed while the tests run.
+        static testsupport::ClosedPorts dead;
+        deadPort_ = dead.port();
         InitRuntime(std::string(kDeadHost) + ":" + std::to_string(deadPort_));
     }
     void SetUp() override

@@ -270,7 +270,8 @@ TEST_F(JobFiles, ConfigurationTextFromAlpha)
 
 TEST(GatewayClient, OneAttemptAtAClosedPort)
 {
-    int port = testsupport::FreePort();
+    testsupport::ClosedPorts closed;
+    int port = closed.port();
     ASSERT_NE(port, 0);
     std::string map = "127.0.0.1:" + std::to_string(port);
     const char *saved = getenv("TELAMORPCMAP");

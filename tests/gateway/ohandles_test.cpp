@@ -88,7 +88,9 @@ protected:
     static void SetUpTestSuite()
     {
         ASSERT_TRUE(StartServer(kFixture)) << server_->Log();
-        int dead = testsupport::FreePortRange(6);
+        // Held bound and not listening, so that they stay closed while the tests run.
+        static testsupport::ClosedPorts closed(6);
+        int dead = closed.port();
         setenv("OMEGAHOST", server_->Host().c_str(), 1);
         setenv("ALPHAHOST", server_->Host().c_str(), 1);
         unsetenv("RPCTRANSPORT");
@@ -113,12 +115,7 @@ protected:
     // The server logs a connection once its loop takes it, maybe after the client has connected.
     static bool WaitAccepts(const std::string &prog, int count)
     {
-        for (int i = 0; i < 500; ++i) {
-            if (server_->Accepts(prog) >= count)
-                return true;
-            usleep(10000);
-        }
-        return false;
+        return testsupport::WaitFor([&] { return server_->Accepts(prog) >= count; }, 5000, 10);
     }
 };
 

@@ -21,10 +21,7 @@ namespace {
 using testsupport::CaptureFd;
 using testsupport::SilentListener;
 
-double SecondsSince(std::chrono::steady_clock::time_point start)
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
+using testsupport::SecondsSince;
 
 // The open against the listener with a search time limit of 2 s: it fails, and only after the
 // 25 s bound. Returns what the tool code printed.

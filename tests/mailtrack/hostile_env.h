@@ -19,6 +19,7 @@
 
 #include "hostile.h"
 #include "lighttpd.h"
+#include "needtool.h"
 #include "pages.h"
 #include "testsupport.h"
 
@@ -26,10 +27,7 @@ namespace hostile_env {
 
 using Clock = std::chrono::steady_clock;
 
-inline double SecondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
+using testsupport::SecondsSince;
 
 inline int EntryCount(const std::string &path)
 {
@@ -138,11 +136,7 @@ inline testsupport::RunResult RunReport(const std::string &program, const testsu
 
 class HostileWeb : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        if (testsupport::LighttpdPath().empty())
-            GTEST_SKIP() << "lighttpd is not installed";
-    }
+    void SetUp() override { TELA_NEED_TOOL(!testsupport::LighttpdPath().empty(), "lighttpd"); }
     // lighttpd with the package's snippet running `program`, sending alpha calls to `server`.
     void StartWeb(const testsupport::HostileAlpha &server, const std::string &program = MAILTRACK_BIN)
     {
@@ -159,10 +153,7 @@ protected:
     // Waits up to `seconds` for CgiGone.
     bool WaitCgiGone(double seconds)
     {
-        auto start = Clock::now();
-        while (!CgiGone() && SecondsSince(start) < seconds)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        return CgiGone();
+        return testsupport::WaitFor([&] { return CgiGone(); }, static_cast<int>(seconds * 1000));
     }
 
     testsupport::TempDir tmp_{"mailtrack-web"};

@@ -301,7 +301,8 @@ TEST_F(Report, ServerFailures)
 TEST_F(Report, ClientCannotBeCreated)
 {
     // A port map that names the host with a port where nothing listens.
-    int closed = testsupport::FreePort();
+    testsupport::ClosedPorts held;
+    const int closed = held.port();
     ASSERT_NE(closed, 0);
     RunOptions options;
     options.clearEnv = true;
@@ -364,13 +365,14 @@ TEST_F(Report, ExportedLogCannotBeOpened)
     RunResult r;
     std::thread run([&] { r = Get(Query("114")); });
     bool removed = false;
-    for (int i = 0; i < 1000 && !removed; ++i) {
-        if (!Calls(72).empty())
-            for (const std::string &name : DirEntries(tmp_.path()))
-                removed = unlink(tmp_.file(name).c_str()) == 0 || removed;
-        if (!removed)
-            usleep(10000);
-    }
+    testsupport::WaitFor(
+        [&] {
+            if (!Calls(72).empty())
+                for (const std::string &name : DirEntries(tmp_.path()))
+                    removed = unlink(tmp_.file(name).c_str()) == 0 || removed;
+            return removed;
+        },
+        10000, 10);
     run.join();
     ASSERT_TRUE(removed) << "the export was not seen in time";
     EXPECT_EQ(r.exitCode, 0) << r.err;

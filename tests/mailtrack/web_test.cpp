@@ -48,7 +48,9 @@ protected:
         ASSERT_TRUE(server_->StartFile(testsupport::SourceDir() + "/tests/mailtrack/fixtures/report.json"))
             << server_->Log();
         tmp_ = new TempDir("mailtrack-web");
-        closedPort_ = testsupport::FreePort();
+        // Held bound and not listening, so that it stays closed while the tests run.
+        static testsupport::ClosedPorts closed;
+        closedPort_ = closed.port();
         web_ = new Lighttpd;
         LighttpdOptions options;
         options.cgiProgram = MAILTRACK_BIN;
@@ -170,9 +172,8 @@ TEST_F(Web, RejectedRequestIsAServerError)
     EXPECT_EQ(r.status, 500) << r.error << "\n" << r.headers;
     EXPECT_EQ(server_->Accepts(), 0);
     // The program's message reaches lighttpd's error log.
-    for (int i = 0;
-         i < 100 && web_->Log().find("caught by cgihtml: REQUEST_METHOD invalid") == std::string::npos; ++i)
-        usleep(20000);
+    testsupport::WaitFor(
+        [] { return web_->Log().find("caught by cgihtml: REQUEST_METHOD invalid") != std::string::npos; });
     EXPECT_NE(web_->Log().find("caught by cgihtml: REQUEST_METHOD invalid"), std::string::npos)
         << web_->Log();
 }

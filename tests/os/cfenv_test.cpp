@@ -523,8 +523,7 @@ TEST(Spawn, Detached)
     std::string script = "echo started > " + out + ".tmp && mv " + out + ".tmp " + out;
     char *argv[] = {const_cast<char *>("sh"), const_cast<char *>("-c"), script.data(), nullptr};
     ASSERT_EQ(SpawnDetached("/bin/sh", argv), 1);
-    for (int i = 0; i < 1000 && access(out.c_str(), F_OK) != 0; ++i)
-        usleep(10000);
+    testsupport::WaitFor([&] { return access(out.c_str(), F_OK) == 0; }, 10000, 10);
     EXPECT_EQ(ReadFile(out), "started\n");
     EXPECT_EQ(SpawnDetached("/nonexistent/program", argv), 0);
 }
@@ -582,11 +581,13 @@ TEST(Spawn, DetachedIsRaisedAndSetBack)
         auto *w = static_cast<SpawnWatch *>(context);
         w->sleeps.push_back(milliseconds);
         // The hook does not sleep, so the child may not have reached its exec yet: wait for it.
-        std::vector<pid_t> children = ChildrenNamed(w->argv0);
-        for (int tries = 0; children.size() != 1 && tries < 500; ++tries) {
-            usleep(10000);
-            children = ChildrenNamed(w->argv0);
-        }
+        std::vector<pid_t> children;
+        testsupport::WaitFor(
+            [&] {
+                children = ChildrenNamed(w->argv0);
+                return children.size() == 1;
+            },
+            5000, 10);
         errno = 0;
         int nice = children.size() == 1 ? getpriority(PRIO_PROCESS, static_cast<id_t>(children[0])) : 99;
         w->nice.push_back(errno == 0 ? nice : 99);

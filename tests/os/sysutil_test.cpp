@@ -333,8 +333,7 @@ TEST(SysSpawnTest, StartsWithoutQuoting)
     ASSERT_EQ(
         SysSpawn("/bin/sh", "sh", "-c", script.c_str(), "sh", "x y", "\"z\"", static_cast<char *>(nullptr)),
         1);
-    for (int i = 0; i < 1000 && access(out.c_str(), F_OK) != 0; ++i)
-        usleep(10000);
+    testsupport::WaitFor([&] { return access(out.c_str(), F_OK) == 0; }, 10000, 10);
     EXPECT_EQ(ReadFile(out), "x y|\"z\"|");
     EXPECT_EQ(SysSpawn(dir.file("missing").c_str(), static_cast<char *>(nullptr)), 0);
 }

@@ -136,9 +136,7 @@ TEST_F(ResolverServer, OmegaIsReconnectedLikeAlphaAndOtherClientsAreNot)
     ASSERT_NE(omega, nullptr);
     // The server logs an accept on its own time (no call goes over these connections).
     auto acceptsReach = [&](int n) {
-        for (int i = 0; i < 100 && sim.Accepts("omega") < n; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
+        testsupport::WaitFor([&] { return sim.Accepts("omega") >= n; }, 2000);
         return sim.Accepts("omega");
     };
     EXPECT_EQ(acceptsReach(1), 1);
@@ -613,12 +611,10 @@ TEST_F(ResolverServer, ThreadsResolveThroughAnAlphaRestart)
             }
         });
     }
-    while (requests < 20)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(testsupport::WaitFor([&] { return requests >= 20; }, 60000, 5));
     const bool restarted = sim.Restart();
     const int before = requests;
-    while (requests < before + 40)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(testsupport::WaitFor([&] { return requests >= before + 40; }, 60000, 5));
     stop = true;
     for (auto &th : threads)
         th.join();

@@ -17,10 +17,7 @@ using namespace rpcrt_test;
 
 namespace {
 
-double SecondsSince(std::chrono::steady_clock::time_point start)
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
+using testsupport::SecondsSince;
 
 class HostileServer : public testing::Test {
 protected:

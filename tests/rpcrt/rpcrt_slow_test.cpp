@@ -16,10 +16,7 @@ using namespace rpcrt_test;
 
 namespace {
 
-double SecondsSince(std::chrono::steady_clock::time_point start)
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
+using testsupport::SecondsSince;
 
 TEST(TotalTimeout, ServerThatNeverAnswersIsGivenUpAfter25Seconds)
 {

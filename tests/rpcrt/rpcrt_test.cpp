@@ -401,8 +401,9 @@ TEST_F(WithServer, TransportCreatorsTakeACallersSocketAndLeaveItOpen)
 
 TEST_F(WithServer, FailedConnectLeavesNothingBehind)
 {
-    // A free port: nothing listens there.
-    std::string portText = std::to_string(testsupport::FreePort());
+    // A port held closed: nothing listens there.
+    testsupport::ClosedPorts closed;
+    std::string portText = std::to_string(closed.port());
     ASSERT_NE(portText, "0");
     ScopedEnv env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", portText.c_str()}};
     int fdsBefore = OpenDescriptorCount();

@@ -350,14 +350,12 @@ TEST_F(SimServerTest, LogsTheWireBytesOfEachRequest)
     EXPECT_EQ(srec[0].line["reply_bytes"], 4 + 1656);
 
     // The connection's end is in the log too, once the server has seen it.
-    bool closed = false;
-    for (int i = 0; i < 250 && !closed; ++i) {
+    bool closed = testsupport::WaitFor([&] {
         for (auto &r : server.Requests())
             if (r.event == "close")
-                closed = true;
-        if (!closed)
-            usleep(20000);
-    }
+                return true;
+        return false;
+    });
     EXPECT_TRUE(closed);
     EXPECT_EQ(server.Accepts("alpha"), 1);
 }

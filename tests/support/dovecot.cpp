@@ -36,12 +36,22 @@ bool Dovecot::Start(const DovecotOptions &options)
     WriteFile(dir_.file("users"), users.str(), 0644);
 
     const bool tls = !options.certFile.empty();
-    port_ = FreePort(20000, 32000);
-    tlsPort_ = tls ? FreePort(20000, 32000) : 0;
-    if (port_ == 0 || (tls && tlsPort_ == 0)) {
-        error_ = "no free port";
+    // Ports taken by another program after the check: dovecot ends, and others are tried.
+    int base = StartOnFreePorts(2, [&](int first) {
+        port_ = first;
+        tlsPort_ = tls ? first + 1 : 0;
+        return Launch(tls, options);
+    });
+    if (base == 0) {
+        error_ = "dovecot started on no free ports: " + error_;
         return false;
     }
+    return true;
+}
+
+bool Dovecot::Launch(bool tls, const DovecotOptions &options)
+{
+    const std::string mail = dir_.file("mail");
     std::ostringstream conf;
     conf << "protocols = imap\n"
          << "listen = 127.0.0.1\n"
@@ -77,8 +87,9 @@ bool Dovecot::Start(const DovecotOptions &options)
         error_ = "cannot start dovecot";
         return false;
     }
-    if (!server_->WaitTcp(port_, 15000)) {
+    if (!server_->WaitListening(port_, 15000) || (tls && !server_->WaitListening(tlsPort_, 15000))) {
         error_ = "dovecot did not start listening: " + Log();
+        server_->Stop();
         return false;
     }
     return true;

@@ -40,6 +40,9 @@ public:
     int PasswordMismatches() const;
 
 private:
+    // Writes the configuration for port_ and tlsPort_ and starts dovecot there.
+    bool Launch(bool tls, const DovecotOptions &options);
+
     TempDir dir_;
     std::unique_ptr<ServerProcess> server_;
     int port_ = 0;

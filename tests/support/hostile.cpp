@@ -1,5 +1,7 @@
 #include "hostile.h"
 
+#include <sstream>
+
 namespace testsupport {
 
 bool HostileAlpha::Start(const std::string &mode, double delay, int lifetime, int chunk,
@@ -18,14 +20,27 @@ bool HostileAlpha::StartProxy(int upstream, int splitProc, int cut, double delay
 
 bool HostileAlpha::Launch(const std::vector<std::string> &args)
 {
-    port_ = FreePort();
-    if (port_ == 0)
+    // A port taken by another program after the check: the server ends, and another is tried.
+    port_ = StartOnFreePorts(1, [&](int port) {
+        std::vector<std::string> argv = {"python3", SourceDir() + "/tests/support/hostile_alpha.py"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        argv.push_back("--port");
+        argv.push_back(std::to_string(port));
+        if (process_.Start(argv) && process_.WaitListening(port, 30000))
+            return true;
+        process_.Stop();
         return false;
-    std::vector<std::string> argv = {"python3", SourceDir() + "/tests/support/hostile_alpha.py"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    argv.push_back("--port");
-    argv.push_back(std::to_string(port_));
-    return process_.Start(argv) && process_.WaitTcp(port_, 30000);
+    });
+    return port_ != 0;
+}
+
+int HostileAlpha::Calls() const
+{
+    std::istringstream lines(Log());
+    int n = 0;
+    for (std::string line; std::getline(lines, line);)
+        n += line == "call";
+    return n;
 }
 
 std::string HostileAlpha::RpcMapEnv() const

@@ -23,6 +23,8 @@ public:
     // TELAMORPCMAP=127.0.0.1:<port>: the port map entry that sends alpha calls here.
     std::string RpcMapEnv() const;
     std::string Log() const { return process_.Log(); }
+    // The calls the server has read so far (its "call" lines).
+    int Calls() const;
 
 private:
     // Runs the server with these arguments and a free port.

@@ -4,7 +4,7 @@
 Usage: hostile_alpha.py MODE [--port N] [--delay S] [--chunk N] [--lifetime S] [--recipient TEXT]
                         [--upstream PORT] [--split-proc N]
 
-Prints the port it listens on (one line on stdout) and serves every connection in a thread of
+Prints the port it listens on (one line on stdout), then "call" for each call it reads, and serves every connection in a thread of
 its own. It stops by itself after --lifetime seconds (120 by default). Modes:
   trickle  a valid answer to each call, sent --chunk bytes (default 1) every --delay seconds
            (default 1)
@@ -150,7 +150,10 @@ def serve(conn, opts):
     first = True
     try:
         while True:
-            xid, record = answer(read_record(conn), opts.recipient)
+            call = read_record(conn)
+            # One line per call read, so that a test can wait until a call has arrived.
+            print("call", flush=True)
+            xid, record = answer(call, opts.recipient)
             if opts.mode == "trickle":
                 for i in range(0, len(record), opts.chunk):
                     conn.sendall(record[i : i + opts.chunk])

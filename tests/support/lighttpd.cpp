@@ -60,9 +60,17 @@ bool Lighttpd::Start(const LighttpdOptions &options)
     if (symlink(options.cgiProgram.c_str(), target.c_str()) != 0)
         return false;
 
-    port_ = FreePort();
-    if (port_ == 0)
-        return false;
+    // A port taken by another program after the check: lighttpd ends, and another is tried.
+    return StartOnFreePorts(1, [&](int port) {
+               port_ = port;
+               return Launch(options);
+           }) != 0;
+}
+
+bool Lighttpd::Launch(const LighttpdOptions &options)
+{
+    std::string docs = dir_.file("htdocs");
+    std::string cgiBin = dir_.file("cgi-bin");
     std::string conf;
     if (options.packagedSnippet) {
         // The snippet as packaged, with the program's path put in, in a main configuration that
@@ -99,9 +107,12 @@ bool Lighttpd::Start(const LighttpdOptions &options)
     }
     std::string confPath = dir_.file("lighttpd.conf");
     WriteFile(confPath, conf);
-    if (!process_.Start({binary, "-D", "-f", confPath}, {}, dir_.file("stdout.log")))
+    if (!process_.Start({LighttpdPath(), "-D", "-f", confPath}, {}, dir_.file("stdout.log")))
         return false;
-    return process_.WaitTcp(port_, 10000);
+    if (process_.WaitListening(port_, 10000))
+        return true;
+    process_.Stop();
+    return false;
 }
 
 void Lighttpd::Stop()

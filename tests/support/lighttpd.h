@@ -45,6 +45,9 @@ public:
     std::string Log() const;
 
 private:
+    // Writes the configuration for port_ and starts lighttpd there.
+    bool Launch(const LighttpdOptions &options);
+
     TempDir dir_;
     ServerProcess process_;
     std::string cgiName_;

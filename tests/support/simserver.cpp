@@ -71,33 +71,42 @@ bool SimServer::Launch(const std::string &fixturePath, const SimServerOptions &o
     std::string ready = dir_.file("ready.json");
     unlink(ready.c_str());
     hosts_ = options.hosts;
-    bases_.clear();
-    std::vector<std::string> argv = {SimServerBinary(),
-                                     "--fixture",
-                                     fixturePath,
-                                     "--log",
-                                     logPath_,
-                                     "--ready",
-                                     ready,
-                                     "--offset",
-                                     std::to_string(options.offset)};
-    for (auto &h : hosts_) {
-        int base = FreePortRange(6);
-        if (base == 0)
-            return false;
-        bases_.push_back(base);
-        argv.push_back("--listen");
-        argv.push_back(h + ":" + std::to_string(base));
-    }
-    if (!options.alpha)
-        argv.push_back("--no-alpha");
-    if (!options.omega)
-        argv.push_back("--no-omega");
-    argv_ = argv;
+    argv_.clear();
     env_ = options.env;
-    if (!process_.Start(argv, options.env, dir_.file("server.out")))
-        return false;
-    return process_.WaitUntil([&] { return access(ready.c_str(), F_OK) == 0; });
+    // A port taken by another program after the check: the server ends before it is ready, and
+    // other ports are tried.
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        bases_.clear();
+        std::vector<std::string> argv = {SimServerBinary(),
+                                         "--fixture",
+                                         fixturePath,
+                                         "--log",
+                                         logPath_,
+                                         "--ready",
+                                         ready,
+                                         "--offset",
+                                         std::to_string(options.offset)};
+        for (auto &h : hosts_) {
+            int base = FreePortRange(6);
+            if (base == 0)
+                return false;
+            bases_.push_back(base);
+            argv.push_back("--listen");
+            argv.push_back(h + ":" + std::to_string(base));
+        }
+        if (!options.alpha)
+            argv.push_back("--no-alpha");
+        if (!options.omega)
+            argv.push_back("--no-omega");
+        argv_ = argv;
+        if (!process_.Start(argv, options.env, dir_.file("server.out")))
+            return false;
+        if (process_.WaitUntil([&] { return access(ready.c_str(), F_OK) == 0; }))
+            return true;
+        if (process_.Running())
+            return false;
+    }
+    return false;
 }
 
 bool SimServer::Restart()
@@ -107,15 +116,14 @@ bool SimServer::Restart()
     Stop();
     std::string ready = dir_.file("ready.json");
     unlink(ready.c_str());
-    // The old process's sockets may linger a moment; try for a while.
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        if (!process_.Start(argv_, env_, dir_.file("server.out")))
-            return false;
-        if (process_.WaitUntil([&] { return access(ready.c_str(), F_OK) == 0; }))
-            return true;
-        usleep(100000);
-    }
-    return false;
+    // The old process's sockets may linger a moment, and another program may hold a port for a
+    // while: try until a generous bound.
+    return WaitFor(
+        [&] {
+            return process_.Start(argv_, env_, dir_.file("server.out")) &&
+                   process_.WaitUntil([&] { return access(ready.c_str(), F_OK) == 0; });
+        },
+        30000, 100);
 }
 
 bool SimServer::Reload(const std::string &fixtureJson)

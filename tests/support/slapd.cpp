@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
 #include <sstream>
 
@@ -219,13 +220,17 @@ bool Slapd::Start(const SlapdOptions &options)
         !Run({"/usr/sbin/slapadd", "-q", "-f", d + "/slapd.conf", "-l", d + "/data.ldif"}, &error_))
         return false;
 
-    port_ = FreePortRange(2, 20000, 32000);
-    if (port_ == 0) {
-        error_ = "no free port pair below 32768";
+    // A port pair taken by another program after the check: slapd ends, and another pair is tried.
+    int base = StartOnFreePorts(2, [&](int first) {
+        port_ = first;
+        tlsPort_ = first + 1;
+        return Launch();
+    });
+    if (base == 0) {
+        error_ = "slapd started on no free port pair:\n" + error_;
         return false;
     }
-    tlsPort_ = port_ + 1;
-    return Launch();
+    return true;
 }
 
 bool Slapd::Launch()
@@ -241,8 +246,9 @@ bool Slapd::Launch()
         error_ = "slapd did not start";
         return false;
     }
-    if (!server_->WaitTcp(port_, 15000) || (options_.tls && !server_->WaitTcp(tlsPort_, 15000))) {
-        error_ = "slapd does not accept connections:\n" + server_->Log();
+    if (!server_->WaitListening(port_, 15000) || (options_.tls && !server_->WaitListening(tlsPort_, 15000))) {
+        error_ = "slapd does not listen on its ports:\n" + server_->Log();
+        server_->Stop();
         return false;
     }
     return true;
@@ -257,7 +263,12 @@ void Slapd::Stop()
 bool Slapd::Restart()
 {
     Stop();
-    return Launch();
+    // The clients know the ports: while another program holds one for a moment, try again.
+    const auto start = std::chrono::steady_clock::now();
+    bool started = false;
+    while (!(started = Launch()) && SecondsSince(start) < 30) {
+    }
+    return started;
 }
 
 }  // namespace testsupport

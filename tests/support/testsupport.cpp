@@ -2,6 +2,7 @@
 #include "testsupport.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -24,6 +25,7 @@
 #include <map>
 #include <mutex>
 #include <random>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -339,6 +341,135 @@ bool TcpAccepts(int port, const std::string &host)
     return ok;
 }
 
+namespace {
+
+// The inodes of the TCP sockets listening on `port`, from /proc/net/tcp and tcp6.
+std::set<unsigned long> ListeningInodes(int port)
+{
+    std::set<unsigned long> inodes;
+    for (const char *table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        std::istringstream lines(ReadFile(table));
+        std::string line;
+        std::getline(lines, line);  // the heading
+        while (std::getline(lines, line)) {
+            // "  0: 0100007F:4E20 00000000:0000 0A ... uid timeout inode ..."
+            std::istringstream words(line);
+            std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout;
+            unsigned long inode = 0;
+            if (!(words >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >>
+                  timeout >> inode))
+                continue;
+            size_t colon = local.rfind(':');
+            if (state != "0A" || colon == std::string::npos)
+                continue;
+            if (std::strtol(local.c_str() + colon + 1, nullptr, 16) == port)
+                inodes.insert(inode);
+        }
+    }
+    return inodes;
+}
+
+}  // namespace
+
+bool ProcessListensOn(pid_t pid, int port)
+{
+    std::set<unsigned long> inodes = ListeningInodes(port);
+    if (inodes.empty() || pid <= 0)
+        return false;
+    std::string dir = "/proc/" + std::to_string(pid) + "/fd";
+    DIR *fds = opendir(dir.c_str());
+    if (!fds)
+        return false;
+    bool found = false;
+    while (dirent *e = readdir(fds)) {
+        char target[64];
+        ssize_t n = readlink((dir + "/" + e->d_name).c_str(), target, sizeof target - 1);
+        if (n <= 0)
+            continue;
+        target[n] = '\0';
+        unsigned long inode = 0;
+        if (std::sscanf(target, "socket:[%lu]", &inode) == 1 && inodes.count(inode)) {
+            found = true;
+            break;
+        }
+    }
+    closedir(fds);
+    return found;
+}
+
+int StartOnFreePorts(int count, const std::function<bool(int base)> &launch, int attempts)
+{
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        int base = FreePortRange(count);
+        if (base != 0 && launch(base))
+            return base;
+    }
+    return 0;
+}
+
+ClosedPorts::ClosedPorts(int count)
+{
+    for (int attempt = 0; attempt < 50 && port_ == 0; ++attempt) {
+        int base = FreePortRange(count);
+        if (base == 0)
+            continue;
+        for (int p = base; p < base + count; ++p) {
+            int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in a = LoopbackAddress(p);
+            if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0) {
+                fds_.push_back(fd);
+                continue;
+            }
+            if (fd >= 0)
+                close(fd);
+            break;
+        }
+        if (static_cast<int>(fds_.size()) == count) {
+            port_ = base;
+        } else {
+            for (int fd : fds_)
+                close(fd);
+            fds_.clear();
+        }
+    }
+}
+
+ClosedPorts::~ClosedPorts()
+{
+    for (int fd : fds_)
+        close(fd);
+}
+
+bool WaitFor(const std::function<bool()> &ready, int timeoutMs, int pollMs)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (ready())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(pollMs));
+    }
+    return ready();
+}
+
+bool SignalPending(pid_t pid, int signo)
+{
+    std::istringstream lines(ReadFile("/proc/" + std::to_string(pid) + "/status"));
+    const unsigned long long bit = 1ULL << (signo - 1);
+    for (std::string line; std::getline(lines, line);) {
+        // "SigPnd:\t0000000000000002", "ShdPnd:\t..."
+        if (line.rfind("SigPnd:", 0) == 0 || line.rfind("ShdPnd:", 0) == 0) {
+            if (std::strtoull(line.c_str() + 7, nullptr, 16) & bit)
+                return true;
+        }
+    }
+    return false;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
 ServerProcess::ServerProcess(std::string name) : name_(std::move(name)) {}
 
 ServerProcess::~ServerProcess()
@@ -414,15 +545,16 @@ bool ServerProcess::Running()
 
 bool ServerProcess::WaitUntil(const std::function<bool()> &ready, int timeoutMs)
 {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (ready())
-            return true;
-        if (!Running())
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return ready();
+    bool ended = false;
+    bool ok = WaitFor(
+        [&] {
+            if (ready())
+                return true;
+            ended = !Running();
+            return ended;
+        },
+        timeoutMs);
+    return ok && !ended;
 }
 
 bool ServerProcess::WaitTcp(int port, int timeoutMs, const std::string &host)
@@ -430,17 +562,17 @@ bool ServerProcess::WaitTcp(int port, int timeoutMs, const std::string &host)
     return WaitUntil([&] { return TcpAccepts(port, host); }, timeoutMs);
 }
 
+bool ServerProcess::WaitListening(int port, int timeoutMs)
+{
+    return WaitUntil([&] { return ProcessListensOn(pid_, port); }, timeoutMs);
+}
+
 int ServerProcess::Stop(int timeoutMs)
 {
     if (!Running())
         return status_;
     kill(pid_, SIGTERM);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (!Running())
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    WaitFor([&] { return !Running(); }, timeoutMs, 10);
     if (pid_ > 0) {
         kill(-pid_, SIGKILL);
         kill(pid_, SIGKILL);

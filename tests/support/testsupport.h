@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <sys/types.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -99,6 +100,43 @@ int FreePortRange(int count, int low = 20000, int high = 32000);
 // True once something accepts a TCP connection on host:port.
 bool TcpAccepts(int port, const std::string &host = "127.0.0.1");
 
+// True when process `pid` itself holds a TCP socket listening on `port`: the port answers as
+// that server and not as another program that took it.
+bool ProcessListensOn(pid_t pid, int port);
+
+// Starts a server on `count` consecutive free ports: `launch(base)` starts it there and returns
+// true once it serves on them. Another program of the machine can take a port between the check
+// and the server's bind; launch then returns false (the server ended, or does not listen as
+// itself) and another range is tried. Returns the base that served, 0 when every attempt failed.
+int StartOnFreePorts(int count, const std::function<bool(int base)> &launch, int attempts = 10);
+
+// Holds `count` consecutive loopback TCP ports closed while the object lives: each is bound
+// without SO_REUSEADDR and not listening, so connections are refused and no other program can
+// bind it meanwhile. port() is the first of them, 0 when no range could be held.
+class ClosedPorts {
+public:
+    explicit ClosedPorts(int count = 1);
+    ~ClosedPorts();
+    ClosedPorts(const ClosedPorts &) = delete;
+    ClosedPorts &operator=(const ClosedPorts &) = delete;
+    int port() const { return port_; }
+
+private:
+    std::vector<int> fds_;
+    int port_ = 0;
+};
+
+// Polls `ready` every `pollMs` until it returns true (true) or `timeoutMs` has passed (false,
+// unless it holds at the last look). The one wait of the tests for a condition.
+bool WaitFor(const std::function<bool()> &ready, int timeoutMs = 10000, int pollMs = 20);
+
+// True when `signo` is pending for process `pid` (for the process or one of its threads), read
+// from /proc: a signal it ignores or has taken is pending no more.
+bool SignalPending(pid_t pid, int signo);
+
+// Seconds (with fractions) since `start` on the steady clock.
+double SecondsSince(std::chrono::steady_clock::time_point start);
+
 // A server (or any long-running child) with its standard output and error in a log file. The
 // destructor stops it, so a failing test leaves nothing running.
 class ServerProcess {
@@ -116,6 +154,8 @@ public:
     // process ended first.
     bool WaitUntil(const std::function<bool()> &ready, int timeoutMs = 10000);
     bool WaitTcp(int port, int timeoutMs = 10000, const std::string &host = "127.0.0.1");
+    // Waits until this process itself listens on the TCP port (ProcessListensOn).
+    bool WaitListening(int port, int timeoutMs = 10000);
     // SIGTERM, then SIGKILL after timeoutMs. Returns the wait status, or -1 when not running.
     int Stop(int timeoutMs = 5000);
     bool Running();

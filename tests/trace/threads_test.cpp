@@ -83,16 +83,14 @@ TEST_F(ThreadsTest, ConfigThreadRereads)
 {
     WriteFile(dir.file("trace.cfg"), "TraceLevel=D\n");
     StartTraceConfigThread(dir.path().c_str());
-    for (int i = 0; i < 2000 && GetTraceLevel() != 2; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    testsupport::WaitFor([] { return GetTraceLevel() == 2; }, 20000, 10);
     EXPECT_EQ(GetTraceLevel(), 2);
     StopTraceConfigThread();
     EXPECT_EQ(IsTraceConfigStopped(), 1);
     // A second start after a stop runs again.
     WriteFile(dir.file("trace.cfg"), "TraceLevel=C\n");
     StartTraceConfigThread(dir.path().c_str());
-    for (int i = 0; i < 2000 && GetTraceLevel() != 3; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    testsupport::WaitFor([] { return GetTraceLevel() == 3; }, 20000, 10);
     EXPECT_EQ(GetTraceLevel(), 3);
     StopTraceConfigThread();
 }
