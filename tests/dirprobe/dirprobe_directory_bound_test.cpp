@@ -14,13 +14,7 @@ using namespace dirprobe_test;
 using testsupport::RunResult;
 using testsupport::SimServer;
 
-constexpr long kMiB = 1024;  // peakrss writes KiB
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kPeakMeans = false;  // shadow memory and quarantine
-#else
-constexpr bool kPeakMeans = true;
-#endif
+using testsupport::kMiB;
 
 TEST(DirprobeDirectoryBound, SearchAnswersWithoutEnd)
 {
@@ -62,7 +56,7 @@ TEST(DirprobeDirectoryBound, SearchAnswersWithoutEnd)
         EXPECT_FALSE(r.timedOut);
         EXPECT_EQ(r.exitCode, 0) << r.err;
         EXPECT_NE(r.out.find(c.line), std::string::npos) << r.out.substr(0, 4000);
-        if (kPeakMeans) {
+        if (testsupport::kComparePeaks) {
             EXPECT_GT(peakKiB, 0);
             EXPECT_LT(peakKiB, 64 * kMiB);
         }

@@ -19,15 +19,8 @@ namespace {
 
 using namespace xdrtest;
 
-constexpr long kMiB = 1024;  // ru_maxrss counts KiB
-
-// A sanitizer's shadow memory and quarantine inflate every peak past meaning: such a build runs
-// the exports and checks their results, not their peaks.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kComparePeaks = false;
-#else
-constexpr bool kComparePeaks = true;
-#endif
+using testsupport::kComparePeaks;
+using testsupport::kMiB;
 
 // Runs fn in a child process; its exit code (fn's result) and its peak resident size in KiB.
 struct ChildRun {

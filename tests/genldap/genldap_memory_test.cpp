@@ -17,14 +17,8 @@ namespace {
 
 using testsupport::CaptureFd;
 
-constexpr long kMiB = 1024;  // ru_maxrss counts KiB
-
-// A sanitizer's shadow memory and quarantine inflate every peak past meaning.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kComparePeaks = false;
-#else
-constexpr bool kComparePeaks = true;
-#endif
+using testsupport::kComparePeaks;
+using testsupport::kMiB;
 
 std::unique_ptr<LdapQuery> FakeQuery(int port, int timeout)
 {
