@@ -76,6 +76,9 @@ TEST(ExportLogMemory, AnswersThatAnnounceManyLines)
         server->Reset();
         server->Answer(kAlpha, 72, AnnouncedLines(c.links));
         const std::string path = dir.file("log");
+        // The server is done with the last child's connection: no thread of this process is
+        // inside the allocator when the next child is forked.
+        ASSERT_TRUE(testsupport::WaitFor([&] { return server->OpenConnections() == 0; })) << c.name;
         ChildRun run = RunChild([&] {
             rpc_runtime_init();
             CLIENT *client = ConnectTo(kAlpha);

@@ -483,11 +483,7 @@ TEST_F(Report, RejectedInput)
 // read end.
 TEST_F(Report, HostileRequestShapesStayWithinTheirMemory)
 {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    const bool comparePeaks = false;
-#else
-    const bool comparePeaks = true;
-#endif
+    const bool comparePeaks = testsupport::kComparePeaks;
     const long boundKiB = 16 * 1024;
     auto repeat = [](const std::string &piece, size_t bytes) {
         std::string text;

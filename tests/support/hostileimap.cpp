@@ -19,7 +19,7 @@ EndlessImapGreeting::EndlessImapGreeting(int pauseMs) : pauseMs_(pauseMs)
     if (fd_ < 0)
         return;
     port_ = LocalPort(fd_);
-    thread_ = std::thread([this] { Serve(); });
+    thread_ = StartedThread([this] { Serve(); });
 }
 
 EndlessImapGreeting::~EndlessImapGreeting()

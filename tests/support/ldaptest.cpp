@@ -83,7 +83,7 @@ FakeLdap::FakeLdap(Mode mode, int stalled, int bindDelayMs, size_t entryBytes)
         port_ = 0;
         return;
     }
-    acceptThread_ = std::thread([this] { AcceptLoop(); });
+    acceptThread_ = testsupport::StartedThread([this] { AcceptLoop(); });
 }
 
 FakeLdap::~FakeLdap()

@@ -22,6 +22,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <map>
 #include <mutex>
 #include <random>
@@ -449,6 +450,19 @@ bool WaitFor(const std::function<bool()> &ready, int timeoutMs, int pollMs)
         std::this_thread::sleep_for(std::chrono::milliseconds(pollMs));
     }
     return ready();
+}
+
+std::thread StartedThread(std::function<void()> body)
+{
+    // The promise's state is shared: the starter may go before the thread is done setting it.
+    std::promise<void> entered;
+    std::future<void> started = entered.get_future();
+    std::thread thread([entered = std::move(entered), body = std::move(body)]() mutable {
+        entered.set_value();
+        body();
+    });
+    started.wait();
+    return thread;
 }
 
 bool SignalPending(pid_t pid, int signo)

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace testsupport {
@@ -143,6 +144,12 @@ bool WaitFor(const std::function<bool()> &ready, int timeoutMs = 10000, int poll
 // True when `signo` is pending for process `pid` (for the process or one of its threads), read
 // from /proc: a signal it ignores or has taken is pending no more.
 bool SignalPending(pid_t pid, int signo);
+
+// A thread running `body`, returned once the thread has entered it: its start-up is over. A test
+// that forks a child which goes on running code (not exec) starts its server threads this way: a
+// fork while a thread is still starting may copy a lock of the sanitizers' run-time that is held
+// for good in the child, whose first allocation then waits for ever.
+std::thread StartedThread(std::function<void()> body);
 
 // Seconds (with fractions) since `start` on the steady clock.
 double SecondsSince(std::chrono::steady_clock::time_point start);

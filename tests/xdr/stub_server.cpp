@@ -76,18 +76,28 @@ bool StubServer::Start()
     // Protocol 0: nothing is registered with a portmapper.
     if (!svc_register(xprt, kAlpha, 1, DispatchThunk, 0) || !svc_register(xprt, kOmega, 1, DispatchThunk, 0))
         return false;
-    std::thread([this] { Loop(); }).detach();
+    listenFd_ = fd;
+    // Started in full before any test forks a child that goes on running (see StartedThread).
+    testsupport::StartedThread([this] { Loop(); }).detach();
     return true;
 }
 
 void StubServer::Loop()
 {
-    // The service's descriptors belong to this thread alone.
+    // The service's descriptors belong to this thread alone. Between requests the thread
+    // allocates nothing (the list keeps its room), so that a child forked meanwhile finds no
+    // allocator lock held.
+    std::vector<pollfd> fds;
     for (;;) {
-        std::vector<pollfd> fds(svc_pollfd, svc_pollfd + svc_max_pollfd);
+        fds.assign(svc_pollfd, svc_pollfd + svc_max_pollfd);
         int n = poll(fds.data(), fds.size(), 100);
         if (n > 0)
             svc_getreq_poll(fds.data(), n);
+        int open = 0;
+        for (int i = 0; i < svc_max_pollfd; i++)
+            if (svc_pollfd[i].fd >= 0 && svc_pollfd[i].fd != listenFd_)
+                open++;
+        open_ = open;
     }
 }
 

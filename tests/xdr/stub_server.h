@@ -11,6 +11,7 @@
 
 #include <rpc/rpc.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -41,6 +42,9 @@ public:
     // Forgets all answers and the calls seen so far.
     void Reset();
     std::vector<Seen> Calls();
+    // The client connections the service held at the end of its last round (a connection that
+    // ended is gone from the count once the service has closed it).
+    int OpenConnections() const { return open_; }
 
     // The dispatcher of the libtirpc service (public for the C callback only).
     void Dispatch(struct svc_req *req, SVCXPRT *xprt);
@@ -60,6 +64,8 @@ private:
     std::vector<Rule> rules_;
     std::vector<Seen> seen_;
     int port_ = 0;
+    int listenFd_ = -1;
+    std::atomic<int> open_{0};
 };
 
 // A client of our RPC runtime for prog on the test server, or nullptr.
