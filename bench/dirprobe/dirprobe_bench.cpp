@@ -140,8 +140,8 @@ void BM_Floor(benchmark::State &state)
     }
     setenv("TELAMORPCMAP", s.sim.RpcMap().c_str(), 1);
     rpc_runtime_init();
-    CLIENT *alpha = tela::clnt_create("127.0.0.1", 16011967, 1, "tcp");
-    CLIENT *user = tela::clnt_create("127.0.0.1", 16011967, 1, "tcp");
+    CLIENT *alpha = tela::clnt_create("127.0.0.1", ALPHA_PROG, ALPHA_VERS, "tcp");
+    CLIENT *user = tela::clnt_create("127.0.0.1", ALPHA_PROG, ALPHA_VERS, "tcp");
     LDAP *ld = nullptr;
     std::string url = "ldap://127.0.0.1:" + std::to_string(s.slapd.port());
     if (!alpha || !user || ldap_initialize(&ld, url.c_str()) != LDAP_SUCCESS) {

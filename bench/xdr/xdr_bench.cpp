@@ -204,7 +204,7 @@ using ClientPtr = std::unique_ptr<CLIENT, ClientDeleter>;
 
 ClientPtr AlphaClient()
 {
-    return ClientPtr(tela::clnt_create("127.0.0.1", 16011967, 1, "tcp"));
+    return ClientPtr(tela::clnt_create("127.0.0.1", ALPHA_PROG, ALPHA_VERS, "tcp"));
 }
 
 // One-call latencies of a run, reported as median and 99th percentile in microseconds.
@@ -356,7 +356,7 @@ void BM_CallRouteFloor(benchmark::State &state)
         return;
     }
     netbuf server = {sizeof addr, sizeof addr, &addr};
-    CLIENT *raw = clnt_vc_create(fd, &server, 16011967, 1, 0, 0);
+    CLIENT *raw = clnt_vc_create(fd, &server, ALPHA_PROG, ALPHA_VERS, 0, 0);
     if (raw == nullptr) {
         close(fd);
         state.SkipWithError("no client");

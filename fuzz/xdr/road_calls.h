@@ -116,8 +116,8 @@ inline group_rec *OmegaGroupStub(str11 *id, CLIENT *clnt)
     return o_get_group_1(*id, clnt);
 }
 
-inline constexpr rpcprog_t kAlpha = 16011967;
-inline constexpr rpcprog_t kOmega = 16011931;
+inline constexpr rpcprog_t kAlpha = ALPHA_PROG;
+inline constexpr rpcprog_t kOmega = OMEGA_PROG;
 
 using namespace xdrsamples;
 

@@ -11,6 +11,7 @@
 
 #include "null_server.h"
 #include "rpcrt/rpcrt.h"
+#include "rpcrt/servers.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -20,7 +21,7 @@
 namespace {
 
 using namespace clienttest;  // the server fixture and the program numbers
-constexpr int kOmegaSlot = 5;
+constexpr int kOmegaSlot = static_cast<int>(tela::ServerProgram::Omega);
 
 enum class Set { Console, Gateway };
 #if TELA_CLIENT_SET_GATEWAY

@@ -16,12 +16,14 @@
 
 #include "os/hostvars_testing.h"
 #include "testsupport.h"
+#include "xdr/alpha.h"
+#include "xdr/omega.h"
 
 namespace clienttest {
 
 // The base program numbers of alpha and omega.
-constexpr rpcprog_t kAlpha = 16011967;
-constexpr rpcprog_t kOmega = 16011931;
+constexpr rpcprog_t kAlpha = ALPHA_PROG;
+constexpr rpcprog_t kOmega = OMEGA_PROG;
 
 // xdr_void as an XDR routine (through void (*)(), the generic function pointer type).
 inline xdrproc_t XdrVoid()

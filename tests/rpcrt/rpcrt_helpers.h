@@ -4,6 +4,8 @@
 
 #include "rpcrt/rpcrt.h"
 #include "testsupport.h"
+#include "xdr/alpha.h"
+#include "xdr/omega.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>
@@ -21,8 +23,8 @@ namespace rpcrt_test {
 
 // A program number outside the port map's table: TELAMORPCPORT alone is its port.
 constexpr rpcprog_t kTestProgram = 0x20001234;
-constexpr rpcprog_t kAlphaProgram = 16011967;
-constexpr rpcprog_t kOmegaProgram = 16011931;
+constexpr rpcprog_t kAlphaProgram = ALPHA_PROG;
+constexpr rpcprog_t kOmegaProgram = OMEGA_PROG;
 constexpr rpcproc_t kProcNull = 0;
 constexpr rpcproc_t kProcEcho = 1;
 constexpr rpcproc_t kProcString = 2;

@@ -4,13 +4,17 @@
 #include <string>
 #include <vector>
 
+#include "rpcrt/servers.h"
+#include "xdr/alpha.h"
+#include "xdr/omega.h"
+
 namespace simserver {
 
-constexpr unsigned kAlphaProgram = 16011967;
-constexpr unsigned kOmegaProgram = 16011931;
+constexpr unsigned kAlphaProgram = ALPHA_PROG;
+constexpr unsigned kOmegaProgram = OMEGA_PROG;
 // Slots of the two programs in the port map: a server's port is the host's base plus the slot.
-constexpr int kAlphaSlot = 0;
-constexpr int kOmegaSlot = 5;
+constexpr int kAlphaSlot = static_cast<int>(tela::ServerProgram::Alpha);
+constexpr int kOmegaSlot = static_cast<int>(tela::ServerProgram::Omega);
 
 struct Listen {
     std::string host;  // a loopback address

@@ -23,8 +23,8 @@ namespace {
 using testsupport::SimServer;
 using testsupport::SimServerOptions;
 
-constexpr unsigned kAlpha = 16011967;
-constexpr unsigned kOmega = 16011931;
+constexpr unsigned kAlpha = ALPHA_PROG;
+constexpr unsigned kOmega = OMEGA_PROG;
 
 const char kFixture[] = R"({
   "compat": {"valid": 1, "level": 16},

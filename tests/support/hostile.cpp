@@ -2,6 +2,8 @@
 
 #include <sstream>
 
+#include "xdr/alpha.h"
+
 namespace testsupport {
 
 bool HostileAlpha::Start(const std::string &mode, double delay, int lifetime, int chunk,
@@ -22,7 +24,8 @@ bool HostileAlpha::Launch(const std::vector<std::string> &args)
 {
     // A port taken by another program after the check: the server ends, and another is tried.
     port_ = StartOnFreePorts(1, [&](int port) {
-        std::vector<std::string> argv = {"python3", SourceDir() + "/tests/support/hostile_alpha.py"};
+        std::vector<std::string> argv = {"python3", SourceDir() + "/tests/support/hostile_alpha.py",
+                                         "--program", std::to_string(ALPHA_PROG)};
         argv.insert(argv.end(), args.begin(), args.end());
         argv.push_back("--port");
         argv.push_back(std::to_string(port));

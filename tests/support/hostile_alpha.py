@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """A hostile alpha server for tests: ONC RPC over TCP with record marking, on loopback only.
 
-Usage: hostile_alpha.py MODE [--port N] [--delay S] [--chunk N] [--lifetime S] [--recipient TEXT]
+Usage: hostile_alpha.py MODE --program N [--port N] [--delay S] [--chunk N] [--lifetime S] [--recipient TEXT]
                         [--upstream PORT] [--split-proc N]
 
 Prints the port it listens on (one line on stdout), then "call" for each call it reads, and serves every connection in a thread of
@@ -28,7 +28,8 @@ import sys
 import threading
 import time
 
-ALPHA_PROGRAM = 16011967
+# alpha's program number, from the command line (the test support has it from the system's table).
+ALPHA_PROGRAM = 0
 
 
 def u32(v):
@@ -193,6 +194,7 @@ def serve(conn, opts):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("mode", choices=["trickle", "foreign", "silent", "endless", "slow", "split", "proxy"])
+    parser.add_argument("--program", type=int, required=True)
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--delay", type=float, default=1.0)
     parser.add_argument("--chunk", type=int, default=1)
@@ -201,6 +203,8 @@ def main():
     parser.add_argument("--upstream", type=int, default=0)
     parser.add_argument("--split-proc", type=int, default=-1)
     opts = parser.parse_args()
+    global ALPHA_PROGRAM
+    ALPHA_PROGRAM = opts.program
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     listener.bind(("127.0.0.1", opts.port))

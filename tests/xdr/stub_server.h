@@ -8,6 +8,8 @@
 #pragma once
 
 #include "wire.h"
+#include "xdr/alpha.h"
+#include "xdr/omega.h"
 
 #include <rpc/rpc.h>
 
@@ -18,8 +20,8 @@
 
 namespace xdrtest {
 
-inline constexpr rpcprog_t kAlpha = 16011967;
-inline constexpr rpcprog_t kOmega = 16011931;
+inline constexpr rpcprog_t kAlpha = ALPHA_PROG;
+inline constexpr rpcprog_t kOmega = OMEGA_PROG;
 
 struct Seen {
     rpcprog_t prog;
