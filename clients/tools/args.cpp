@@ -392,7 +392,8 @@ void tool_parse_args(int argc, char **argv)
             s.version_count++;
             break;
         case 'w':
-            tool_set_password(arg);
+            if (!tool_set_password(arg))
+                Fatal("%s: no memory?\n", ProgramName());
             // Keep the password out of the process listing.
             for (char *p = scan_argument; p && *p; p++)
                 *p = '\0';

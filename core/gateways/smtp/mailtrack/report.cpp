@@ -21,6 +21,7 @@
 #include "mailtrack/report_testing.h"
 #include "os/hostvars.h"
 #include "os/sysutil.h"
+#include "os/textcopy.h"
 #include "rpcrt/rpcrt.h"
 #include "xdr/alpha.h"
 #include "xdr/xdrresult.h"
@@ -154,7 +155,7 @@ void EndOnSignal(int signo)
 // waiting thread runs, else the caller restores its mask.
 bool HoldPendingTemp(const char *path)
 {
-    BoundedCopy(pendingTemp, path, static_cast<int16_t>(sizeof pendingTemp - 1));
+    TextCopy(pendingTemp, sizeof pendingTemp, path);
     havePendingTemp = 1;
     static bool waiting = false;
     static bool installed = false;
