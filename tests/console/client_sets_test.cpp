@@ -60,19 +60,22 @@ Outcome UseAndDestroy(CLIENT *client)
 // pause before its second one.
 Outcome ServerUpAfterTheFirstAttempt()
 {
-    const int port = testsupport::FreePort();
-    PortEnv env(port, nullptr);
-    NullServer server(port, kAlpha, 300);
+    NullServer server(kAlpha, 300);
+    if (server.port() == 0)
+        return Outcome::Other;
+    PortEnv env(server.port(), nullptr);
     return UseAndDestroy(CreateAlphaClient("127.0.0.1"));
 }
 
-// A server for `program` on `port`, reached through a client made by `create`. One server at a
-// time: the RPC library's server side keeps its descriptors process-wide.
-Outcome Served(CLIENT *(*create)(const char *), int port, rpcprog_t program)
+// A server for `program` on the port of `slot`, reached through a client made by `create`, with
+// the program offset `offset`. One server at a time: the RPC library's server side keeps its
+// descriptors process-wide.
+Outcome Served(CLIENT *(*create)(const char *), int slot, rpcprog_t program, const char *offset)
 {
-    NullServer server(port, program, 0);
-    if (!WaitListening(server))
+    NullServer server(program, 0);
+    if (server.port() == 0 || !WaitListening(server))
         return Outcome::Other;
+    PortEnv env(server.port() - slot, offset);
     return UseAndDestroy(create("127.0.0.1"));
 }
 
@@ -80,10 +83,8 @@ Outcome Served(CLIENT *(*create)(const char *), int port, rpcprog_t program)
 // its own slot of the base port.
 Outcome OffsetProgramNumbers()
 {
-    const int base = testsupport::FreePortRange(6);
-    PortEnv env(base, "100");
-    Outcome a = Served(CreateAlphaClient, base, kAlpha + 100);
-    Outcome o = Served(CreateOmegaClient, base + kOmegaSlot, kOmega + 100);
+    Outcome a = Served(CreateAlphaClient, 0, kAlpha + 100, "100");
+    Outcome o = Served(CreateOmegaClient, kOmegaSlot, kOmega + 100, "100");
     return a == o ? a : Outcome::Other;
 }
 
@@ -106,11 +107,10 @@ Outcome ErrorTextOfNull()
 
 Outcome ErrorTextOfAFailedCall()
 {
-    const int port = testsupport::FreePort();
-    PortEnv env(port, nullptr);
-    NullServer server(port, kAlpha, 0);
-    if (!WaitListening(server))
+    NullServer server(kAlpha, 0);
+    if (server.port() == 0 || !WaitListening(server))
         return Outcome::Other;
+    PortEnv env(server.port(), nullptr);
     CLIENT *client = CreateAlphaClient("127.0.0.1");
     if (client == nullptr)
         return Outcome::NoHandle;

@@ -52,10 +52,9 @@ TEST_F(ConsoleClient, ServerDownGivesNoneAfterTheRetryPause)
 
 TEST_F(ConsoleClient, ServerUpDuringThePauseIsReachedByTheSecondAttempt)
 {
-    const int port = testsupport::FreePort();
-    ASSERT_GT(port, 0);
-    PortEnv env(port, nullptr);
-    NullServer server(port, kAlpha, 300);
+    NullServer server(kAlpha, 300);
+    ASSERT_GT(server.port(), 0);
+    PortEnv env(server.port(), nullptr);
     CLIENT *client = CreateAlphaClient("127.0.0.1");
     ASSERT_NE(client, nullptr) << CreateErrorText("127.0.0.1");
     EXPECT_TRUE(server.Listening());
@@ -65,10 +64,9 @@ TEST_F(ConsoleClient, ServerUpDuringThePauseIsReachedByTheSecondAttempt)
 
 TEST_F(ConsoleClient, CallAndErrorTextsOfAnOpenHandle)
 {
-    const int port = testsupport::FreePort();
-    ASSERT_GT(port, 0);
-    PortEnv env(port, nullptr);
-    NullServer server(port, kAlpha, 0);
+    NullServer server(kAlpha, 0);
+    ASSERT_GT(server.port(), 0);
+    PortEnv env(server.port(), nullptr);
     ASSERT_TRUE(WaitListening(server));
     CLIENT *client = CreateClient("127.0.0.1", kAlpha, 1, "tcp");
     ASSERT_NE(client, nullptr) << CreateErrorText("127.0.0.1");
@@ -88,11 +86,15 @@ TEST_F(ConsoleClient, CallAndErrorTextsOfAnOpenHandle)
     DestroyClient(client);
 }
 
-// Serves `program` on `port` and calls its null procedure through a client made by `create`.
-void ExpectNullCall(CLIENT *(*create)(const char *), int port, rpcprog_t program, enum clnt_stat expected)
+// Serves `program` on the port of `slot` (the base port set below it, with the program offset
+// `offset`) and calls its null procedure through a client made by `create`.
+void ExpectNullCall(CLIENT *(*create)(const char *), int slot, const char *offset, rpcprog_t program,
+                    enum clnt_stat expected)
 {
-    NullServer server(port, program, 0);
+    NullServer server(program, 0);
+    ASSERT_GT(server.port(), 0);
     ASSERT_TRUE(WaitListening(server));
+    PortEnv env(server.port() - slot, offset);
     CLIENT *client = create("127.0.0.1");
     ASSERT_NE(client, nullptr) << CreateErrorText("127.0.0.1");
     EXPECT_EQ(CallVoid(client, NULLPROC), expected);
@@ -101,25 +103,14 @@ void ExpectNullCall(CLIENT *(*create)(const char *), int port, rpcprog_t program
 
 TEST_F(ConsoleClient, ProgramNumbersCarryTheOffset)
 {
-    const int port = testsupport::FreePort();
-    ASSERT_GT(port, 0);
     // The server serves alpha's number raised by 100 only.
-    {
-        PortEnv env(port, "100");
-        ExpectNullCall(CreateAlphaClient, port, kAlpha + 100, RPC_SUCCESS);
-    }
-    {
-        PortEnv env(port, nullptr);
-        ExpectNullCall(CreateAlphaClient, port, kAlpha + 100, RPC_PROGUNAVAIL);
-    }
+    ExpectNullCall(CreateAlphaClient, 0, "100", kAlpha + 100, RPC_SUCCESS);
+    ExpectNullCall(CreateAlphaClient, 0, nullptr, kAlpha + 100, RPC_PROGUNAVAIL);
 }
 
 TEST_F(ConsoleClient, OmegaUsesItsOwnSlotAndNumber)
 {
-    const int base = testsupport::FreePortRange(6);
-    ASSERT_GT(base, 0);
-    PortEnv env(base, nullptr);
-    ExpectNullCall(CreateOmegaClient, base + 5, kOmega, RPC_SUCCESS);
+    ExpectNullCall(CreateOmegaClient, 5, nullptr, kOmega, RPC_SUCCESS);
 }
 
 // The further programs of the port map: each creator asks for its own number on its own slot.
@@ -135,12 +126,9 @@ TEST_F(ConsoleClient, FurtherProgramsUseTheirSlotsAndNumbers)
         {CreateClient4, 4, 302095104},
         {CreateClient6, 6, 9081975},
     };
-    const int base = testsupport::FreePortRange(7);
-    ASSERT_GT(base, 0);
-    PortEnv env(base, nullptr);
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
         SCOPED_TRACE("case " + std::to_string(i));
-        ExpectNullCall(cases[i].create, base + cases[i].slot, cases[i].program, RPC_SUCCESS);
+        ExpectNullCall(cases[i].create, cases[i].slot, nullptr, cases[i].program, RPC_SUCCESS);
     }
 }
 

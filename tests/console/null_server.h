@@ -4,7 +4,9 @@
 
 #include <rpc/rpc.h>
 
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -39,32 +41,50 @@ inline void Dispatch(struct svc_req *req, SVCXPRT *xprt)
         svcerr_noproc(xprt);
 }
 
-// An ONC RPC server on 127.0.0.1:port for one program, version 1, that answers the null
-// procedure and refuses all others. It starts listening after `delayMs` on its own thread.
+// An ONC RPC server on 127.0.0.1 for one program, version 1, that answers the null procedure and
+// refuses all others. Its port is bound at once (the system picks it, so no other program can
+// take it meanwhile) and refuses connections until the server listens, `delayMs` later, on its
+// own thread. port() is 0 when no port could be bound.
 class NullServer {
 public:
-    NullServer(int port, rpcprog_t program, int delayMs) : program_(program)
+    NullServer(rpcprog_t program, int delayMs) : program_(program)
     {
-        thread_ = std::thread([this, port, delayMs] { Run(port, delayMs); });
+        fd_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a = testsupport::LoopbackAddress(0);
+        if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+            if (fd_ >= 0)
+                close(fd_);
+            fd_ = -1;
+            return;
+        }
+        port_ = testsupport::LocalPort(fd_);
+        thread_ = std::thread([this, delayMs] { Run(delayMs); });
     }
     ~NullServer()
     {
         stop_ = true;
-        thread_.join();
+        if (thread_.joinable())
+            thread_.join();
+        else if (fd_ >= 0)
+            close(fd_);
     }
+    NullServer(const NullServer &) = delete;
+    NullServer &operator=(const NullServer &) = delete;
+    int port() const { return port_; }
     bool Listening() const { return listening_; }
 
 private:
-    void Run(int port, int delayMs)
+    void Run(int delayMs)
     {
         for (int waited = 0; waited < delayMs && !stop_; waited += 10)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        int fd = testsupport::LoopbackSocket(SOCK_STREAM, port, 8);
-        if (fd < 0)
-            return;
-        SVCXPRT *xprt = svctcp_create(fd, 0, 0);
-        if (xprt == nullptr || !svc_register(xprt, program_, 1, Dispatch, 0)) {
-            close(fd);
+        SVCXPRT *xprt = nullptr;
+        if (listen(fd_, 8) != 0 || (xprt = svctcp_create(fd_, 0, 0)) == nullptr ||
+            !svc_register(xprt, program_, 1, Dispatch, 0)) {
+            if (xprt != nullptr)
+                svc_destroy(xprt);
+            else
+                close(fd_);
             return;
         }
         listening_ = true;
@@ -79,12 +99,15 @@ private:
     }
 
     rpcprog_t program_;
+    int fd_ = -1;
+    int port_ = 0;
     std::atomic<bool> stop_{false};
     std::atomic<bool> listening_{false};
     std::thread thread_;
 };
 
-// Points the alpha slot of the port map at `port` and sets the program offset.
+// Sets the port map's base port (alpha's slot; the other programs' slots follow it) and the
+// program offset.
 class PortEnv {
 public:
     PortEnv(int port, const char *offset)

@@ -94,22 +94,29 @@ using testsupport::LoopbackAddress;
 using testsupport::LoopbackSocket;
 using testsupport::SilentListener;
 
-// Our test server (rpcrt_test_server) serving `programs` on 127.0.0.1:port, TCP and UDP.
+// Our test server (rpcrt_test_server) serving `programs` on 127.0.0.1, TCP and UDP, on a free
+// port (another one when the port is taken before the server binds it).
 class TestServer {
 public:
-    explicit TestServer(std::vector<rpcprog_t> programs, int port = 0, bool registerIt = false)
-        : process_("rpcrt_test_server"), port_(port != 0 ? port : testsupport::FreePort())
+    explicit TestServer(std::vector<rpcprog_t> programs, bool registerIt = false)
+        : process_("rpcrt_test_server")
     {
-        std::vector<std::string> argv = {testsupport::BinaryDir() + "/tests/rpcrt/rpcrt_test_server",
-                                         "--port", std::to_string(port_)};
-        for (rpcprog_t program : programs) {
-            argv.push_back("--prog");
-            argv.push_back(std::to_string(program));
-        }
-        if (registerIt)
-            argv.push_back("--register");
-        started_ = port_ != 0 && process_.Start(argv) &&
-                   process_.WaitUntil([this] { return process_.Log().find("ready") != std::string::npos; });
+        port_ = testsupport::StartOnFreePorts(1, [&](int port) {
+            std::vector<std::string> argv = {testsupport::BinaryDir() + "/tests/rpcrt/rpcrt_test_server",
+                                             "--port", std::to_string(port)};
+            for (rpcprog_t program : programs) {
+                argv.push_back("--prog");
+                argv.push_back(std::to_string(program));
+            }
+            if (registerIt)
+                argv.push_back("--register");
+            if (process_.Start(argv) &&
+                process_.WaitUntil([this] { return process_.Log().find("ready") != std::string::npos; }))
+                return true;
+            process_.Stop();
+            return false;
+        });
+        started_ = port_ != 0;
     }
     bool started() const { return started_; }
     int port() const { return port_; }
@@ -117,7 +124,7 @@ public:
 
 private:
     testsupport::ServerProcess process_;
-    int port_;
+    int port_ = 0;
     bool started_ = false;
 };
 

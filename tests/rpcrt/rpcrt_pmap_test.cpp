@@ -258,7 +258,7 @@ TEST_F(Portmapper, RpcbindFindsARegisteredServerOverUdpAndTcp)
 {
     testsupport::Rpcbind rpcbind;
     ASSERT_TRUE(rpcbind.Start()) << rpcbind.Log();
-    TestServer server({kTestProgram}, 0, true);
+    TestServer server({kTestProgram}, true);
     ASSERT_TRUE(server.started()) << server.Log();
     for (const char *transport : {static_cast<const char *>(nullptr), "tcp", "TCP"}) {
         ScopedEnv env{{"RPCTRANSPORT", transport}};

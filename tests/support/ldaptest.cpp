@@ -77,12 +77,11 @@ std::string DirectoryLdif()
 FakeLdap::FakeLdap(Mode mode, int stalled, int bindDelayMs, size_t entryBytes)
     : mode_(mode), entryBytes_(entryBytes), stalled_(stalled), bindDelayMs_(bindDelayMs)
 {
-    port_ = testsupport::FreePort(20000, 32000);
-    listenFd_ = testsupport::LoopbackSocket(SOCK_STREAM, port_, 8);
-    if (listenFd_ < 0) {
-        port_ = 0;
+    // A port the system picks: no other program can take it between a check and the bind.
+    listenFd_ = testsupport::LoopbackSocket(SOCK_STREAM, 0, 8);
+    if (listenFd_ < 0)
         return;
-    }
+    port_ = testsupport::LocalPort(listenFd_);
     acceptThread_ = testsupport::StartedThread([this] { AcceptLoop(); });
 }
 
