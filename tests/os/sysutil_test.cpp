@@ -15,6 +15,7 @@
 #include "envguard.h"
 #include "testsupport.h"
 
+using testsupport::EnvGuard;
 using testsupport::ReadFile;
 using testsupport::TempDir;
 using testsupport::WriteFile;
