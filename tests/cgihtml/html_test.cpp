@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 
+#include "testsupport.h"
+
 using cgitest::List;
 
 namespace {
@@ -14,10 +16,10 @@ namespace {
 std::string Output(const std::function<void()> &write)
 {
     std::fflush(stdout);
-    ::testing::internal::CaptureStdout();
+    testsupport::CaptureFd captured(1);
     write();
     std::fflush(stdout);
-    return ::testing::internal::GetCapturedStdout();
+    return captured.Text();
 }
 
 TEST(HtmlOutput, ExactBytes)

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "testsupport.h"
+
 namespace {
 
 class Verbosity {
@@ -21,10 +23,10 @@ private:
 
 std::string Captured(void (*what)())
 {
-    testing::internal::CaptureStdout();
+    testsupport::CaptureFd captured(1);
     what();
     fflush(stdout);
-    return testing::internal::GetCapturedStdout();
+    return captured.Text();
 }
 
 TEST(DriverTrace, StartsAtVerbosityOne)
@@ -39,11 +41,11 @@ TEST(DriverTrace, LevelAgainstVerbosity)
     for (int verbosity : {0, 1, 2, 3}) {
         Verbosity v(verbosity);
         for (int level : levels) {
-            testing::internal::CaptureStdout();
+            testsupport::CaptureFd captured(1);
             DriverTrace("file.cpp", 12, level, LINE_NONE, "line %d at %s\n", level, "here");
             DriverTraceScope(nullptr, 0, level, 7, "scope %d\n", level);
             fflush(stdout);
-            const std::string out = testing::internal::GetCapturedStdout();
+            const std::string out = captured.Text();
             const std::string expected =
                 "line " + std::to_string(level) + " at here\nscope " + std::to_string(level) + "\n";
             EXPECT_EQ(out, level <= verbosity ? expected : "")
@@ -143,10 +145,10 @@ TEST(TraceScope, EntryAndExitLinesOnlyAtVerbosityThree)
     };
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
         Verbosity v(cases[i].verbosity);
-        testing::internal::CaptureStdout();
+        testsupport::CaptureFd captured(1);
         EXPECT_EQ(Operation(cases[i].outcome, cases[i].early), cases[i].outcome);
         fflush(stdout);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), cases[i].out) << "case " << i;
+        EXPECT_EQ(captured.Text(), cases[i].out) << "case " << i;
     }
 }
 

@@ -7,12 +7,14 @@
 #include <thread>
 #include <vector>
 
+#include "testsupport.h"
+
 namespace {
 
 TEST(TraceScope, LinesOfManyThreadsStayWhole)
 {
     SetTraceVerbosity(3);
-    testing::internal::CaptureStdout();
+    testsupport::CaptureFd captured(1);
     std::vector<std::thread> threads;
     for (int t = 0; t < 8; ++t) {
         threads.emplace_back([t] {
@@ -28,7 +30,7 @@ TEST(TraceScope, LinesOfManyThreadsStayWhole)
     for (std::thread &th : threads)
         th.join();
     fflush(stdout);
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out = captured.Text();
     size_t lines = 0, start = 0;
     for (size_t end; (end = out.find('\n', start)) != std::string::npos; start = end + 1) {
         const std::string line = out.substr(start, end - start);

@@ -606,14 +606,14 @@ TEST_F(OmegaHandles, TableOneHundredTwoRecords)
 TEST_F(OmegaHandles, PutTableOneHundredTwoPrintsAtDebugLevelFive)
 {
     o_tab102_rec v1 = Tab102("P1", 1);
-    testing::internal::CaptureStderr();
+    testsupport::CaptureFd quiet(2);
     EXPECT_EQ(o_put_tab102(nullptr, &v1), 24);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "nothing printed below level 5";
+    EXPECT_EQ(quiet.Text(), "") << "nothing printed below level 5";
 
     SetDebugLevel(5);
-    testing::internal::CaptureStderr();
+    testsupport::CaptureFd level5(2);
     EXPECT_EQ(o_put_tab102(nullptr, &v1), 24);
-    std::string printed = testing::internal::GetCapturedStderr();
+    std::string printed = level5.Text();
     EXPECT_NE(printed.find("P1"), std::string::npos) << printed;
     EXPECT_NE(printed.find("put 102"), std::string::npos) << printed;
     EXPECT_TRUE(Omega().empty()) << "a version-1 record is never sent";
@@ -678,9 +678,9 @@ TEST_F(OmegaHandles, InstanceEntries)
     ASSERT_EQ(omega_create(&omega, nullptr), 0);
     for (const auto &c : cases) {
         char host[36] = "junk", user[11] = "junk";
-        testing::internal::CaptureStderr();
+        testsupport::CaptureFd captured(2);
         EXPECT_EQ(smtp_o_config(&omega, c.instance, host, user), c.result) << c.instance;
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.message) << c.instance;
+        EXPECT_EQ(captured.Text(), c.message) << c.instance;
         EXPECT_STREQ(host, c.host) << c.instance;
         EXPECT_STREQ(user, c.user) << c.instance;
     }
@@ -717,17 +717,17 @@ TEST_F(OmegaHandles, InstanceEntryWithoutClientOrAnswer)
     EXPECT_TRUE(Omega().empty()) << "no client: nothing is asked";
 
     ASSERT_EQ(omega_create(&omega, nullptr), 0);
-    testing::internal::CaptureStderr();
+    testsupport::CaptureFd badHandle(2);
     EXPECT_EQ(smtp_o_config(&omega, 4, host, user), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "invalid omega client handle\n");
+    EXPECT_EQ(badHandle.Text(), "invalid omega client handle\n");
     EXPECT_EQ(omega, nullptr) << "the client is destroyed and the slot cleared";
 
     // A long instance number makes a key that is cut like any other.
     ASSERT_EQ(omega_create(&omega, nullptr), 0);
     server_->ClearRequests();
-    testing::internal::CaptureStderr();
+    testsupport::CaptureFd longInstance(2);
     EXPECT_EQ(smtp_o_config(&omega, 123456789, host, user), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "SMTP123456789 not configured ...\n");
+    EXPECT_EQ(longInstance.Text(), "SMTP123456789 not configured ...\n");
     auto calls = Omega(49);
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].args["id"], "SMTP123456");

@@ -21,6 +21,7 @@
 #include "os/sysutil.h"
 #include "testsupport.h"
 
+using testsupport::EnvGuard;
 using testsupport::ReadFile;
 using testsupport::TempDir;
 using testsupport::WriteFile;

@@ -8,6 +8,8 @@
 #include "envguard.h"
 #include "os/hostvars_testing.h"
 
+using testsupport::EnvGuard;
+
 namespace {
 
 TEST(BoundedCopy, WritesAtMostCountAndTerminator)

@@ -15,6 +15,7 @@
 #include "envguard.h"
 #include "testsupport.h"
 
+using testsupport::EnvGuard;
 using testsupport::ReadFile;
 using testsupport::TempDir;
 using testsupport::WriteFile;
@@ -226,12 +227,12 @@ TEST(SysError, TextsAndNumbers)
 
 TEST(SysError, SocketErrorMessage)
 {
-    ::testing::internal::CaptureStderr();
+    testsupport::CaptureFd captured(2);
     errno = ECONNREFUSED;
     SysPrintSocketError("connect");
     errno = EPIPE;
     SysPrintSocketError(nullptr);
-    std::string err = ::testing::internal::GetCapturedStderr();
+    std::string err = captured.Text();
     EXPECT_EQ(err, "connect : Error at socket(): " + std::to_string(ECONNREFUSED) +
                        "\nError at socket(): " + std::to_string(EPIPE) + "\n");
 }

@@ -21,6 +21,7 @@
 #include "rpcrt/rpcrt.h"
 #include "simserver.h"
 #include "slapd.h"
+#include "testsupport.h"
 
 namespace {
 
@@ -114,9 +115,9 @@ TEST_F(ResolverServer, ARouteCallThatFailsOnceIsSentAgainAfterReconnecting)
     Resolver r("127.0.0.1", "");
     ASSERT_EQ(r.ResolverInit(), 0u);
     LineIDInfo info;
-    testing::internal::CaptureStdout();
+    testsupport::CaptureFd captured(1);
     GdResult rc = r.GetLineIDInfo("7001", 1, LINE_NONE, &info);
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = captured.Text();
     EXPECT_EQ(rc, 0u) << out;
     EXPECT_NE(out.find("alpha reconnected.\n"), std::string::npos) << out;
     EXPECT_STREQ(info.user.userId, "p1");
@@ -130,7 +131,7 @@ TEST_F(ResolverServer, OmegaIsReconnectedLikeAlphaAndOtherClientsAreNot)
     f["compat"]["level"] = 15;
     StartSim(f);
     Resolver r("127.0.0.1", "");
-    testing::internal::CaptureStdout();
+    testsupport::CaptureFd captured(1);
     ASSERT_EQ(r.ResolverInit(), 0u);
     CLIENT *omega = r.OmegaClient();
     ASSERT_NE(omega, nullptr);
@@ -143,7 +144,7 @@ TEST_F(ResolverServer, OmegaIsReconnectedLikeAlphaAndOtherClientsAreNot)
     EXPECT_EQ(ResolverTesting::ReconnectClient(r, omega), 1);
     int dummy = 0;
     EXPECT_EQ(ResolverTesting::ReconnectClient(r, reinterpret_cast<CLIENT *>(&dummy)), 0);
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = captured.Text();
     EXPECT_NE(r.OmegaClient(), nullptr);
     EXPECT_EQ(acceptsReach(2), 2);
     EXPECT_NE(out.find("old alpha compat=15\nomega reconnected.\n"), std::string::npos) << out;
@@ -156,9 +157,9 @@ TEST_F(ResolverServer, AlphaGoneForGoodGivesThreeMessagesAndRpcError)
     ASSERT_EQ(r.ResolverInit(), 0u);
     sim.Stop();
     LineIDInfo info;
-    testing::internal::CaptureStdout();
+    testsupport::CaptureFd captured(1);
     GdResult rc = r.GetLineIDInfo("7001", 1, LINE_NONE, &info);
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = captured.Text();
     EXPECT_EQ(rc, GDERR_RPC);
     size_t create = out.find("127.0.0.1: RPC: ");
     size_t call = out.find("a_apply_route_new_r1: RPC: ");
@@ -185,7 +186,7 @@ TEST_F(ResolverServer, UserServerGoneLeavesDefaultsWithoutACallError)
     Resolver r("127.0.0.1", "");
     ASSERT_EQ(r.ResolverInit(), 0u);
     LineIDInfo info;
-    testing::internal::CaptureStdout();
+    testsupport::CaptureFd captured(1);
     EXPECT_EQ(r.GetLineIDInfo("7001", 1, LINE_NONE, &info), 0u);
     sim.Stop();
     UserInfo user{};
@@ -194,7 +195,7 @@ TEST_F(ResolverServer, UserServerGoneLeavesDefaultsWithoutACallError)
     UserConfig config;
     bool readFailed = false;
     GdResult rc = ResolverTesting::GetLDAPQuery(r, user, 1, LINE_NONE, &config, &readFailed);
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = captured.Text();
     EXPECT_EQ(rc, 0u) << out;
     EXPECT_TRUE(readFailed);
     EXPECT_STREQ(config.ldapHost, "");
@@ -216,12 +217,12 @@ TEST_F(ResolverServer, SettingsReadWhileTheServerFailedAreNotCached)
     Resolver r("127.0.0.1", "");
     ASSERT_EQ(r.ResolverInit(), 0u);
     LineIDInfo info;
-    testing::internal::CaptureStdout();
+    testsupport::CaptureFd captured(1);
     // What counts here is which settings are read; the results are not looked at.
     (void)r.GetLineIDInfo("6001", 1, LINE_NONE, &info);
     (void)r.GetLineIDInfo("6001", 1, LINE_NONE, &info);
     (void)r.GetLineIDInfo("6001", 1, LINE_NONE, &info);
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = captured.Text();
     // Read again on the second request, cached from then on.
     EXPECT_EQ(Count("SG_LDE"), 2) << out;
     EXPECT_STREQ(info.user.name, "User One");
@@ -234,10 +235,10 @@ TEST_F(ResolverServer, SharedRouteIsCachedOnceForBothExtensions)
     Resolver r("127.0.0.1", "");
     ASSERT_EQ(r.ResolverInit(), 0u);
     LineIDInfo a, b;
-    testing::internal::CaptureStdout();
+    testsupport::CaptureFd captured(1);
     EXPECT_EQ(r.GetLineIDInfo("6002", 1, LINE_NONE, &a), 0u);
     EXPECT_EQ(r.GetLineIDInfo("6003", 1, LINE_NONE, &b), 0u);
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = captured.Text();
     EXPECT_EQ(Count("SG_LDE"), 1);
     EXPECT_NE(out.find("GetLineIDInfo: routeid R600X found\n"), std::string::npos) << out;
     EXPECT_STREQ(a.user.name, "User Two");
@@ -312,9 +313,9 @@ TEST_F(ResolverServer, UserSettingsDefaultsAndFallbacks)
         std::snprintf(user.server, sizeof user.server, "127.0.0.1");
         UserConfig config;
         sim.ClearRequests();
-        testing::internal::CaptureStdout();
+        testsupport::CaptureFd captured(1);
         GdResult rc = ResolverTesting::GetLDAPQuery(r, user, c.namesWanted, LINE_NONE, &config);
-        std::string out = testing::internal::GetCapturedStdout();
+        std::string out = captured.Text();
         ASSERT_EQ(rc, 0u) << out;
         EXPECT_STREQ(config.ldapHost, c.ldapHost);
         EXPECT_STREQ(config.scheme, c.scheme);
@@ -377,9 +378,9 @@ TEST_F(ResolverServer, UserSettingsEveryFieldFromItsKeys)
         UserInfo user{};
         std::snprintf(user.userId, sizeof user.userId, "%s", id);
         std::snprintf(user.server, sizeof user.server, "127.0.0.1");
-        testing::internal::CaptureStdout();
+        testsupport::CaptureFd captured(1);
         GdResult rc = ResolverTesting::GetLDAPQuery(r, user, 1, LINE_NONE, config);
-        std::string out = testing::internal::GetCapturedStdout();
+        std::string out = captured.Text();
         EXPECT_EQ(rc, 0u) << out;
     };
     // The text fields as expected, then debug level, port, time limit and ldr2t.
@@ -446,9 +447,9 @@ TEST_F(ResolverServer, AcceptAllNeedsAValueOtherThanZero)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.first);
         LineIDInfo info;
-        testing::internal::CaptureStdout();
+        testsupport::CaptureFd captured(1);
         GdResult rc = r.GetLineIDInfo(("60a" + std::to_string(n++)).c_str(), 1, LINE_NONE, &info);
-        testing::internal::GetCapturedStdout();
+        captured.Text();
         EXPECT_EQ(rc, 0u);
         EXPECT_EQ(info.acceptAll, c.second);
     }
@@ -479,9 +480,9 @@ TEST_F(ResolverServer, RouteExtraIsKeptAndFlaggedOnlyWithAValue)
     for (const Case &c : cases) {
         SCOPED_TRACE(n);
         LineIDInfo info;
-        testing::internal::CaptureStdout();
+        testsupport::CaptureFd captured(1);
         GdResult rc = r.GetLineIDInfo(("50" + std::to_string(n++)).c_str(), 1, LINE_NONE, &info);
-        testing::internal::GetCapturedStdout();
+        captured.Text();
         EXPECT_EQ(rc, 0u);
         EXPECT_STREQ(info.routeExtra, c.extra);
         EXPECT_EQ(info.routeExtraValue, c.value);
@@ -498,14 +499,14 @@ TEST_F(ResolverServer, DirectoryRestartIsBridgedByTheQueryObject)
     Resolver r("127.0.0.1", "");
     ASSERT_EQ(r.ResolverInit(), 0u);
     LineIDInfo info;
-    testing::internal::CaptureStdout();
+    testsupport::CaptureFd captured(1);
     EXPECT_EQ(r.GetLineIDInfo("6001", 1, LINE_NONE, &info), 0u);
     slapd->Stop();
     GdResult down = r.GetLineIDInfo("6001", 1, LINE_NONE, &info);
     const int downFound = info.userFound, downFailed = info.ldapFailed;
     const bool restarted = slapd->Restart();
     GdResult back = r.GetLineIDInfo("6001", 1, LINE_NONE, &info);
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = captured.Text();
     ASSERT_TRUE(restarted) << slapd->error();
     EXPECT_NE(down, 0u) << out;
     EXPECT_EQ(downFailed, 1);
@@ -600,7 +601,7 @@ TEST_F(ResolverServer, ThreadsResolveThroughAnAlphaRestart)
     const char *mix[] = {"6001", "6002", "7001", "7002", "8000"};
     std::atomic<bool> stop{false};
     std::atomic<int> requests{0};
-    testing::internal::CaptureStdout();
+    testsupport::CaptureFd captured(1);
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&, t] {
@@ -618,7 +619,7 @@ TEST_F(ResolverServer, ThreadsResolveThroughAnAlphaRestart)
     stop = true;
     for (auto &th : threads)
         th.join();
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = captured.Text();
     ASSERT_TRUE(restarted) << sim.Log();
     EXPECT_NE(out.find("alpha reconnected.\n"), std::string::npos) << out;
 
@@ -627,9 +628,9 @@ TEST_F(ResolverServer, ThreadsResolveThroughAnAlphaRestart)
     for (const auto &e : expect) {
         SCOPED_TRACE(e.first);
         LineIDInfo info;
-        testing::internal::CaptureStdout();
+        testsupport::CaptureFd afterRestart(1);
         GdResult rc = r.GetLineIDInfo(e.first, 1, LINE_NONE, &info);
-        std::string after = testing::internal::GetCapturedStdout();
+        std::string after = afterRestart.Text();
         EXPECT_EQ(rc, 0u) << after;
         EXPECT_EQ(info.userFound, 1);
         EXPECT_STREQ(info.user.name, e.second);

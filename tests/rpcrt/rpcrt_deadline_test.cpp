@@ -51,7 +51,7 @@ protected:
     static CLIENT *Make(int port, const char *proto)
     {
         const std::string text = std::to_string(port);
-        ScopedEnv env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", text.c_str()}};
+        EnvGuard env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", text.c_str()}};
         return tela::clnt_create("127.0.0.1", kTestProgram, 1, proto);
     }
     static enum clnt_stat Null(CLIENT *client)

@@ -1,7 +1,8 @@
-// Helpers shared by the RPC runtime's tests: environment scopes, descriptor counts, our small
-// RPC server as a child process, and a loopback listener with a full queue.
+// Helpers shared by the RPC runtime's tests: descriptor counts, our small RPC server as a child
+// process, and a loopback listener with a full queue.
 #pragma once
 
+#include "envguard.h"
 #include "rpcrt/rpcrt.h"
 #include "testsupport.h"
 #include "xdr/alpha.h"
@@ -37,46 +38,6 @@ xdrproc_t Xdr(Function *proc)
     return reinterpret_cast<xdrproc_t>(reinterpret_cast<void (*)()>(proc));
 }
 
-// Sets (or, with nullptr, removes) variables for one scope and puts the old values back after.
-class ScopedEnv {
-public:
-    ScopedEnv() = default;
-    ScopedEnv(std::initializer_list<std::pair<const char *, const char *>> values)
-    {
-        for (const auto &[name, value] : values)
-            Set(name, value);
-    }
-    ~ScopedEnv()
-    {
-        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-            if (it->hadValue)
-                setenv(it->name.c_str(), it->value.c_str(), 1);
-            else
-                unsetenv(it->name.c_str());
-        }
-    }
-    ScopedEnv(const ScopedEnv &) = delete;
-    ScopedEnv &operator=(const ScopedEnv &) = delete;
-
-    void Set(const char *name, const char *value)
-    {
-        const char *old = getenv(name);
-        saved_.push_back({name, old != nullptr, old != nullptr ? old : ""});
-        if (value != nullptr)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-
-private:
-    struct Saved {
-        std::string name;
-        bool hadValue;
-        std::string value;
-    };
-    std::vector<Saved> saved_;
-};
-
 inline int OpenDescriptorCount()
 {
     int count = 0;
@@ -89,6 +50,7 @@ inline int OpenDescriptorCount()
 }
 
 using testsupport::CaptureFd;
+using testsupport::EnvGuard;
 using testsupport::LocalPort;
 using testsupport::LoopbackAddress;
 using testsupport::LoopbackSocket;

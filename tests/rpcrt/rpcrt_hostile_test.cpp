@@ -33,7 +33,7 @@ protected:
     void Connect(const testsupport::HostileAlpha &server)
     {
         std::string map = "127.0.0.1:" + std::to_string(server.port());
-        ScopedEnv env{{"TELAMORPCMAP", map.c_str()}, {"TELAMORPCPORT", nullptr}};
+        EnvGuard env{{"TELAMORPCMAP", map.c_str()}, {"TELAMORPCPORT", nullptr}};
         client_ = tela::clnt_create("127.0.0.1", kAlphaProgram, 1, "tcp");
         ASSERT_NE(client_, nullptr);
     }

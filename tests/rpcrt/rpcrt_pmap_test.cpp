@@ -236,10 +236,10 @@ protected:
     void TearDown() override { rpc_runtime_cleanup(); }
 
     // No port from the environment: the portmapper is asked.
-    ScopedEnv env_{{"TELAMORPCMAP", nullptr},
-                   {"TELAMORPCPORT", nullptr},
-                   {"TELAMORPCOFFSET", nullptr},
-                   {"RPCTRANSPORT", nullptr}};
+    EnvGuard env_{{"TELAMORPCMAP", nullptr},
+                  {"TELAMORPCPORT", nullptr},
+                  {"TELAMORPCOFFSET", nullptr},
+                  {"RPCTRANSPORT", nullptr}};
 };
 
 using testsupport::SecondsSince;
@@ -261,7 +261,7 @@ TEST_F(Portmapper, RpcbindFindsARegisteredServerOverUdpAndTcp)
     TestServer server({kTestProgram}, true);
     ASSERT_TRUE(server.started()) << server.Log();
     for (const char *transport : {static_cast<const char *>(nullptr), "tcp", "TCP"}) {
-        ScopedEnv env{{"RPCTRANSPORT", transport}};
+        EnvGuard env{{"RPCTRANSPORT", transport}};
         const char *query = transport != nullptr ? transport : "(unset)";
         for (const char *proto : {"tcp", "udp"}) {
             CLIENT *client = tela::clnt_create("127.0.0.1", kTestProgram, 1, proto);
@@ -281,7 +281,7 @@ TEST_F(Portmapper, RpcbindReportsAProgramThatIsNotRegistered)
     testsupport::Rpcbind rpcbind;
     ASSERT_TRUE(rpcbind.Start()) << rpcbind.Log();
     for (const char *transport : {static_cast<const char *>(nullptr), "tcp"}) {
-        ScopedEnv env{{"RPCTRANSPORT", transport}};
+        EnvGuard env{{"RPCTRANSPORT", transport}};
         rpc_createerr.cf_stat = RPC_SUCCESS;
         EXPECT_EQ(tela::clnt_create("127.0.0.1", kTestProgram + 7, 1, "tcp"), nullptr);
         EXPECT_EQ(rpc_createerr.cf_stat, RPC_PROGNOTREGISTERED);
@@ -303,7 +303,7 @@ TEST_F(Portmapper, QueryTransportFollowsRpcTransport)
     for (const Case &c : cases) {
         FakePortmapper fake(0);
         ASSERT_TRUE(fake.ok());
-        ScopedEnv env{{"RPCTRANSPORT", c.value}};
+        EnvGuard env{{"RPCTRANSPORT", c.value}};
         const char *shown = c.value != nullptr ? c.value : "(unset)";
         EXPECT_EQ(tela::clnt_create("127.0.0.1", kTestProgram, 1, "tcp"), nullptr) << shown;
         EXPECT_EQ(rpc_createerr.cf_stat, RPC_PROGNOTREGISTERED) << shown;
@@ -315,7 +315,7 @@ TEST_F(Portmapper, QueryTransportFollowsRpcTransport)
 
 TEST_F(Portmapper, QueryAsksForTheProgramWithItsOffsetAndTheClientsProtocol)
 {
-    ScopedEnv env{{"TELAMORPCOFFSET", "100"}};
+    EnvGuard env{{"TELAMORPCOFFSET", "100"}};
     struct Case {
         const char *proto;
         uint32_t prot;
@@ -348,7 +348,7 @@ TEST_F(Portmapper, PortFromTheEnvironmentSendsNoQuery)
         const char *base;
     } cases[] = {{map.c_str(), nullptr}, {map.c_str(), "1"}, {nullptr, port.c_str()}};
     for (const Case &c : cases) {
-        ScopedEnv env{{"TELAMORPCMAP", c.map}, {"TELAMORPCPORT", c.base}};
+        EnvGuard env{{"TELAMORPCMAP", c.map}, {"TELAMORPCPORT", c.base}};
         CLIENT *client = tela::clnt_create("127.0.0.1", kAlphaProgram, 1, "tcp");
         ASSERT_NE(client, nullptr) << clnt_spcreateerror("127.0.0.1");
         EXPECT_TRUE(EchoWorks(client));
@@ -357,7 +357,7 @@ TEST_F(Portmapper, PortFromTheEnvironmentSendsNoQuery)
     EXPECT_EQ(fake.Queries().size(), 0u);
 
     // A map that does not name the host: the portmapper is asked, TELAMORPCPORT notwithstanding.
-    ScopedEnv env{{"TELAMORPCMAP", "localhost:1"}, {"TELAMORPCPORT", port.c_str()}};
+    EnvGuard env{{"TELAMORPCMAP", "localhost:1"}, {"TELAMORPCPORT", port.c_str()}};
     CLIENT *client = tela::clnt_create("127.0.0.1", kAlphaProgram, 1, "tcp");
     EXPECT_EQ(fake.Queries().size(), 1u);
     if (client != nullptr)
@@ -405,7 +405,7 @@ TEST_F(Portmapper, UdpQueryPassesOverDatagramsThatAreNotItsAnswer)
 TEST_F(Portmapper, SilentPortmapperIsGivenUpAfterThreeSeconds)
 {
     for (const char *transport : {static_cast<const char *>(nullptr), "tcp"}) {
-        ScopedEnv env{{"RPCTRANSPORT", transport}};
+        EnvGuard env{{"RPCTRANSPORT", transport}};
         const char *shown = transport != nullptr ? transport : "(unset)";
         // Counted without the fake's own descriptors (it lives in this process).
         int fdsBefore = OpenDescriptorCount();
@@ -440,7 +440,7 @@ TEST_F(Portmapper, NothingOnPort111)
     }
     {
         // Over TCP the connect fails, and the creator's status stands.
-        ScopedEnv env{{"RPCTRANSPORT", "tcp"}};
+        EnvGuard env{{"RPCTRANSPORT", "tcp"}};
         EXPECT_EQ(tela::clnt_create("127.0.0.1", kTestProgram, 1, "udp"), nullptr);
         EXPECT_EQ(rpc_createerr.cf_stat, RPC_SYSTEMERROR);
         EXPECT_EQ(rpc_createerr.cf_error.re_errno, ECONNREFUSED);

@@ -24,7 +24,7 @@ TEST(TotalTimeout, ServerThatNeverAnswersIsGivenUpAfter25Seconds)
     SilentListener listener;
     ASSERT_GT(listener.port(), 0);
     std::string port = std::to_string(listener.port());
-    ScopedEnv env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", port.c_str()}};
+    EnvGuard env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", port.c_str()}};
     CLIENT *client = tela::clnt_create("127.0.0.1", kTestProgram, 1, "tcp");
     ASSERT_NE(client, nullptr);
     int value = 1, result = 0;
@@ -44,7 +44,7 @@ TEST(TotalTimeout, ConnectThatNeverCompletesIsGivenUpAfter25Seconds)
     FullListener listener;
     ASSERT_GT(listener.port(), 0);
     std::string port = std::to_string(listener.port());
-    ScopedEnv env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", port.c_str()}};
+    EnvGuard env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", port.c_str()}};
     auto start = std::chrono::steady_clock::now();
     CLIENT *client = tela::clnt_create("127.0.0.1", kTestProgram, 1, "tcp");
     double elapsed = SecondsSince(start);
@@ -64,7 +64,7 @@ void ExpectGivenUpAfter25Seconds(const char *mode)
     testsupport::HostileAlpha server;
     ASSERT_TRUE(server.Start(mode, 1.0, 90)) << server.Log();
     std::string map = "127.0.0.1:" + std::to_string(server.port());
-    ScopedEnv env{{"TELAMORPCMAP", map.c_str()}, {"TELAMORPCPORT", nullptr}};
+    EnvGuard env{{"TELAMORPCMAP", map.c_str()}, {"TELAMORPCPORT", nullptr}};
     CLIENT *client = tela::clnt_create("127.0.0.1", kAlphaProgram, 1, "tcp");
     ASSERT_NE(client, nullptr);
     s_rec_req request;

@@ -90,7 +90,7 @@ TEST(RpcLib, PortFromEnvironment)
 {
     int index = 0;
     for (const MapCase &c : kMapCases) {
-        ScopedEnv env{{"TELAMORPCMAP", c.map}, {"TELAMORPCPORT", c.base}, {"TELAMORPCOFFSET", c.offset}};
+        EnvGuard env{{"TELAMORPCMAP", c.map}, {"TELAMORPCPORT", c.base}, {"TELAMORPCOFFSET", c.offset}};
         CaptureFd err(2);
         unsigned short port = tela::rpclib(c.host, c.program, 1);
         EXPECT_EQ(port, c.port) << "case " << index;
@@ -112,7 +112,7 @@ TEST(ClntCreate, RetriedCreationReportsABadMapOnce)
     ASSERT_GT(port, 0);
     std::string map = "127.0.0.1:" + std::to_string(port) + "x";
     const std::string message = "bad TELAMORPCMAP: number expected near character 11\n";
-    ScopedEnv env{{"TELAMORPCMAP", map.c_str()}, {"TELAMORPCPORT", nullptr}, {"TELAMORPCOFFSET", nullptr}};
+    EnvGuard env{{"TELAMORPCMAP", map.c_str()}, {"TELAMORPCPORT", nullptr}, {"TELAMORPCOFFSET", nullptr}};
     {
         CaptureFd err(2);
         EXPECT_EQ(tela::CreateClientWithRetry("127.0.0.1", kAlphaProgram, 1, "tcp", 1), nullptr);
@@ -140,7 +140,7 @@ TEST(ClntCreate, ProtocolNamesBeforeHost)
         {"ip", RPC_SYSTEMERROR, EPFNOSUPPORT},  // known, but neither TCP nor UDP
         {"icmp", RPC_SYSTEMERROR, EPFNOSUPPORT},
     };
-    ScopedEnv env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", "9"}};
+    EnvGuard env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", "9"}};
     for (const Case &c : cases) {
         rpc_createerr.cf_stat = RPC_SUCCESS;
         rpc_createerr.cf_error.re_errno = 0;
@@ -206,7 +206,7 @@ TEST(ClntCreate, FirstCallCarriesProcessIdXorSecondsAsTransactionId)
         XidCatcher catcher(c.type);
         ASSERT_GT(catcher.port(), 0) << c.proto;
         std::string port = std::to_string(catcher.port());
-        ScopedEnv env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", port.c_str()}};
+        EnvGuard env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", port.c_str()}};
         time_t before = time(nullptr);
         CLIENT *client = tela::clnt_create("127.0.0.1", kTestProgram, 1, c.proto);
         time_t after = time(nullptr);
@@ -259,7 +259,7 @@ TestServer *WithServer::server = nullptr;
 
 TEST_F(WithServer, CallsSucceedOverTcpAndUdp)
 {
-    ScopedEnv env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", Port().c_str()}};
+    EnvGuard env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", Port().c_str()}};
     for (const char *proto : {"tcp", "udp", "TCP", "UDP"}) {
         CLIENT *client = tela::clnt_create("127.0.0.1", kTestProgram, 1, proto);
         ASSERT_NE(client, nullptr) << proto << ": " << clnt_spcreateerror("127.0.0.1");
@@ -284,7 +284,7 @@ TEST_F(WithServer, MappedPortNeedsNoPortmapper)
     // The server listens on port p; omega is slot 5, so a base of p - 5 reaches it.
     std::string base = std::to_string(server->port() - 5);
     std::string map = "localhost:1;127.0.0.1:" + base;
-    ScopedEnv env{{"TELAMORPCMAP", map.c_str()}, {"TELAMORPCPORT", "1"}};
+    EnvGuard env{{"TELAMORPCMAP", map.c_str()}, {"TELAMORPCPORT", "1"}};
     CLIENT *client = tela::clnt_create("127.0.0.1", kOmegaProgram, 1, "tcp");
     ASSERT_NE(client, nullptr) << clnt_spcreateerror("127.0.0.1");
     int fd = -1;
@@ -301,7 +301,7 @@ TEST_F(WithServer, MappedPortNeedsNoPortmapper)
 
 TEST_F(WithServer, NeverBindsAReservedPort)
 {
-    ScopedEnv env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", Port().c_str()}};
+    EnvGuard env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", Port().c_str()}};
     for (const char *proto : {"tcp", "udp"}) {
         CLIENT *client = tela::clnt_create("127.0.0.1", kTestProgram, 1, proto);
         ASSERT_NE(client, nullptr) << proto;
@@ -317,7 +317,7 @@ TEST_F(WithServer, NeverBindsAReservedPort)
 
 TEST_F(WithServer, ErrorTextsOfLibtirpcWorkOnOurHandles)
 {
-    ScopedEnv env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", Port().c_str()}};
+    EnvGuard env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", Port().c_str()}};
     CLIENT *client = tela::clnt_create("127.0.0.1", kTestProgram, 1, "tcp");
     ASSERT_NE(client, nullptr);
     EXPECT_EQ(tela::clnt_call(client, 99, Xdr(xdr_void), nullptr, Xdr(xdr_void), nullptr, {25, 0}),
@@ -353,7 +353,7 @@ TEST_F(WithServer, ReplyThatFailsToDecodeIsFreed)
 {
     // The server answers with one string; the result wants two. The first was decoded (and
     // allocated) when the second failed: the call must free it, or the leak check fails.
-    ScopedEnv env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", Port().c_str()}};
+    EnvGuard env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", Port().c_str()}};
     for (const char *proto : {"tcp", "udp"}) {
         CLIENT *client = tela::clnt_create("127.0.0.1", kTestProgram, 1, proto);
         ASSERT_NE(client, nullptr) << proto;
@@ -405,7 +405,7 @@ TEST_F(WithServer, FailedConnectLeavesNothingBehind)
     testsupport::ClosedPorts closed;
     std::string portText = std::to_string(closed.port());
     ASSERT_NE(portText, "0");
-    ScopedEnv env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", portText.c_str()}};
+    EnvGuard env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", portText.c_str()}};
     int fdsBefore = OpenDescriptorCount();
     int locksBefore = tela::rpcrt_internal::LiveLockCount();
     for (int i = 0; i < 3; ++i) {
@@ -421,7 +421,7 @@ TEST_F(WithServer, FailedConnectLeavesNothingBehind)
 
 TEST_F(WithServer, DestroyReleasesLockAndSocket)
 {
-    ScopedEnv env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", Port().c_str()}};
+    EnvGuard env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", Port().c_str()}};
     int fdsBefore = OpenDescriptorCount();
     int locksBefore = tela::rpcrt_internal::LiveLockCount();
     for (const char *proto : {"tcp", "udp"}) {
@@ -441,7 +441,7 @@ TEST_F(WithServer, DestroyReleasesLockAndSocket)
 
 TEST_F(WithServer, DestroyReportsASocketThatCannotBeClosed)
 {
-    ScopedEnv env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", Port().c_str()}};
+    EnvGuard env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", Port().c_str()}};
     int locksBefore = tela::rpcrt_internal::LiveLockCount();
     CLIENT *client = tela::clnt_create("127.0.0.1", kTestProgram, 1, "tcp");
     ASSERT_NE(client, nullptr);
@@ -461,7 +461,7 @@ TEST_F(WithServer, DestroyReportsASocketThatCannotBeClosed)
 
 TEST_F(WithServer, CloseOnDestroyCanBeChangedThroughControl)
 {
-    ScopedEnv env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", Port().c_str()}};
+    EnvGuard env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", Port().c_str()}};
     CLIENT *client = tela::clnt_create("127.0.0.1", kTestProgram, 1, "tcp");
     ASSERT_NE(client, nullptr);
     int fd = -1;
@@ -477,7 +477,7 @@ TEST_F(WithServer, ServerClosingTheConnectionGivesErrorsNotSigpipe)
     SilentListener listener;
     ASSERT_GT(listener.port(), 0);
     std::string port = std::to_string(listener.port());
-    ScopedEnv env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", port.c_str()}};
+    EnvGuard env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", port.c_str()}};
     CLIENT *client = tela::clnt_create("127.0.0.1", kTestProgram, 1, "tcp");
     ASSERT_NE(client, nullptr);
     // The server accepts the connection and closes it at once.
@@ -495,7 +495,7 @@ TEST_F(WithServer, ServerClosingTheConnectionGivesErrorsNotSigpipe)
 TEST_F(WithServer, CallerTimeoutBelowTheTotalIsIgnored)
 {
     // The total of 25 s set at creation wins over the caller's time-out.
-    ScopedEnv env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", Port().c_str()}};
+    EnvGuard env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", Port().c_str()}};
     CLIENT *client = tela::clnt_create("127.0.0.1", kTestProgram, 1, "tcp");
     ASSERT_NE(client, nullptr);
     struct timeval total = {};
@@ -552,7 +552,7 @@ TEST(Runtime, StartsOnceAndHandlesOutliveTheStop)
     TestServer server({kTestProgram});
     ASSERT_TRUE(server.started()) << server.Log();
     std::string port = std::to_string(server.port());
-    ScopedEnv env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", port.c_str()}};
+    EnvGuard env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", port.c_str()}};
     CLIENT *client = tela::clnt_create("localhost", kTestProgram, 1, "tcp");
     ASSERT_NE(client, nullptr);
 

@@ -20,7 +20,7 @@ TEST(LockedClientThreads, TwoThreadsOnOneHandleEachGetTheirOwnResults)
     TestServer server({kTestProgram});
     ASSERT_TRUE(server.started()) << server.Log();
     std::string port = std::to_string(server.port());
-    ScopedEnv env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", port.c_str()}};
+    EnvGuard env{{"TELAMORPCMAP", nullptr}, {"TELAMORPCPORT", port.c_str()}};
     for (const char *proto : {"tcp", "udp"}) {
         CLIENT *client = tela::clnt_create("127.0.0.1", kTestProgram, 1, proto);
         ASSERT_NE(client, nullptr) << proto;

@@ -105,9 +105,9 @@ TEST(FileOps, RemoveReplaceRename)
     EXPECT_EQ(ReadFile(dir.file("b")), "C");
 
     // A rename that fails keeps the old target.
-    testing::internal::CaptureStderr();
+    testsupport::CaptureFd captured(2);
     EXPECT_EQ(FileReplace(dir.file("gone").c_str(), dir.file("b").c_str()), 0);
-    std::string err = testing::internal::GetCapturedStderr();
+    std::string err = captured.Text();
     EXPECT_EQ(ReadFile(dir.file("b")), "C");
     EXPECT_NE(err.find("can't rename " + dir.file("gone") + " to " + dir.file("b") + ", errno=2\n"),
               std::string::npos)

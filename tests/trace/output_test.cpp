@@ -192,9 +192,9 @@ TEST_F(OutputTest, EventLogTypes)
         {1, 0xE0000002u, false}, {2, 0xA0000001u, false}, {4, 0x60000000u, false}, {3, 0x60000000u, true}};
     for (size_t i = 0; i < std::size(cases); ++i) {
         events.clear();
-        testing::internal::CaptureStderr();
+        testsupport::CaptureFd captured(2);
         EventLogWrite(cases[i].type, "text");
-        std::string err = testing::internal::GetCapturedStderr();
+        std::string err = captured.Text();
         ASSERT_EQ(events.size(), 1u) << "case " << i;
         EXPECT_EQ(events[0].type, cases[i].type) << "case " << i;
         EXPECT_EQ(events[0].identifier, cases[i].identifier) << "case " << i;
@@ -216,9 +216,9 @@ TEST_F(OutputTest, BlocksWithoutObjectGoUnchanged)
 TEST_F(OutputTest, OpenModes)
 {
     TempDir dir("traceopen");
-    testing::internal::CaptureStdout();
+    testsupport::CaptureFd badMode(1);
     EXPECT_EQ(TraceOpen(dir.path().c_str(), "t.log", "h", 9, 1), 3);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "illegal filemode 9\n");
+    EXPECT_EQ(badMode.Text(), "illegal filemode 9\n");
     EXPECT_EQ(TraceGetObject(), nullptr);
 
     WriteFile(dir.file("t.log"), "old\n");
@@ -246,22 +246,22 @@ TEST_F(OutputTest, OpenModes)
     EXPECT_EQ(tracetest::Lines(ReadFile(dir.file("t.log"))).size(), 2u);
 
     // Mode 0 writes to the standard output, flushed line by line.
-    testing::internal::CaptureStdout();
+    testsupport::CaptureFd console(1);
     ASSERT_EQ(TraceOpen(dir.path().c_str(), "t.log", "h", 0, 1), 0);
     Trace("f", 1, 1, "to stdout\n");
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = console.Text();
     EXPECT_EQ(out, std::string(kStamp) + " f(1):W: to stdout\n");
     TraceClose();
     Fallback();
 
     // A file that does not open: 7, the Disk stays, each line makes it say that it has no file
     // and then reaches the fallback stream.
-    testing::internal::CaptureStdout();
+    testsupport::CaptureFd noFile(1);
     EXPECT_EQ(TraceOpen(dir.file("missing").c_str(), "t.log", "h", 1, 1), 7);
     Trace("f", 1, 1, "nowhere\n");
     Trace("f", 2, 1, "still nowhere\n");
     TraceClose();
-    out = testing::internal::GetCapturedStdout();
+    out = noFile.Text();
     // The third line is "trace closed".
     EXPECT_EQ(out, "Disk::Open(" + dir.file("missing") +
                        "/t.log) No such file or directory\n"
@@ -280,14 +280,14 @@ TEST_F(OutputTest, OpenFileReturnsOneOnSuccess)
     EXPECT_EQ(TraceOpenFile(dir.file("f.log").c_str(), 0), 1);
     Trace("f", 1, 1, "in file\n");
     EXPECT_EQ(TraceOpenFile(nullptr, 0), 0);
-    testing::internal::CaptureStdout();
+    testsupport::CaptureFd console(1);
     Trace("f", 1, 1, "on console\n");
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("on console"), std::string::npos);
+    EXPECT_NE(console.Text().find("on console"), std::string::npos);
     EXPECT_NE(ReadFile(dir.file("f.log")).find("in file"), std::string::npos);
     TraceClose();
-    testing::internal::CaptureStdout();
+    testsupport::CaptureFd noSuchDir(1);
     EXPECT_EQ(TraceOpenFile(dir.file("no/such").c_str(), 0), 0);
-    testing::internal::GetCapturedStdout();
+    noSuchDir.Text();
     TraceClose();
 }
 
@@ -295,14 +295,14 @@ TEST_F(OutputTest, RefusedLinesGoToTheFallback)
 {
     // A write error (the full device) sends the line to the fallback stream; the file writes no
     // message of its own.
-    testing::internal::CaptureStdout();
+    testsupport::CaptureFd captured(1);
     ASSERT_EQ(TraceOpenFile("/dev/full", 1), 1);
     Trace("f", 1, 1, "lost on disk\n");
     EXPECT_NE(Fallback().find("lost on disk"), std::string::npos);
     Trace("f", 1, 1, "again\n");
     EXPECT_NE(Fallback().find("again"), std::string::npos);
     TraceClose();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(captured.Text(), "");
 }
 
 // Descriptors of this process open on files of the directory whose names start with prefix.

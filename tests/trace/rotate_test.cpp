@@ -324,19 +324,19 @@ TEST_F(RotateTest, InitFailures)
     std::string header(6000, 'h');
     EXPECT_EQ(Make("h", 0, 0, header.c_str()), nullptr);
 
-    testing::internal::CaptureStdout();
+    testsupport::CaptureFd tooLong(1);
     std::string longName(250, 'n');
     EXPECT_EQ(Make(longName.c_str(), 0), nullptr);
-    EXPECT_NE(testing::internal::GetCapturedStdout().find(" logname too long "), std::string::npos);
+    EXPECT_NE(tooLong.Text().find(" logname too long "), std::string::npos);
 
     Rotate r;
     EXPECT_EQ(r.InitNames("a", "b", nullptr), 0);
     EXPECT_EQ(r.InitNames("a", "b", nullptr), 3);
     Rotate bare;
-    testing::internal::CaptureStdout();
+    testsupport::CaptureFd noInit(1);
     EXPECT_EQ(bare.OpenTraceFile(0, 0), 3);
     EXPECT_EQ(bare.ReopenTraceFile(), 3);
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = noInit.Text();
     EXPECT_NE(out.find(" Init missing\n"), std::string::npos);
     EXPECT_NE(out.find(" Rotate::ReopenTraceFile: Init missing\n"), std::string::npos);
 }
@@ -388,12 +388,12 @@ TEST_F(RotateTest, FailedReopenIsReportedOnEveryWriteAndRecovers)
     ASSERT_EQ(unlink((sub + "/f").c_str()), 0);
     ASSERT_EQ(unlink((sub + "/trace.cfg").c_str()), 0);
     ASSERT_EQ(rmdir(sub.c_str()), 0);
-    testing::internal::CaptureStdout();
+    testsupport::CaptureFd lost(1);
     clock.Advance(1);
     r->DoRotate();
     EXPECT_EQ(r->PutString("lost 1\n"), 3);
     EXPECT_EQ(r->PutString("lost 2\n"), 3);
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = lost.Text();
     // Each write without a file says so.
     EXPECT_EQ(out, "Disk::ReOpen(" + sub +
                        "/f-20261208-094502.log) No such file or directory\n"
@@ -403,9 +403,9 @@ TEST_F(RotateTest, FailedReopenIsReportedOnEveryWriteAndRecovers)
     // A later rotation that succeeds writes to the new file again.
     ASSERT_EQ(mkdir(sub.c_str(), 0700), 0);
     clock.Advance(1);
-    testing::internal::CaptureStdout();
+    testsupport::CaptureFd back(1);
     r->DoRotate();
-    testing::internal::GetCapturedStdout();
+    back.Text();
     EXPECT_EQ(r->PutString("back\n"), 0);
     EXPECT_NE(ReadFile(r->Current).find("back\n"), std::string::npos);
 }

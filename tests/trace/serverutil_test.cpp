@@ -9,44 +9,20 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <string>
 
+#include "envguard.h"
 #include "testsupport.h"
 #include "trace/fieldread.h"
 #include "trace/timetext.h"
 #include "tzguard.h"
 
+using testsupport::EnvGuard;
 using testsupport::ReadFile;
 using testsupport::TempDir;
 using testsupport::WriteFile;
 
 namespace {
-
-// Sets or unsets one environment variable for a test and restores it afterwards.
-class EnvGuard {
-public:
-    EnvGuard(const char *name, const char *value) : name_(name)
-    {
-        if (const char *old = getenv(name))
-            old_ = old;
-        if (value != nullptr)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    ~EnvGuard()
-    {
-        if (old_)
-            setenv(name_.c_str(), old_->c_str(), 1);
-        else
-            unsetenv(name_.c_str());
-    }
-
-private:
-    std::string name_;
-    std::optional<std::string> old_;
-};
 
 // A temporary installation root that is also the current directory.
 class Installation : public ::testing::Test {

@@ -17,6 +17,8 @@
 #include <string>
 #include <thread>
 
+#include "testsupport.h"
+
 namespace {
 
 using namespace xdrtest;
@@ -574,9 +576,9 @@ TEST(WireRules, ListPastItsCeilingFailsWithTheOutOfMemoryLine)
         for (std::size_t i = 0; i < c.links; ++i)
             w.present(true);
         str11_node head = {};
-        testing::internal::CaptureStderr();
+        testsupport::CaptureFd captured(2);
         bool decoded = Decode(XPROC(xdr_str11_node), &head, w.bytes());
-        std::string err = testing::internal::GetCapturedStderr();
+        std::string err = captured.Text();
         EXPECT_FALSE(decoded) << c.name;
         EXPECT_EQ(err, c.message) << c.name;
         std::size_t nodes = 0;
@@ -625,9 +627,9 @@ TEST(WireRules, ScopedListCeiling)
         if (c.inner != 0)
             inner = std::make_unique<tela::ListNodeCeiling>(c.inner);
         str11_node head = {};
-        testing::internal::CaptureStderr();
+        testsupport::CaptureFd captured(2);
         bool decoded = Decode(XPROC(xdr_str11_node), &head, list(c.nodes).bytes());
-        std::string err = testing::internal::GetCapturedStderr();
+        std::string err = captured.Text();
         inner.reset();
         outer.reset();
         EXPECT_EQ(decoded, c.decodes) << c.name;
