@@ -63,10 +63,9 @@ public:
     ~NullServer()
     {
         stop_ = true;
+        // The thread owns the port from its start; without a thread no port was bound.
         if (thread_.joinable())
             thread_.join();
-        else if (fd_ >= 0)
-            close(fd_);
     }
     NullServer(const NullServer &) = delete;
     NullServer &operator=(const NullServer &) = delete;

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -396,11 +397,19 @@ TEST_F(Report, EndedBySignalGivesBackItsFile)
 
 TEST_F(Report, EndlessLogIsCut)
 {
+    const auto start = std::chrono::steady_clock::now();
     RunResult r = Get(Query("107"));
+    const double took = testsupport::SecondsSince(start);
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, ReportError("can not export logfile: GW0: Failed\n", Table(StandardRow())));
-    EXPECT_EQ(Calls(72).size(), 10001u)
-        << "100,000 lines in batches of 10, then the call that passes the bound";
+    // A sanitizer build on a busy machine may reach the report's own bound of 50 s first: the
+    // same page, with fewer calls, and never more than the ceiling allows.
+    if (took < 50.0) {
+        EXPECT_EQ(Calls(72).size(), 10001u)
+            << "100,000 lines in batches of 10, then the call that passes the bound";
+    } else {
+        EXPECT_LE(Calls(72).size(), 10001u) << "ended by the report's bound after " << took << " s";
+    }
 }
 
 TEST_F(Report, ReaderGoesAway)
